@@ -1,0 +1,23 @@
+// The settings file: display choices and the resume position, 16 bytes.
+#pragma once
+
+#include <cstdint>
+
+// The record, identical in memory and on disk (machine byte order).
+struct nastaveni {
+    int8_t zoom;
+    int8_t transp;
+    int8_t paleta_idx;
+    int8_t barva_tit;
+    int32_t poz;
+    int32_t posun_dole;
+    int32_t posun_nahore;
+};
+static_assert(sizeof(nastaveni) == 16);
+
+extern nastaveni ul_konf;
+
+// First step of fb_init: read the file and apply the accepted values.
+void nastaveni_nacti();
+// Inside fb_deinit: write the file when a value differs; poz is the resume position.
+void nastaveni_uloz(int32_t poz);

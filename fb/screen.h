@@ -1,0 +1,74 @@
+// The framebuffer: video mode, memory mapping, screen geometry, the back buffer
+// in which subtitles are composed, and the two band positions (bottom, top) at
+// which a composed subtitle is shown.
+//
+// Threads: the main thread sets everything up and changes the geometry (band
+// shift, inset); the subtitle thread reads the geometry while it paints and
+// clears. Words both threads touch are relaxed atomics.
+#pragma once
+
+#include <linux/fb.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "app/relaxed.h"
+
+struct titulek;
+
+// Framebuffer descriptor, opened by main before fb_init, closed by konec.
+extern int fb;
+// Screen information as read (and, for the variable part, patched and written back).
+extern fb_var_screeninfo fb_var;
+extern fb_fix_screeninfo fb_fix;
+// The mapped framebuffer (fb_fix.smem_len bytes); null when not mapped. Set by fb_init.
+extern uint32_t* fb_mem;
+// Pixels per framebuffer line: line_length / 4.
+extern uint32_t px_na_radek;
+
+// Usable screen area in pixels; main sets 40, 50, 670, 526; fb_prepni_posun moves sy, ey.
+// Written by the main thread, read by both.
+extern relaxed<int32_t> sx, sy, ex, ey;
+// sy and ey as they were when fb_init ran.
+extern int32_t sy0, ey0;
+// Text line height in pixels of each zoom level 0..7, measured by the font set-up.
+extern int32_t vyska_radku[8];
+// Current zoom level 0..7. Written by the main thread, read by the painter.
+extern relaxed<int32_t> zoom;
+// Byte offset of the first band line, L * (sy + 32), and the band's byte size, L * ey - pas_od.
+extern relaxed<int32_t> pas_od, pas_delka;
+// The back buffer: bbuf_delka bytes, same line layout as the framebuffer. Owned here.
+extern std::unique_ptr<uint32_t[]> bbuf;
+extern int32_t bbuf_delka;
+// Screen addresses of back-buffer line 0: [0] bottom position, [1] top position.
+extern relaxed<uint32_t*> bb_cil[2];
+// Bounds of the bottom target's byte offset.
+extern relaxed<int32_t> pas_min, pas_max;
+// Upward shift of the bottom position and downward shift of the top one, in bytes
+// (whole 5-line steps); stored in the settings.
+extern relaxed<int32_t> posun_dole, posun_nahore;
+// Position of the subtitle painted last: 0 bottom, 1 top. Written by the painter.
+extern relaxed<int32_t> pozice;
+// The record painted last, for repaints; null when there is none to repaint.
+extern relaxed<const titulek*> akt_titulek;
+// 1 while a composed subtitle is on screen.
+extern relaxed<uint8_t> titulek_zobrazen;
+// 0: usable area as main set it; 1: inset by 32 lines at top and bottom. Main thread only.
+extern uint8_t odsazeni;
+// Serialises glyph rendering and every write of pixels by either thread.
+extern std::mutex znak_mutex;
+// Held for a whole subtitle paint (clear, compose, copy) and for every copy of the
+// back buffer to the screen, so the two threads never paint at once.
+extern std::recursive_mutex kresleni_mutex;
+
+// 1 on success, 0 on failure (a diagnostic has been printed).
+int fb_init();
+// Tears the display down; a non-zero argument stores the current subtitle as resume position.
+void fb_deinit(int ulozit_pozici);
+void fb_prepocti_pas();
+void fb_smaz_titobr();
+void bb_zobraz_na_fb(int pozice);
+void fb_prekresli_titulek();
+void fb_uprav_posun(int smer);
+void fb_prepni_posun();

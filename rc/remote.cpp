@@ -1,0 +1,90 @@
+// The remote control: device search by name, key reads with repeat suppression.
+#include "rc/remote.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "hw/device.h"
+
+std::array<int, 2> rc_fd{-1, -1};
+input_event rc_ev{};
+// Starts at KEY_OK so that a stray OK record left over from whatever started the
+// player is not taken as a key press before the first release has been seen.
+uint16_t posl_kod = KEY_OK;
+
+namespace {
+
+constexpr int kDelkaJmena = 128;
+
+// Reads one whole record from a slot into rc_ev; false when there is none.
+bool precti_zaznam(int fd) {
+    if (fd < 0) return false;
+    input_event ev;
+    ssize_t n = hw_read(fd, &ev, sizeof ev);
+    if (n != static_cast<ssize_t>(sizeof ev)) return false;
+    rc_ev = ev;
+    return true;
+}
+
+}  // namespace
+
+int rc_init() {
+    rc_fd = {-1, -1};
+    int nalezeno = 0;
+    char buf[kDelkaJmena];
+    for (int n = 0; nalezeno < 2; ++n) {
+        std::snprintf(buf, sizeof buf, "/dev/input/event%d", n);
+        struct stat st;
+        if (hw_stat(buf, &st) != 0) break;
+        int fd = hw_open(buf, O_RDONLY | O_NONBLOCK | O_EXCL);
+        rc_fd[nalezeno] = fd;
+        if (fd < 0) {
+            std::perror("rc_init: open");
+            return 0;
+        }
+        // The kernel does not terminate a cut name: ask for one byte less and terminate it.
+        char jmeno[kDelkaJmena];
+        std::memset(jmeno, 0, sizeof jmeno);
+        if (hw_ioctl(fd, EVIOCGNAME(sizeof jmeno - 1), jmeno) < 0) {
+            std::perror("rc_init: EVIOCGNAME");
+        } else {
+            std::memcpy(buf, jmeno, sizeof jmeno);
+        }
+        if (std::strstr(buf, "remote control") != nullptr) {
+            ++nalezeno;
+        } else {
+            hw_close(fd);
+            rc_fd[nalezeno] = -1;
+        }
+    }
+    if (rc_fd[0] != -1) return 1;
+    std::perror("rc_init: No RC?");
+    return 0;
+}
+
+int rc_nacti_kod() {
+    int vysledek = -1;
+    bool mam = precti_zaznam(rc_fd[0]) || (rc_fd[1] != -1 && precti_zaznam(rc_fd[1]));
+    if (mam) {
+        if (rc_ev.value == 0) {
+            posl_kod = 0;
+        } else if (rc_ev.code != posl_kod) {
+            posl_kod = rc_ev.code;
+            vysledek = rc_ev.code;
+        }
+    }
+    hw_usleep(10000);
+    return vysledek;
+}
+
+void rc_deinit() {
+    while (rc_nacti_kod() >= 0) hw_usleep(10000);
+    if (rc_fd[0] != -1) hw_close(rc_fd[0]);
+    if (rc_fd[1] != -1) hw_close(rc_fd[1]);
+    rc_fd = {-1, -1};
+}

@@ -1,0 +1,21 @@
+// The remote control: finding its input-event devices and turning their records
+// into single key presses. Main thread only.
+#pragma once
+
+#include <linux/input.h>
+
+#include <array>
+#include <cstdint>
+
+// Descriptors of the remote-control devices found; -1 = free slot.
+extern std::array<int, 2> rc_fd;
+// The record filled by the last successful read.
+extern input_event rc_ev;
+// The code reported last since the last record with value 0.
+extern uint16_t posl_kod;
+
+// 1 when a remote-control device is open in slot 0, else 0.
+int rc_init();
+// The code of a new key press, or -1; always sleeps 10 ms.
+int rc_nacti_kod();
+void rc_deinit();

@@ -1,0 +1,21 @@
+#!/bin/bash
+# Installs every Debian package the build, the tests and the simulator need.
+set -euo pipefail
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  libfreetype-dev libpng-dev zlib1g-dev libsdl2-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-dejavu-core fonts-dejavu-extra
+  clang libclang-rt-14-dev
+  xvfb xdotool
+)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y "${missing[@]}"
+fi

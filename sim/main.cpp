@@ -1,0 +1,3 @@
+// STUB: to be replaced.
+#include "app/app.h"
+int main() { return app_main(); }

@@ -1,0 +1,521 @@
+// The simulator's device layer: the hw_* calls answered from a model of the box.
+#include "sim/model.h"
+
+#include <fcntl.h>
+#include <linux/fb.h>
+#include <linux/input.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "hw/device.h"
+
+namespace {
+
+struct input_device {
+    sim::input_config cfg;
+    std::deque<input_event> queue;
+    int open_count = 0;
+};
+
+struct framebuffer_device {
+    sim::fb_config cfg;
+    fb_var_screeninfo var{};
+    fb_fix_screeninfo fix{};
+    void* mem = nullptr;
+    size_t mem_len = 0;
+    int put_count = 0;
+    int open_count = 0;
+    bool mapped = false;
+};
+
+enum class kind { framebuffer, input };
+
+struct open_file {
+    kind k;
+    int dev;
+};
+
+struct model {
+    std::mutex m;
+    std::condition_variable changed;
+    std::string root;
+    bool have_fb = false;
+    framebuffer_device fb;
+    std::vector<input_device> inputs;
+    std::map<int, open_file> files;
+    std::function<void(const void*, size_t)> before_clear;
+    double sleep_scale = 1.0;
+};
+
+model& the_model() {
+    static model m;
+    return m;
+}
+
+constexpr uint32_t kBoxW = 720, kBoxH = 576;
+
+void fill_mode(framebuffer_device& f, uint32_t xres, uint32_t yres, uint32_t line_length) {
+    f.var.xres = f.var.xres_virtual = xres;
+    f.var.yres = f.var.yres_virtual = yres;
+    f.var.xoffset = f.var.yoffset = 0;
+    f.var.bits_per_pixel = 32;
+    f.var.transp = {24, 8, 0};
+    f.var.red = {16, 8, 0};
+    f.var.green = {8, 8, 0};
+    f.var.blue = {0, 8, 0};
+    f.fix.line_length = line_length;
+}
+
+void release_fb_memory(framebuffer_device& f) {
+    if (f.mem != nullptr) ::munmap(f.mem, f.mem_len);
+    f.mem = nullptr;
+    f.mem_len = 0;
+}
+
+bool is_fb_path(const framebuffer_device& f, const char* path) {
+    return std::strcmp(path, f.cfg.at_fb0 ? "/dev/fb0" : "/dev/fb/0") == 0;
+}
+
+// Event number of /dev/input/event<N>, or -1.
+int input_number(const char* path) {
+    constexpr const char* prefix = "/dev/input/event";
+    size_t n = std::strlen(prefix);
+    if (std::strncmp(path, prefix, n) != 0 || path[n] == '\0') return -1;
+    int v = 0;
+    for (const char* p = path + n; *p; ++p) {
+        if (*p < '0' || *p > '9' || v > 100000) return -1;
+        v = v * 10 + (*p - '0');
+    }
+    return v;
+}
+
+int reserve_descriptor() { return ::open("/dev/null", O_RDONLY | O_CLOEXEC); }
+
+}  // namespace
+
+namespace sim {
+
+void reset() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    for (auto& [fd, f] : md.files) ::close(fd);
+    md.files.clear();
+    release_fb_memory(md.fb);
+    md.fb = framebuffer_device{};
+    md.have_fb = false;
+    md.inputs.clear();
+    md.root.clear();
+    md.before_clear = nullptr;
+    md.sleep_scale = 1.0;
+}
+
+void set_root(const std::string& root) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    md.root = root;
+    while (md.root.size() > 1 && md.root.back() == '/') md.root.pop_back();
+}
+
+std::string root() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    return md.root;
+}
+
+std::string resolve(const char* path) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    if (path == nullptr) return {};
+    if (path[0] != '/' || md.root.empty()) return path;
+    return md.root + path;
+}
+
+void set_framebuffer(const fb_config& cfg) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    release_fb_memory(md.fb);
+    md.fb = framebuffer_device{};
+    md.fb.cfg = cfg;
+    md.have_fb = cfg.present;
+    if (!cfg.present) return;
+    uint32_t need = std::max(cfg.xres * cfg.yres, kBoxW * kBoxH) * 4;
+    uint32_t len = cfg.smem_len != 0 ? cfg.smem_len : need;
+    long page = ::sysconf(_SC_PAGESIZE);
+    size_t map_len = (len + page - 1) / page * page;
+    void* mem = ::mmap(nullptr, map_len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    md.fb.mem = mem == MAP_FAILED ? nullptr : mem;
+    md.fb.mem_len = mem == MAP_FAILED ? 0 : map_len;
+    std::strncpy(md.fb.fix.id, "lumetra-sim", sizeof md.fb.fix.id - 1);
+    md.fb.fix.smem_len = len;
+    md.fb.fix.type = FB_TYPE_PACKED_PIXELS;
+    md.fb.fix.visual = FB_VISUAL_TRUECOLOR;
+    fill_mode(md.fb, cfg.xres, cfg.yres, cfg.xres * 4);
+}
+
+fb_state framebuffer() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    return fb_state{md.fb.var, md.fb.fix, md.fb.put_count, md.fb.open_count > 0, md.fb.mapped};
+}
+
+std::span<uint32_t> fb_memory() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    if (!md.have_fb || md.fb.mem == nullptr) return {};
+    return {static_cast<uint32_t*>(md.fb.mem), md.fb.fix.smem_len / 4};
+}
+
+void set_before_clear(std::function<void(const void*, size_t)> hook) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    md.before_clear = std::move(hook);
+}
+
+int add_input(const input_config& cfg) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    md.inputs.push_back(input_device{cfg, {}, 0});
+    return static_cast<int>(md.inputs.size()) - 1;
+}
+
+void push_event(int dev, uint16_t type, uint16_t code, int32_t value) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    if (dev < 0 || dev >= static_cast<int>(md.inputs.size())) return;
+    input_device& d = md.inputs[dev];
+    if (d.open_count == 0) return;
+    input_event ev{};
+    timeval tv{};
+    ::gettimeofday(&tv, nullptr);
+    ev.input_event_sec = tv.tv_sec;
+    ev.input_event_usec = tv.tv_usec;
+    ev.type = type;
+    ev.code = code;
+    ev.value = value;
+    d.queue.push_back(ev);
+}
+
+bool input_open(int dev) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    return dev >= 0 && dev < static_cast<int>(md.inputs.size()) && md.inputs[dev].open_count > 0;
+}
+
+size_t input_pending(int dev) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    if (dev < 0 || dev >= static_cast<int>(md.inputs.size())) return 0;
+    return md.inputs[dev].queue.size();
+}
+
+bool wait_remotes_open(int timeout_ms) {
+    model& md = the_model();
+    std::unique_lock lk(md.m);
+    auto all_open = [&] {
+        bool any = false;
+        for (const auto& d : md.inputs) {
+            if (d.cfg.name.find("remote control") == std::string::npos) continue;
+            any = true;
+            if (d.open_count == 0) return false;
+        }
+        return any;
+    };
+    return md.changed.wait_for(lk, std::chrono::milliseconds(timeout_ms), all_open);
+}
+
+int open_descriptors() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    return static_cast<int>(md.files.size());
+}
+
+void set_sleep_scale(double scale) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    md.sleep_scale = scale < 0 ? 0 : scale;
+}
+
+}  // namespace sim
+
+// ---- the device layer ----
+
+int hw_open(const char* path, int flags) {
+    model& md = the_model();
+    std::unique_lock lk(md.m);
+    if (md.have_fb && is_fb_path(md.fb, path)) {
+        if (md.fb.cfg.fail_open) {
+            errno = EACCES;
+            return -1;
+        }
+        int fd = reserve_descriptor();
+        if (fd < 0) return -1;
+        md.files[fd] = open_file{kind::framebuffer, 0};
+        md.fb.open_count++;
+        return fd;
+    }
+    int n = input_number(path);
+    if (n >= 0) {
+        if (n >= static_cast<int>(md.inputs.size())) {
+            errno = ENOENT;
+            return -1;
+        }
+        if (md.inputs[n].cfg.fail_open) {
+            errno = EACCES;
+            return -1;
+        }
+        int fd = reserve_descriptor();
+        if (fd < 0) return -1;
+        md.files[fd] = open_file{kind::input, n};
+        md.inputs[n].open_count++;
+        md.changed.notify_all();
+        return fd;
+    }
+    if (std::strncmp(path, "/dev/", 5) == 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    std::string host = md.root.empty() || path[0] != '/' ? path : md.root + path;
+    lk.unlock();
+    return ::open(host.c_str(), flags, 0644);
+}
+
+int hw_close(int fd) {
+    model& md = the_model();
+    std::unique_lock lk(md.m);
+    auto it = md.files.find(fd);
+    if (it != md.files.end()) {
+        if (it->second.k == kind::framebuffer) {
+            md.fb.open_count--;
+        } else {
+            input_device& d = md.inputs[it->second.dev];
+            if (--d.open_count == 0) d.queue.clear();
+        }
+        md.files.erase(it);
+        md.changed.notify_all();
+    }
+    lk.unlock();
+    return ::close(fd);
+}
+
+int hw_ioctl(int fd, unsigned long request, void* arg) {
+    model& md = the_model();
+    std::unique_lock lk(md.m);
+    auto it = md.files.find(fd);
+    if (it == md.files.end()) {
+        lk.unlock();
+        return ::ioctl(fd, request, arg);
+    }
+    if (it->second.k == kind::framebuffer) {
+        framebuffer_device& f = md.fb;
+        switch (request) {
+            case FBIOGET_FSCREENINFO:
+                if (f.cfg.fail_fscreeninfo) break;
+                std::memcpy(arg, &f.fix, sizeof f.fix);
+                return 0;
+            case FBIOGET_VSCREENINFO:
+                if (f.cfg.fail_vscreeninfo) break;
+                std::memcpy(arg, &f.var, sizeof f.var);
+                return 0;
+            case FBIOPUT_VSCREENINFO: {
+                f.put_count++;
+                if (f.cfg.fail_put) break;
+                fb_var_screeninfo want;
+                std::memcpy(&want, arg, sizeof want);
+                uint64_t bytes = uint64_t{want.xres} * want.yres * 4;
+                if (want.xres == 0 || want.yres == 0 || bytes > f.fix.smem_len) {
+                    errno = EINVAL;
+                    return -1;
+                }
+                uint32_t stride = f.cfg.keep_stride ? f.fix.line_length : want.xres * 4;
+                fill_mode(f, want.xres, want.yres, stride);
+                // Like the kernel, hand back the mode as the driver adjusted it.
+                std::memcpy(arg, &f.var, sizeof f.var);
+                return 0;
+            }
+            default:
+                break;
+        }
+        errno = (request == FBIOGET_FSCREENINFO || request == FBIOGET_VSCREENINFO ||
+                 request == FBIOPUT_VSCREENINFO)
+                    ? EIO
+                    : ENOTTY;
+        return -1;
+    }
+    input_device& d = md.inputs[it->second.dev];
+    if (_IOC_TYPE(request) == 'E' && _IOC_NR(request) == 0x06 && _IOC_DIR(request) == _IOC_READ) {
+        if (d.cfg.fail_name) {
+            errno = ENOTTY;
+            return -1;
+        }
+        // As the kernel does: copy the name with its terminator, cut at the buffer size.
+        size_t size = _IOC_SIZE(request);
+        size_t len = std::min(d.cfg.name.size() + 1, size);
+        std::memcpy(arg, d.cfg.name.c_str(), len);
+        return static_cast<int>(len);
+    }
+    errno = ENOTTY;
+    return -1;
+}
+
+void* hw_mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) {
+    model& md = the_model();
+    std::unique_lock lk(md.m);
+    auto it = md.files.find(fd);
+    if (it == md.files.end()) {
+        lk.unlock();
+        return ::mmap(addr, length, prot, flags, fd, offset);
+    }
+    if (it->second.k != kind::framebuffer || md.fb.cfg.fail_mmap || offset != 0 ||
+        length > md.fb.fix.smem_len || length == 0 || md.fb.mem == nullptr) {
+        errno = it->second.k == kind::framebuffer ? EINVAL : ENODEV;
+        return MAP_FAILED;
+    }
+    md.fb.mapped = true;
+    return md.fb.mem;
+}
+
+int hw_munmap(void* addr, size_t length) {
+    model& md = the_model();
+    std::unique_lock lk(md.m);
+    if (md.fb.mem != nullptr && addr == md.fb.mem) {
+        md.fb.mapped = false;
+        return 0;
+    }
+    lk.unlock();
+    return ::munmap(addr, length);
+}
+
+ssize_t hw_read(int fd, void* buf, size_t count) {
+    model& md = the_model();
+    std::unique_lock lk(md.m);
+    auto it = md.files.find(fd);
+    if (it == md.files.end()) {
+        lk.unlock();
+        return ::read(fd, buf, count);
+    }
+    if (it->second.k != kind::input) {
+        errno = EINVAL;
+        return -1;
+    }
+    input_device& d = md.inputs[it->second.dev];
+    if (d.cfg.read_errors) {
+        errno = EIO;
+        return -1;
+    }
+    if (count < sizeof(input_event)) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (d.queue.empty()) {
+        errno = EAGAIN;
+        return -1;
+    }
+    // evdev hands out as many whole records as fit.
+    size_t n = 0;
+    auto* out = static_cast<char*>(buf);
+    while (!d.queue.empty() && count - n >= sizeof(input_event)) {
+        std::memcpy(out + n, &d.queue.front(), sizeof(input_event));
+        d.queue.pop_front();
+        n += sizeof(input_event);
+        if (d.cfg.short_reads) return static_cast<ssize_t>(sizeof(input_event) / 2);
+    }
+    return static_cast<ssize_t>(n);
+}
+
+namespace {
+
+int device_stat(const char* path, struct stat* st, bool& handled) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    handled = false;
+    if (std::strncmp(path, "/dev/", 5) != 0) return 0;
+    handled = true;
+    int n = input_number(path);
+    bool exists = (md.have_fb && is_fb_path(md.fb, path)) ||
+                  (n >= 0 && n < static_cast<int>(md.inputs.size()));
+    if (!exists) {
+        errno = ENOENT;
+        return -1;
+    }
+    std::memset(st, 0, sizeof *st);
+    st->st_mode = S_IFCHR | 0660;
+    return 0;
+}
+
+}  // namespace
+
+int hw_stat(const char* path, struct stat* st) {
+    bool handled;
+    int r = device_stat(path, st, handled);
+    if (handled) return r;
+    return ::stat(sim::resolve(path).c_str(), st);
+}
+
+int hw_lstat(const char* path, struct stat* st) {
+    bool handled;
+    int r = device_stat(path, st, handled);
+    if (handled) return r;
+    return ::lstat(sim::resolve(path).c_str(), st);
+}
+
+FILE* hw_fopen(const char* path, const char* mode) {
+    return std::fopen(sim::resolve(path).c_str(), mode);
+}
+DIR* hw_opendir(const char* path) { return ::opendir(sim::resolve(path).c_str()); }
+int hw_unlink(const char* path) { return ::unlink(sim::resolve(path).c_str()); }
+int hw_rmdir(const char* path) { return ::rmdir(sim::resolve(path).c_str()); }
+// The target is stored as given: a relative target stays relative to the link's directory.
+int hw_symlink(const char* target, const char* linkpath) {
+    return ::symlink(target, sim::resolve(linkpath).c_str());
+}
+int hw_rename(const char* from, const char* to) {
+    return std::rename(sim::resolve(from).c_str(), sim::resolve(to).c_str());
+}
+int hw_fsync(int fd) { return ::fsync(fd); }
+
+namespace {
+double sleep_scale() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    return md.sleep_scale;
+}
+}  // namespace
+
+int hw_usleep(useconds_t us) {
+    double s = sleep_scale();
+    if (s == 0) return 0;
+    return ::usleep(static_cast<useconds_t>(us * s));
+}
+
+int hw_nanosleep(const struct timespec* req, struct timespec* rem) {
+    double s = sleep_scale();
+    if (s == 0) return 0;
+    if (s == 1.0) return ::nanosleep(req, rem);
+    double ns = (static_cast<double>(req->tv_sec) * 1e9 + static_cast<double>(req->tv_nsec)) * s;
+    timespec t{static_cast<time_t>(ns / 1e9), static_cast<long>(ns - static_cast<double>(static_cast<time_t>(ns / 1e9)) * 1e9)};
+    return ::nanosleep(&t, rem);
+}
+
+int hw_gettimeofday(struct timeval* tv) { return ::gettimeofday(tv, nullptr); }
+int hw_clock_gettime_mono(struct timespec* ts) { return ::clock_gettime(CLOCK_MONOTONIC, ts); }
+
+void hw_fb_before_clear(const void* mem, size_t length) {
+    std::function<void(const void*, size_t)> hook;
+    {
+        model& md = the_model();
+        std::lock_guard lk(md.m);
+        hook = md.before_clear;
+    }
+    if (hook) hook(mem, length);
+}

@@ -1,0 +1,78 @@
+// The simulator's model of the box: a framebuffer driver, input-event devices,
+// the box's file system under a root directory, and fault injection.
+//
+// The player's device layer (hw/device.h) is implemented on top of this model in
+// the simulator build. Tests and the lumetra-sim front end configure it here.
+// All functions are thread-safe.
+#pragma once
+
+#include <linux/fb.h>
+#include <linux/input.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace sim {
+
+struct fb_config {
+    bool present = true;  // a framebuffer device exists
+    bool at_fb0 = false;  // it is /dev/fb0 rather than /dev/fb/0
+    uint32_t xres = 1280, yres = 720;  // the mode the driver starts in
+    uint32_t smem_len = 0;             // video memory; 0 = enough for this mode and 720 x 576
+    bool keep_stride = false;  // the driver keeps its line_length when the mode changes
+    bool fail_open = false;
+    bool fail_fscreeninfo = false;
+    bool fail_vscreeninfo = false;
+    bool fail_put = false;
+    bool fail_mmap = false;
+};
+
+struct input_config {
+    std::string name;       // EVIOCGNAME answer
+    bool fail_open = false;  // exists, but open fails (EACCES)
+    bool fail_name = false;  // EVIOCGNAME fails (ENOTTY)
+    bool short_reads = false;  // every read returns half a record
+    bool read_errors = false;  // every read fails with EIO
+};
+
+struct fb_state {
+    fb_var_screeninfo var;
+    fb_fix_screeninfo fix;
+    int put_count;  // FBIOPUT_VSCREENINFO requests accepted or refused
+    bool open;
+    bool mapped;
+};
+
+// Forgets every device and fault; root becomes "" (paths are used as they are).
+void reset();
+void set_root(const std::string& root);
+std::string root();
+// A box path as the host sees it: absolute paths go under the root.
+std::string resolve(const char* path);
+
+void set_framebuffer(const fb_config& cfg);
+fb_state framebuffer();
+// The whole video memory (smem_len bytes) as 32-bit words; empty without a framebuffer.
+std::span<uint32_t> fb_memory();
+// Called with the mapped memory just before the player's shut-down clears it.
+void set_before_clear(std::function<void(const void*, size_t)> hook);
+
+// Adds /dev/input/event<N> and returns N (devices are numbered from 0 without gaps).
+int add_input(const input_config& cfg);
+// Queues one record on device dev. As with the kernel, a record sent while the
+// device is not open is lost.
+void push_event(int dev, uint16_t type, uint16_t code, int32_t value);
+bool input_open(int dev);
+size_t input_pending(int dev);
+// Waits until every device whose name contains "remote control" is open; false on timeout.
+bool wait_remotes_open(int timeout_ms);
+// Number of descriptors the model has handed out and not seen closed.
+int open_descriptors();
+
+// Scales every sleep of the player: 1 real time, 0 no sleeping at all.
+void set_sleep_scale(double scale);
+
+}  // namespace sim

@@ -1,0 +1,2 @@
+// STUB: to be replaced.
+#include "sim/snapshot.h"

@@ -1,0 +1,53 @@
+// The subtitle store: the record, the file loader, release and replacement,
+// search by time, and the frame-rate rescale.
+//
+// The main thread loads, replaces, rescales and releases; the subtitle thread
+// reads the records. Both sides hold sub_zamek while they touch the array, so
+// the thread never reads a record that is being released or rewritten.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+#include "app/relaxed.h"
+
+// One subtitle.
+struct titulek {
+    int32_t pocet_radku;  // number of text lines, 1..4
+    int32_t flags;        // bits 0-7 line colours, 0x100 top position, 0x200 end of part
+    uint32_t cas_od;      // start, ms from the start of the film
+    uint32_t cas_do;      // end, ms; always after cas_od
+    std::unique_ptr<char[]> radky[4];  // line texts; only the first pocet_radku are set
+};
+
+// The loaded array (null = none), owned by titulky_pamet; the count of its records.
+extern relaxed<titulek*> titulky;
+extern std::unique_ptr<titulek[]> titulky_pamet;
+extern relaxed<int32_t> pocet_titulku;
+// Whether any subtitles were ever loaded in this run (the settings save tests this).
+extern bool titulky_nacteny;
+// Time offset of the loaded file in ms (header offset x 40).
+extern int32_t tdiff;
+// End time in ms of the last subtitle line read.
+extern int32_t posl_snimek;
+// Error number of the last failed load.
+extern int32_t sub_chyba;
+// Guards the array and its records between the loader/rescale and the subtitle thread.
+extern std::mutex sub_zamek;
+
+// Loads a file; returns the new array (pocet_titulku set) or null (sub_chyba set).
+std::unique_ptr<titulek[]> sub_nacti_titulky(const char* cesta);
+// Reads one subtitle line into a zeroed record: 0 at end of file, -1 malformed, else success.
+int cti_radek(FILE* soubor, titulek* zaznam);
+// Releases the texts of the first pocet records and the array; pocet_titulku = 0.
+void sub_uvolni(std::unique_ptr<titulek[]>& pole, int32_t pocet);
+// Replaces the loaded subtitles by a file of the subtitle directory; 0 or an error number.
+int sub_nacti_novy(const char* jmeno);
+// The start-up load: the file named by the link, else the special file.
+void sub_nacti_pri_startu();
+// Index for time cas; hint is tried first.
+int32_t sub_najdi_titulek(uint32_t cas, int32_t hint);
+// Multiplies every start and end time by koef in single precision.
+void sub_prepocti(float koef);
