@@ -1,0 +1,183 @@
+// The settings file: what is taken from it, when it is written, and that a write
+// interrupted at any moment leaves either the old or the new record.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "app/settings.h"
+#include "fb/painter.h"
+#include "fb/primitives.h"
+#include "fb/screen.h"
+#include "sim/model.h"
+#include "tests/support/support.h"
+
+namespace {
+
+constexpr const char* kConf = "/var/tuxbox/Tresk/tresk.conf";
+
+std::string record(std::array<uint8_t, 4> bytes, int32_t poz, int32_t dole, int32_t nahore) {
+    std::string s(16, '\0');
+    std::memcpy(s.data(), bytes.data(), 4);
+    std::memcpy(s.data() + 4, &poz, 4);
+    std::memcpy(s.data() + 8, &dole, 4);
+    std::memcpy(s.data() + 12, &nahore, 4);
+    return s;
+}
+
+class Settings : public ::testing::Test {
+protected:
+    testsup::box_root root{""};
+    void SetUp() override {
+        sim::reset();
+        sim::set_root(root.path());
+        // As at program start, also when cases share a process.
+        ul_konf = nastaveni{1, 0, 0, 0, 0, 0, 0};
+        zoom = 1;
+        transp = 1;
+        paleta_idx = 0;
+        paleta = palety[0].data();
+        barva_tit = 0;
+        posun_dole = 0;
+        posun_nahore = 0;
+    }
+};
+
+TEST_F(Settings, WithoutAFileTheDefaultsHoldAndTheFirstExitWritesThem) {
+    nastaveni_nacti();
+    EXPECT_EQ(zoom, 1);
+    EXPECT_EQ(transp, 1);
+    EXPECT_EQ(paleta_idx, 0);
+    EXPECT_EQ(barva_tit, 0);
+    EXPECT_EQ(ul_konf.poz, 0);
+    EXPECT_FALSE(root.exists(kConf));
+    nastaveni_uloz(0);
+    // The record starts with transparency 0, the level in force is 1: so it is written.
+    EXPECT_EQ(root.read(kConf), record({1, 1, 0, 0}, 0, 0, 0));
+}
+
+TEST_F(Settings, NothingWrittenWhenTransparencyZeroMatchesTheInitialRecord) {
+    nastaveni_nacti();
+    transp = 0;
+    nastaveni_uloz(0);
+    EXPECT_FALSE(root.exists(kConf));
+}
+
+TEST_F(Settings, ValuesAreTakenAndNothingIsWrittenWhenUnchanged) {
+    root.write(kConf, record({5, 2, 1, 3}, 57, 5 * 2880, 10 * 2880));
+    nastaveni_nacti();
+    EXPECT_EQ(zoom, 5);
+    EXPECT_EQ(transp, 2);
+    EXPECT_EQ(paleta_idx, 1);
+    EXPECT_EQ(paleta.load(), palety[1].data());
+    EXPECT_EQ(barva_tit, 3);
+    EXPECT_EQ(ul_konf.poz, 57);
+    EXPECT_EQ(posun_dole, 5 * 2880);
+    EXPECT_EQ(posun_nahore, 10 * 2880);
+    // Replace the file behind the player's back: an unneeded write would overwrite it.
+    root.write(kConf, "sentinel");
+    nastaveni_uloz(57);
+    EXPECT_EQ(root.read(kConf), "sentinel");
+}
+
+TEST_F(Settings, OutOfRangeBytesFallBackFieldByField) {
+    root.write(kConf, record({9, 3, 3, 4}, 0, 0, 0));
+    nastaveni_nacti();
+    EXPECT_EQ(zoom, 1);
+    EXPECT_EQ(transp, 1);
+    EXPECT_EQ(paleta_idx, 1) << "the palette byte keeps only bit 0";
+    EXPECT_EQ(barva_tit, 0);
+    root.write(kConf, record({0xff, 0x80, 0xfe, 0xff}, 0, 0, 0));
+    nastaveni_nacti();
+    EXPECT_EQ(zoom, 1) << "bytes are tested as unsigned";
+    EXPECT_EQ(transp, 1);
+    EXPECT_EQ(paleta_idx, 0);
+    EXPECT_EQ(barva_tit, 0);
+}
+
+TEST_F(Settings, ShortFileTakesNothingNotEvenThePosition) {
+    root.write(kConf, record({3, 2, 1, 2}, 40, 0, 0).substr(0, 15));
+    nastaveni_nacti();
+    EXPECT_EQ(zoom, 1);
+    EXPECT_EQ(transp, 1);
+    EXPECT_EQ(paleta_idx, 0);
+    EXPECT_EQ(barva_tit, 0);
+    EXPECT_EQ(ul_konf.poz, 0);
+}
+
+TEST_F(Settings, PositionAndChangedValuesAreStored) {
+    root.write(kConf, record({1, 1, 0, 0}, 57, 0, 0));
+    nastaveni_nacti();
+    zoom = 7;
+    barva_tit = 2;
+    posun_nahore = 15 * 2880;
+    nastaveni_uloz(0);
+    EXPECT_EQ(root.read(kConf), record({7, 1, 0, 2}, 0, 0, 15 * 2880));
+    nastaveni_uloz(123);
+    EXPECT_EQ(root.read(kConf), record({7, 1, 0, 2}, 123, 0, 15 * 2880));
+}
+
+TEST_F(Settings, FailedWriteLeavesTheOldFileAndSaysNothing) {
+    root.write(kConf, record({1, 1, 0, 0}, 9, 0, 0));
+    nastaveni_nacti();
+    // A directory where the new record would go makes the write fail.
+    std::filesystem::create_directory(root.host(std::string(kConf) + ".new"));
+    std::string out = testsup::capture_output([] { nastaveni_uloz(0); });
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(root.read(kConf), record({1, 1, 0, 0}, 9, 0, 0));
+}
+
+TEST_F(Settings, MissingDirectoryIsSilent) {
+    testsup::box_root bare{""};
+    sim::set_root(bare.path() + "/nowhere");
+    nastaveni_nacti();
+    std::string out = testsup::capture_output([] { nastaveni_uloz(5); });
+    EXPECT_EQ(out, "");
+}
+
+// Kills a writer at random moments: the file must always hold one whole record.
+TEST_F(Settings, KilledWriterLeavesTheOldOrTheNewRecord) {
+    const std::string a = record({1, 1, 0, 0}, 1111, 0, 0);
+    const std::string b = record({7, 2, 1, 3}, 2222, 5 * 2880, 0);
+    root.write(kConf, a);
+    std::mt19937 rng(12345);
+    int seen_a = 0, seen_b = 0;
+    for (int round = 0; round < 100; ++round) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Alternate the two records as fast as possible until killed.
+            for (int i = 0;; ++i) {
+                nastaveni_nacti();
+                bool to_b = ul_konf.poz == 1111;
+                zoom = to_b ? 7 : 1;
+                transp = to_b ? 2 : 1;
+                paleta_idx = to_b ? 1 : 0;
+                barva_tit = to_b ? 3 : 0;
+                posun_dole = to_b ? 5 * 2880 : 0;
+                posun_nahore = 0;
+                nastaveni_uloz(to_b ? 2222 : 1111);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(500 + rng() % 5000));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        std::string now = root.read(kConf);
+        ASSERT_TRUE(now == a || now == b) << "round " << round << ": " << now.size() << " bytes";
+        (now == a ? seen_a : seen_b)++;
+    }
+    // Both records were seen, so the kills really landed in the middle of the writing.
+    EXPECT_GT(seen_a, 0);
+    EXPECT_GT(seen_b, 0);
+}
+
+}  // namespace
