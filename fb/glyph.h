@@ -1,6 +1,10 @@
 // The font engine: the one TrueType font through FreeType's cache manager and
 // small-bitmap cache, the line height of every zoom level, and the drawing of
 // one character as a 1-bit bitmap into the screen or the back buffer.
+//
+// Threads: set up and torn down by the main thread (fb_init, fb_deinit); both
+// threads draw. Every FreeType call after set-up and every pixel write runs
+// under znak_mutex (fb/screen.h), one character at a time.
 #pragma once
 
 #include <ft2build.h>
@@ -9,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "app/relaxed.h"
 
@@ -18,6 +23,19 @@ struct ft_face_id {
     int32_t index;
 };
 
+// A glyph bitmap as the small-bitmap cache delivers it: rows top to bottom, pitch
+// bytes apart; format is an FT_Pixel_Mode (1 bit per pixel is the usual one).
+struct fb_bitmapa {
+    const uint8_t* data;
+    int32_t sirka;     // pixels per row
+    int32_t vyska;     // rows
+    int32_t pitch;     // bytes per row; 0 or negative draws nothing
+    uint8_t format;    // FT_PIXEL_MODE_*
+    uint8_t max_sedi;  // largest grey value of the grey formats (num_grays - 1)
+};
+
+// The FreeType library, the cache manager, the small-bitmap cache and the font's face.
+// Set by fb_font_init, released by fb_font_deinit (main thread); used under znak_mutex.
 extern FT_Library ft_lib;
 extern FTC_Manager ft_manager;
 extern FTC_SBitCache ft_sbit_cache;
@@ -26,7 +44,7 @@ extern ft_face_id ftrc;
 // Image types of glyphs drawn onto the screen and into the back buffer. Guarded by znak_mutex.
 extern FTC_ImageTypeRec ft_typ_fb;
 extern FTC_ImageTypeRec ft_typ_bb;
-// 1 when the face carries kerning data.
+// 1 when the face carries kerning data. Set by fb_font_init.
 extern uint8_t ma_kerning;
 // Index of the last glyph placed on each target; 0 = none. Both threads reset and set them.
 extern relaxed<uint32_t> posl_glyf_fb, posl_glyf_bb;
@@ -34,15 +52,37 @@ extern relaxed<uint32_t> posl_glyf_fb, posl_glyf_bb;
 extern const std::array<std::array<int8_t, 2>, 8> velikosti_fontu;
 
 // The font half of fb_init: 1 on success, 0 on failure (a diagnostic has been printed).
+// Fills vyska_radku[0..7].
 int fb_font_init();
-// The font half of fb_deinit.
+// The font half of fb_deinit. Call it only when no thread draws any more.
 void fb_font_deinit();
 // Sets the back-buffer image type to the pixel size of the current zoom level.
 void fb_font_nastav_zoom();
-// The face requester given to the cache manager.
+// Whether a FreeType library of this version is good enough: 2.3.6 or later.
+bool fb_font_verze_ok(int major, int minor, int patch);
+// The face requester given to the cache manager. Opens the font through the device
+// layer, so that the box path resolves in the simulator as well.
 FT_Error fb_otevri_font(FTC_FaceID face_id, FT_Library library, FT_Pointer request_data,
                         FT_Face* aface);
 // Draws (or with colour -1 measures) one character; returns the pen advance,
-// -1 when it does not fit before limit, 0 when there is no glyph.
+// -1 when it does not fit before limit, 0 when there is no glyph. Kerns against the
+// last glyph placed on the target. Takes znak_mutex.
 int32_t fb_zobraz_znak(uint8_t cil, uint32_t kod, int32_t x, int32_t y, int32_t limit,
                        int8_t barva);
+// The same, but kerns against predchozi, the caller's own previous glyph, and sets it
+// to the glyph placed (as well as the target's last glyph). A string drawer keeps its
+// own previous glyph so that the other thread's text cannot change its kerning.
+// When the character has a glyph, *xadvance (if given) receives its advance without
+// kerning, whether or not it fits.
+int32_t fb_zobraz_znak_po(uint8_t cil, uint32_t kod, int32_t x, int32_t y, int32_t limit,
+                          int8_t barva, uint32_t& predchozi, int32_t* xadvance = nullptr);
+
+// Writes the set pixels of b in colour p with the bitmap's top-left pixel at (x, y)
+// into cil, rows of radek pixels, dropping every pixel outside the buffer. With obrys,
+// every pixel of the 5 x 5 square around a set pixel that is still 0 becomes o first,
+// exactly as if each set pixel were handled in turn, outline then pixel. The caller
+// holds znak_mutex.
+void fb_kresli_bitmapu(std::span<uint32_t> cil, uint32_t radek, const fb_bitmapa& b, int32_t x,
+                       int32_t y, uint32_t p, bool obrys, uint32_t o);
+// The pixels of a glyph target: 1 the back buffer, anything else the mapped framebuffer.
+std::span<uint32_t> fb_cil_znaku(uint8_t cil);

@@ -1,9 +1,120 @@
-// STUB: to be replaced.
+// The subtitle painter and the three subtitle styles.
+//
+// A paint clears the band and the back buffer, composes the lines into the back
+// buffer and copies it to the band in one block. Both threads paint (the subtitle
+// thread in time, the main thread after a style change), so the whole paint runs
+// under kresleni_mutex: the two can never mix their clears, lines and copies.
 #include "fb/painter.h"
-const std::array<std::array<int32_t, 4>, 4> barvy_tit{};
-relaxed<int32_t> barva_tit;
+
+#include <algorithm>
+#include <mutex>
+
+#include "fb/glyph.h"
+#include "fb/screen.h"
+#include "fb/status.h"
+#include "fb/text.h"
+#include "sub/subtitles.h"
+#include "tmr/clock.h"
+
+namespace {
+
+constexpr int32_t kNahore = 0x100;
+constexpr int32_t kKonecDilu = 0x200;
+constexpr int32_t kRadku = 4;
+constexpr const char* kZpravaKonecDilu = "Volgende deel ondertitels. Ga verder \x0e\x0f";
+
+}  // namespace
+
+const std::array<std::array<int32_t, 4>, 4> barvy_tit{{
+    {3, 7, 6, 2},
+    {7, 3, 6, 2},
+    {6, 2, 7, 3},
+    {2, 6, 3, 7},
+}};
+relaxed<int32_t> barva_tit{0};
 relaxed<int32_t> transp{1};
-void fb_zobraz_titulek(const titulek*) {}
-void fb_zmen_barvu_tit() {}
-void fb_zmen_transp() {}
-void fb_zmen_zoom() {}
+
+namespace {
+
+bool nakresli(const titulek* zaznam);
+void ukonci_dil();
+
+}  // namespace
+
+void fb_zobraz_titulek(const titulek* zaznam) {
+    if (zaznam == nullptr) return;
+    std::lock_guard kresleni(kresleni_mutex);
+    if (nakresli(zaznam)) ukonci_dil();
+}
+
+void fb_zmen_barvu_tit() {
+    barva_tit = (barva_tit + 1) & 3;
+    if (kreslim == 0) fb_obnov_titulek();
+}
+
+// Each change and its repaint happen under the paint lock as one step, so that
+// no paint of the other thread sees the state half changed.
+void fb_zmen_transp() {
+    if (kreslim != 0) return;
+    std::lock_guard kresleni(kresleni_mutex);
+    transp = (transp + 1) % 3;
+    fb_obnov_titulek();
+}
+
+void fb_zmen_zoom() {
+    if (kreslim != 0) return;
+    std::lock_guard kresleni(kresleni_mutex);
+    zoom = (zoom + 1) % 8;
+    fb_font_nastav_zoom();
+    fb_prepocti_pas();
+    fb_info_paletka();
+    fb_obnov_titulek();
+}
+
+void fb_obnov_titulek() {
+    std::lock_guard kresleni(kresleni_mutex);
+    const titulek* zaznam = akt_titulek;
+    if (titulek_zobrazen != 0 && zaznam != nullptr) fb_zobraz_titulek(zaznam);
+}
+
+namespace {
+
+// The paint itself, under kresleni_mutex; returns whether the record ends a part.
+bool nakresli(const titulek* zaznam) {
+    titulek_zobrazen = 1;
+    akt_titulek = zaznam;
+    int32_t flags = zaznam->flags;
+    pozice = (flags & kNahore) != 0 ? 1 : 0;
+    // The copy at the end overwrites its part of the band; the rest is cleared.
+    fb_smaz_pas_mimo_kopii(pozice);
+    bb_smaz();
+
+    const std::array<int32_t, 4>& schema = barvy_tit[static_cast<size_t>(barva_tit & 3)];
+
+    size_t z = static_cast<size_t>(std::clamp<int32_t>(zoom, 0, 7));
+    int32_t vyska_pisma = velikosti_fontu[z][0];
+    int32_t radek = vyska_radku[z];
+    int32_t radku = std::clamp<int32_t>(zaznam->pocet_radku, 0, kRadku);
+    // At the bottom position the last line always sits in the fourth slot.
+    int32_t y = vyska_pisma;
+    if ((flags & kNahore) == 0) y += (kRadku - radku) * radek;
+
+    int32_t x = sx + 1;
+    int32_t sirka = ex - sx - 2;
+    for (int32_t i = 0; i < radku; ++i) {
+        int32_t barva = schema[static_cast<size_t>((flags >> (2 * i)) & 3)];
+        const char* text = zaznam->radky[i] ? zaznam->radky[i].get() : "";
+        fb_ZobrString(text, 1, x, y, 1, sirka, static_cast<int8_t>(barva));
+        y += radek;
+    }
+
+    bb_zobraz_na_fb(pozice);
+    return (flags & kKonecDilu) != 0;
+}
+
+void ukonci_dil() {
+    tmr_zastav();
+    fb_zobr_info(kZpravaKonecDilu);
+}
+
+}  // namespace

@@ -14,7 +14,14 @@ extern const std::array<std::array<int32_t, 4>, 4> barvy_tit;
 extern relaxed<int32_t> barva_tit;
 extern relaxed<int32_t> transp;
 
+// Paints a record into the back buffer and copies it to its band position; the
+// subtitle thread and the main thread's repaints. Holds kresleni_mutex throughout.
 void fb_zobraz_titulek(const titulek* zaznam);
+// YELLOW, BLUE, RED: next colour scheme, background level, zoom level; each
+// repaints the subtitle on screen.
 void fb_zmen_barvu_tit();
 void fb_zmen_transp();
 void fb_zmen_zoom();
+// Repaints akt_titulek when a subtitle is on screen and the record is still there.
+// Main thread, after a style change or a band move.
+void fb_obnov_titulek();

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 
 #include "app/relaxed.h"
 
@@ -72,3 +73,15 @@ void bb_zobraz_na_fb(int pozice);
 void fb_prekresli_titulek();
 void fb_uprav_posun(int smer);
 void fb_prepni_posun();
+
+// The pixels of a drawing target: 0 the mapped framebuffer (smem_len bytes), any
+// other value the back buffer (bbuf_delka bytes); empty while it does not exist.
+// Lines are px_na_radek pixels apart in both.
+std::span<uint32_t> fb_pixely(uint8_t cil);
+// Clears the band on screen (pas_delka bytes from pas_od) but leaves titulek_zobrazen.
+void fb_smaz_pas();
+// The same, except the bytes that the next copy of the back buffer to bb_cil[pozice]
+// overwrites anyway. For a paint that ends with that copy, under kresleni_mutex.
+void fb_smaz_pas_mimo_kopii(int pozice);
+// Clears the whole back buffer.
+void bb_smaz();

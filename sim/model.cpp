@@ -26,6 +26,7 @@ struct input_device {
     sim::input_config cfg;
     std::deque<input_event> queue;
     int open_count = 0;
+    uint64_t reads = 0;  // hw_read calls made on it
 };
 
 struct framebuffer_device {
@@ -100,7 +101,103 @@ int input_number(const char* path) {
     return v;
 }
 
-int reserve_descriptor() { return ::open("/dev/null", O_RDONLY | O_CLOEXEC); }
+int reserve_descriptor() {
+    return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+// Faults armed by sim::fail_call. A lock of its own, taken after the model's when both are.
+struct armed_fault {
+    std::string call;
+    int err;
+    int count;  // calls (files for "fread") still to fail; -1 no limit
+    std::string path;
+    long after_bytes;
+};
+
+struct fault_table {
+    std::mutex m;
+    std::vector<armed_fault> armed;
+    int injected = 0;
+};
+
+fault_table& the_faults() {
+    static fault_table t;
+    return t;
+}
+
+// Consumes one armed fault of call whose path filter path contains; false if none.
+bool take_fault(std::string_view call, const char* path, armed_fault* hit = nullptr) {
+    fault_table& ft = the_faults();
+    std::lock_guard lk(ft.m);
+    std::string_view p = path != nullptr ? path : "";
+    for (auto it = ft.armed.begin(); it != ft.armed.end(); ++it) {
+        if (it->call != call || p.find(it->path) == std::string_view::npos) continue;
+        if (hit != nullptr) *hit = *it;
+        if (it->count > 0 && --it->count == 0) ft.armed.erase(it);
+        ft.injected++;
+        return true;
+    }
+    return false;
+}
+
+// Fails the call with the armed fault's errno when one matches.
+bool fault_hit(std::string_view call, const char* path) {
+    armed_fault f;
+    if (!take_fault(call, path, &f)) return false;
+    errno = f.err;
+    return true;
+}
+
+// A stdio file that delivers a number of bytes and then fails every read.
+struct failing_file {
+    FILE* real;
+    long left;
+    int err;
+};
+
+ssize_t failing_read(void* cookie, char* buf, size_t size) {
+    auto* f = static_cast<failing_file*>(cookie);
+    if (f->left <= 0) {
+        errno = f->err;
+        return -1;
+    }
+    size_t got = std::fread(buf, 1, std::min(size, static_cast<size_t>(f->left)), f->real);
+    f->left -= static_cast<long>(got);
+    return static_cast<ssize_t>(got);
+}
+
+ssize_t failing_write(void* cookie, const char* buf, size_t size) {
+    return static_cast<ssize_t>(
+        std::fwrite(buf, 1, size, static_cast<failing_file*>(cookie)->real));
+}
+
+int failing_seek(void* cookie, off64_t* offset, int whence) {
+    FILE* real = static_cast<failing_file*>(cookie)->real;
+    if (::fseeko(real, *offset, whence) != 0) return -1;
+    *offset = ::ftello(real);
+    return 0;
+}
+
+int failing_close(void* cookie) {
+    auto* f = static_cast<failing_file*>(cookie);
+    int r = std::fclose(f->real);
+    delete f;
+    return r;
+}
+
+// Wraps a file just opened when an "fread" fault is armed for its path.
+FILE* arm_reads(FILE* real, const char* path, const char* mode) {
+    armed_fault fault;
+    if (!take_fault("fread", path, &fault)) return real;
+    auto* f = new failing_file{real, fault.after_bytes, fault.err};
+    FILE* wrapped =
+        ::fopencookie(f, mode, {failing_read, failing_write, failing_seek, failing_close});
+    if (wrapped == nullptr) {
+        delete f;
+        return real;
+    }
+    return wrapped;
+}
 
 }  // namespace
 
@@ -118,6 +215,9 @@ void reset() {
     md.root.clear();
     md.before_clear = nullptr;
     md.sleep_scale = 1.0;
+    clear_faults();
+    std::lock_guard flk(the_faults().m);
+    the_faults().injected = 0;
 }
 
 void set_root(const std::string& root) {
@@ -153,7 +253,8 @@ void set_framebuffer(const fb_config& cfg) {
     uint32_t len = cfg.smem_len != 0 ? cfg.smem_len : need;
     long page = ::sysconf(_SC_PAGESIZE);
     size_t map_len = (len + page - 1) / page * page;
-    void* mem = ::mmap(nullptr, map_len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* mem =
+        ::mmap(nullptr, map_len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     md.fb.mem = mem == MAP_FAILED ? nullptr : mem;
     md.fb.mem_len = mem == MAP_FAILED ? 0 : map_len;
     std::strncpy(md.fb.fix.id, "lumetra-sim", sizeof md.fb.fix.id - 1);
@@ -219,6 +320,13 @@ size_t input_pending(int dev) {
     return md.inputs[dev].queue.size();
 }
 
+uint64_t input_reads(int dev) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    if (dev < 0 || dev >= static_cast<int>(md.inputs.size())) return 0;
+    return md.inputs[dev].reads;
+}
+
 bool wait_remotes_open(int timeout_ms) {
     model& md = the_model();
     std::unique_lock lk(md.m);
@@ -244,6 +352,26 @@ void set_sleep_scale(double scale) {
     model& md = the_model();
     std::lock_guard lk(md.m);
     md.sleep_scale = scale < 0 ? 0 : scale;
+}
+
+void fail_call(std::string_view call, int err, int count, std::string_view path, long after_bytes) {
+    if (count == 0) return;
+    fault_table& ft = the_faults();
+    std::lock_guard lk(ft.m);
+    ft.armed.push_back(armed_fault{std::string(call), err, count < 0 ? -1 : count,
+                                   std::string(path), after_bytes});
+}
+
+void clear_faults() {
+    fault_table& ft = the_faults();
+    std::lock_guard lk(ft.m);
+    ft.armed.clear();
+}
+
+int faults_injected() {
+    fault_table& ft = the_faults();
+    std::lock_guard lk(ft.m);
+    return ft.injected;
 }
 
 }  // namespace sim
@@ -287,6 +415,7 @@ int hw_open(const char* path, int flags) {
     }
     std::string host = md.root.empty() || path[0] != '/' ? path : md.root + path;
     lk.unlock();
+    if (fault_hit("open", path)) return -1;
     return ::open(host.c_str(), flags, 0644);
 }
 
@@ -402,6 +531,7 @@ ssize_t hw_read(int fd, void* buf, size_t count) {
     auto it = md.files.find(fd);
     if (it == md.files.end()) {
         lk.unlock();
+        if (fault_hit("read", "")) return -1;
         return ::read(fd, buf, count);
     }
     if (it->second.k != kind::input) {
@@ -409,6 +539,8 @@ ssize_t hw_read(int fd, void* buf, size_t count) {
         return -1;
     }
     input_device& d = md.inputs[it->second.dev];
+    d.reads++;
+    if (fault_hit("read", ("/dev/input/event" + std::to_string(it->second.dev)).c_str())) return -1;
     if (d.cfg.read_errors) {
         errno = EIO;
         return -1;
@@ -459,6 +591,7 @@ int hw_stat(const char* path, struct stat* st) {
     bool handled;
     int r = device_stat(path, st, handled);
     if (handled) return r;
+    if (fault_hit("stat", path)) return -1;
     return ::stat(sim::resolve(path).c_str(), st);
 }
 
@@ -466,23 +599,40 @@ int hw_lstat(const char* path, struct stat* st) {
     bool handled;
     int r = device_stat(path, st, handled);
     if (handled) return r;
+    if (fault_hit("lstat", path)) return -1;
     return ::lstat(sim::resolve(path).c_str(), st);
 }
 
 FILE* hw_fopen(const char* path, const char* mode) {
-    return std::fopen(sim::resolve(path).c_str(), mode);
+    if (fault_hit("fopen", path)) return nullptr;
+    FILE* f = std::fopen(sim::resolve(path).c_str(), mode);
+    return f != nullptr ? arm_reads(f, path, mode) : nullptr;
 }
-DIR* hw_opendir(const char* path) { return ::opendir(sim::resolve(path).c_str()); }
-int hw_unlink(const char* path) { return ::unlink(sim::resolve(path).c_str()); }
-int hw_rmdir(const char* path) { return ::rmdir(sim::resolve(path).c_str()); }
+DIR* hw_opendir(const char* path) {
+    if (fault_hit("opendir", path)) return nullptr;
+    return ::opendir(sim::resolve(path).c_str());
+}
+int hw_unlink(const char* path) {
+    if (fault_hit("unlink", path)) return -1;
+    return ::unlink(sim::resolve(path).c_str());
+}
+int hw_rmdir(const char* path) {
+    if (fault_hit("rmdir", path)) return -1;
+    return ::rmdir(sim::resolve(path).c_str());
+}
 // The target is stored as given: a relative target stays relative to the link's directory.
 int hw_symlink(const char* target, const char* linkpath) {
+    if (fault_hit("symlink", linkpath)) return -1;
     return ::symlink(target, sim::resolve(linkpath).c_str());
 }
 int hw_rename(const char* from, const char* to) {
+    if (fault_hit("rename", from)) return -1;
     return std::rename(sim::resolve(from).c_str(), sim::resolve(to).c_str());
 }
-int hw_fsync(int fd) { return ::fsync(fd); }
+int hw_fsync(int fd) {
+    if (fault_hit("fsync", "")) return -1;
+    return ::fsync(fd);
+}
 
 namespace {
 double sleep_scale() {
@@ -503,12 +653,17 @@ int hw_nanosleep(const struct timespec* req, struct timespec* rem) {
     if (s == 0) return 0;
     if (s == 1.0) return ::nanosleep(req, rem);
     double ns = (static_cast<double>(req->tv_sec) * 1e9 + static_cast<double>(req->tv_nsec)) * s;
-    timespec t{static_cast<time_t>(ns / 1e9), static_cast<long>(ns - static_cast<double>(static_cast<time_t>(ns / 1e9)) * 1e9)};
+    timespec t{static_cast<time_t>(ns / 1e9),
+               static_cast<long>(ns - static_cast<double>(static_cast<time_t>(ns / 1e9)) * 1e9)};
     return ::nanosleep(&t, rem);
 }
 
-int hw_gettimeofday(struct timeval* tv) { return ::gettimeofday(tv, nullptr); }
-int hw_clock_gettime_mono(struct timespec* ts) { return ::clock_gettime(CLOCK_MONOTONIC, ts); }
+int hw_gettimeofday(struct timeval* tv) {
+    return ::gettimeofday(tv, nullptr);
+}
+int hw_clock_gettime_mono(struct timespec* ts) {
+    return ::clock_gettime(CLOCK_MONOTONIC, ts);
+}
 
 void hw_fb_before_clear(const void* mem, size_t length) {
     std::function<void(const void*, size_t)> hook;

@@ -14,15 +14,16 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace sim {
 
 struct fb_config {
-    bool present = true;  // a framebuffer device exists
-    bool at_fb0 = false;  // it is /dev/fb0 rather than /dev/fb/0
+    bool present = true;               // a framebuffer device exists
+    bool at_fb0 = false;               // it is /dev/fb0 rather than /dev/fb/0
     uint32_t xres = 1280, yres = 720;  // the mode the driver starts in
     uint32_t smem_len = 0;             // video memory; 0 = enough for this mode and 720 x 576
-    bool keep_stride = false;  // the driver keeps its line_length when the mode changes
+    bool keep_stride = false;          // the driver keeps its line_length when the mode changes
     bool fail_open = false;
     bool fail_fscreeninfo = false;
     bool fail_vscreeninfo = false;
@@ -31,9 +32,9 @@ struct fb_config {
 };
 
 struct input_config {
-    std::string name;       // EVIOCGNAME answer
-    bool fail_open = false;  // exists, but open fails (EACCES)
-    bool fail_name = false;  // EVIOCGNAME fails (ENOTTY)
+    std::string name;          // EVIOCGNAME answer
+    bool fail_open = false;    // exists, but open fails (EACCES)
+    bool fail_name = false;    // EVIOCGNAME fails (ENOTTY)
     bool short_reads = false;  // every read returns half a record
     bool read_errors = false;  // every read fails with EIO
 };
@@ -67,6 +68,9 @@ int add_input(const input_config& cfg);
 void push_event(int dev, uint16_t type, uint16_t code, int32_t value);
 bool input_open(int dev);
 size_t input_pending(int dev);
+// Reads the player has made on device dev (with a record pending or not); once the
+// queue is empty, a rise by two means the player is polling, not draining.
+uint64_t input_reads(int dev);
 // Waits until every device whose name contains "remote control" is open; false on timeout.
 bool wait_remotes_open(int timeout_ms);
 // Number of descriptors the model has handed out and not seen closed.
@@ -74,5 +78,20 @@ int open_descriptors();
 
 // Scales every sleep of the player: 1 real time, 0 no sleeping at all.
 void set_sleep_scale(double scale);
+
+// Fault injection in the file system side of the device layer: the next `count`
+// calls (-1: every call) of `call` whose box path contains `path` ("" any path)
+// fail with errno `err`. call is one of "open" (paths outside /dev), "fopen",
+// "opendir", "stat", "lstat", "unlink", "rmdir", "symlink" (path: the link),
+// "rename" (path: the source), "fsync" (path ""), "read" (hw_read of any
+// descriptor; path "" or the input device's path) and "fread": each file opened
+// with hw_fopen while an "fread" fault is armed (count counts files) delivers
+// `after_bytes` bytes and then fails every read with err. Faults are forgotten by
+// reset() and clear_faults().
+void fail_call(std::string_view call, int err, int count = 1, std::string_view path = {},
+               long after_bytes = 0);
+void clear_faults();
+// Calls failed and files armed since the last reset().
+int faults_injected();
 
 }  // namespace sim

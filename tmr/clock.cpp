@@ -1,21 +1,477 @@
-// STUB: to be replaced.
+// The playback clock: start, stop, shift and positioning on the main thread, and
+// the subtitle thread that advances the clock and shows and clears subtitles.
+//
+// Locks. sub_zamek (the store's) is held by the thread for a whole pass and by the
+// positioning operations while they write the index and time, so the two never
+// interleave and the thread never reads a record being released. hodiny_mutex
+// guards every read-modify-write of the clock words (advance, stop, shift, start)
+// so no time is counted twice or lost; it is a leaf: nothing else is locked, and
+// nothing is drawn, while it is held. Order: sub_zamek, then kresleni_mutex, then
+// znak_mutex; hodiny_mutex may be taken under any of them.
+//
+// The thread's wait. A pass is needed only when something is due: the start of the
+// subtitle at akt_poz, the end of the subtitle on screen, or the end of the film,
+// or when the main thread has moved the clock. So the thread computes the nearest
+// of those deadlines, converts it to the monotonic clock, and sleeps on a condition
+// variable until then; every main-thread clock operation bumps a change counter and
+// notifies it, so a jump, shift, start or stop takes effect at once. The kernel wakes
+// a sleeping thread a tenth of a millisecond or more late, so for a subtitle's start
+// the thread wakes a little early and polls the clock for the last fraction of a
+// millisecond: the subtitle is painted right at its time, at the cost of a fraction
+// of a millisecond of polling per subtitle. Between events the thread costs nothing,
+// unlike a loop of 500 ns sleeps, which would keep a core of the box busy.
+#include <pthread.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+
+#include "fb/painter.h"
+#include "fb/screen.h"
+#include "fb/status.h"
+#include "hw/device.h"
+#include "sub/subtitles.h"
 #include "tmr/clock.h"
-relaxed<int32_t> bezi_timer, kreslim, konec_filmu, akt_poz;
-relaxed<uint32_t> akt_cas;
-relaxed<int32_t> posl_tik;
-relaxed<uint32_t> cas_konce;
+
+namespace {
+
+// The thread's deadline when nothing is due until the clock changes.
+constexpr std::chrono::nanoseconds kBezTerminu = std::chrono::nanoseconds::min();
+// Shown-end value meaning that no subtitle is on screen.
+constexpr uint32_t kNicZobrazeno = UINT32_MAX;
+// The end of film comes this many ms after the end of the last subtitle.
+constexpr uint32_t kPresahKonce = 10;
+// One shift of the clock, in ms; also the lowest time a shift starts from.
+constexpr uint32_t kPosun = 500;
+// Start handshake: this many polls, each waiting up to kCekaniStartu.
+constexpr int kPokusuStartu = 25;
+constexpr std::chrono::milliseconds kCekaniStartu{10};
+// The thread wakes this long before a subtitle's start and polls the clock from there.
+constexpr std::chrono::microseconds kPredstih{300};
+// Stop: the thread's acknowledgement is checked at least this often.
+constexpr std::chrono::milliseconds kCekaniKonce{100};
+// Pause between stopping the clock and asking the thread to end, in us.
+constexpr useconds_t kPauzaZastaveni = 10000;
+constexpr int kChybaVlakna = 6;
+constexpr const char* kZpravaKonec = "Einde. Druk \x0b\x02\x12\x13\x0c voor sluiten.";
+
+// One reading of the wall clock: milliseconds as tmr_get_ms counts them, and the
+// microseconds already run within that millisecond.
+struct okamzik {
+    int32_t ms;
+    int32_t us;
+};
+
+// Guards the clock words' updates, the changes of zmeny, and zrusit_start; see the
+// top of the file.
+std::mutex hodiny_mutex;
+// Wakes the thread (clock changed, stop requested) and the main thread (thread state changed).
+std::condition_variable hodiny_cv;
+// Count of clock changes, bumped under hodiny_mutex; the thread sleeps, and polls
+// before a start, only while it is unchanged.
+std::atomic<uint64_t> zmeny{0};
+// Set when the thread is to end without starting (it did not report in time).
+bool zrusit_start = false;
+
+okamzik ted();
+void posun_hodiny(const okamzik& t);
+void nastav_pozici(int32_t poz, uint32_t cas);
+template <typename F>
+void zmen_hodiny(F&& zmena);
+std::chrono::nanoseconds mono_ted();
+bool pruchod(uint32_t& zobrazeny_konec, std::chrono::nanoseconds& termin, bool& zacatek);
+void cekej(uint64_t videno, std::chrono::nanoseconds termin, bool zacatek);
+
+}  // namespace
+
+relaxed<int32_t> bezi_timer{0};
+relaxed<int32_t> kreslim{0};
+relaxed<int32_t> konec_filmu{0};
+relaxed<int32_t> akt_poz{0};
+relaxed<uint32_t> akt_cas{0};
+relaxed<int32_t> posl_tik{0};
+relaxed<uint32_t> cas_konce{0};
 relaxed<int32_t> stav_threadu{2};
 pthread_t titl_tid;
-int tmr_sub_init() { return 0; }
-int tmr_sub_deinit() { return 0; }
-void tmr_play() {}
-void tmr_zastav() { bezi_timer = 0; }
-void tmr_uprav(int) {}
-void tmr_nastav_akt_tit(int32_t) {}
-void tmr_update_tit(int32_t) {}
-void tmr_nastav_tit(int32_t) {}
-int32_t tmr_get_poz() { return 0; }
-void tmr_reset() {}
-int32_t tmr_get_ms() { return 0; }
-void tmr_probud() {}
-void* titl_thread(void*) { return nullptr; }
+
+int tmr_sub_init() {
+    zmen_hodiny([] {
+        akt_poz = 0;
+        posl_tik = 0;
+        stav_threadu = 2;
+        akt_cas = 0;
+        bezi_timer = 0;
+        kreslim = 0;
+        konec_filmu = 0;
+        zrusit_start = false;
+    });
+    sub_nacti_pri_startu();
+
+    pthread_attr_t atributy;
+    pthread_attr_init(&atributy);
+    pthread_attr_setdetachstate(&atributy, PTHREAD_CREATE_DETACHED);
+    int r = pthread_create(&titl_tid, &atributy, titl_thread, nullptr);
+    pthread_attr_destroy(&atributy);
+    if (r != 0) {
+        errno = r;
+        std::perror("Vytvareni threadu!");
+        return kChybaVlakna;
+    }
+
+    // Each poll waits on the thread's report rather than sleeping a fixed 10 ms.
+    for (int i = 0; i < kPokusuStartu; ++i) {
+        if (stav_threadu == 0) return 0;
+        std::fputs(".", stdout);
+        std::unique_lock zamek(hodiny_mutex);
+        hodiny_cv.wait_for(zamek, kCekaniStartu, [] { return stav_threadu == 0; });
+    }
+    // Too late: a thread that starts after all ends at once.
+    std::lock_guard zamek(hodiny_mutex);
+    zrusit_start = true;
+    return kChybaVlakna;
+}
+
+int tmr_sub_deinit() {
+    tmr_zastav();
+    hw_usleep(kPauzaZastaveni);
+    {
+        std::unique_lock zamek(hodiny_mutex);
+        if (stav_threadu == 0) {
+            stav_threadu = 1;
+            ++zmeny;
+            hodiny_cv.notify_all();
+            while (stav_threadu != 2) hodiny_cv.wait_for(zamek, kCekaniKonce);
+        } else {
+            zrusit_start = true;
+        }
+    }
+    std::lock_guard zamek(sub_zamek);
+    sub_uvolni(titulky_pamet, pocet_titulku);
+    return 0;
+}
+
+void tmr_play() {
+    zmen_hodiny([] {
+        // The main loop checks this before it calls; checked again here because the
+        // thread may have reached the end of film in between.
+        if (konec_filmu != 0) return;
+        okamzik t = ted();
+        posun_hodiny(t);
+        posl_tik = t.ms;
+        bezi_timer = 1;
+    });
+}
+
+void tmr_zastav() {
+    zmen_hodiny([] {
+        posun_hodiny(ted());
+        bezi_timer = 0;
+    });
+}
+
+void tmr_uprav(int smer) {
+    zmen_hodiny([smer] {
+        if (konec_filmu != 0) return;
+        // akt_cas is only as new as the thread's last wake-up; count the time run since.
+        okamzik t = ted();
+        posun_hodiny(t);
+        if (akt_cas <= kPosun) return;
+        akt_cas = smer > 0 ? akt_cas + kPosun : akt_cas - kPosun;
+        posl_tik = t.ms;
+        bezi_timer = 1;
+    });
+}
+
+void tmr_nastav_akt_tit(int32_t poradi) {
+    tmr_zastav();
+    fb_info_paletka();
+    if (poradi == -1) {
+        std::lock_guard zamek(sub_zamek);
+        tmr_reset_pod_zamkem();
+        zmen_hodiny([] { konec_filmu = 0; });
+        return;
+    }
+    uint32_t cas = 0;
+    {
+        std::lock_guard zamek(sub_zamek);
+        const titulek* pole = titulky;
+        int32_t pocet = pocet_titulku;
+        if (poradi < 0 || poradi >= pocet) poradi = 0;
+        if (pole != nullptr && pocet > 0) cas = pole[poradi].cas_od;
+        nastav_pozici(poradi, cas);
+    }
+    fb_info_time(cas);
+}
+
+void tmr_update_tit(int32_t krok) {
+    tmr_zastav();
+    fb_info_paletka();
+    uint32_t cas = 0;
+    {
+        std::lock_guard zamek(sub_zamek);
+        const titulek* pole = titulky;
+        int32_t pocet = pocet_titulku;
+        int64_t poz = akt_poz;
+        if (poz == 0 && krok == 0) {
+            poz = 1;
+        } else {
+            poz += krok;
+        }
+        if (poz >= pocet) poz = static_cast<int64_t>(pocet) - 1;
+        if (poz < 0) poz = 0;
+        if (pole != nullptr && pocet > 0) cas = pole[poz].cas_od;
+        nastav_pozici(static_cast<int32_t>(poz), cas);
+    }
+    fb_info_time(cas);
+}
+
+void tmr_nastav_tit(int32_t cas) {
+    tmr_zastav();
+    fb_info_paletka();
+    if (cas == -1) {
+        std::lock_guard zamek(sub_zamek);
+        tmr_reset_pod_zamkem();
+        zmen_hodiny([] { konec_filmu = 0; });
+        return;
+    }
+    uint32_t zacatek = 0;
+    {
+        std::lock_guard zamek(sub_zamek);
+        const titulek* pole = titulky;
+        int32_t pocet = pocet_titulku;
+        int32_t poz = 0;
+        if (pole != nullptr && pocet > 0) {
+            // The hint is the count, so this is a plain binary search.
+            poz = sub_najdi_titulek(static_cast<uint32_t>(cas), pocet);
+            // After a rescale to a lower rate a time can lie past the last subtitle:
+            // the clock goes to the last one rather than past the array.
+            if (poz >= pocet) poz = pocet - 1;
+            zacatek = pole[poz].cas_od;
+        }
+        nastav_pozici(poz, zacatek);
+    }
+    fb_info_time(zacatek);
+}
+
+int32_t tmr_get_poz() {
+    return konec_filmu != 0 ? 0 : akt_poz.load();
+}
+
+void tmr_reset() {
+    std::lock_guard zamek(sub_zamek);
+    tmr_reset_pod_zamkem();
+}
+
+void tmr_reset_pod_zamkem() {
+    const titulek* pole = titulky;
+    int32_t pocet = pocet_titulku;
+    zmen_hodiny([pole, pocet] {
+        akt_poz = 0;
+        posl_tik = ted().ms;
+        akt_cas = 0;
+        if (pole != nullptr && pocet > 0) cas_konce = pole[pocet - 1].cas_do + kPresahKonce;
+    });
+}
+
+int32_t tmr_get_ms() {
+    return ted().ms;
+}
+
+void tmr_probud() {
+    zmen_hodiny([] {});
+}
+
+void* titl_thread(void*) {
+    {
+        std::lock_guard zamek(sub_zamek);
+        // The reset comes before the report, so that the position the main thread
+        // sets once tmr_sub_init has returned is never overwritten by it.
+        if (titulky != nullptr) tmr_reset_pod_zamkem();
+        std::lock_guard hodiny(hodiny_mutex);
+        if (zrusit_start) return nullptr;
+        stav_threadu = 0;
+        hodiny_cv.notify_all();
+    }
+    uint32_t zobrazeny_konec = kNicZobrazeno;
+    for (;;) {
+        uint64_t videno = 0;
+        std::chrono::nanoseconds termin = kBezTerminu;
+        bool zacatek = false;
+        {
+            std::lock_guard zamek(sub_zamek);
+            {
+                std::lock_guard hodiny(hodiny_mutex);
+                if (stav_threadu != 0) break;
+                videno = zmeny;
+            }
+            if (pruchod(zobrazeny_konec, termin, zacatek)) continue;
+        }
+        cekej(videno, termin, zacatek);
+    }
+    // The last thing the thread does: the main thread may release everything once it
+    // sees the state 2, which it can only read after this lock is let go.
+    std::lock_guard hodiny(hodiny_mutex);
+    stav_threadu = 2;
+    hodiny_cv.notify_all();
+    return nullptr;
+}
+
+namespace {
+
+okamzik ted() {
+    struct timeval tv {};
+    hw_gettimeofday(&tv);
+    // Signed 32-bit milliseconds, wrapping: computed unsigned, where wrapping is defined.
+    uint32_t ms =
+        static_cast<uint32_t>(tv.tv_sec) * 1000u + static_cast<uint32_t>(tv.tv_usec / 1000);
+    return {static_cast<int32_t>(ms), static_cast<int32_t>(tv.tv_usec % 1000)};
+}
+
+// Counts the wall-clock time run since the last advance, while the clock runs.
+// hodiny_mutex is held.
+void posun_hodiny(const okamzik& t) {
+    if (bezi_timer == 0) return;
+    akt_cas = akt_cas + (static_cast<uint32_t>(t.ms) - static_cast<uint32_t>(posl_tik.load()));
+    posl_tik = t.ms;
+}
+
+// The end of a positioning operation: the clock stays stopped at the new index and
+// time. sub_zamek is held, so the thread is between passes.
+void nastav_pozici(int32_t poz, uint32_t cas) {
+    zmen_hodiny([poz, cas] {
+        bezi_timer = 0;
+        akt_cas = cas;
+        akt_poz = poz;
+        konec_filmu = 0;
+    });
+}
+
+// Runs a change of the clock words under the clock lock and wakes the thread.
+template <typename F>
+void zmen_hodiny(F&& zmena) {
+    {
+        std::lock_guard hodiny(hodiny_mutex);
+        zmena();
+        ++zmeny;
+    }
+    hodiny_cv.notify_all();
+}
+
+// One pass of the thread, with sub_zamek held: advance, end of film, show, clear.
+// Returns true when another pass is due at once; otherwise termin is the next
+// deadline on the monotonic clock, or kBezTerminu when only a change of the clock
+// can bring one (no subtitles, clock stopped); zacatek tells whether it is the start
+// of a subtitle.
+bool pruchod(uint32_t& zobrazeny_konec, std::chrono::nanoseconds& termin, bool& zacatek) {
+    const titulek* pole = titulky;
+    if (pole == nullptr) return false;
+    int32_t pocet = pocet_titulku;
+
+    uint32_t cas;
+    bool bezi;
+    bool konec = false;
+    bool konec_ohlasen;
+    uint32_t konec_filmu_cas;
+    int32_t us_v_ms;
+    std::chrono::nanoseconds mono;
+    {
+        std::lock_guard hodiny(hodiny_mutex);
+        // The monotonic reading goes with the wall-clock one: the deadline is counted
+        // from this moment, not from whenever the pass ends.
+        okamzik t = ted();
+        mono = mono_ted();
+        posun_hodiny(t);
+        cas = akt_cas;
+        us_v_ms = t.us;
+        konec_filmu_cas = cas_konce;
+        if (konec_filmu_cas < cas && konec_filmu == 0) {
+            konec_filmu = 1;
+            bezi_timer = 0;
+            konec = true;
+        }
+        bezi = bezi_timer != 0;
+        konec_ohlasen = konec_filmu != 0;
+    }
+    if (konec) {
+        fb_zobr_info(kZpravaKonec);
+        return true;
+    }
+
+    int32_t poz = akt_poz;
+    if (poz >= 0 && poz < pocet) {
+        const titulek& zaznam = pole[poz];
+        if (zaznam.cas_od <= cas && cas <= zaznam.cas_do) {
+            kreslim = 1;
+            fb_zobraz_titulek(&zaznam);
+            zobrazeny_konec = zaznam.cas_do;
+            // Nobody else writes the index while sub_zamek is held.
+            akt_poz = poz + 1;
+            kreslim = 0;
+            return true;
+        }
+    }
+    if (zobrazeny_konec < cas) {
+        fb_smaz_titobr();
+        zobrazeny_konec = kNicZobrazeno;
+    }
+    if (!bezi) return false;
+
+    // The nearest deadline, in ms of film time from now.
+    uint64_t za_ms = UINT64_MAX;
+    zacatek = false;
+    if (poz >= 0 && poz < pocet && pole[poz].cas_od > cas) {
+        za_ms = pole[poz].cas_od - cas;
+        zacatek = true;
+    }
+    if (zobrazeny_konec != kNicZobrazeno && zobrazeny_konec >= cas &&
+        uint64_t{zobrazeny_konec} - cas + 1 < za_ms) {
+        za_ms = uint64_t{zobrazeny_konec} - cas + 1;
+        zacatek = false;
+    }
+    if (!konec_ohlasen && konec_filmu_cas >= cas && uint64_t{konec_filmu_cas} - cas + 1 < za_ms) {
+        za_ms = uint64_t{konec_filmu_cas} - cas + 1;
+        zacatek = false;
+    }
+    if (za_ms == UINT64_MAX) return false;
+    // The clock reaches the deadline when the wall clock's millisecond count has
+    // gone on by za_ms, that is za_ms ms less the part of this millisecond already run.
+    termin = mono + std::chrono::microseconds(static_cast<int64_t>(za_ms) * 1000 - us_v_ms);
+    return false;
+}
+
+// The monotonic clock as a duration since its epoch.
+std::chrono::nanoseconds mono_ted() {
+    struct timespec ts {};
+    hw_clock_gettime_mono(&ts);
+    return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+}
+
+// Sleeps until the deadline (a monotonic time; kBezTerminu: none) or until the clock
+// changes. The monotonic clock is the one std::chrono::steady_clock counts on Linux.
+// For the start of a subtitle the sleep ends kPredstih early and the rest is polled:
+// the kernel wakes a sleeping thread a tenth of a millisecond or more late (timer
+// slack, an idle core waking up), which would all be added to the subtitle's delay.
+void cekej(uint64_t videno, std::chrono::nanoseconds termin, bool zacatek) {
+    auto zmeneno = [videno] { return zmeny != videno; };
+    std::unique_lock hodiny(hodiny_mutex);
+    if (termin == kBezTerminu) {
+        hodiny_cv.wait(hodiny, zmeneno);
+        return;
+    }
+    auto probuzeni = zacatek ? termin - kPredstih : termin;
+    if (hodiny_cv.wait_until(hodiny, std::chrono::steady_clock::time_point(probuzeni), zmeneno)) {
+        return;
+    }
+    if (!zacatek) return;
+    hodiny.unlock();
+    while (mono_ted() < termin && zmeny == videno) {
+    }
+}
+
+}  // namespace

@@ -1,4 +1,9 @@
 // The playback clock and the subtitle thread that shows and clears subtitles in time.
+//
+// Every change of the clock words goes through the functions below, which take the
+// clock's own small lock and wake the subtitle thread: the thread sleeps until its
+// next deadline and only counts the time that has run when it wakes or when the
+// main thread stops, shifts or starts the clock.
 #pragma once
 
 #include <pthread.h>
@@ -7,37 +12,50 @@
 
 #include "app/relaxed.h"
 
-// 1 while the clock runs. Main thread starts/stops; the thread stops it at the end of film.
+// 1 while the clock runs. Main thread starts/stops it; the thread stops it at the end of film.
 extern relaxed<int32_t> bezi_timer;
-// 1 while the subtitle thread paints a subtitle.
+// 1 while the subtitle thread paints a subtitle. Written by the thread, read by the main thread.
 extern relaxed<int32_t> kreslim;
-// 1 once the clock has passed the end-of-film time.
+// 1 once the clock has passed the end-of-film time. Thread sets it, positioning clears it.
 extern relaxed<int32_t> konec_filmu;
-// Index of the next subtitle the thread will show.
+// Index of the next subtitle the thread will show. Thread advances it, positioning sets it.
 extern relaxed<int32_t> akt_poz;
-// Current playback time in ms.
+// Playback time in ms, as of the clock's last advance. Written by both threads under the clock
+// lock.
 extern relaxed<uint32_t> akt_cas;
-// Wall-clock ms at the last advance of akt_cas.
+// Wall-clock ms at the last advance of akt_cas. Written by both threads under the clock lock.
 extern relaxed<int32_t> posl_tik;
-// End-of-film time: cas_do of the last record + 10 ms.
+// End-of-film time in ms: cas_do of the last record + 10. Set by the clock reset.
 extern relaxed<uint32_t> cas_konce;
-// 2 not running / stopped, 0 running, 1 stop requested.
+// Subtitle thread state: 2 not running / stopped, 0 running, 1 stop requested.
 extern relaxed<int32_t> stav_threadu;
+// Handle of the subtitle thread, set by tmr_sub_init (main thread).
 extern pthread_t titl_tid;
 
-// 0, or error number 6 when the thread cannot be started.
+// Loads the start-up file and starts the thread: 0, or error number 6.
 int tmr_sub_init();
+// Stops the thread (waiting for it) and releases the subtitles; returns 0.
 int tmr_sub_deinit();
+// Starts the clock (does nothing once the end of film has been reached).
 void tmr_play();
 // Stops the clock, keeping the time it has run up to now. Every stop of the main
 // thread goes through here (the thread may be asleep until its next deadline).
 void tmr_zastav();
+// Shifts the clock 500 ms forward (smer > 0) or back, and leaves it running.
 void tmr_uprav(int smer);
+// Stops the clock at the start of subtitle poradi (out of range: 0); -1 resets it.
 void tmr_nastav_akt_tit(int32_t poradi);
+// Stops the clock and moves the index by krok (0 from index 0 goes to 1), clamped.
 void tmr_update_tit(int32_t krok);
+// Stops the clock at the start of the subtitle found for time cas (ms); -1 resets it.
 void tmr_nastav_tit(int32_t cas);
+// The resume position: akt_poz, or 0 after the end of film.
 int32_t tmr_get_poz();
+// Clock reset: index 0, time 0, end-of-film time from the loaded records. Takes sub_zamek.
 void tmr_reset();
+// The same for a caller that already holds sub_zamek (the loader replacing the array).
+void tmr_reset_pod_zamkem();
+// Wall-clock milliseconds, wrapping in 32 bits; only differences are meaningful.
 int32_t tmr_get_ms();
 // Wakes the subtitle thread after the main thread changed the clock, so the change shows at once.
 void tmr_probud();

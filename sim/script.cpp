@@ -1,0 +1,274 @@
+// Parsing of the simulator's key scripts.
+#include "sim/script.h"
+
+#include <linux/input.h>
+
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+struct named_key {
+    std::string_view name;
+    uint16_t code;
+};
+
+constexpr std::array<named_key, 28> kKeys{{
+    {"OK", KEY_OK},
+    {"EXIT", KEY_EXIT},
+    {"UP", KEY_UP},
+    {"DOWN", KEY_DOWN},
+    {"LEFT", KEY_LEFT},
+    {"RIGHT", KEY_RIGHT},
+    {"RED", KEY_RED},
+    {"GREEN", KEY_GREEN},
+    {"YELLOW", KEY_YELLOW},
+    {"BLUE", KEY_BLUE},
+    {"HELP", KEY_HELP},
+    {"MENU", KEY_MENU},
+    {"TV", KEY_TV},
+    {"VIDEO", KEY_VIDEO},
+    {"VOLUMEUP", KEY_VOLUMEUP},
+    {"VOLUMEDOWN", KEY_VOLUMEDOWN},
+    {"CHANNELUP", KEY_CHANNELUP},
+    {"CHANNELDOWN", KEY_CHANNELDOWN},
+    {"0", KEY_0},
+    {"1", KEY_1},
+    {"2", KEY_2},
+    {"3", KEY_3},
+    {"4", KEY_4},
+    {"5", KEY_5},
+    {"6", KEY_6},
+    {"7", KEY_7},
+    {"8", KEY_8},
+    {"9", KEY_9},
+}};
+
+constexpr std::array<named_key, 5> kEventTypes{{
+    {"EV_SYN", EV_SYN},
+    {"EV_KEY", EV_KEY},
+    {"EV_REL", EV_REL},
+    {"EV_ABS", EV_ABS},
+    {"EV_MSC", EV_MSC},
+}};
+
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+std::string_view trim(std::string_view s);
+std::string_view next_token(std::string_view& rest);
+bool same_text(std::string_view a, std::string_view b);
+template <typename T>
+bool parse_number(std::string_view s, T& out);
+std::string quoted(std::string_view s) {
+    return "'" + std::string(s) + "'";
+}
+
+}  // namespace
+
+namespace sim {
+
+std::optional<uint16_t> key_code(std::string_view name) {
+    if (name.size() > 4 && same_text(name.substr(0, 4), "KEY_")) name.remove_prefix(4);
+    for (const named_key& k : kKeys) {
+        if (same_text(k.name, name)) return k.code;
+    }
+    // A single digit is the digit key above; longer numbers are key codes.
+    uint16_t code = 0;
+    if (name.size() >= 2 && parse_number(name, code)) return code;
+    return std::nullopt;
+}
+
+std::string_view key_name(uint16_t code) {
+    for (const named_key& k : kKeys) {
+        if (k.code == code) return k.name;
+    }
+    return {};
+}
+
+int parse_script_line(std::string_view line, script_command& cmd, std::string& message) {
+    size_t hash = line.find('#');
+    if (hash != std::string_view::npos) line = line.substr(0, hash);
+    std::string_view rest = trim(line);
+    if (rest.empty()) return 0;
+    std::string_view word = next_token(rest);
+
+    auto key_argument = [&](std::string_view what, uint16_t& code) {
+        std::string_view name = next_token(rest);
+        if (name.empty()) {
+            message = std::string(what) + " needs a key";
+            return false;
+        }
+        std::optional<uint16_t> c = key_code(name);
+        if (!c) {
+            message = "unknown key " + quoted(name);
+            return false;
+        }
+        code = *c;
+        return true;
+    };
+    auto no_more = [&](std::string_view what) {
+        if (trim(rest).empty()) return true;
+        message = std::string(what) + ": unexpected " + quoted(trim(rest));
+        return false;
+    };
+
+    script_command c;
+    if (same_text(word, "wait")) {
+        std::string_view ms = next_token(rest);
+        if (ms.empty()) {
+            message = "wait needs a time in milliseconds";
+            return -1;
+        }
+        if (!parse_number(ms, c.ms) || c.ms > kMaxScriptWait) {
+            message = "wait: bad time " + quoted(ms) + " (milliseconds, 0 to " +
+                      std::to_string(kMaxScriptWait) + ")";
+            return -1;
+        }
+        if (!no_more("wait")) return -1;
+        c.op = script_op::wait;
+    } else if (same_text(word, "press")) {
+        if (!key_argument("press", c.code) || !no_more("press")) return -1;
+        c.op = script_op::press;
+    } else if (same_text(word, "down") || same_text(word, "repeat") || same_text(word, "up")) {
+        std::string w(word);
+        if (!key_argument(w, c.code) || !no_more(w)) return -1;
+        c.op = script_op::event;
+        c.type = EV_KEY;
+        c.value = same_text(word, "down") ? 1 : same_text(word, "repeat") ? 2 : 0;
+    } else if (same_text(word, "raw")) {
+        std::string_view type = next_token(rest);
+        std::string_view code = next_token(rest);
+        std::string_view value = next_token(rest);
+        if (value.empty()) {
+            message = "raw needs TYPE CODE VALUE";
+            return -1;
+        }
+        bool type_ok = false;
+        for (const named_key& t : kEventTypes) {
+            if (same_text(t.name, type)) {
+                c.type = t.code;
+                type_ok = true;
+            }
+        }
+        if (!type_ok && !parse_number(type, c.type)) {
+            message = "raw: bad type " + quoted(type) + " (0 to 65535 or EV_KEY, EV_SYN...)";
+            return -1;
+        }
+        std::optional<uint16_t> k = key_code(code);
+        if (code.size() == 1 && code[0] >= '0' && code[0] <= '9') {
+            // In a raw record a lone digit is the number itself, not the digit key.
+            k = static_cast<uint16_t>(code[0] - '0');
+        }
+        if (!k) {
+            message = "raw: bad code " + quoted(code) + " (0 to 65535 or a key name)";
+            return -1;
+        }
+        c.code = *k;
+        if (!parse_number(value, c.value)) {
+            message = "raw: bad value " + quoted(value) + " (a 32-bit signed number)";
+            return -1;
+        }
+        if (!no_more("raw")) return -1;
+        c.op = script_op::event;
+    } else if (same_text(word, "snap") || same_text(word, "compose")) {
+        std::string_view file = trim(rest);
+        if (file.empty()) {
+            message = std::string(word) + " needs a file name";
+            return -1;
+        }
+        c.op = same_text(word, "snap") ? script_op::snap : script_op::compose;
+        c.file = std::string(file);
+    } else {
+        message = "unknown command " + quoted(word) +
+                  " (wait, press, down, repeat, up, raw, snap, compose)";
+        return -1;
+    }
+    c.line = cmd.line;
+    cmd = std::move(c);
+    return 1;
+}
+
+bool parse_script(std::string_view text, std::vector<script_command>& out, script_error& err) {
+    int line_no = 0;
+    while (!text.empty()) {
+        size_t nl = text.find('\n');
+        std::string_view line = text.substr(0, nl);
+        text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
+        ++line_no;
+        script_command cmd;
+        std::string message;
+        int r = parse_script_line(line, cmd, message);
+        if (r < 0) {
+            err = script_error{line_no, message};
+            return false;
+        }
+        if (r > 0) {
+            cmd.line = line_no;
+            out.push_back(std::move(cmd));
+        }
+    }
+    return true;
+}
+
+}  // namespace sim
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && is_space(s.front())) s.remove_prefix(1);
+    while (!s.empty() && is_space(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// Cuts the next blank-separated word off rest; "" when none is left.
+std::string_view next_token(std::string_view& rest) {
+    rest = trim(rest);
+    size_t n = 0;
+    while (n < rest.size() && !is_space(rest[n])) ++n;
+    std::string_view word = rest.substr(0, n);
+    rest.remove_prefix(n);
+    return word;
+}
+
+bool same_text(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// A whole decimal number (with a sign only for signed T) or 0x hexadecimal, in range of T.
+template <typename T>
+bool parse_number(std::string_view s, T& out) {
+    int base = 10;
+    bool negative = false;
+    if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+        negative = s[0] == '-';
+        if (negative && !std::numeric_limits<T>::is_signed) return false;
+        s.remove_prefix(1);
+    }
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+        base = 16;
+        s.remove_prefix(2);
+    }
+    if (s.empty() || s[0] == '-' || s[0] == '+') return false;
+    int64_t v = 0;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, base);
+    if (ec != std::errc{} || end != s.data() + s.size()) return false;
+    if (negative) v = -v;
+    if (v < static_cast<int64_t>(std::numeric_limits<T>::min()) ||
+        v > static_cast<int64_t>(std::numeric_limits<T>::max())) {
+        return false;
+    }
+    out = static_cast<T>(v);
+    return true;
+}
+
+}  // namespace

@@ -1,0 +1,41 @@
+// The simulator's window (SDL2): the television picture, the framebuffer blended by
+// its alpha over a background, scaled by a whole factor; the keyboard as the remote
+// control; a panel beside the picture showing the keys.
+//
+// Built only when SDL2 is found (LUMETRA_HAVE_WINDOW). Every function here runs on
+// the process's main thread, as SDL requires; the player runs on another thread.
+#pragma once
+
+#include <SDL.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "sim/picture.h"
+
+namespace sim {
+
+struct window_config {
+    int scale = 0;                        // whole factor; 0 = the largest that fits
+    const picture* background = nullptr;  // kTvWidth x kTvHeight, outlives the window
+};
+
+// Width of the key panel beside the picture at scale 1, in pixels.
+constexpr int kPanelWidth = 300;
+
+// Opens the window. False with a reason in err.
+bool window_open(const window_config& cfg, std::string& err);
+// Shows the picture and turns keys into remote-control records on input device 0
+// until player_done() holds. Closing the window asks the player to end as EXIT then
+// OK would; if it has not ended after several tries the process ends with status 1.
+void window_loop(const std::function<bool()>& player_done);
+// Closes the window and SDL.
+void window_close();
+
+// The remote-control key code for a keyboard key, or -1 for keys without one.
+int remote_code_for(SDL_Keycode key);
+// The record value for a keyboard event: 1 press, 2 auto-repeat while held, 0 release.
+int32_t record_value_for(bool pressed, bool repeat);
+
+}  // namespace sim

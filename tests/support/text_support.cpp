@@ -1,0 +1,111 @@
+#include "tests/support/text_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "fb/glyph.h"
+#include "fb/painter.h"
+#include "fb/primitives.h"
+#include "fb/screen.h"
+#include "tmr/clock.h"
+
+namespace testsup {
+
+text_display::text_display(const std::string& font) : root_(font) {
+    setup_box(root_, sim::fb_config{.xres = 720, .yres = 576});
+    zoom = 1;
+    transp = 1;
+    barva_tit = 0;
+    paleta_idx = 0;
+    paleta = palety[0].data();
+    bezi_timer = 0;
+    ok_ = open_display() == 1;
+    if (ok_) clear();
+}
+
+text_display::~text_display() {
+    close_display();
+}
+
+void text_display::clear() {
+    auto mem = sim::fb_memory();
+    std::fill(mem.begin(), mem.end(), 0u);
+    std::fill_n(bbuf.get(), static_cast<size_t>(bbuf_delka) / 4, 0u);
+    posl_glyf_fb = 0;
+    posl_glyf_bb = 0;
+}
+
+std::vector<uint32_t> text_display::screen() const {
+    auto mem = sim::fb_memory();
+    return {mem.begin(), mem.end()};
+}
+
+std::vector<uint32_t> text_display::back() const {
+    return {bbuf.get(), bbuf.get() + bbuf_delka / 4};
+}
+
+uint32_t& text_display::px(int x, int y) {
+    auto mem = sim::fb_memory();
+    size_t i = static_cast<size_t>(y) * px_na_radek + static_cast<size_t>(x);
+    if (x < 0 || y < 0 || x >= static_cast<int>(px_na_radek) || i >= mem.size()) {
+        throw std::out_of_range("px");
+    }
+    return mem[i];
+}
+
+uint32_t& text_display::bb(int x, int y) {
+    size_t i = static_cast<size_t>(y) * px_na_radek + static_cast<size_t>(x);
+    if (x < 0 || y < 0 || x >= static_cast<int>(px_na_radek) ||
+        i >= static_cast<size_t>(bbuf_delka) / 4) {
+        throw std::out_of_range("bb");
+    }
+    return bbuf[i];
+}
+
+ref_face::ref_face(const std::string& font) {
+    if (FT_Init_FreeType(&lib_) != 0) throw std::runtime_error("FT_Init_FreeType");
+    if (FT_New_Face(lib_, font.c_str(), 0, &face_) != 0) throw std::runtime_error("FT_New_Face");
+}
+
+ref_face::~ref_face() {
+    FT_Done_Face(face_);
+    FT_Done_FreeType(lib_);
+}
+
+void ref_face::size(int width, int height) {
+    FT_Set_Pixel_Sizes(face_, static_cast<FT_UInt>(width), static_cast<FT_UInt>(height));
+}
+
+ref_glyph ref_face::glyph(uint32_t code) {
+    ref_glyph g;
+    g.index = FT_Get_Char_Index(face_, code);
+    if (g.index == 0) return g;
+    if (FT_Load_Glyph(face_, g.index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) {
+        throw std::runtime_error("FT_Load_Glyph");
+    }
+    FT_GlyphSlot s = face_->glyph;
+    g.width = static_cast<int>(s->bitmap.width);
+    g.rows = static_cast<int>(s->bitmap.rows);
+    g.left = s->bitmap_left;
+    g.top = s->bitmap_top;
+    g.advance = static_cast<int>((s->advance.x + 32) >> 6);
+    g.bits.assign(static_cast<size_t>(g.width * g.rows), 0);
+    for (int i = 0; i < g.rows; ++i) {
+        const uint8_t* r = s->bitmap.buffer + i * s->bitmap.pitch;
+        for (int j = 0; j < g.width; ++j) {
+            g.bits[static_cast<size_t>(i * g.width + j)] = (r[j / 8] >> (7 - j % 8)) & 1;
+        }
+    }
+    return g;
+}
+
+int ref_face::kerning(uint32_t left, uint32_t right) {
+    FT_Vector v{0, 0};
+    FT_Get_Kerning(face_, FT_Get_Char_Index(face_, left), FT_Get_Char_Index(face_, right),
+                   FT_KERNING_DEFAULT, &v);
+    return static_cast<int>(v.x >> 6);
+}
+
+}  // namespace testsup

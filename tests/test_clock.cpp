@@ -1,0 +1,223 @@
+// The clock's operations on the main thread, without the subtitle thread: the
+// positioning operations' index and time, the shift rules, start and stop.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "sub/subtitles.h"
+#include "tests/support/store_support.h"
+#include "tmr/clock.h"
+
+namespace {
+
+using testsup::ClockTest;
+
+// Twelve subtitles: record i runs from (i + 1) * 1000 to (i + 1) * 1000 + 400 ms.
+constexpr const char* kFilm =
+    "[KTF2: 12 0 ]\n"
+    "{25}{35}s0\n{50}{60}s1\n{75}{85}s2\n{100}{110}s3\n{125}{135}s4\n{150}{160}s5\n"
+    "{175}{185}s6\n{200}{210}s7\n{225}{235}s8\n{250}{260}s9\n{275}{285}s10\n{300}{310}s11\n";
+
+uint32_t start_of(int i) {
+    return static_cast<uint32_t>(i + 1) * 1000;
+}
+
+class Clock : public ClockTest {
+  protected:
+    void SetUp() override {
+        ClockTest::SetUp();
+        ASSERT_TRUE(install("film.tkx", kFilm));
+        tmr_reset();
+    }
+    // The clock where a positioning operation leaves it: stopped at subtitle i.
+    void expect_at(int i) {
+        EXPECT_EQ(akt_poz, i);
+        EXPECT_EQ(akt_cas, start_of(i));
+        EXPECT_EQ(bezi_timer, 0);
+        EXPECT_EQ(konec_filmu, 0);
+    }
+};
+
+TEST_F(Clock, ResetUsesTheLastEnd) {
+    akt_poz = 4;
+    akt_cas = 777;
+    tmr_reset();
+    EXPECT_EQ(akt_poz, 0);
+    EXPECT_EQ(akt_cas, 0u);
+    EXPECT_EQ(cas_konce, 12410u);
+}
+
+TEST_F(Clock, SetByIndex) {
+    konec_filmu = 1;
+    tmr_nastav_akt_tit(5);
+    expect_at(5);
+    tmr_nastav_akt_tit(11);
+    expect_at(11);
+    tmr_nastav_akt_tit(12);  // not below the count: 0
+    expect_at(0);
+    tmr_nastav_akt_tit(7);
+    tmr_nastav_akt_tit(-5);  // negative: 0
+    expect_at(0);
+    tmr_nastav_akt_tit(7);
+    konec_filmu = 1;
+    tmr_nastav_akt_tit(-1);  // reset
+    EXPECT_EQ(akt_poz, 0);
+    EXPECT_EQ(akt_cas, 0u);
+    EXPECT_EQ(konec_filmu, 0);
+}
+
+TEST_F(Clock, Steps) {
+    tmr_update_tit(0);  // from index 0 to subtitle 1
+    expect_at(1);
+    akt_poz = 5;
+    tmr_update_tit(0);  // elsewhere it stays
+    expect_at(5);
+    tmr_update_tit(-2);
+    expect_at(3);
+    tmr_update_tit(9);  // near the end: the last subtitle
+    expect_at(11);
+    tmr_update_tit(9);
+    expect_at(11);
+    akt_poz = 12;  // one past the last, as after showing it
+    tmr_update_tit(-1);
+    expect_at(11);
+    akt_poz = 3;
+    tmr_update_tit(-11);  // below 0: 0
+    expect_at(0);
+    akt_poz = 0;
+    tmr_update_tit(-1);
+    expect_at(0);
+}
+
+TEST_F(Clock, StepsStopARunningClock) {
+    tmr_play();
+    ASSERT_EQ(bezi_timer, 1);
+    akt_poz = 4;
+    tmr_update_tit(bezi_timer - 2);
+    expect_at(3);
+    konec_filmu = 1;
+    tmr_update_tit(0);
+    expect_at(3);
+}
+
+TEST_F(Clock, SetByTime) {
+    tmr_nastav_tit(3200);  // inside subtitle 2: its start
+    expect_at(2);
+    tmr_nastav_tit(3400);  // its end belongs to it
+    expect_at(2);
+    tmr_nastav_tit(3401);  // between: the next one's start
+    expect_at(3);
+    tmr_nastav_tit(0);
+    expect_at(0);
+    tmr_play();
+    konec_filmu = 1;
+    tmr_nastav_tit(-1);
+    EXPECT_EQ(akt_poz, 0);
+    EXPECT_EQ(akt_cas, 0u);
+    EXPECT_EQ(bezi_timer, 0);
+    EXPECT_EQ(konec_filmu, 0);
+}
+
+TEST_F(Clock, TimePastTheLastSubtitleStaysInsideTheArray) {
+    // As after a rescale below 1: the search returns the count.
+    tmr_nastav_tit(12401);
+    expect_at(11);
+    tmr_nastav_tit(2000000000);
+    expect_at(11);
+}
+
+TEST_F(Clock, ShiftRules) {
+    akt_cas = 500;
+    tmr_uprav(1);  // at 500 nothing happens, in either direction
+    EXPECT_EQ(akt_cas, 500u);
+    EXPECT_EQ(bezi_timer, 0);
+    tmr_uprav(-1);
+    EXPECT_EQ(akt_cas, 500u);
+    EXPECT_EQ(bezi_timer, 0);
+
+    akt_cas = 501;
+    tmr_uprav(-1);  // from 501 back to 1, and the clock runs
+    EXPECT_EQ(bezi_timer, 1);
+    tmr_zastav();
+    // Lower bound only: the clock has run for whatever the machine took.
+    EXPECT_GE(akt_cas, 1u);
+    EXPECT_LT(akt_cas, 501u);
+
+    akt_cas = 2000;
+    tmr_uprav(1);
+    EXPECT_EQ(bezi_timer, 1);
+    tmr_zastav();
+    EXPECT_GE(akt_cas, 2500u);
+
+    akt_cas = 2000;
+    konec_filmu = 1;
+    tmr_uprav(1);  // after the end of film: nothing
+    EXPECT_EQ(akt_cas, 2000u);
+    EXPECT_EQ(bezi_timer, 0);
+}
+
+TEST_F(Clock, ShiftCountsTheTimeRunSinceTheLastAdvance) {
+    akt_cas = 10000;
+    tmr_play();
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    // Nothing has advanced the word while the clock ran: the shift must fold the
+    // 60 ms in before it adds its 500.
+    tmr_uprav(1);
+    tmr_zastav();
+    EXPECT_GE(akt_cas, 10560u);
+}
+
+TEST_F(Clock, StopKeepsTheTimeRunAndStaysStopped) {
+    akt_cas = 1000;
+    tmr_play();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    tmr_zastav();
+    uint32_t stopped = akt_cas;
+    EXPECT_GE(stopped, 1049u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    tmr_zastav();
+    tmr_play();
+    tmr_zastav();
+    // The stopped time does not count; a start and stop at once adds next to nothing.
+    EXPECT_LT(akt_cas - stopped, 15u);
+}
+
+TEST_F(Clock, PlayDoesNothingAfterTheEndOfFilm) {
+    konec_filmu = 1;
+    tmr_play();
+    EXPECT_EQ(bezi_timer, 0);
+}
+
+TEST_F(Clock, ResumePosition) {
+    akt_poz = 6;
+    EXPECT_EQ(tmr_get_poz(), 6);
+    konec_filmu = 1;
+    EXPECT_EQ(tmr_get_poz(), 0);
+}
+
+TEST_F(Clock, WallClockMilliseconds) {
+    int32_t a = tmr_get_ms();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    int32_t b = tmr_get_ms();
+    // Differences only: the value itself wraps.
+    EXPECT_GE(static_cast<uint32_t>(b) - static_cast<uint32_t>(a), 29u);
+    EXPECT_LT(static_cast<uint32_t>(b) - static_cast<uint32_t>(a), 60000u);
+}
+
+class NoSubtitles : public ClockTest {};
+
+TEST_F(NoSubtitles, PositioningReadsNoRecord) {
+    akt_poz = 3;
+    tmr_update_tit(9);
+    EXPECT_EQ(akt_poz, 0);
+    EXPECT_EQ(akt_cas, 0u);
+    tmr_nastav_tit(5000);
+    EXPECT_EQ(akt_poz, 0);
+    tmr_nastav_akt_tit(2);
+    EXPECT_EQ(akt_poz, 0);
+    EXPECT_EQ(tmr_sub_deinit(), 0);  // no thread was started: returns at once
+    EXPECT_EQ(stav_threadu, 2);
+}
+
+}  // namespace

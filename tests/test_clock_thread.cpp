@@ -1,0 +1,153 @@
+// The subtitle thread: start-up and stop, showing and clearing in time, the end of
+// film, positioning while it runs, and a shift that skips a short subtitle.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "fb/screen.h"
+#include "sim/model.h"
+#include "sub/subtitles.h"
+#include "tests/support/store_support.h"
+#include "tmr/clock.h"
+
+namespace {
+
+using testsup::ClockTest;
+using testsup::wait_until;
+
+class Thread : public ClockTest {
+  protected:
+    // Installs a film as the linked file and starts the thread over it.
+    void start_with(const std::string& film) {
+        write_sub("film.tkx", film);
+        std::filesystem::create_symlink("film.tkx", root.host("/var/tuxbox/Tresk/tit/tresk.qst"));
+        start_thread();
+    }
+};
+
+TEST_F(Thread, StartsStopsAndReleases) {
+    start_with("[KTF2: 2 0 ]\n{25}{50}a\n{75}{100}b\n");
+    EXPECT_EQ(stav_threadu, 0);
+    ASSERT_NE(titulky.load(), nullptr);
+    EXPECT_EQ(pocet_titulku, 2);
+    EXPECT_EQ(cas_konce, 4010u);
+    EXPECT_EQ(akt_poz, 0);
+    EXPECT_EQ(tmr_sub_deinit(), 0);
+    thread_started = false;
+    EXPECT_EQ(stav_threadu, 2);
+    EXPECT_EQ(titulky.load(), nullptr);
+    EXPECT_EQ(pocet_titulku, 0);
+    EXPECT_TRUE(titulky_nacteny);
+}
+
+TEST_F(Thread, RunsWithoutSubtitles) {
+    start_thread();
+    EXPECT_EQ(titulky.load(), nullptr);
+    tmr_play();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(akt_poz, 0);
+    EXPECT_EQ(konec_filmu, 0);
+}
+
+TEST_F(Thread, ResumePositionSurvivesTheStart) {
+    start_with("[KTF2: 5 0 ]\n{25}{30}a\n{50}{55}b\n{75}{80}c\n{100}{105}d\n{125}{130}e\n");
+    // As main does right after tmr_sub_init returns.
+    tmr_nastav_akt_tit(3);
+    // The stopped clock stands inside subtitle 3: the thread shows it and moves on.
+    ASSERT_TRUE(wait_until([] { return akt_poz == 4; }));
+    EXPECT_EQ(akt_cas, 4000u);
+    EXPECT_EQ(bezi_timer, 0);
+    EXPECT_EQ(akt_titulek.load(), &titulky[3]);
+}
+
+TEST_F(Thread, ShowsAndClearsInTimeAndEndsTheFilmOnce) {
+    // 40 ms frames: 200..400, 600..800, 1000..1200 ms.
+    start_with("[KTF2: 3 0 ]\n{5}{10}a\n{15}{20}b\n{25}{30}c\n");
+    auto start = std::chrono::steady_clock::now();
+    tmr_play();
+    ASSERT_TRUE(wait_until([] { return akt_poz == 1; }));
+    EXPECT_EQ(akt_titulek.load(), &titulky[0]);
+    EXPECT_EQ(titulek_zobrazen, 1);
+    // Cleared once its end has passed.
+    ASSERT_TRUE(wait_until([] { return titulek_zobrazen == 0; }));
+    EXPECT_GT(akt_cas, 400u);
+    ASSERT_TRUE(wait_until([] { return akt_poz == 3; }));
+    ASSERT_TRUE(wait_until([] { return konec_filmu == 1; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1210));
+    EXPECT_EQ(bezi_timer, 0);
+    EXPECT_GT(akt_cas, 1210u);
+    EXPECT_EQ(tmr_get_poz(), 0);
+    EXPECT_EQ(titulek_zobrazen, 0);
+
+    // Only once: while the flag stands nothing starts the clock again.
+    tmr_play();
+    tmr_uprav(1);
+    EXPECT_EQ(bezi_timer, 0);
+
+    // A positioning operation clears the flag; the end comes again once the time passes.
+    tmr_nastav_akt_tit(2);
+    EXPECT_EQ(konec_filmu, 0);
+    ASSERT_TRUE(wait_until([] { return akt_poz == 3; }));
+    EXPECT_EQ(tmr_get_poz(), 3);
+    tmr_play();
+    ASSERT_TRUE(wait_until([] { return konec_filmu == 1; }));
+}
+
+TEST_F(Thread, JumpShowsTheTargetAtOnce) {
+    start_with("[KTF2: 3 0 ]\n{250}{300}a\n{500}{550}b\n{750}{800}c\n");
+    tmr_nastav_tit(21000);
+    ASSERT_TRUE(wait_until([] { return akt_poz == 2; }));
+    EXPECT_EQ(akt_cas, 20000u);
+    EXPECT_EQ(akt_titulek.load(), &titulky[1]);
+    tmr_update_tit(-2);
+    ASSERT_TRUE(wait_until([] { return akt_poz == 1; }));
+    EXPECT_EQ(akt_titulek.load(), &titulky[0]);
+}
+
+TEST_F(Thread, ForwardShiftSkipsAShortSubtitleAndAllAfterIt) {
+    // 0: 1000..1100; 1: 1200..1400 (short); 2: 1600..1680; end of film after 1690.
+    start_with("[KTF2: 3 0 ]\n{25}{27}a\n{30}{35}b\n{40}{42}c\n");
+    tmr_nastav_akt_tit(0);
+    ASSERT_TRUE(wait_until([] { return akt_poz == 1; }));
+    // From 1000 to 1500, running: subtitle 1 lies wholly in the jump.
+    tmr_uprav(1);
+    ASSERT_TRUE(wait_until([] { return konec_filmu == 1; }));
+    EXPECT_EQ(akt_poz, 1);
+    EXPECT_EQ(akt_titulek.load(), &titulky[0]);
+}
+
+TEST_F(Thread, StopTakesEffectWhileTheThreadSleeps) {
+    start_with("[KTF2: 1 0 ]\n{250}{300}a\n");
+    tmr_play();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    tmr_zastav();
+    uint32_t stopped = akt_cas;
+    EXPECT_GE(stopped, 29u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(akt_cas, stopped);
+    EXPECT_EQ(akt_poz, 0);
+}
+
+TEST_F(Thread, ReplacementWhileRunning) {
+    start_with("[KTF2: 2 0 ]\n{5}{2500}a\n{2600}{2700}b\n");
+    tmr_play();
+    ASSERT_TRUE(wait_until([] { return akt_poz == 1; }));
+    write_sub("other.tkx", "[KTF2: 2 0 ]\n{0}{5}x\n{10}{15}y\n");
+    ASSERT_EQ(sub_nacti_novy("other.tkx"), 0);
+    // Stopped at time 0 inside the new subtitle 0, which the thread shows.
+    ASSERT_TRUE(wait_until([] { return akt_poz == 1; }));
+    EXPECT_EQ(akt_titulek.load(), &titulky[0]);
+    EXPECT_EQ(bezi_timer, 0);
+}
+
+TEST_F(Thread, DeinitWithoutAThreadDoesNotWait) {
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(tmr_sub_deinit(), 0);
+    EXPECT_EQ(stav_threadu, 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+}
+
+}  // namespace

@@ -1,0 +1,339 @@
+// The subtitle painter on the simulated box with the real font: line positions,
+// centring, colours, the copy to the band positions, the end-of-part stop, and the
+// three style changes with their repaint rules.
+#include <gtest/gtest.h>
+
+#include "fb/glyph.h"
+#include "fb/painter.h"
+#include "fb/primitives.h"
+#include "fb/screen.h"
+#include "fb/status.h"
+#include "tests/support/painter_support.h"
+#include "tests/support/support.h"
+#include "tmr/clock.h"
+
+namespace {
+
+using testsup::bb_find;
+using testsup::make_record;
+using testsup::screen_shows_bb_at;
+using testsup::target_line;
+
+uint32_t barva(int i) {
+    return paleta.load()[i];
+}
+
+class Painter : public testing::Test {
+  protected:
+    void SetUp() override {
+        // The state a first run starts in, whatever an earlier test left.
+        odsazeni = 0;
+        posun_dole = 0;
+        posun_nahore = 0;
+        pozice = 0;
+        titulek_zobrazen = 0;
+        akt_titulek = nullptr;
+        testsup::setup_box(root_, {.xres = 720, .yres = 576});
+        ASSERT_EQ(testsup::open_display(), 1);
+        zoom = 1;
+        transp = 1;
+        barva_tit = 0;
+        kreslim = 0;
+        bezi_timer = 0;
+        fb_font_nastav_zoom();
+        fb_prepocti_pas();
+    }
+    void TearDown() override { testsup::close_display(); }
+
+    // Fills the band on screen, so that what a paint (or its absence) does shows.
+    static void fill_band() { fb_vypln(0, 0, sy + 32, 719, ey - sy - 32, 5); }
+    static bool band_filled() {
+        return testsup::pixel(0, sy + 32) == barva(5) && testsup::pixel(0, ey - 1) == barva(5);
+    }
+
+    testsup::box_root root_;
+};
+
+TEST_F(Painter, BottomPositionPushesTheLinesDown) {
+    titulek t = make_record({"Hallo"}, 0);
+    fb_zobraz_titulek(&t);
+    EXPECT_EQ(titulek_zobrazen, 1);
+    EXPECT_EQ(akt_titulek.load(), &t);
+    EXPECT_EQ(pozice, 0);
+    // The background box starts h - 1 rows above the baseline h + 3 L.
+    const int32_t l = vyska_radku[1];
+    testsup::bb_bounds box = bb_find(barva(11));
+    ASSERT_FALSE(box.empty());
+    EXPECT_EQ(box.top, 3 * l + 1);
+    EXPECT_EQ(box.bottom, 3 * l + 1 + l - 3 - 1);
+    EXPECT_TRUE(screen_shows_bb_at(target_line(0)));
+    EXPECT_EQ(target_line(0), 526 - 4 * l - 30);
+}
+
+TEST_F(Painter, TopPositionStartsAtTheTop) {
+    titulek t = make_record({"Hallo"}, 0x100);
+    fb_zobraz_titulek(&t);
+    EXPECT_EQ(pozice, 1);
+    testsup::bb_bounds box = bb_find(barva(11));
+    ASSERT_FALSE(box.empty());
+    EXPECT_EQ(box.top, 1);
+    EXPECT_EQ(target_line(1), 82);
+    EXPECT_TRUE(screen_shows_bb_at(82));
+    // Nothing of it at the bottom position.
+    EXPECT_EQ(testsup::pixel(box.left, target_line(0) + 1), 0u);
+}
+
+TEST_F(Painter, LinesAreCentredInTheField) {
+    for (const char* s : {"Hallo", "Een veel langere regel met tekst", ""}) {
+        titulek t = make_record({s}, 0x100);
+        fb_zobraz_titulek(&t);
+        testsup::bb_bounds box = bb_find(barva(11));
+        ASSERT_FALSE(box.empty()) << s;
+        // The box spans x .. x + m + 1 for a text measured at m pixels.
+        int32_t m = box.right - box.left - 1;
+        EXPECT_EQ(box.left, 41 + (628 - m) / 2) << s;
+    }
+}
+
+TEST_F(Painter, FourLinesTakeTheirColoursFromTheScheme) {
+    transp = 2;  // an opaque black box: the glyphs are the only other colour
+    titulek t = make_record({"Aa", "Bb", "Cc", "Dd"}, 0x1B);
+    const int32_t l = vyska_radku[1];
+    const int kBarvy[4][4] = {{2, 6, 7, 3}, {2, 6, 3, 7}, {3, 7, 2, 6}, {7, 3, 6, 2}};
+    for (int schema = 0; schema < 4; ++schema) {
+        barva_tit = schema;
+        fb_zobraz_titulek(&t);
+        for (int i = 0; i < 4; ++i) {
+            std::set<uint32_t> v = testsup::bb_values(i * l, (i + 1) * l);
+            v.erase(0);
+            v.erase(barva(0));
+            EXPECT_EQ(v, std::set<uint32_t>{barva(kBarvy[schema][i])}) << schema << " " << i;
+        }
+    }
+}
+
+TEST_F(Painter, OutlineWithoutBackground) {
+    transp = 0;
+    titulek t = make_record({"I"}, 0x100);
+    fb_zobraz_titulek(&t);
+    EXPECT_TRUE(bb_find(barva(11)).empty());
+    testsup::bb_bounds glyf = bb_find(barva(3));
+    testsup::bb_bounds obrys = bb_find(barva(0));
+    ASSERT_FALSE(glyf.empty());
+    EXPECT_EQ(obrys.left, glyf.left - 2);
+    EXPECT_EQ(obrys.right, glyf.right + 2);
+    EXPECT_EQ(obrys.top, glyf.top - 2);
+    EXPECT_EQ(obrys.bottom, glyf.bottom + 2);
+}
+
+TEST_F(Painter, ClearsTheBandAndTheBackBufferFirst) {
+    titulek dlouhy = make_record({"Eerste", "Tweede", "Derde", "Vierde"}, 0);
+    titulek kort = make_record({"x"}, 0x100);
+    fb_zobraz_titulek(&dlouhy);
+    fill_band();
+    fb_zobraz_titulek(&kort);
+    EXPECT_EQ(testsup::pixel(0, ey - 1), 0u);
+    EXPECT_EQ(testsup::pixel(0, sy + 32), 0u);
+    // Only the short line is left in the back buffer.
+    testsup::bb_bounds box = bb_find(barva(11));
+    EXPECT_LT(box.bottom, vyska_radku[1]);
+}
+
+TEST_F(Painter, EndOfPartStopsTheClockAndAsksToGoOn) {
+    titulek t = make_record({"Einde deel 1"}, 0x200);
+    bezi_timer = 1;
+    infol = -1;
+    fb_zobraz_titulek(&t);
+    EXPECT_EQ(bezi_timer, 0);
+    EXPECT_EQ(infol, 100);
+    EXPECT_EQ(testsup::pixel(sx + 1, sy), barva(7));
+    EXPECT_TRUE(screen_shows_bb_at(target_line(0)));
+
+    titulek gewoon = make_record({"Verder"}, 0);
+    bezi_timer = 1;
+    infol = -1;
+    fb_zobraz_titulek(&gewoon);
+    EXPECT_EQ(bezi_timer, 1);
+    EXPECT_EQ(infol, -1);
+}
+
+TEST_F(Painter, OddRecordsStayInsideTheBuffers) {
+    titulek nic = make_record({}, 0);
+    fb_zobraz_titulek(&nic);
+    titulek moc = make_record({"a", "b", "c", "d"}, 0);
+    moc.pocet_radku = 9;
+    fb_zobraz_titulek(&moc);
+    titulek prazdny{};
+    prazdny.pocet_radku = 2;  // lines without texts
+    fb_zobraz_titulek(&prazdny);
+    EXPECT_EQ(akt_titulek.load(), &prazdny);
+    fb_zobraz_titulek(nullptr);
+    EXPECT_EQ(akt_titulek.load(), &prazdny);
+}
+
+// ---------------------------------------------------------------- styles
+
+TEST_F(Painter, ColourSchemeCyclesAndRepaints) {
+    titulek t = make_record({"Kleur"}, 0x100);
+    fb_zobraz_titulek(&t);
+    const int kKleur[4] = {3, 7, 6, 2};
+    for (int i = 1; i <= 4; ++i) {
+        fb_zmen_barvu_tit();
+        EXPECT_EQ(barva_tit, i & 3);
+        EXPECT_FALSE(bb_find(barva(kKleur[i & 3])).empty()) << i;
+        EXPECT_TRUE(screen_shows_bb_at(82));
+    }
+}
+
+TEST_F(Painter, BackgroundCyclesOneTwoZero) {
+    titulek t = make_record({"Achter"}, 0x100);
+    fb_zobraz_titulek(&t);
+    fb_zmen_transp();
+    EXPECT_EQ(transp, 2);
+    EXPECT_TRUE(bb_find(barva(11)).empty());
+    EXPECT_FALSE(bb_find(barva(0)).empty());
+    fb_zmen_transp();
+    EXPECT_EQ(transp, 0);
+    fb_zmen_transp();
+    EXPECT_EQ(transp, 1);
+    EXPECT_FALSE(bb_find(barva(11)).empty());
+}
+
+TEST_F(Painter, ZoomCyclesAndRepaintsAtTheNewSize) {
+    titulek t = make_record({"Groot"}, 0);
+    fb_zobraz_titulek(&t);
+    for (int i = 0; i < 8; ++i) {
+        int32_t pred = zoom;
+        fb_zmen_zoom();
+        EXPECT_EQ(zoom, (pred + 1) % 8);
+        EXPECT_EQ(ft_typ_bb.height, static_cast<FT_UInt>(velikosti_fontu[zoom][0]));
+        EXPECT_EQ(ft_typ_bb.width, static_cast<FT_UInt>(velikosti_fontu[zoom][1]));
+        const int32_t l = vyska_radku[zoom];
+        EXPECT_EQ(pas_max, 2880 * (526 - 4 * l - 30));
+        EXPECT_EQ(bb_find(barva(11)).top, 3 * l + 1) << zoom;
+        EXPECT_TRUE(screen_shows_bb_at(526 - 4 * l - 30));
+    }
+    EXPECT_EQ(zoom, 1);
+}
+
+TEST_F(Painter, StyleChangesWithNothingOnScreenOnlyChangeTheState) {
+    titulek t = make_record({"Weg"}, 0);
+    fb_zobraz_titulek(&t);
+    fb_smaz_titobr();
+    fill_band();
+    infol = -1;
+    fb_zmen_barvu_tit();
+    fb_zmen_transp();
+    fb_zmen_zoom();
+    EXPECT_EQ(barva_tit, 1);
+    EXPECT_EQ(transp, 2);
+    EXPECT_EQ(zoom, 2);
+    EXPECT_EQ(ft_typ_bb.height, static_cast<FT_UInt>(velikosti_fontu[2][0]));
+    EXPECT_EQ(pas_max, 2880 * (526 - 4 * vyska_radku[2] - 30));
+    EXPECT_EQ(infol, 100);  // the zoom digit was redrawn
+    EXPECT_TRUE(band_filled());
+    EXPECT_EQ(titulek_zobrazen, 0);
+}
+
+TEST_F(Painter, NoRepaintFromAReleasedRecord) {
+    titulek t = make_record({"Oud"}, 0);
+    fb_zobraz_titulek(&t);
+    fill_band();
+    akt_titulek = nullptr;  // what the store does when it replaces the subtitles
+    fb_zmen_barvu_tit();
+    fb_zmen_transp();
+    fb_zmen_zoom();
+    fb_uprav_posun(-1);
+    fb_prekresli_titulek();
+    EXPECT_TRUE(band_filled());
+}
+
+TEST_F(Painter, WhileTheThreadPaintsOnlyTheSchemeChanges) {
+    titulek t = make_record({"Bezig"}, 0);
+    fb_zobraz_titulek(&t);
+    fill_band();
+    kreslim = 1;
+    fb_zmen_zoom();
+    fb_zmen_transp();
+    fb_zmen_barvu_tit();
+    kreslim = 0;
+    EXPECT_EQ(zoom, 1);
+    EXPECT_EQ(transp, 1);
+    EXPECT_EQ(barva_tit, 1);
+    EXPECT_TRUE(band_filled());
+    // The next paint uses the new scheme.
+    fb_zobraz_titulek(&t);
+    EXPECT_FALSE(bb_find(barva(7)).empty());
+}
+
+TEST_F(Painter, ZoomDropsAShiftTheBandCannotHold) {
+    // At zoom 1 this shift fits; at zoom 2 the bottom target would leave the band.
+    const int32_t l1 = vyska_radku[1], l2 = vyska_radku[2];
+    const int32_t kroku = (526 - 4 * l1 - 30 - 82 - 1) / 5;
+    ASSERT_GE(5 * kroku, 526 - 4 * l2 - 30 - 82);
+    posun_dole = 5 * kroku * 2880;
+    fb_prepocti_pas();
+    ASSERT_EQ(posun_dole, 5 * kroku * 2880);
+    fb_zmen_zoom();
+    EXPECT_EQ(posun_dole, 0);
+}
+
+TEST_F(Painter, BandMovesRepaintAtTheNewPlace) {
+    titulek t = make_record({"Omhoog"}, 0);
+    fb_zobraz_titulek(&t);
+    const int64_t pred = target_line(0);
+    fb_uprav_posun(-1);
+    EXPECT_EQ(target_line(0), pred - 5);
+    EXPECT_TRUE(screen_shows_bb_at(pred - 5));
+    // The band moves with the subtitle painted last: a top one now.
+    titulek boven = make_record({"Boven"}, 0x100);
+    fb_zobraz_titulek(&boven);
+    fb_uprav_posun(1);
+    EXPECT_EQ(posun_nahore, 5 * 2880);
+    EXPECT_EQ(posun_dole, 5 * 2880);
+    EXPECT_TRUE(screen_shows_bb_at(87));
+    EXPECT_EQ(testsup::pixel(bb_find(barva(11)).left, 82 + 1), 0u);
+}
+
+TEST_F(Painter, InsetTogglePaintsInTheNewBand) {
+    titulek t = make_record({"Inzet"}, 0);
+    fb_zobraz_titulek(&t);
+    fb_prepni_posun();
+    const int32_t l = vyska_radku[1];
+    EXPECT_EQ(target_line(0), 494 - 4 * l - 30);
+    EXPECT_TRUE(screen_shows_bb_at(494 - 4 * l - 30));
+    fb_prepni_posun();
+    EXPECT_TRUE(screen_shows_bb_at(526 - 4 * l - 30));
+}
+
+TEST_F(Painter, InsetToggleClearsTheStatusLineAtTheOldPlace) {
+    fb_zobr_info("Hallo");
+    ASSERT_EQ(testsup::pixel(sx + 1, 50), barva(7));
+    fb_prepni_posun();
+    EXPECT_EQ(infol, -1);
+    EXPECT_EQ(testsup::pixel(sx + 1, 50), 0u);
+    EXPECT_EQ(testsup::pixel(sx + 1, 81), 0u);
+}
+
+TEST_F(Painter, PaletteSwitchTwiceRestores) {
+    const int8_t pred = paleta_idx;
+    fb_zmen_paletu();
+    EXPECT_EQ(paleta_idx, 1 - pred);
+    EXPECT_EQ(paleta.load(), palety[static_cast<size_t>(1 - pred)].data());
+    EXPECT_EQ(infol, 100);
+    fb_zmen_paletu();
+    EXPECT_EQ(paleta_idx, pred);
+    EXPECT_EQ(paleta.load(), palety[static_cast<size_t>(pred)].data());
+}
+
+TEST_F(Painter, PaletteSwitchDoesNotRepaint) {
+    titulek t = make_record({"Licht"}, 0x100);
+    fb_zobraz_titulek(&t);
+    uint32_t pred = barva(3);
+    fb_zmen_paletu();
+    EXPECT_FALSE(bb_find(pred).empty());
+    EXPECT_TRUE(bb_find(barva(3)).empty());
+    fb_zmen_paletu();
+}
+
+}  // namespace

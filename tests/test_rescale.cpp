@@ -1,0 +1,89 @@
+// The frame-rate rescale in single precision, bit for bit.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "sub/subtitles.h"
+
+namespace {
+
+// The six factors of the FPS menu, by their single-precision bits.
+constexpr std::array<uint32_t, 6> kBits{0x3f7583a5, 0x3f857780, 0x3f75c28f,
+                                        0x3f855555, 0x3f997247, 0x3f558c01};
+
+float factor(int row) {
+    return std::bit_cast<float>(kBits[row]);
+}
+
+class Rescale : public ::testing::Test {
+  protected:
+    std::unique_ptr<titulek[]> pole;
+
+    void set(const std::vector<std::pair<uint32_t, uint32_t>>& casy) {
+        pole = std::make_unique<titulek[]>(casy.size());
+        for (size_t i = 0; i < casy.size(); ++i) {
+            pole[i].cas_od = casy[i].first;
+            pole[i].cas_do = casy[i].second;
+        }
+        titulky = pole.get();
+        pocet_titulku = static_cast<int32_t>(casy.size());
+    }
+    void TearDown() override {
+        titulky = nullptr;
+        pocet_titulku = 0;
+    }
+};
+
+TEST_F(Rescale, TableOfTheSixFactors) {
+    constexpr std::array<uint32_t, 6> k40{38, 41, 38, 41, 47, 33};
+    constexpr std::array<uint32_t, 6> k60000{57542, 62562, 57600, 62499, 71928, 50050};
+    for (int row = 0; row < 6; ++row) {
+        set({{40, 60000}});
+        sub_prepocti(factor(row));
+        EXPECT_EQ(pole[0].cas_od, k40[row]) << row;
+        EXPECT_EQ(pole[0].cas_do, k60000[row]) << row;
+    }
+}
+
+TEST_F(Rescale, EveryRecordBothEndsAndCompounding) {
+    set({{40, 60000}, {100000, 100040}});
+    sub_prepocti(factor(0));
+    sub_prepocti(factor(1));
+    // Back to within a millisecond, not exactly.
+    EXPECT_EQ(pole[0].cas_od, 39u);
+    EXPECT_EQ(pole[0].cas_do, 59999u);
+    EXPECT_EQ(pole[1].cas_od, 100000u);
+    EXPECT_EQ(pole[1].cas_do, 100039u);
+}
+
+TEST_F(Rescale, TimesAreRoundedToSinglePrecisionFirst) {
+    // 2^24 + 1 has no float of its own: it rounds to 2^24 (ties to even), and
+    // 2^24 + 3 to 2^24 + 4, before the multiplication by 1.
+    set({{16777217, 16777219}});
+    sub_prepocti(1.0f);
+    EXPECT_EQ(pole[0].cas_od, 16777216u);
+    EXPECT_EQ(pole[0].cas_do, 16777220u);
+}
+
+TEST_F(Rescale, ResultsPastTheRangeSaturate) {
+    set({{4000000000u, 4294967295u}});
+    sub_prepocti(factor(4));
+    EXPECT_EQ(pole[0].cas_od, UINT32_MAX);
+    EXPECT_EQ(pole[0].cas_do, UINT32_MAX);
+}
+
+TEST_F(Rescale, NothingLoadedIsANoOp) {
+    set({{40, 60000}});
+    pocet_titulku = 0;
+    sub_prepocti(factor(0));
+    EXPECT_EQ(pole[0].cas_od, 40u);
+    titulky = nullptr;
+    pocet_titulku = 1;
+    sub_prepocti(factor(0));  // must not touch a missing array
+}
+
+}  // namespace

@@ -1,0 +1,263 @@
+// The simulator's window under a private X server (Xvfb): keys sent through the
+// window system reach the player, and the screen shows the framebuffer blended over
+// the background at a whole scale factor.
+#include <gtest/gtest.h>
+#include <linux/input.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/picture.h"
+#include "tests/support/sim_support.h"
+#include "tests/support/support.h"
+
+#if LUMETRA_HAVE_WINDOW
+#include "sim/window.h"
+#endif
+
+namespace {
+
+constexpr const char* kFilm = "[KTF2: 1 0]\n{0}{9000}Hallo wereld|tweede regel\n";
+
+uint32_t blend(uint32_t over, uint32_t under) {
+    uint32_t a = over >> 24, v = 0;
+    for (int sh = 0; sh < 24; sh += 8) {
+        v |= ((over >> sh & 0xff) * a + (under >> sh & 0xff) * (255 - a) + 127) / 255 << sh;
+    }
+    return v;
+}
+
+std::map<std::string, int> geometry(const simtest::x_server& x, const std::string& wid) {
+    std::map<std::string, int> g;
+    std::istringstream in(x.xdotool({"getwindowgeometry", "--shell", wid}));
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t eq = line.find('=');
+        if (eq != std::string::npos) g[line.substr(0, eq)] = std::atoi(line.c_str() + eq + 1);
+    }
+    return g;
+}
+
+// The window's id once it is mapped; "" if it does not appear.
+std::string find_window(const simtest::x_server& x) {
+    std::string wid;
+    testsup::wait_until(
+        [&] {
+            wid = x.xdotool({"search", "--onlyvisible", "--name", "^lumetra-sim$"});
+            wid = wid.substr(0, wid.find('\n'));
+            return !wid.empty();
+        },
+        30000);
+    return wid;
+}
+
+// The window's environment: the X server, and in sanitizer builds no leak report at
+// exit. SDL's renderer leaves a few blocks of the system's graphics libraries, whose
+// stacks (code without frame pointers) cannot be told apart from ours for a
+// suppression; the headless runs and the in-process tests keep leak checking.
+std::vector<std::string> window_env(const simtest::x_server& x) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    std::string options = asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "";
+    return {x.display_env(), "ASAN_OPTIONS=" + options + "detect_leaks=0"};
+}
+
+bool skip_reason(std::string& why) {
+#if !LUMETRA_HAVE_WINDOW
+    why = "built without SDL2";
+    return true;
+#endif
+    if (!simtest::have_program("Xvfb") || !simtest::have_program("xdotool")) {
+        why = "Xvfb and xdotool are needed (scripts/install-deps.sh installs them)";
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+#if LUMETRA_HAVE_WINDOW
+TEST(SimWindowKeys, KeyboardMapsToTheRemoteAndHeldKeysRepeat) {
+    EXPECT_EQ(sim::remote_code_for(SDLK_RETURN), KEY_OK);
+    EXPECT_EQ(sim::remote_code_for(SDLK_ESCAPE), KEY_EXIT);
+    EXPECT_EQ(sim::remote_code_for(SDLK_BACKSPACE), KEY_EXIT);
+    EXPECT_EQ(sim::remote_code_for(SDLK_F1), KEY_RED);
+    EXPECT_EQ(sim::remote_code_for(SDLK_g), KEY_GREEN);
+    EXPECT_EQ(sim::remote_code_for(SDLK_F3), KEY_YELLOW);
+    EXPECT_EQ(sim::remote_code_for(SDLK_b), KEY_BLUE);
+    EXPECT_EQ(sim::remote_code_for(SDLK_0), KEY_0);
+    EXPECT_EQ(sim::remote_code_for(SDLK_KP_9), KEY_9);
+    EXPECT_EQ(sim::remote_code_for(SDLK_PLUS), KEY_VOLUMEUP);
+    EXPECT_EQ(sim::remote_code_for(SDLK_EQUALS), KEY_VOLUMEUP);
+    EXPECT_EQ(sim::remote_code_for(SDLK_MINUS), KEY_VOLUMEDOWN);
+    EXPECT_EQ(sim::remote_code_for(SDLK_PAGEUP), KEY_CHANNELUP);
+    EXPECT_EQ(sim::remote_code_for(SDLK_PAGEDOWN), KEY_CHANNELDOWN);
+    EXPECT_EQ(sim::remote_code_for(SDLK_h), KEY_HELP);
+    EXPECT_EQ(sim::remote_code_for(SDLK_m), KEY_MENU);
+    EXPECT_EQ(sim::remote_code_for(SDLK_t), KEY_TV);
+    EXPECT_EQ(sim::remote_code_for(SDLK_v), KEY_VIDEO);
+    EXPECT_EQ(sim::remote_code_for(SDLK_UP), KEY_UP);
+    EXPECT_EQ(sim::remote_code_for(SDLK_F12), -1) << "F12 is the panel's own key";
+    EXPECT_EQ(sim::remote_code_for(SDLK_q), -1);
+    // Every key of the player's table is reachable.
+    for (int code : {KEY_0,      KEY_1,     KEY_2,         KEY_3,          KEY_4,    KEY_5,
+                     KEY_6,      KEY_7,     KEY_8,         KEY_9,          KEY_UP,   KEY_DOWN,
+                     KEY_LEFT,   KEY_RIGHT, KEY_VOLUMEUP,  KEY_VOLUMEDOWN, KEY_HELP, KEY_MENU,
+                     KEY_EXIT,   KEY_OK,    KEY_TV,        KEY_VIDEO,      KEY_RED,  KEY_GREEN,
+                     KEY_YELLOW, KEY_BLUE,  KEY_CHANNELUP, KEY_CHANNELDOWN}) {
+        bool found = false;
+        for (SDL_Keycode k = 0; k < 0x80 && !found; ++k) found = sim::remote_code_for(k) == code;
+        for (SDL_Keycode k = SDLK_CAPSLOCK; k <= SDLK_KP_PERIOD && !found; ++k) {
+            found = sim::remote_code_for(k) == code;
+        }
+        EXPECT_TRUE(found) << "no keyboard key sends code " << code;
+    }
+    EXPECT_EQ(sim::record_value_for(true, false), 1);
+    EXPECT_EQ(sim::record_value_for(true, true), 2);
+    EXPECT_EQ(sim::record_value_for(false, false), 0);
+}
+#endif
+
+TEST(SimWindow, KeysFromTheWindowSystemReachThePlayerAndTheScreenShowsTheBlend) {
+    std::string why;
+    if (skip_reason(why)) GTEST_SKIP() << why;
+    simtest::x_server x(2200, 1300);
+    ASSERT_TRUE(x.running());
+    testsup::box_root root(testsup::dejavu_condensed());
+    root.write_subtitles("film.tkx", kFilm);
+    simtest::scratch_dir dir;
+    sim::picture bg;
+    bg.width = sim::kTvWidth;
+    bg.height = sim::kTvHeight;
+    bg.argb.resize(size_t{bg.width} * bg.height);
+    for (uint32_t y = 0; y < bg.height; ++y) {
+        for (uint32_t xx = 0; xx < bg.width; ++xx) {
+            bg.argb[size_t{y} * bg.width + xx] =
+                0xff000000 | (xx * 255 / 719) << 16 | (y * 255 / 575) << 8 | ((xx ^ y) & 0xff);
+        }
+    }
+    std::string err;
+    ASSERT_TRUE(sim::write_png(dir.file("bg.png"), bg, err)) << err;
+
+    // The key script comes from standard input, so that the test can ask for snapshots
+    // of the framebuffer whenever it wants one.
+    simtest::process sim({LUMETRA_SIM_BINARY, "--root", root.path(), "--keys", "-", "--scale", "2",
+                          "--background", dir.file("bg.png"), "--timeout", "120"},
+                         window_env(x), true);
+    ASSERT_TRUE(sim.started());
+    std::string wid = find_window(x);
+    ASSERT_FALSE(wid.empty()) << sim.err();
+    std::map<std::string, int> g = geometry(x, wid);
+    EXPECT_EQ(g["WIDTH"], (720 + 300) * 2);
+    EXPECT_EQ(g["HEIGHT"], 576 * 2);
+
+    int snaps = 0;
+    uint32_t w = 0, h = 0;
+    std::vector<uint32_t> fb;
+    auto snap = [&] {
+        std::string name = dir.file("fb" + std::to_string(++snaps) + ".png");
+        sim.write_stdin("snap " + name + "\n");
+        return testsup::wait_until([&] { return simtest::read_png_argb(name, w, h, fb); }, 20000);
+    };
+    auto band_has = [&](auto pred) {
+        for (uint32_t y = 400; y < 526 && y < h; ++y) {
+            for (uint32_t xx = 0; xx < w; ++xx) {
+                if (pred(fb[size_t{y} * w + xx])) return true;
+            }
+        }
+        return false;
+    };
+    // At first the subtitle stands on its half-transparent grey box.
+    ASSERT_TRUE(testsup::wait_until(
+        [&] { return snap() && band_has([](uint32_t p) { return p >> 24 == 0xb0; }); }, 30000));
+
+    // BLUE held down for a while: the window sends a press, auto-repeats and a release.
+    // Repeats are swallowed by the player, so the background steps once, to opaque black.
+    x.xdotool({"windowfocus", "--sync", wid});
+    x.xdotool({"keydown", "b"});
+    x.xdotool({"sleep", "1.2"});
+    x.xdotool({"keyup", "b"});
+    ASSERT_TRUE(testsup::wait_until(
+        [&] {
+            return snap() && band_has([](uint32_t p) { return p == 0xff000000; }) &&
+                   !band_has([](uint32_t p) { return p >> 24 == 0xb0; });
+        },
+        30000))
+        << "BLUE did not reach the player";
+
+    // The screen shows that framebuffer over the background, every pixel doubled.
+    simtest::screen_dump shot;
+    size_t wrong = 0;
+    bool same = testsup::wait_until(
+        [&] {
+            // A fresh framebuffer each time: the window shows it within a frame.
+            if (!snap() || w != 720 || h != 576) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (!x.screenshot(shot)) return false;
+            wrong = 0;
+            for (uint32_t y = 0; y < 576; ++y) {
+                for (uint32_t xx = 0; xx < 720; ++xx) {
+                    uint32_t want = blend(fb[size_t{y} * 720 + xx], bg.argb[size_t{y} * 720 + xx]);
+                    for (uint32_t d = 0; d < 4; ++d) {
+                        int64_t sx = g["X"] + 2 * int64_t{xx} + (d & 1);
+                        int64_t sy = g["Y"] + 2 * int64_t{y} + (d >> 1);
+                        wrong += shot.at(sx, sy) != want;
+                    }
+                }
+            }
+            return wrong == 0;
+        },
+        20000);
+    ASSERT_TRUE(same) << wrong << " screen pixels differ from the blend";
+    // And the status line and the subtitle are on it where the framebuffer has them.
+    size_t status = 0, subtitle = 0;
+    for (uint32_t y = 0; y < 576; ++y) {
+        for (uint32_t xx = 0; xx < 720; ++xx) {
+            uint32_t p = fb[size_t{y} * 720 + xx];
+            if (p >> 24 != 0xff) continue;
+            bool shown =
+                shot.at(g["X"] + 2 * int64_t{xx}, g["Y"] + 2 * int64_t{y}) == (p & 0xffffff);
+            if (y >= 50 && y < 82) status += shown;
+            if (y >= 400 && y < 526) subtitle += shown;
+        }
+    }
+    EXPECT_GT(status, 5000u);
+    EXPECT_GT(subtitle, 500u);
+
+    sim.close_stdin();
+    sim.signal(SIGTERM);
+    EXPECT_TRUE(sim.wait(60000));
+}
+
+TEST(SimWindow, HidingThePanelAndClosingTheWindowEndThePlayerCleanly) {
+    std::string why;
+    if (skip_reason(why)) GTEST_SKIP() << why;
+    simtest::x_server x(1280, 1024);
+    ASSERT_TRUE(x.running());
+    testsup::box_root root(testsup::dejavu_condensed());
+    root.write_subtitles("film.tkx", kFilm);
+    simtest::process sim(
+        {LUMETRA_SIM_BINARY, "--root", root.path(), "--scale", "1", "--timeout", "120"},
+        window_env(x));
+    ASSERT_TRUE(sim.started());
+    std::string wid = find_window(x);
+    ASSERT_FALSE(wid.empty()) << sim.err();
+    EXPECT_EQ(geometry(x, wid)["WIDTH"], 720 + 300);
+
+    x.xdotool({"windowfocus", "--sync", wid});
+    x.xdotool({"key", "F12"});
+    EXPECT_TRUE(testsup::wait_until([&] { return geometry(x, wid)["WIDTH"] == 720; }, 20000));
+
+    // What the window manager's close button or Ctrl-C do: SDL's quit request. The
+    // player is asked with EXIT and OK, so it shuts down as usual and stores its settings.
+    sim.signal(SIGTERM);
+    ASSERT_TRUE(sim.wait(60000)) << sim.err();
+    EXPECT_EQ(sim.status(), 0) << sim.out() << sim.err();
+    EXPECT_EQ(sim.err().find("lumetra-sim:"), std::string::npos) << sim.err();
+    EXPECT_TRUE(root.exists("/var/tuxbox/Tresk/tresk.conf"));
+}

@@ -1,0 +1,134 @@
+# Sourced by run.sh: Debian's 6.1 kernel for the test machine, fetched once and kept in $CACHE.
+#   kernel_kit  -> sets KIT to a folder holding vmlinux, modules/*.ko and modules/order
+
+# The modules the test needs; their dependencies are added from the .ko files.
+VM_MODULES=(bochs evdev uinput virtio_pci 9pnet_virtio 9p)
+# Where in the package they and their dependencies live; unpacking only these folders is
+# quicker than unpacking all. Should a dependency lie elsewhere, the whole package is unpacked.
+VM_MODULE_DIRS=(drivers/gpu/drm drivers/input drivers/virtio net/9p fs/9p fs/netfs fs/fscache)
+
+# The package name of the newest 6.1 amd64 kernel Debian offers.
+kernel_package() {
+    local pkg
+    pkg=$(apt-cache depends linux-image-amd64 2>/dev/null |
+        sed -n 's/^ *Depends: \(linux-image-6\.1\.[0-9.-]*-amd64\)$/\1/p' | head -n1)
+    if [ -z "$pkg" ]; then
+        pkg=$(apt-cache search --names-only '^linux-image-6\.1\.[0-9.-]*-amd64$' 2>/dev/null |
+            awk '{print $1}' | sort -V | tail -n1)
+    fi
+    echo "$pkg"
+}
+
+# The protected-mode payload of a bzImage, decompressed: the kernel's own ELF image, which
+# QEMU boots through its PVH entry without running the decompressor in the guest.
+extract_vmlinux() {  # bzImage, output
+    local img=$1 out=$2 setup_sects offset length
+    setup_sects=$(od -An -tu1 -j $((0x1f1)) -N1 "$img" | tr -d ' ')
+    offset=$(od -An -tu4 -j $((0x248)) -N4 "$img" | tr -d ' ')
+    length=$(od -An -tu4 -j $((0x24c)) -N4 "$img" | tr -d ' ')
+    [ "$setup_sects" -eq 0 ] && setup_sects=4
+    local start=$(((setup_sects + 1) * 512 + offset))
+    local magic
+    magic=$(od -An -tx1 -j "$start" -N6 "$img" | tr -d ' ')
+    local unpack
+    case "$magic" in
+    fd377a585a00) unpack="xz -dc --single-stream" ;;
+    28b52ffd*) unpack="zstd -dcq" ;;
+    1f8b*) unpack="gzip -dc" ;;
+    *)
+        echo "unknown kernel compression (magic $magic)" >&2
+        return 1
+        ;;
+    esac
+    # The payload ends with the decompressed size; the decompressors stop at the stream end.
+    tail -c +$((start + 1)) "$img" | head -c "$length" | $unpack >"$out" 2>/dev/null || true
+    # XEN_ELFNOTE_PHYS32_ENTRY (18), which newer readelf versions call by name.
+    if ! readelf -n "$out" 2>/dev/null | grep -Eq 'note type: \(0x00000012\)|PHYS32_ENTRY'; then
+        echo "the kernel image has no PVH entry note" >&2
+        return 1
+    fi
+}
+
+modinfo_depends() {  # .ko file
+    local tmp
+    tmp=$(mktemp)
+    objcopy -O binary --only-section=.modinfo "$1" "$tmp"
+    tr '\0' '\n' <"$tmp" | sed -n 's/^depends=//p' | tr ',' ' '
+    rm -f "$tmp"
+}
+
+# Appends a module's dependencies, then the module itself, to ORDER (each once).
+resolve_module() {  # name (underscores), modules folder
+    local name=$1 dir=$2 file dep
+    case " ${ORDER[*]} " in *" $name "*) return 0 ;; esac
+    file=${MODPATH[$name]:-}
+    if [ -z "$file" ]; then
+        echo "module $name not in the kernel package" >&2
+        return 1
+    fi
+    for dep in $(modinfo_depends "$dir/$file"); do
+        resolve_module "$dep" "$dir" || return 1
+    done
+    case " ${ORDER[*]} " in *" $name "*) return 0 ;; esac
+    ORDER+=("$name")
+}
+
+# Sets ORDER to VM_MODULES with their dependencies, each after what it needs, and MODDIR
+# and MODPATH to where their files are in the unpacked package.
+modules_in_order() {  # unpacked package
+    MODDIR=$(ls -d "$1"/lib/modules/*/)
+    declare -gA MODPATH=()
+    local rel base m
+    while read -r rel; do
+        base=$(basename "$rel" .ko)
+        MODPATH[${base//-/_}]=$rel
+    done < <(cd "$MODDIR" && find kernel -name '*.ko')
+    ORDER=()
+    for m in "${VM_MODULES[@]}"; do
+        resolve_module "$m" "$MODDIR" || return 1
+    done
+}
+
+kernel_kit() {
+    local existing
+    existing=$(ls -d "$CACHE"/kernel-*/ready 2>/dev/null | sort -V | tail -n1)
+    if [ -n "$existing" ]; then
+        KIT=$(dirname "$existing")
+        return 0
+    fi
+    local pkg
+    pkg=$(kernel_package)
+    if [ -z "$pkg" ]; then
+        apt-get update >/dev/null
+        pkg=$(kernel_package)
+    fi
+    [ -n "$pkg" ] || { echo "no linux-image-6.1.*-amd64 package found" >&2; return 1; }
+    KIT=$CACHE/kernel-${pkg#linux-image-}
+    echo "== kernel: fetching $pkg"
+    local deb
+    deb=$(ls "$CACHE/${pkg}_"*.deb 2>/dev/null | head -n1)
+    if [ -z "$deb" ]; then
+        (cd "$CACHE" && apt-get download "$pkg" >"$CACHE/download.log" 2>&1) ||
+            { cat "$CACHE/download.log" >&2; echo "apt-get download $pkg failed" >&2; return 1; }
+        deb=$(ls "$CACHE/${pkg}_"*.deb | head -n1)
+    fi
+    local tree
+    tree=$(mktemp -d "$CACHE/unpack.XXXXXX")
+    local patterns=('./boot/vmlinuz-*') d
+    for d in "${VM_MODULE_DIRS[@]}"; do patterns+=("./lib/modules/*/kernel/$d/*"); done
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$tree" --wildcards "${patterns[@]}"
+    rm -rf "$KIT"
+    mkdir -p "$KIT/modules"
+    extract_vmlinux "$(ls "$tree"/boot/vmlinuz-*)" "$KIT/vmlinux" || { rm -rf "$tree"; return 1; }
+    if ! modules_in_order "$tree" 2>/dev/null; then
+        dpkg-deb -x "$deb" "$tree"
+        modules_in_order "$tree" || { rm -rf "$tree"; return 1; }
+    fi
+    local m
+    for m in "${ORDER[@]}"; do
+        cp "$MODDIR/${MODPATH[$m]}" "$KIT/modules/$m.ko"
+        echo "$m" >>"$KIT/modules/order"
+    done
+    rm -rf "$tree"
+    touch "$KIT/ready"
+}

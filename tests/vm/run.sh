@@ -1,0 +1,309 @@
+#!/bin/bash
+# The box binary on a real Linux kernel: Debian's 6.1 kernel boots in QEMU (software
+# emulation), the real `lumetra` runs over the bochs DRM framebuffer and a uinput remote
+# control, and what it prints, draws, scans out and saves is checked against the simulator.
+#
+#   bash tests/vm/run.sh [BUILD_DIR]
+#
+# BUILD_DIR (default build-vm/build; relative to the repository) is configured if it is not
+# yet, and the lumetra and lumetra-sim targets are built there. The kernel package and the kernel unpacked from it
+# stay in build-vm/cache (or $LUMETRA_VM_CACHE); each run leaves its files (serial log,
+# dumps, screen dumps, PNGs) in build-vm/out/<run>. Exit status 0 when every check holds.
+set -uo pipefail
+cd "$(dirname "$0")/../.." || exit 1
+SRC=$PWD
+VM=$SRC/build-vm
+CACHE=${LUMETRA_VM_CACHE:-$VM/cache}
+OUT=$VM/out
+TOOLS=$VM/tools
+BUILD=${1:-$VM/build}
+case "$BUILD" in /*) ;; *) BUILD=$SRC/$BUILD ;; esac
+FONT=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+STRIDE_SIM=2880
+# The expected settings file: zoom 2 (one RED), transparency 1, palette 0, colour scheme 3
+# (YELLOW pressed and repeated twice), resume at subtitle 1, no band shifts.
+EXPECTED_CONF="02 01 00 03 01 00 00 00 00 00 00 00 00 00 00 00"
+
+START=$(date +%s.%N)
+PASSED=0
+FAILED=0
+FAILURES=()
+
+elapsed() { awk -v now="$(date +%s.%N)" -v t0="${1:-$START}" 'BEGIN { printf "%.1f", now - t0 }'; }
+
+# check NAME COMMAND...: runs the command, prints its one-line answer, counts the result.
+check() {
+    local name=$1 msg rc
+    shift
+    msg=$("$@" 2>&1)
+    rc=$?
+    msg=${msg//$'\n'/; }
+    if [ $rc -eq 0 ]; then
+        PASSED=$((PASSED + 1))
+        echo "  ok    $name${msg:+: $msg}"
+    else
+        FAILED=$((FAILED + 1))
+        FAILURES+=("$name")
+        echo "  FAIL  $name${msg:+: $msg}"
+    fi
+}
+
+die() {
+    echo "tests/vm: $*" >&2
+    echo "vm: 0 passed, 1 failed"
+    exit 1
+}
+
+install_packages() {
+    bash scripts/install-deps.sh || die "installing the build dependencies failed"
+    local missing=() p
+    for p in qemu-system-x86 busybox-static binutils xz-utils; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        local sudo=""
+        [ "$(id -u)" -ne 0 ] && sudo=sudo
+        $sudo apt-get update >/dev/null || die "apt-get update failed"
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends \
+            "${missing[@]}" >/dev/null || die "apt-get install ${missing[*]} failed"
+    fi
+}
+
+build() {
+    if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+        cmake -S "$SRC" -B "$BUILD" -G Ninja -DLUMETRA_BENCH=OFF -DLUMETRA_TESTS=OFF \
+            -DLUMETRA_WINDOW=OFF >/dev/null || die "cmake configure failed"
+    fi
+    cmake --build "$BUILD" -j "$(nproc)" --target lumetra lumetra-sim >"$VM/build.log" 2>&1 ||
+        { tail -n 30 "$VM/build.log"; die "building lumetra failed"; }
+    mkdir -p "$TOOLS"
+    if [ ! -x "$TOOLS/vmtool" ] || [ tests/vm/vmtool.cpp -nt "$TOOLS/vmtool" ]; then
+        g++ -std=c++20 -O2 -Wall -Wextra -static -o "$TOOLS/vmtool" tests/vm/vmtool.cpp ||
+            die "building vmtool failed"
+    fi
+    if [ ! -x "$TOOLS/fbcheck" ] || [ tests/vm/fbcheck.cpp -nt "$TOOLS/fbcheck" ]; then
+        g++ -std=c++20 -O2 -Wall -Wextra -o "$TOOLS/fbcheck" tests/vm/fbcheck.cpp -lpng ||
+            die "building fbcheck failed"
+    fi
+}
+
+# The box's files: the font, a subtitle file and the link naming it, no settings file.
+make_box() {  # root
+    mkdir -p "$1/var/tuxbox/Tresk/tit"
+    cp "$FONT" "$1/var/tuxbox/Tresk/Tresk.ttf"
+    cp tests/vm/film.tkx "$1/var/tuxbox/Tresk/tit/film.tkx"
+    ln -s film.tkx "$1/var/tuxbox/Tresk/tit/tresk.qst"
+}
+
+make_initramfs() {
+    local root=$VM/initramfs lib
+    rm -rf "$root"
+    mkdir -p "$root"/{bin,lib/modules/vm,vm,tmp}
+    cp /bin/busybox "$root/bin/busybox"
+    install -m 755 tests/vm/init "$root/init"
+    cp "$KIT"/modules/* "$root/lib/modules/vm/"
+    cp "$TOOLS/vmtool" "$BUILD/lumetra" "$root/bin/"
+    # The box binary as the project builds it, with the shared libraries it was linked with.
+    for lib in $(ldd "$BUILD/lumetra" |
+        awk '$2 == "=>" && $3 ~ /^\// {print $3} $1 ~ /^\// {print $1}'); do
+        mkdir -p "$root$(dirname "$lib")"
+        cp -L "$lib" "$root$lib"
+    done
+    cp tests/vm/scenario.keys "$root/vm/keys"
+    make_box "$root"
+    (cd "$root" && find . | LC_ALL=C sort | busybox cpio -o -H newc 2>/dev/null) \
+        >"$VM/initrd.cpio" || die "packing the initramfs failed"
+}
+
+# Screen dumps the guest asks for: it writes NAME.shot into the share and waits for NAME.ack.
+serve_shots() {  # run folder
+    local dir=$1 req name prompts
+    for req in "$dir"/share/*.shot; do
+        [ -e "$req" ] || continue
+        name=$(basename "$req" .shot)
+        [ -e "$dir/share/$name.ack" ] && continue
+        prompts=$(grep -o '(qemu)' "$dir/monitor.log" 2>/dev/null | wc -l)
+        echo "screendump $dir/$name.ppm" >&"$MON"
+        local waited=0
+        # The monitor prints its next prompt once the dump is written.
+        while [ "$(grep -o '(qemu)' "$dir/monitor.log" | wc -l)" -le "$prompts" ] &&
+            [ $waited -lt 300 ]; do
+            sleep 0.1
+            waited=$((waited + 1))
+        done
+        touch "$dir/share/$name.ack"
+    done
+}
+
+# run_vm NAME VGA-DEVICE RUN: boots the machine once; the guest's init runs RUN.
+run_vm() {
+    local name=$1 vga=$2 run=$3 dir=$OUT/$1 t0
+    t0=$(date +%s.%N)
+    rm -rf "$dir"
+    mkdir -p "$dir/share"
+    mkfifo "$dir/mon.in" "$dir/mon.out"
+    # no_timer_check: a busy host can make the emulated timer look broken to the kernel.
+    local cmdline="console=ttyS0 panic=-1 no_timer_check vt.global_cursor_default=0"
+    cmdline+=" consoleblank=0 vmtest=$run"
+    qemu-system-x86_64 -accel tcg -M pc -m 512 -smp "$VM_SMP" -nodefaults -no-reboot \
+        -display none -vga none -device "$vga" \
+        -serial "file:$dir/serial.log" -monitor "pipe:$dir/mon" \
+        -kernel "$KIT/vmlinux" -initrd "$VM/initrd.cpio" \
+        -append "$cmdline" \
+        -virtfs "local,path=$dir/share,mount_tag=out,security_model=none,id=out" \
+        >"$dir/qemu.log" 2>&1 &
+    local qemu=$!
+    exec {MON}<>"$dir/mon.in"
+    cat "$dir/mon.out" >"$dir/monitor.log" &
+    local reader=$!
+    local deadline=$((SECONDS + VM_TIMEOUT))
+    while kill -0 $qemu 2>/dev/null; do
+        serve_shots "$dir"
+        sleep 0.1
+        if [ $SECONDS -ge $deadline ]; then
+            echo "  $name: no end after $VM_TIMEOUT s, stopping it (registers in monitor.log)"
+            echo "info registers -a" >&"$MON"
+            sleep 1
+            echo quit >&"$MON"
+            sleep 2
+            kill $qemu 2>/dev/null
+            break
+        fi
+    done
+    wait $qemu
+    local status=$?
+    exec {MON}>&-
+    kill $reader 2>/dev/null
+    wait $reader 2>/dev/null
+    rm -f "$dir/mon.in" "$dir/mon.out"
+    echo "== $name ($vga, vmtest=$run): machine ended with status $status after $(elapsed "$t0") s"
+    [ $status -eq 0 ] || sed 's/^/   qemu: /' "$dir/qemu.log"
+}
+
+# The player's own lines of a run: what the console shows between its start and its end,
+# less kernel messages (which begin with their time stamp).
+player_lines() {  # serial log
+    tr -d '\r' <"$1" | sed -n '/VMTEST player start/,/VMTEST exit/p' | sed '1d;$d' |
+        sed 's/^\.*//' | grep -Ev '^$|^\[ *[0-9]+\.[0-9]+\] '
+}
+
+exit_status() {  # serial log
+    tr -d '\r' <"$1" | sed -n 's/.*VMTEST exit \([0-9]*\).*/\1/p' | tail -n1
+}
+
+conf_bytes() {  # file
+    od -An -v -tx1 "$1" 2>/dev/null | tr -s ' \n' ' ' | sed 's/^ //;s/ $//'
+}
+
+check_equal() {  # got, expected
+    if [ "$1" = "$2" ]; then
+        echo "$1"
+        return 0
+    fi
+    echo "got '$1', expected '$2'"
+    return 1
+}
+
+info_value() {  # dump info file, field
+    sed -n "s/^$2 //p" "$1"
+}
+
+check_scenario() {  # run name, driver stride
+    local name=$1 stride=$2 dir=$OUT/$1 log=$OUT/$1/serial.log
+    echo "== checks: $name"
+    check "$name: machine reached the scenario" grep -q 'VMTEST player start' "$log"
+    check "$name: player exit status 0" check_equal "$(exit_status "$log")" 0
+    check "$name: key script played to the end" grep -q 'VMTEST keys 0' "$log"
+    check "$name: FreeType version line on the console" \
+        grep -Eq '^fb_init: FreeType library [0-9]+\.[0-9]+\.[0-9]+$' <(player_lines "$log")
+    check "$name: no other diagnostics" check_equal \
+        "$(player_lines "$log" | grep -Ev '^fb_init: FreeType library [0-9]+\.[0-9]+\.[0-9]+$')" ""
+    local shot
+    for shot in help playing restyled prompt; do
+        if [ -f "$dir/share/$shot.info" ]; then
+            check "$name: driver line length at '$shot'" \
+                check_equal "$(info_value "$dir/share/$shot.info" line_length)" "$stride"
+        fi
+        check "$name: '$shot' equals the simulator" \
+            "$TOOLS/fbcheck" same "$dir/share/$shot.raw" "$stride" "$OUT/sim/$shot.raw" $STRIDE_SIM
+        "$TOOLS/fbcheck" png "$dir/share/$shot.raw" "$stride" "$dir/$shot.png" >/dev/null 2>&1
+    done
+    check "$name: a subtitle in the band at 'playing'" \
+        "$TOOLS/fbcheck" lit "$dir/share/playing.raw" "$stride" 82 526 200
+    for shot in playing restyled; do
+        check "$name: screen dump '$shot' shows the framebuffer" \
+            "$TOOLS/fbcheck" scanout "$dir/$shot.ppm" "$dir/share/$shot.raw" "$stride"
+    done
+    check "$name: framebuffer cleared at exit" "$TOOLS/fbcheck" zero "$dir/share/after.raw"
+    check "$name: settings file" \
+        check_equal "$(conf_bytes "$dir/share/tresk.conf")" "$EXPECTED_CONF"
+}
+
+check_norc() {
+    local log=$OUT/norc/serial.log
+    echo "== checks: norc"
+    check "norc: player exit status 1" check_equal "$(exit_status "$log")" 1
+    check "norc: 'rc_init: No RC?' on the console" grep -q '^rc_init: No RC?' <(player_lines "$log")
+    # The display was up: its shut-down clears the screen and stores resume position 0.
+    check "norc: framebuffer cleared at exit" "$TOOLS/fbcheck" zero "$OUT/norc/share/after.raw"
+    check "norc: settings file" check_equal "$(conf_bytes "$OUT/norc/share/tresk.conf")" \
+        "01 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
+}
+
+run_sim() {
+    local dir=$OUT/sim t0
+    t0=$(date +%s.%N)
+    rm -rf "$dir"
+    mkdir -p "$dir/root"
+    make_box "$dir/root"
+    awk -f tests/vm/sim-script.awk tests/vm/scenario.keys >"$dir/scenario.sim"
+    (cd "$dir" && "$BUILD/lumetra-sim" --headless --root root --mode 720x576 \
+        --keys scenario.sim --timeout 60 >stdout.log 2>stderr.log)
+    echo $? >"$dir/status"
+    echo "== simulator: status $(cat "$dir/status") after $(elapsed "$t0") s"
+}
+
+main() {
+    # Seconds a machine may run; the vCPUs of each (one, like the box's single core).
+    VM_TIMEOUT=${VM_TIMEOUT:-180}
+    VM_SMP=${VM_SMP:-1}
+    mkdir -p "$CACHE" "$OUT"
+    local t
+    t=$(date +%s.%N)
+    install_packages
+    echo "== host packages ready after $(elapsed "$t") s"
+    t=$(date +%s.%N)
+    build
+    echo "== lumetra built in $BUILD after $(elapsed "$t") s"
+    t=$(date +%s.%N)
+    # shellcheck source=tests/vm/kernel.sh
+    source tests/vm/kernel.sh
+    kernel_kit || die "no kernel"
+    echo "== kernel $(basename "$KIT") ready after $(elapsed "$t") s"
+    make_initramfs
+
+    # The machines mostly sleep through their scenarios: run them side by side.
+    run_sim &
+    run_vm pal "VGA,edid=on,xres=720,yres=576" play &
+    run_vm wide "VGA" play &
+    run_vm norc "VGA,edid=on,xres=720,yres=576" norc &
+    wait
+
+    echo "== checks: simulator"
+    check "sim: exit status 0" check_equal "$(cat "$OUT/sim/status")" 0
+    check "sim: settings file" \
+        check_equal "$(conf_bytes "$OUT/sim/root/var/tuxbox/Tresk/tresk.conf")" "$EXPECTED_CONF"
+    check_scenario pal 2880
+    check_scenario wide 5120
+    check_norc
+
+    echo "== VM test took $(elapsed) s; files in $OUT"
+    if [ $FAILED -gt 0 ]; then
+        echo "== failed: ${FAILURES[*]}"
+    fi
+    echo "vm: $PASSED passed, $FAILED failed"
+    [ $FAILED -eq 0 ]
+}
+
+main "$@"
