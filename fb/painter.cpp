@@ -71,10 +71,12 @@ void fb_zmen_zoom() {
     fb_obnov_titulek();
 }
 
+// A repaint only redraws: the end of a part was announced when the subtitle was
+// first shown, and a restyle must not stop a clock the viewer has started since.
 void fb_obnov_titulek() {
     std::lock_guard kresleni(kresleni_mutex);
     const titulek* zaznam = akt_titulek;
-    if (titulek_zobrazen != 0 && zaznam != nullptr) fb_zobraz_titulek(zaznam);
+    if (titulek_zobrazen != 0 && zaznam != nullptr) nakresli(zaznam);
 }
 
 namespace {

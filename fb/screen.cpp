@@ -6,10 +6,10 @@
 // figures, the settings file and the band moves can push anywhere.
 #include "fb/screen.h"
 
-#include <sys/ioctl.h>
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -134,6 +134,7 @@ int fb_init() {
     // Zeroed, so that a copy to the screen before the first subtitle shows nothing.
     bbuf.reset(new (std::nothrow) uint32_t[static_cast<size_t>(bbuf_delka) / 4]());
     if (!bbuf) {
+        errno = ENOMEM;  // what failed, whatever the allocator left in errno
         std::perror("Nelze alokovat bbuf!");
         return 0;
     }
@@ -332,9 +333,11 @@ uint32_t* adresa_v_fb(int64_t posun) {
                                        static_cast<uintptr_t>(posun));
 }
 
+// Through intptr_t, so that an address below the mapping gives a negative offset on a
+// 32-bit box too.
 int64_t posun_v_fb(const uint32_t* adresa) {
-    return static_cast<int64_t>(reinterpret_cast<uintptr_t>(adresa) -
-                                reinterpret_cast<uintptr_t>(fb_mem));
+    return static_cast<int64_t>(static_cast<intptr_t>(reinterpret_cast<uintptr_t>(adresa) -
+                                                      reinterpret_cast<uintptr_t>(fb_mem)));
 }
 
 // Byte offset of the bottom position without shift: four text lines of the current

@@ -32,8 +32,12 @@ void check_records(const titulek* pole, int32_t pocet) {
 // Searches and rescales the array as the clock and the FPS menu do; records may be
 // in any order and overlap, and neither may step outside the array.
 void exercise(const titulek* pole, int32_t pocet) {
-    const uint32_t probes[] = {0u, pole[0].cas_od, pole[0].cas_do, pole[pocet - 1].cas_do + 1u,
-                               pole[pocet / 2].cas_od, UINT32_MAX};
+    const uint32_t probes[] = {0u,
+                               pole[0].cas_od,
+                               pole[0].cas_do,
+                               pole[pocet - 1].cas_do + 1u,
+                               pole[pocet / 2].cas_od,
+                               UINT32_MAX};
     for (uint32_t cas : probes) {
         for (int32_t hint : {-1, 0, pocet / 2, pocet - 1, pocet}) {
             int32_t r = sub_najdi_titulek(cas, hint);

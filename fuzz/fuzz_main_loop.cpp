@@ -1,33 +1,29 @@
 // Remote-control key sequences driven through the main loop with subtitles loaded:
-// every key of the table, the exit prompt, the help box, the time entry, the FPS
-// menu and the file menu (which loads, fails to load and deletes files).
+// every key of the table, the exit prompt, the help box and its countdown, the time
+// entry, the FPS menu and the file menu (which loads, fails to load and deletes files).
 //
-// The player runs on a thread of its own for the whole process, as the box runs it
-// (start-up, passes, shut-down; a program that ends is started again), with every
-// sleep scaled to nothing. Each input byte is one key; a key is sent only once the
-// player polls for one (the queue is empty and it has read twice since), so a modal
-// screen's drain does not eat it. At the end of an input, open modal screens are
-// cancelled until the player stands between two passes, where it waits for the next input.
+// The player runs as the box runs it (start-up, passes, shut-down; a program that
+// ends is started again), on the fuzzer's thread, with every sleep scaled to nothing.
+// Keys are typed the way a viewer types them: the remote's read hook queues the next
+// key only after the player has found the queue empty twice in a row, so a modal
+// screen's drain never eats it. Once the input's keys are used up, a pass that keeps
+// reading without returning is a modal screen waiting for an answer: the hook then
+// answers with cancelling keys until the pass returns.
 //
-// Key byte: bits 0-4 choose the key (the 28 keys of the table and four the player
-// ignores); bit 5 adds an auto-repeat record; bit 6 leaves out the release record.
+// Key byte: bits 0-4 choose the key (the 28 keys of the table, two the player
+// ignores, and two pauses of 160 idle reads, long enough for a status-line or
+// help-box countdown to run out in two); bit 5 adds an auto-repeat record; bit 6
+// leaves out the release record.
 #include <linux/input.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include <algorithm>
 #include <array>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "app/app.h"
 #include "fuzz/fuzz_support.h"
@@ -37,17 +33,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr uint16_t kPause = 0;
 constexpr std::array<uint16_t, 32> kKeys{
-    KEY_1,     KEY_2,     KEY_3,     KEY_4,          KEY_5,           KEY_6,    KEY_7,
-    KEY_8,     KEY_9,     KEY_0,     KEY_UP,         KEY_LEFT,        KEY_RIGHT, KEY_DOWN,
-    KEY_VOLUMEDOWN, KEY_VOLUMEUP, KEY_HELP, KEY_MENU, KEY_EXIT,       KEY_OK,   KEY_TV,
-    KEY_VIDEO, KEY_RED,   KEY_GREEN, KEY_YELLOW,     KEY_BLUE,        KEY_CHANNELUP,
-    KEY_CHANNELDOWN, KEY_F1, KEY_POWER, KEY_RESERVED, 0xffff};
-// Keys that end every modal screen, tried in turn when an input leaves one open.
+    KEY_1,          KEY_2,        KEY_3,     KEY_4,      KEY_5,    KEY_6,         KEY_7,
+    KEY_8,          KEY_9,        KEY_0,     KEY_UP,     KEY_LEFT, KEY_RIGHT,     KEY_DOWN,
+    KEY_VOLUMEDOWN, KEY_VOLUMEUP, KEY_HELP,  KEY_MENU,   KEY_EXIT, KEY_OK,        KEY_TV,
+    KEY_VIDEO,      KEY_RED,      KEY_GREEN, KEY_YELLOW, KEY_BLUE, KEY_CHANNELUP, KEY_CHANNELDOWN,
+    KEY_F1,         0xffff,       kPause,    kPause};
+// Answers that end every modal screen, tried in turn.
 constexpr std::array<uint16_t, 4> kCancel{KEY_EXIT, KEY_EXIT, KEY_RED, KEY_OK};
 constexpr size_t kMaxKeys = 256;
-// How long the player may take to poll again before it counts as hung.
-constexpr auto kHang = std::chrono::seconds(20);
+// Empty reads before the next key: the first ends a drain, the second is a poll.
+constexpr int kIdleReads = 2;
+constexpr int kPauseReads = 160;
+// A pass still reading after this many reads once the keys are used up is modal.
+constexpr int kModalReads = 8;
+// Cancelling keys sent in one input before the player counts as stuck.
+constexpr int kMaxCancels = 200;
 
 constexpr const char* kTit = "/var/tuxbox/Tresk/tit/";
 
@@ -75,54 +77,79 @@ const std::array<seed_file, 8> kFiles{{
 // Enough further names for a list of more than one page.
 constexpr int kExtra = 9;
 
-std::mutex g_m;
-std::condition_variable g_cv;
-bool g_paused = true;
-std::atomic<bool> g_at_boundary{false};
-std::atomic<uint64_t> g_passes{0};
-bool g_quit = false;       // the process is exiting: shut the program down
-bool g_quit_done = false;
-bool g_running = false;  // player thread only
+// The typing state, read and written by the hook and the pass loop (one thread).
+struct typist {
+    const uint8_t* keys = nullptr;
+    size_t count = 0;
+    size_t next = 0;
+    int idle = 0;           // empty reads since the last key
+    int wait = kIdleReads;  // empty reads wanted before the next key
+    int pass_reads = 0;     // reads in the current pass
+    int cancels = 0;
+} g;
 
-[[noreturn]] void hung(const char* where) {
-    std::fprintf(stderr, "fuzz: the player stopped polling (%s)\n", where);
-    std::abort();
+bool g_running = false;
+
+void press(uint8_t b) {
+    const uint16_t code = kKeys[b & 31];
+    sim::push_event(0, EV_KEY, code, 1);
+    if (b & 0x20) sim::push_event(0, EV_KEY, code, 2);
+    if ((b & 0x40) == 0) sim::push_event(0, EV_KEY, code, 0);
 }
 
-// The player: start-up when needed, then passes, stopping between two passes
-// whenever the fuzzer asks.
-void player() {
-    for (;;) {
-        {
-            std::unique_lock lk(g_m);
-            g_at_boundary = true;
-            g_cv.notify_all();
-            g_cv.wait(lk, [] { return !g_paused || g_quit; });
-            if (g_quit) {
-                if (g_running) konec(0);
-                g_quit_done = true;
-                g_cv.notify_all();
-                return;
-            }
-            g_at_boundary = false;
-            g_cv.notify_all();
-        }
-        if (!g_running) {
-            int r = app_start();
-            if (r >= 0) {
-                std::fprintf(stderr, "fuzz: start-up failed with %d\n", r);
-                std::abort();
-            }
-            g_running = true;
-        }
-        if (app_pass() >= 0) g_running = false;
-        g_passes++;
+void on_read(int dev) {
+    if (dev != 0) return;
+    g.pass_reads++;
+    if (sim::input_pending(0) != 0) {
+        g.idle = 0;
+        return;
     }
+    if (++g.idle < g.wait) return;
+    g.idle = 0;
+    g.wait = kIdleReads;
+    if (g.next < g.count) {
+        const uint8_t b = g.keys[g.next++];
+        if (kKeys[b & 31] == kPause) {
+            g.wait = kPauseReads;
+        } else {
+            press(b);
+        }
+        return;
+    }
+    if (g.pass_reads < kModalReads) return;
+    if (++g.cancels > kMaxCancels)
+        fuzzsup::check_failed("a modal screen does not end", __FILE__, __LINE__);
+    const uint16_t code = kCancel[static_cast<size_t>(g.cancels) % kCancel.size()];
+    sim::push_event(0, EV_KEY, code, 1);
+    sim::push_event(0, EV_KEY, code, 0);
+}
+
+// Modification times of the subtitle directory and of its parent (the settings file)
+// as the last restore left them: any file made, removed or renamed there changes them.
+struct timespec g_tit_mtime {
+}, g_conf_mtime{};
+
+bool same_time(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool mtime(const std::string& path, struct timespec& t) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    t = st.st_mtim;
+    return true;
 }
 
 void restore_directory() {
     std::error_code ec;
     const std::string tit = fuzzsup::host(kTit);
+    const std::string tresk = fuzzsup::host("/var/tuxbox/Tresk");
+    struct timespec t1 {
+    }, t2{};
+    if (mtime(tit, t1) && mtime(tresk, t2) && same_time(t1, g_tit_mtime) &&
+        same_time(t2, g_conf_mtime)) {
+        return;
+    }
     fs::create_directories(tit, ec);
     for (const auto& f : kFiles) {
         fuzzsup::write_file(std::string(kTit) + f.name, f.content, std::strlen(f.content));
@@ -135,77 +162,24 @@ void restore_directory() {
     fs::create_directories(tit + "map.tkx", ec);
     fs::remove(tit + "tresk.qst", ec);
     fs::create_symlink("a.tkx", tit + "tresk.qst", ec);
-    // Each input starts from the default settings.
+    // A program started by this input starts from the default settings.
     fs::remove(fuzzsup::host("/var/tuxbox/Tresk/tresk.conf"), ec);
+    mtime(tit, g_tit_mtime);
+    mtime(tresk, g_conf_mtime);
 }
 
-// Waits until the queue is empty and the player has read from it twice since: it
-// is then in a poll loop, past any drain.
-void wait_polling() {
-    const auto deadline = std::chrono::steady_clock::now() + kHang;
-    while (sim::input_pending(0) != 0) {
-        if (std::chrono::steady_clock::now() > deadline) hung("keys not read");
-        std::this_thread::yield();
-    }
-    const uint64_t r0 = sim::input_reads(0);
-    while (sim::input_reads(0) < r0 + 2) {
-        if (std::chrono::steady_clock::now() > deadline) hung("no poll");
-        std::this_thread::yield();
-    }
+void start() {
+    const int r = app_start();
+    if (r >= 0) fuzzsup::check_failed("start-up failed", __FILE__, __LINE__);
+    g_running = true;
 }
 
-void send(uint8_t b) {
-    const uint16_t code = kKeys[b & 31];
-    sim::push_event(0, EV_KEY, code, 1);
-    if (b & 0x20) sim::push_event(0, EV_KEY, code, 2);
-    if ((b & 0x40) == 0) sim::push_event(0, EV_KEY, code, 0);
-}
-
-// Lets the player go on, and waits until it has left the boundary.
-void resume() {
-    std::unique_lock lk(g_m);
-    g_paused = false;
-    g_cv.notify_all();
-    g_cv.wait(lk, [] { return !g_at_boundary; });
-}
-
-// Stops the player between two passes, cancelling whatever modal screen is open.
-void settle() {
-    {
-        std::lock_guard lk(g_m);
-        g_paused = true;
-    }
-    for (size_t attempt = 0;; ++attempt) {
-        const auto deadline = std::chrono::steady_clock::now() + kHang;
-        // Between passes already, or polling in a modal screen (reads go on, no pass ends)?
-        for (;;) {
-            if (g_at_boundary) return;
-            if (sim::input_pending(0) == 0) {
-                const uint64_t r0 = sim::input_reads(0);
-                const uint64_t p0 = g_passes;
-                while (sim::input_reads(0) < r0 + 4 && g_passes == p0 && !g_at_boundary) {
-                    if (std::chrono::steady_clock::now() > deadline) hung("settling");
-                    std::this_thread::yield();
-                }
-                if (g_passes == p0) break;  // polling, yet no pass ends: modal
-            }
-            if (std::chrono::steady_clock::now() > deadline) hung("settling");
-            std::this_thread::yield();
-        }
-        if (attempt >= 64) hung("a modal screen does not end");
-        send(static_cast<uint8_t>(
-            std::find(kKeys.begin(), kKeys.end(), kCancel[attempt % kCancel.size()]) -
-            kKeys.begin()));
-    }
-}
-
-// At exit, before the statics go: nobody may still wait on the player's condition
-// variables when they are destroyed, so the program is shut down as konec does it.
+// At exit, before the statics go: the subtitle thread must not be waiting on the
+// clock's condition variable when it is destroyed, so the program is shut down.
 void stop_player() {
-    std::unique_lock lk(g_m);
-    g_quit = true;
-    g_cv.notify_all();
-    g_cv.wait(lk, [] { return g_quit_done; });
+    sim::set_input_hook(nullptr);
+    if (g_running) konec(0);
+    g_running = false;
 }
 
 }  // namespace
@@ -219,26 +193,29 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     sim::set_framebuffer(cfg);
     sim::add_input({"fuzz remote control"});
     sim::set_sleep_scale(0);
-    std::thread(player).detach();
+    sim::set_input_hook(on_read);
     std::atexit(stop_player);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     restore_directory();
-    resume();
-    auto t0 = std::chrono::steady_clock::now();
-    auto us = [&] { return (long)std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count(); };
-    for (size_t i = 0; i < size && i < kMaxKeys; ++i) {
-        wait_polling();
-        fprintf(stderr, "  key %zu (%d) at %ld us reads %lu passes %lu\n", i, kKeys[data[i]&31], us(), (unsigned long)sim::input_reads(0), (unsigned long)g_passes.load());
-        send(data[i]);
+    g = typist{data, size < kMaxKeys ? size : kMaxKeys};
+    if (!g_running) start();
+    // Passes until every key is typed and a pass has found nothing more to read.
+    for (;;) {
+        const bool keys_left = g.next < g.count || g.wait > kIdleReads;
+        g.pass_reads = 0;
+        if (app_pass() >= 0) {
+            g_running = false;
+            FUZZ_CHECK(sim::open_descriptors() == 0);
+            if (g.next >= g.count) break;
+            start();
+            continue;
+        }
+        if (!keys_left && sim::input_pending(0) == 0) break;
     }
-    settle();
-    fprintf(stderr, "  settled at %ld us\n", us());
-    // Between passes: the framebuffer and the remote are open while the program runs,
-    // and nothing at all once it has ended.
-    const int open = sim::open_descriptors();
-    FUZZ_CHECK(open == (g_running ? 2 : 0));
+    // Between passes the framebuffer and the remote are open, and nothing else.
+    if (g_running) FUZZ_CHECK(sim::open_descriptors() == 2);
     return 0;
 }

@@ -58,7 +58,9 @@ void defaults() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzzsup::make_root(true);
     fuzzsup::open_display();
-    static char radek1[] = "Agj \xc3\xa9\x0b\x02" "x";
+    static char radek1[] =
+        "Agj \xc3\xa9\x0b\x02"
+        "x";
     static char radek2[] = "\x0e\x0f W";
     g_zaznam.pocet_radku = 2;
     g_zaznam.radky[0].reset(new char[sizeof radek1]);
@@ -84,34 +86,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fb_prepocti_pas();
     check_targets();
 
-    // A subtitle at the bottom and at the top, then moved about as the keys do.
+    // A subtitle painted at one position and copied to the other, then the band
+    // moved about as the keys do, with a copy to both positions after each move.
     const uint8_t extra = size > 16 ? data[16] : 0;
-    for (int32_t flags : {0x00, 0x1e4, static_cast<int32_t>(extra)}) {
-        g_zaznam.flags = flags;
-        fb_zobraz_titulek(&g_zaznam);
-        for (int i = 0; i < 4; ++i) {
-            fb_uprav_posun((extra >> i) & 1 ? 1 : -1);
-            check_targets();
-        }
-        fb_prepni_posun();
-        check_targets();
-        fb_zmen_transp();
-        fb_prepni_posun();
-        check_targets();
-    }
+    g_zaznam.flags = (extra & 1) ? 0x1e4 : 0x1b;
+    fb_zobraz_titulek(&g_zaznam);
+    bb_zobraz_na_fb(1 - pozice);
     {
         std::lock_guard kresleni(kresleni_mutex);
         akt_titulek = nullptr;
         titulek_zobrazen = 0;
     }
+    for (int i = 1; i < 8; ++i) {
+        if (i == 4) {
+            fb_prepni_posun();
+        } else {
+            pozice = (extra >> i) & 1;
+            fb_uprav_posun((extra >> (i + 1)) & 1 ? 1 : -1);
+        }
+        check_targets();
+        bb_zobraz_na_fb(0);
+        bb_zobraz_na_fb(1);
+    }
+    if (odsazeni != 0) fb_prepni_posun();
     check_styles();
 
     // Written back (when it changed) and read again: the same values.
     int32_t poz = 0;
     if (size >= 21) std::memcpy(&poz, data + 17, sizeof poz);
-    const nastaveni pred{static_cast<int8_t>(zoom.load()), static_cast<int8_t>(transp.load()),
-                         paleta_idx.load(),  static_cast<int8_t>(barva_tit.load()),
-                         poz,                posun_dole.load(),
+    const nastaveni pred{static_cast<int8_t>(zoom.load()),
+                         static_cast<int8_t>(transp.load()),
+                         paleta_idx.load(),
+                         static_cast<int8_t>(barva_tit.load()),
+                         poz,
+                         posun_dole.load(),
                          posun_nahore.load()};
     nastaveni_uloz(poz);
     std::string soubor;

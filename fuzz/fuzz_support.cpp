@@ -29,7 +29,11 @@ void remove_root() {
 namespace fuzzsup {
 
 std::string make_root(bool font) {
-    std::string templ = (fs::temp_directory_path() / "lumetra-fuzz-XXXXXX").string();
+    // Memory-backed when the machine has it: some targets rewrite files every input.
+    std::error_code ec;
+    fs::path base =
+        fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
+    std::string templ = (base / "lumetra-fuzz-XXXXXX").string();
     if (::mkdtemp(templ.data()) == nullptr) {
         std::perror("mkdtemp");
         std::abort();
@@ -46,7 +50,9 @@ std::string make_root(bool font) {
     return g_root;
 }
 
-std::string host(std::string_view box_path) { return g_root + std::string(box_path); }
+std::string host(std::string_view box_path) {
+    return g_root + std::string(box_path);
+}
 
 void write_file(std::string_view box_path, const void* data, size_t size) {
     std::ofstream out(host(box_path), std::ios::binary | std::ios::trunc);

@@ -27,9 +27,9 @@ void open_display();
 }  // namespace fuzzsup
 
 // An invariant of the code under test; a failure is a finding, reported like a crash.
-#define FUZZ_CHECK(cond)                                                                 \
-    do {                                                                                 \
-        if (!(cond)) fuzzsup::check_failed(#cond, __FILE__, __LINE__);                   \
+#define FUZZ_CHECK(cond)                                               \
+    do {                                                               \
+        if (!(cond)) fuzzsup::check_failed(#cond, __FILE__, __LINE__); \
     } while (0)
 
 namespace fuzzsup {

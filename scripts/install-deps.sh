@@ -3,7 +3,7 @@
 set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libfreetype-dev libpng-dev zlib1g-dev libsdl2-dev
+  libfreetype-dev libpng-dev libjpeg-dev zlib1g-dev libsdl2-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-dejavu-extra
   clang libclang-rt-14-dev

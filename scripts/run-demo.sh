@@ -15,7 +15,9 @@ out=out/demo
 rm -rf "$out"
 mkdir -p "$out"
 cp -a demo/root "$out/root"
-ln -s /usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf "$out/root/var/tuxbox/Tresk/Tresk.ttf"
+box="$out/root/var/tuxbox/Tresk"
+rm -f "$box/tresk.conf"  # left by a run of lumetra-sim on demo/root itself
+ln -sfn /usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf "$box/Tresk.ttf"
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   echo "Opening the simulator window; the panel beside the picture lists the keys."

@@ -64,7 +64,10 @@ std::string find_demo_root() {
     fs::path dir = fs::read_symlink("/proc/self/exe", ec).parent_path();
     for (int up = 0; up < 4 && !ec && !dir.empty(); ++up) {
         fs::path candidate = dir / "demo" / "root";
-        if (fs::is_directory(candidate / "var" / "tuxbox" / "Tresk", ec)) return candidate.string();
+        std::error_code missing;
+        if (fs::is_directory(candidate / "var" / "tuxbox" / "Tresk", missing)) {
+            return candidate.string();
+        }
         if (dir == dir.parent_path()) break;
         dir = dir.parent_path();
     }

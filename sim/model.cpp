@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -56,6 +57,7 @@ struct model {
     std::vector<input_device> inputs;
     std::map<int, open_file> files;
     std::function<void(const void*, size_t)> before_clear;
+    std::function<void(int)> input_hook;
     double sleep_scale = 1.0;
 };
 
@@ -214,6 +216,7 @@ void reset() {
     md.inputs.clear();
     md.root.clear();
     md.before_clear = nullptr;
+    md.input_hook = nullptr;
     md.sleep_scale = 1.0;
     clear_faults();
     std::lock_guard flk(the_faults().m);
@@ -346,6 +349,12 @@ int open_descriptors() {
     model& md = the_model();
     std::lock_guard lk(md.m);
     return static_cast<int>(md.files.size());
+}
+
+void set_input_hook(std::function<void(int dev)> hook) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    md.input_hook = std::move(hook);
 }
 
 void set_sleep_scale(double scale) {
@@ -538,9 +547,24 @@ ssize_t hw_read(int fd, void* buf, size_t count) {
         errno = EINVAL;
         return -1;
     }
+    if (md.input_hook) {
+        // Outside the lock: the hook may queue records.
+        std::function<void(int)> hook = md.input_hook;
+        const int dev = it->second.dev;
+        lk.unlock();
+        hook(dev);
+        lk.lock();
+        it = md.files.find(fd);
+        if (it == md.files.end()) {
+            errno = EBADF;
+            return -1;
+        }
+    }
     input_device& d = md.inputs[it->second.dev];
     d.reads++;
-    if (fault_hit("read", ("/dev/input/event" + std::to_string(it->second.dev)).c_str())) return -1;
+    char device_path[32];
+    std::snprintf(device_path, sizeof device_path, "/dev/input/event%d", it->second.dev);
+    if (fault_hit("read", device_path)) return -1;
     if (d.cfg.read_errors) {
         errno = EIO;
         return -1;

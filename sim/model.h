@@ -71,6 +71,10 @@ size_t input_pending(int dev);
 // Reads the player has made on device dev (with a record pending or not); once the
 // queue is empty, a rise by two means the player is polling, not draining.
 uint64_t input_reads(int dev);
+// Called on the reading thread before each read of an input device, with the
+// device's number, outside the model's lock: it may queue records (push_event).
+// A test can so answer the player exactly when it reads, on its own thread.
+void set_input_hook(std::function<void(int dev)> hook);
 // Waits until every device whose name contains "remote control" is open; false on timeout.
 bool wait_remotes_open(int timeout_ms);
 // Number of descriptors the model has handed out and not seen closed.

@@ -185,7 +185,8 @@ void compose(const picture& display, const picture& background, picture& out) {
             continue;
         }
         const uint32_t* d =
-            &display.argb[size_t{uint64_t{y} * display.height / out.height} * display.width];
+            &display.argb[static_cast<size_t>(uint64_t{y} * display.height / out.height) *
+                          display.width];
         if (display.width == out.width) {
             for (uint32_t x = 0; x < out.width; ++x) o[x] = blend(d[x], bg[x]);
         } else {

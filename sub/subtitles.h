@@ -23,25 +23,29 @@ struct titulek {
 };
 
 // The loaded array (null = none), owned by titulky_pamet; the count of its records.
+// Written by the main thread under sub_zamek, read by the thread under it.
 extern relaxed<titulek*> titulky;
 extern std::unique_ptr<titulek[]> titulky_pamet;
 extern relaxed<int32_t> pocet_titulku;
-// Whether any subtitles were ever loaded in this run (the settings save tests this).
+// Whether any subtitles were ever loaded in this run (the settings save tests this). Main thread.
 extern bool titulky_nacteny;
-// Time offset of the loaded file in ms (header offset x 40).
+// Time offset of the loaded file in ms (header offset x 40). Main thread.
 extern int32_t tdiff;
-// End time in ms of the last subtitle line read.
+// End time in ms of the last subtitle line read. Main thread.
 extern int32_t posl_snimek;
-// Error number of the last failed load.
+// Error number of the last failed load (3 also when a line text cannot be allocated). Main thread.
 extern int32_t sub_chyba;
 // Guards the array and its records between the loader/rescale and the subtitle thread.
 extern std::mutex sub_zamek;
 
 // Loads a file; returns the new array (pocet_titulku set) or null (sub_chyba set).
+// It writes pocet_titulku: while the thread runs, call it only with sub_zamek held
+// and the old array released, as sub_nacti_novy does.
 std::unique_ptr<titulek[]> sub_nacti_titulky(const char* cesta);
 // Reads one subtitle line into a zeroed record: 0 at end of file, -1 malformed, else success.
 int cti_radek(FILE* soubor, titulek* zaznam);
 // Releases the texts of the first pocet records and the array; pocet_titulku = 0.
+// Releasing the installed array also clears titulky and akt_titulek (hold sub_zamek).
 void sub_uvolni(std::unique_ptr<titulek[]>& pole, int32_t pocet);
 // Replaces the loaded subtitles by a file of the subtitle directory; 0 or an error number.
 int sub_nacti_novy(const char* jmeno);

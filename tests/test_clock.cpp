@@ -136,19 +136,18 @@ TEST_F(Clock, ShiftRules) {
     EXPECT_EQ(akt_cas, 500u);
     EXPECT_EQ(bezi_timer, 0);
 
+    // Without the thread nothing advances the word between the calls.
     akt_cas = 501;
     tmr_uprav(-1);  // from 501 back to 1, and the clock runs
+    EXPECT_EQ(akt_cas, 1u);
     EXPECT_EQ(bezi_timer, 1);
     tmr_zastav();
-    // Lower bound only: the clock has run for whatever the machine took.
-    EXPECT_GE(akt_cas, 1u);
-    EXPECT_LT(akt_cas, 501u);
 
     akt_cas = 2000;
     tmr_uprav(1);
+    EXPECT_EQ(akt_cas, 2500u);
     EXPECT_EQ(bezi_timer, 1);
     tmr_zastav();
-    EXPECT_GE(akt_cas, 2500u);
 
     akt_cas = 2000;
     konec_filmu = 1;
@@ -176,11 +175,9 @@ TEST_F(Clock, StopKeepsTheTimeRunAndStaysStopped) {
     uint32_t stopped = akt_cas;
     EXPECT_GE(stopped, 1049u);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // The stopped time does not count, however often the clock is stopped.
     tmr_zastav();
-    tmr_play();
-    tmr_zastav();
-    // The stopped time does not count; a start and stop at once adds next to nothing.
-    EXPECT_LT(akt_cas - stopped, 15u);
+    EXPECT_EQ(akt_cas, stopped);
 }
 
 TEST_F(Clock, PlayDoesNothingAfterTheEndOfFilm) {

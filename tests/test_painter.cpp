@@ -157,6 +157,19 @@ TEST_F(Painter, EndOfPartStopsTheClockAndAsksToGoOn) {
     EXPECT_EQ(infol, -1);
 }
 
+TEST_F(Painter, RestyleOfAnEndOfPartSubtitleDoesNotStopTheClockAgain) {
+    titulek t = make_record({"Einde deel 1"}, 0x200);
+    fb_zobraz_titulek(&t);
+    ASSERT_EQ(bezi_timer, 0);
+    // The viewer goes on while the subtitle is still on screen, then restyles it.
+    bezi_timer = 1;
+    fb_zmen_barvu_tit();
+    fb_zmen_transp();
+    EXPECT_EQ(bezi_timer, 1);
+    EXPECT_EQ(akt_titulek.load(), &t);
+    EXPECT_TRUE(screen_shows_bb_at(target_line(0))) << "the subtitle was repainted";
+}
+
 TEST_F(Painter, OddRecordsStayInsideTheBuffers) {
     titulek nic = make_record({}, 0);
     fb_zobraz_titulek(&nic);

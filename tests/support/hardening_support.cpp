@@ -1,5 +1,7 @@
 #include "tests/support/hardening_support.h"
 
+#include <linux/input.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -67,7 +69,9 @@ modal_keys::modal_keys(std::vector<int> keys) : keys_(std::move(keys)) {
     });
 }
 
-modal_keys::~modal_keys() { stop(); }
+modal_keys::~modal_keys() {
+    stop();
+}
 
 void modal_keys::stop() {
     stop_ = true;
@@ -77,6 +81,50 @@ void modal_keys::stop() {
 std::vector<seen_screen> modal_keys::seen() const {
     std::lock_guard lk(m_);
     return seen_;
+}
+
+typed_keys::typed_keys(std::vector<int> keys, int dev) : keys_(std::move(keys)), dev_(dev) {
+    seen_.reserve(keys_.size());
+    sim::set_input_hook([this](int d) { on_read(d); });
+}
+
+typed_keys::~typed_keys() {
+    sim::set_input_hook(nullptr);
+}
+
+void typed_keys::on_read(int dev) {
+    if (dev != dev_) return;
+    std::lock_guard lk(m_);
+    if (sim::input_pending(dev_) != 0) {
+        idle_ = 0;
+        return;
+    }
+    if (next_ == keys_.size()) {
+        if (++after_ % 20000 == 0) {
+            stuck_ = true;
+            press(KEY_EXIT, dev_);
+        }
+        return;
+    }
+    if (++idle_ < 2) return;
+    idle_ = 0;
+    seen_.push_back({error_box_width(), list_menu_shown()});
+    press(keys_[next_++], dev_);
+}
+
+std::vector<seen_screen> typed_keys::seen() const {
+    std::lock_guard lk(m_);
+    return seen_;
+}
+
+size_t typed_keys::sent() const {
+    std::lock_guard lk(m_);
+    return next_;
+}
+
+bool typed_keys::stuck() const {
+    std::lock_guard lk(m_);
+    return stuck_;
 }
 
 size_t rss_kib() {

@@ -45,6 +45,36 @@ class modal_keys {
     std::thread thread_;
 };
 
+// Types keys from the remote's read hook, on the player's own thread, as a viewer
+// would: each key (a press and a release on device dev) once the player has found
+// the queue empty twice in a row, so a drain never eats it; the screen is noted
+// just before. For a player run on the test's thread with sleeps scaled to nothing.
+// Once the keys are used up, a player still reading 20000 times in one go is stuck
+// in a modal screen: EXIT is pressed for it and stuck() says so.
+class typed_keys {
+  public:
+    explicit typed_keys(std::vector<int> keys, int dev = 0);
+    ~typed_keys();
+    typed_keys(const typed_keys&) = delete;
+    typed_keys& operator=(const typed_keys&) = delete;
+    std::vector<seen_screen> seen() const;
+    // Keys sent so far, and whether all were.
+    size_t sent() const;
+    bool done() const { return sent() == keys_.size(); }
+    bool stuck() const;
+
+  private:
+    void on_read(int dev);
+    std::vector<int> keys_;
+    int dev_;
+    size_t next_ = 0;
+    int idle_ = 0;
+    long after_ = 0;
+    bool stuck_ = false;
+    std::vector<seen_screen> seen_;
+    mutable std::mutex m_;
+};
+
 // Resident set size of this process in KiB (VmRSS), 0 if unknown.
 size_t rss_kib();
 
