@@ -91,7 +91,7 @@ int64_t splatnost_us(uint32_t cas) {
 }
 
 // A subtitle whose whole interval went by before the thread could run (a loaded
-// machine) stops the show, as the clock is specified to; the bench then jumps to
+// machine) stops the show: the index only moves by showing. The bench then jumps to
 // the next subtitle, which is shown at once, and lets the clock run on from there.
 void prejdi_vynechany(int poz) {
     if (poz + 1 >= kPocet) return;

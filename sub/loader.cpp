@@ -44,7 +44,7 @@ struct zavri_soubor {
 };
 using soubor_ptr = std::unique_ptr<FILE, zavri_soubor>;
 
-int32_t na_32_bitu(long v);
+int32_t na_32_bitu(long long v);
 bool je_oddelovac(char c);
 bool rozdel_text(const char* text, titulek* zaznam);
 int64_t zbyva_bajtu(FILE* f);
@@ -132,18 +132,19 @@ int cti_radek(FILE* soubor, titulek* zaznam) {
     char radek[kDelkaRadku];
     if (std::fgets(radek, kDelkaRadku, soubor) == nullptr) return 0;
 
-    // Frame numbers and flags are scanned into longs and wrapped to their 32-bit
-    // fields: a long is wider than the fields on the host, and the wrap is the
-    // box's arithmetic. The text buffer holds any text a line can carry.
-    long od = 0;
-    long do_ = 0;
-    long flags = 0;
+    // Frame numbers and flags are scanned into 64-bit values and wrapped to their
+    // 32-bit fields, the same on the box (32-bit long) and on a PC (64-bit long):
+    // a long would saturate on the box where the fields are meant to wrap. The
+    // text buffer holds any text a line can carry.
+    long long od = 0;
+    long long do_ = 0;
+    long long flags = 0;
     char text[kDelkaRadku];
-    int n = std::sscanf(radek, "{%ld}{%ld}{%ld}%999[^\r\n]", &od, &do_, &flags, text);
+    int n = std::sscanf(radek, "{%lld}{%lld}{%lld}%999[^\r\n]", &od, &do_, &flags, text);
     // A scan that got as far as the flags leaves them in the record.
     if (n >= 3) zaznam->flags = na_32_bitu(flags);
     if (n < 4) {
-        n = std::sscanf(radek, "{%ld}{%ld}%999[^\r\n]", &od, &do_, text);
+        n = std::sscanf(radek, "{%lld}{%lld}%999[^\r\n]", &od, &do_, text);
         if (n < 3) {
             sub_chyba = kChybaFormatu;
             return -1;
@@ -220,9 +221,9 @@ void sub_nacti_pri_startu() {
 
 namespace {
 
-// Wraps a scanned value modulo 2^32, as the box's 32-bit long would hold it.
-int32_t na_32_bitu(long v) {
-    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(v)));
+// Wraps a scanned value modulo 2^32.
+int32_t na_32_bitu(long long v) {
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(v)));
 }
 
 bool je_oddelovac(char c) {

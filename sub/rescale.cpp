@@ -14,7 +14,7 @@ uint32_t prepocti_cas(uint32_t cas, float koef);
 
 }  // namespace
 
-void sub_prepocti(float koef) {
+void sub_prepocti(const float& koef) {
     {
         std::lock_guard zamek(sub_zamek);
         titulek* pole = titulky;

@@ -53,5 +53,7 @@ int sub_nacti_novy(const char* jmeno);
 void sub_nacti_pri_startu();
 // Index for time cas; hint is tried first.
 int32_t sub_najdi_titulek(uint32_t cas, int32_t hint);
-// Multiplies every start and end time by koef in single precision.
-void sub_prepocti(float koef);
+// Multiplies every start and end time by koef in single precision. The factor is
+// passed by reference so that callers need no floating-point register: on the box
+// only this function pays for the software floating point.
+void sub_prepocti(const float& koef);

@@ -145,6 +145,21 @@ TEST_F(Thread, ReplacementWhileRunning) {
     EXPECT_EQ(bezi_timer, 0);
 }
 
+TEST_F(Thread, StartsAndStopsAgainAndAgain) {
+    write_sub("film.tkx", "[KTF2: 2 0 ]\n{0}{5}a\n{6}{8}b\n");
+    std::filesystem::create_symlink("film.tkx", root.host("/var/tuxbox/Tresk/tit/tresk.qst"));
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_EQ(tmr_sub_init(), 0) << i;
+        // Stopped at 0 inside the first subtitle: the new thread shows it.
+        tmr_nastav_akt_tit(0);
+        ASSERT_TRUE(wait_until([] { return akt_poz == 1; })) << i;
+        tmr_play();
+        ASSERT_EQ(tmr_sub_deinit(), 0);
+        ASSERT_EQ(stav_threadu, 2);
+        ASSERT_EQ(titulky.load(), nullptr);
+    }
+}
+
 TEST_F(Thread, DeinitWithoutAThreadDoesNotWait) {
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(tmr_sub_deinit(), 0);

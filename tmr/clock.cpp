@@ -75,7 +75,8 @@ std::mutex hodiny_mutex;
 std::condition_variable hodiny_cv;
 // Count of clock changes, bumped under hodiny_mutex; the thread sleeps, and polls
 // before a start, only while it is unchanged.
-std::atomic<uint64_t> zmeny{0};
+// 32 bits: the box has no 64-bit atomics, and only equality is ever compared.
+std::atomic<uint32_t> zmeny{0};
 // Set when the thread is to end without starting (it did not report in time).
 bool zrusit_start = false;
 
@@ -86,7 +87,7 @@ template <typename F>
 void zmen_hodiny(F&& zmena);
 std::chrono::nanoseconds mono_ted();
 bool pruchod(uint32_t& zobrazeny_konec, std::chrono::nanoseconds& termin, bool& zacatek);
-void cekej(uint64_t videno, std::chrono::nanoseconds termin, bool zacatek);
+void cekej(uint32_t videno, std::chrono::nanoseconds termin, bool zacatek);
 
 }  // namespace
 
@@ -300,7 +301,7 @@ void* titl_thread(void*) {
     }
     uint32_t zobrazeny_konec = kNicZobrazeno;
     for (;;) {
-        uint64_t videno = 0;
+        uint32_t videno = 0;
         std::chrono::nanoseconds termin = kBezTerminu;
         bool zacatek = false;
         {
@@ -457,7 +458,7 @@ std::chrono::nanoseconds mono_ted() {
 // For the start of a subtitle the sleep ends kPredstih early and the rest is polled:
 // the kernel wakes a sleeping thread a tenth of a millisecond or more late (timer
 // slack, an idle core waking up), which would all be added to the subtitle's delay.
-void cekej(uint64_t videno, std::chrono::nanoseconds termin, bool zacatek) {
+void cekej(uint32_t videno, std::chrono::nanoseconds termin, bool zacatek) {
     auto zmeneno = [videno] { return zmeny != videno; };
     std::unique_lock hodiny(hodiny_mutex);
     if (termin == kBezTerminu) {
