@@ -126,14 +126,14 @@ void on_read(int dev) {
 
 // Modification times of the subtitle directory and of its parent (the settings file)
 // as the last restore left them: any file made, removed or renamed there changes them.
-struct timespec g_tit_mtime {
-}, g_conf_mtime{};
+timespec g_tit_mtime{};
+timespec g_conf_mtime{};
 
-bool same_time(const struct timespec& a, const struct timespec& b) {
+bool same_time(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-bool mtime(const std::string& path, struct timespec& t) {
+bool mtime(const std::string& path, timespec& t) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return false;
     t = st.st_mtim;
@@ -144,8 +144,8 @@ void restore_directory() {
     std::error_code ec;
     const std::string tit = fuzzsup::host(kTit);
     const std::string tresk = fuzzsup::host("/var/tuxbox/Tresk");
-    struct timespec t1 {
-    }, t2{};
+    timespec t1{};
+    timespec t2{};
     if (mtime(tit, t1) && mtime(tresk, t2) && same_time(t1, g_tit_mtime) &&
         same_time(t2, g_conf_mtime)) {
         return;

@@ -45,7 +45,7 @@ max_len() {
     settings) echo 64 ;;
     text) echo 600 ;;
     script) echo 4096 ;;
-    main_loop) echo 96 ;;
+    main_loop) echo 48 ;;
   esac
 }
 

@@ -1,26 +1,56 @@
 #!/bin/bash
-# Installs what is needed, builds, and runs the whole test suite: a plain build,
-# the suite again under AddressSanitizer + UndefinedBehaviorSanitizer, and the
-# thread tests under ThreadSanitizer.
+# Installs what is needed, builds, and runs the whole test suite:
+#   1. the suite on the host (plain build);
+#   2. the suite again under AddressSanitizer + UndefinedBehaviorSanitizer (LeakSanitizer on);
+#   3. the thread tests under ThreadSanitizer;
+#   4. the cross-build for the box (32-bit MIPS) with the suite under qemu-mipsel,
+#      the static box binary, its FPU check and the box package;
+#   5. the box binary in a virtual machine on a real kernel, against the simulator;
+#   6. a short pass of every fuzz target and a short soak.
+# LUMETRA_QUICK=1 runs only step 1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 JOBS=$(nproc)
+started=$SECONDS
 
-build() {  # dir, sanitizer
-  cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMETRA_SANITIZE="$2" \
+step() { echo; echo "== $* ($((SECONDS - started)) s)"; }
+
+build() {  # dir, sanitizer, targets...
+  local dir=$1 san=$2
+  shift 2
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMETRA_SANITIZE="$san" \
     -DLUMETRA_BENCH=OFF >/dev/null
-  cmake --build "$1" -j "$JOBS"
+  cmake --build "$dir" -j "$JOBS" "$@"
 }
 
-echo "== plain build"
+step "suite on the host"
 build build ""
 (cd build && ctest --output-on-failure -j "$JOBS")
+[ "${LUMETRA_QUICK:-0}" = 1 ] && exit 0
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+step "AddressSanitizer + UndefinedBehaviorSanitizer"
 build build-asan "address,undefined"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$JOBS")
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --output-on-failure -j "$JOBS")
 
-echo "== ThreadSanitizer (thread tests)"
-build build-tsan "thread"
-(cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j "$JOBS" -L thread)
+step "ThreadSanitizer: the thread tests"
+thread_targets=()
+for f in tests/test_*thread*.cpp; do
+  thread_targets+=(--target "$(basename "$f" .cpp)")
+done
+build build-tsan "thread" "${thread_targets[@]}"
+(cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --output-on-failure -j "$JOBS" -L thread)
+
+step "box: mipsel cross-build, suite under qemu-mipsel, package"
+bash scripts/mipsel-build.sh
+
+step "box binary in a virtual machine"
+bash tests/vm/run.sh build
+
+step "fuzzing (short pass) and soak (short)"
+bash fuzz/run.sh
+bash scripts/soak.sh
+
+step "all passed"

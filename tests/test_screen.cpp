@@ -172,6 +172,7 @@ TEST(InitFailure, FontSetUpComesBeforeTheDriver) {
 }
 
 struct driver_fault {
+    const char* name;
     sim::fb_config cfg;
     const char* diagnostic;
     int put_count;
@@ -195,17 +196,23 @@ TEST_P(InitDriverFailure, PrintsItsLineAndReturnsZero) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, InitDriverFailure,
-    testing::Values(driver_fault{{.fail_fscreeninfo = true}, "fb_init: FBIOGET_FSCREENINFO", 0},
-                    driver_fault{
-                        {.fail_vscreeninfo = true}, "tresk.fb_init.chyba: FBIOGET_VSCREENINFO", 0},
-                    driver_fault{{.fail_put = true}, "tresk.fb_init.chyba: FBIOPUT_VSCREENINFO", 1},
-                    // Too little video memory for 720 x 576: the driver refuses the mode.
-                    driver_fault{{.xres = 640, .yres = 480, .smem_len = 640 * 480 * 4},
-                                 "tresk.fb_init.chyba: FBIOPUT_VSCREENINFO",
-                                 1},
-                    driver_fault{{.fail_mmap = true}, "fb_init: mmap!", 1},
-                    // No device at all: every request on the bad descriptor fails.
-                    driver_fault{{.present = false}, "fb_init: FBIOGET_FSCREENINFO", 0}));
+    testing::Values(
+        driver_fault{"FixedInfo", {.fail_fscreeninfo = true}, "fb_init: FBIOGET_FSCREENINFO", 0},
+        driver_fault{"VariableInfo",
+                     {.fail_vscreeninfo = true},
+                     "tresk.fb_init.chyba: FBIOGET_VSCREENINFO",
+                     0},
+        driver_fault{
+            "SetMode", {.fail_put = true}, "tresk.fb_init.chyba: FBIOPUT_VSCREENINFO", 1},
+        // Too little video memory for 720 x 576: the driver refuses the mode.
+        driver_fault{"TooLittleMemory",
+                     {.xres = 640, .yres = 480, .smem_len = 640 * 480 * 4},
+                     "tresk.fb_init.chyba: FBIOPUT_VSCREENINFO",
+                     1},
+        driver_fault{"Map", {.fail_mmap = true}, "fb_init: mmap!", 1},
+        // No device at all: every request on the bad descriptor fails.
+        driver_fault{"NoDevice", {.present = false}, "fb_init: FBIOGET_FSCREENINFO", 0}),
+    [](const testing::TestParamInfo<driver_fault>& info) { return info.param.name; });
 
 // ---------------------------------------------------------------- shut-down
 
