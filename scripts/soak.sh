@@ -43,5 +43,7 @@ grep -E 'ERROR: |runtime error|Failure|FAILED|PASSED' "$log" || true
 if [ "$status" -ne 0 ]; then
   echo "!! soak failed (status $status); the end of $log:"
   tail -60 "$log"
+  echo "soak: 0 passed, 1 failed"
   exit 1
 fi
+echo "soak: 1 passed, 0 failed"

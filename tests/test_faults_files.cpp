@@ -225,6 +225,19 @@ TEST_F(FileFaults, MarkedFilesThatCannotBeRemovedStayListed) {
     EXPECT_FALSE(keys.stuck());
 }
 
+TEST_F(FileFaults, SpecialFileThatCannotBeStatedIsNotOffered) {
+    ASSERT_TRUE(start());
+    sim::fail_call("stat", EIO, 1, "tit/tresk.tkx");
+    // Without the special file YELLOW does nothing in the list; EXIT leaves it.
+    testsup::typed_keys keys({KEY_MENU, KEY_YELLOW, KEY_EXIT});
+    ASSERT_TRUE(run(keys));
+    auto seen = keys.seen();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_TRUE(seen[2].list);
+    EXPECT_EQ(first_line(), "a");
+    EXPECT_EQ(sim::faults_injected(), 1);
+}
+
 TEST_F(FileFaults, SettingsThatCannotBeReadGiveTheDefaults) {
     root.write(kConf, record(3, 2, 0));
     sim::fail_call("fopen", EACCES, 1, "tresk.conf");
