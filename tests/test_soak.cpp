@@ -237,9 +237,16 @@ TEST_F(Soak, RandomKeysOverALongFilm) {
     while (clock_type::now() < end) {
         if (!running) {
             ul_konf = nastaveni{1, 0, 0, 0, 0, 0, 0};
-            ASSERT_EQ(app_start(), -1);
-            running = true;
+            const int r = app_start();
             ++runs;
+            // 0: on a starved machine the subtitle thread may miss its 250 ms to report;
+            // the player then shows error box 6 and ends cleanly, as it must.
+            ASSERT_LE(r, 0);
+            if (r == 0) {
+                EXPECT_EQ(sim::open_descriptors(), 0);
+                continue;
+            }
+            running = true;
         }
         if (app_pass() >= 0) {
             running = false;
