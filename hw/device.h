@@ -10,6 +10,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/types.h>
@@ -40,6 +41,9 @@ int hw_nanosleep(const struct timespec* req, struct timespec* rem);
 int hw_gettimeofday(struct timeval* tv);
 // Monotonic clock for the subtitle thread's deadlines.
 int hw_clock_gettime_mono(struct timespec* ts);
+// Starts the subtitle thread.
+int hw_pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*entry)(void*),
+                      void* arg);
 
 // Called by the display shut-down just before it clears the framebuffer; the
 // simulator takes its exit snapshot here. Does nothing on the box.

@@ -15,8 +15,11 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "hw/device.h"
@@ -58,6 +61,8 @@ struct model {
     std::map<int, open_file> files;
     std::function<void(const void*, size_t)> before_clear;
     std::function<void(int)> input_hook;
+    std::function<void()> thread_hook;
+    int threads = 0;
     double sleep_scale = 1.0;
 };
 
@@ -217,6 +222,7 @@ void reset() {
     md.root.clear();
     md.before_clear = nullptr;
     md.input_hook = nullptr;
+    md.thread_hook = nullptr;
     md.sleep_scale = 1.0;
     clear_faults();
     std::lock_guard flk(the_faults().m);
@@ -355,6 +361,18 @@ void set_input_hook(std::function<void(int dev)> hook) {
     model& md = the_model();
     std::lock_guard lk(md.m);
     md.input_hook = std::move(hook);
+}
+
+void set_thread_hook(std::function<void()> hook) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    md.thread_hook = std::move(hook);
+}
+
+int threads_running() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    return md.threads;
 }
 
 void set_sleep_scale(double scale) {
@@ -687,6 +705,52 @@ int hw_gettimeofday(struct timeval* tv) {
 }
 int hw_clock_gettime_mono(struct timespec* ts) {
     return ::clock_gettime(CLOCK_MONOTONIC, ts);
+}
+
+namespace {
+
+struct thread_start {
+    void* (*entry)(void*);
+    void* arg;
+    std::function<void()> hook;
+};
+
+void* run_thread(void* p) {
+    std::unique_ptr<thread_start> start(static_cast<thread_start*>(p));
+    if (start->hook) start->hook();
+    void* result = start->entry(start->arg);
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    md.threads--;
+    return result;
+}
+
+}  // namespace
+
+int hw_pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*entry)(void*),
+                      void* arg) {
+    model& md = the_model();
+    // Not a nothrow allocation: the allocation-failure tests fail those of the player.
+    std::unique_ptr<thread_start> start;
+    try {
+        start = std::make_unique<thread_start>(thread_start{entry, arg, {}});
+    } catch (const std::bad_alloc&) {
+        return EAGAIN;
+    }
+    {
+        std::lock_guard lk(md.m);
+        start->hook = md.thread_hook;
+        md.threads++;
+    }
+    int r = ::pthread_create(thread, attr, run_thread, start.get());
+    if (r == 0) {
+        // The thread owns its start record from here on.
+        (void)start.release();
+    } else {
+        std::lock_guard lk(md.m);
+        md.threads--;
+    }
+    return r;
 }
 
 void hw_fb_before_clear(const void* mem, size_t length) {

@@ -75,6 +75,11 @@ uint64_t input_reads(int dev);
 // device's number, outside the model's lock: it may queue records (push_event).
 // A test can so answer the player exactly when it reads, on its own thread.
 void set_input_hook(std::function<void(int dev)> hook);
+// Called first on each thread the player starts, before its own code: a test can so
+// make a thread late, as a starved one on a busy box is.
+void set_thread_hook(std::function<void()> hook);
+// Threads the player started that have not yet returned from their entry function.
+int threads_running();
 // Waits until every device whose name contains "remote control" is open; false on timeout.
 bool wait_remotes_open(int timeout_ms);
 // Number of descriptors the model has handed out and not seen closed.

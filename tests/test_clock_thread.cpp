@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -158,6 +161,65 @@ TEST_F(Thread, StartsAndStopsAgainAndAgain) {
         ASSERT_EQ(stav_threadu, 2);
         ASSERT_EQ(titulky.load(), nullptr);
     }
+}
+
+// Holds the first thread the player starts until released; later ones run at once.
+struct late_first_thread {
+    std::mutex m;
+    std::condition_variable cv;
+    int started = 0;
+    bool released = false;
+
+    void release() {
+        std::lock_guard lk(m);
+        released = true;
+        cv.notify_all();
+    }
+};
+
+TEST_F(Thread, ALateThreadEndsWithoutTouchingALaterStart) {
+    write_sub("film.tkx",
+              "[KTF2: 5 0 ]\n{25}{30}a\n{50}{55}b\n{75}{80}c\n{100}{105}d\n{125}{130}e\n");
+    std::filesystem::create_symlink("film.tkx", root.host("/var/tuxbox/Tresk/tit/tresk.qst"));
+    // Threads of earlier tests have ended.
+    ASSERT_TRUE(wait_until([] { return sim::threads_running() == 0; }));
+    auto late = std::make_shared<late_first_thread>();
+    sim::set_thread_hook([late] {
+        std::unique_lock lk(late->m);
+        if (late->started++ == 0) late->cv.wait(lk, [&] { return late->released; });
+    });
+    // Whatever fails below, the held thread is let go and ended before the test does.
+    struct releaser {
+        std::shared_ptr<late_first_thread> late;
+        ~releaser() {
+            late->release();
+            wait_until([] { return sim::threads_running() <= 1; });
+        }
+    } guard{late};
+
+    // The start gives up on the thread, and the program ends as after error box 6...
+    EXPECT_EQ(tmr_sub_init(), 6);
+    EXPECT_EQ(stav_threadu, 2);
+    EXPECT_EQ(tmr_sub_deinit(), 0);
+    EXPECT_EQ(titulky.load(), nullptr);
+    // ...and starts again, this time with a thread that reports in time.
+    ASSERT_EQ(tmr_sub_init(), 0);
+    thread_started = true;
+    ASSERT_EQ(sim::threads_running(), 2);
+    tmr_nastav_akt_tit(3);
+    ASSERT_TRUE(wait_until([] { return akt_poz == 4; }));
+
+    // Now the first thread runs at last: it must end without resetting the clock of
+    // the later start or running beside its thread.
+    late->release();
+    ASSERT_TRUE(wait_until([] { return sim::threads_running() == 1; }));
+    EXPECT_EQ(akt_poz, 4);
+    EXPECT_EQ(akt_cas, 4000u);
+    EXPECT_EQ(stav_threadu, 0);
+    EXPECT_EQ(tmr_sub_deinit(), 0);
+    thread_started = false;
+    EXPECT_EQ(stav_threadu, 2);
+    EXPECT_TRUE(wait_until([] { return sim::threads_running() == 0; }));
 }
 
 TEST_F(Thread, DeinitWithoutAThreadDoesNotWait) {

@@ -68,7 +68,7 @@ struct okamzik {
     int32_t us;
 };
 
-// Guards the clock words' updates, the changes of zmeny, and zrusit_start; see the
+// Guards the clock words' updates, the changes of zmeny, and platny_start; see the
 // top of the file.
 std::mutex hodiny_mutex;
 // Wakes the thread (clock changed, stop requested) and the main thread (thread state changed).
@@ -77,8 +77,10 @@ std::condition_variable hodiny_cv;
 // before a start, only while it is unchanged.
 // 32 bits: the box has no 64-bit atomics, and only equality is ever compared.
 std::atomic<uint32_t> zmeny{0};
-// Set when the thread is to end without starting (it did not report in time).
-bool zrusit_start = false;
+// The start whose thread may run. Each start counts it up and hands its number to its
+// thread; giving up on a late thread counts it up again. A thread that comes late
+// therefore ends at once, even when a later start has begun meanwhile.
+uint32_t platny_start = 0;
 
 okamzik ted();
 void posun_hodiny(const okamzik& t);
@@ -110,14 +112,19 @@ int tmr_sub_init() {
         bezi_timer = 0;
         kreslim = 0;
         konec_filmu = 0;
-        zrusit_start = false;
     });
+    uint32_t start;
+    {
+        std::lock_guard zamek(hodiny_mutex);
+        start = ++platny_start;
+    }
     sub_nacti_pri_startu();
 
     pthread_attr_t atributy;
     pthread_attr_init(&atributy);
     pthread_attr_setdetachstate(&atributy, PTHREAD_CREATE_DETACHED);
-    int r = pthread_create(&titl_tid, &atributy, titl_thread, nullptr);
+    int r = hw_pthread_create(&titl_tid, &atributy, titl_thread,
+                              reinterpret_cast<void*>(static_cast<uintptr_t>(start)));
     pthread_attr_destroy(&atributy);
     if (r != 0) {
         errno = r;
@@ -134,7 +141,7 @@ int tmr_sub_init() {
     }
     // Too late: a thread that starts after all ends at once.
     std::lock_guard zamek(hodiny_mutex);
-    zrusit_start = true;
+    ++platny_start;
     return kChybaVlakna;
 }
 
@@ -149,7 +156,7 @@ int tmr_sub_deinit() {
             hodiny_cv.notify_all();
             while (stav_threadu != 2) hodiny_cv.wait_for(zamek, kCekaniKonce);
         } else {
-            zrusit_start = true;
+            ++platny_start;
         }
     }
     std::lock_guard zamek(sub_zamek);
@@ -288,14 +295,21 @@ void tmr_probud() {
     zmen_hodiny([] {});
 }
 
-void* titl_thread(void*) {
+void* titl_thread(void* arg) {
+    const auto start = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(arg));
+    const auto platny = [start] {
+        std::lock_guard hodiny(hodiny_mutex);
+        return start == platny_start;
+    };
     {
         std::lock_guard zamek(sub_zamek);
+        // A late thread must not touch the clock of a later start.
+        if (!platny()) return nullptr;
         // The reset comes before the report, so that the position the main thread
         // sets once tmr_sub_init has returned is never overwritten by it.
         if (titulky != nullptr) tmr_reset_pod_zamkem();
         std::lock_guard hodiny(hodiny_mutex);
-        if (zrusit_start) return nullptr;
+        if (start != platny_start) return nullptr;
         stav_threadu = 0;
         hodiny_cv.notify_all();
     }
