@@ -90,6 +90,13 @@ kopie rozsah_kopie(int poz);
 
 int fb_init() {
     nastaveni_nacti();
+    // A failed set-up lets the font engine go again, and the font file it holds open.
+    struct pismo_pri_chybe {
+        bool pustit = true;
+        ~pismo_pri_chybe() {
+            if (pustit) fb_font_deinit();
+        }
+    } pismo;
     if (!fb_font_init()) return 0;
 
     if (hw_ioctl(fb, FBIOGET_FSCREENINFO, &fb_fix) == -1) {
@@ -145,6 +152,7 @@ int fb_init() {
         std::lock_guard zamek(znak_mutex);
         std::memset(fb_mem, 0, fb_fix.smem_len);
     }
+    pismo.pustit = false;
     return 1;
 }
 

@@ -11,6 +11,7 @@
 
 #include "app/app.h"
 #include "app/settings.h"
+#include "fb/glyph.h"
 #include "menu/menus.h"
 #include "rc/remote.h"
 #include "sim/model.h"
@@ -76,6 +77,8 @@ TEST_P(FramebufferFaults, EndTheProgramWithStatusOneAndTheirDiagnostic) {
     EXPECT_NE(out.find(GetParam().diagnostic), std::string::npos) << out;
     // The settings are neither read into use nor written.
     EXPECT_FALSE(root.exists(kConf));
+    // Nor is the font engine left set up, holding the font file open.
+    EXPECT_EQ(ft_lib, nullptr);
 }
 
 sim::fb_config with(void (*set)(sim::fb_config&)) {
