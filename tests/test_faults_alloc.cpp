@@ -1,7 +1,7 @@
 // Allocation failures at every allocation site of the subtitle loader, the
 // replacement of the loaded file, the subtitle file menu and the start-up: each one
-// in turn fails, and the player must show the error box it specifies (or fall back
-// silently where it says so) and keep nothing it allocated on the failing road.
+// in turn fails, and the player must show the error box for that road (or fall back
+// silently where that is its answer) and keep nothing it allocated on the failing road.
 //
 // This program replaces the global allocation functions. The player allocates with
 // the nothrow forms: those made inside a counting window, on the thread that opened

@@ -1,6 +1,6 @@
 // File system faults under the running program: opening, reading, listing,
 // linking, removing and renaming fail at the worst moments, and each gives the
-// error box, the diagnostic or the silent fallback the player specifies, with the
+// error box, the diagnostic or the silent fallback the player has for it, with the
 // program going on (or ending) cleanly: no descriptor left open, the settings file
 // always a whole record.
 #include <gtest/gtest.h>
