@@ -52,19 +52,19 @@ void nastaveni_nacti() {
     posun_nahore = ul_konf.posun_nahore;
 }
 
+nastaveni nastaveni_aktualni(int32_t poz) {
+    return {static_cast<int8_t>(zoom.load()),
+            static_cast<int8_t>(transp.load()),
+            paleta_idx.load(),
+            static_cast<int8_t>(barva_tit.load()),
+            poz,
+            posun_dole.load(),
+            posun_nahore.load()};
+}
+
 void nastaveni_uloz(int32_t poz) {
-    nastaveni nove{static_cast<int8_t>(zoom.load()),
-                   static_cast<int8_t>(transp.load()),
-                   paleta_idx.load(),
-                   static_cast<int8_t>(barva_tit.load()),
-                   poz,
-                   posun_dole.load(),
-                   posun_nahore.load()};
-    bool stejne = zoom == ul_konf.zoom && transp == ul_konf.transp &&
-                  paleta_idx == ul_konf.paleta_idx && barva_tit == ul_konf.barva_tit &&
-                  poz == ul_konf.poz && posun_dole == ul_konf.posun_dole &&
-                  posun_nahore == ul_konf.posun_nahore;
-    if (stejne) return;
+    const nastaveni nove = nastaveni_aktualni(poz);
+    if (nove == ul_konf) return;
 
     // The new record goes to a file of its own, reaches the disk, and only then
     // replaces the old one: at every moment the file is the old or the new record.

@@ -12,6 +12,8 @@ struct nastaveni {
     int32_t poz;
     int32_t posun_dole;
     int32_t posun_nahore;
+
+    friend bool operator==(const nastaveni&, const nastaveni&) = default;
 };
 static_assert(sizeof(nastaveni) == 16);
 
@@ -19,5 +21,7 @@ extern nastaveni ul_konf;
 
 // First step of fb_init: read the file and apply the accepted values.
 void nastaveni_nacti();
+// The record of the choices in use now, with poz as the resume position.
+nastaveni nastaveni_aktualni(int32_t poz);
 // Inside fb_deinit: write the file when a value differs; poz is the resume position.
 void nastaveni_uloz(int32_t poz);

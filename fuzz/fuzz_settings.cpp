@@ -114,13 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Written back (when it changed) and read again: the same values.
     int32_t poz = 0;
     if (size >= 21) std::memcpy(&poz, data + 17, sizeof poz);
-    const nastaveni pred{static_cast<int8_t>(zoom.load()),
-                         static_cast<int8_t>(transp.load()),
-                         paleta_idx.load(),
-                         static_cast<int8_t>(barva_tit.load()),
-                         poz,
-                         posun_dole.load(),
-                         posun_nahore.load()};
+    const nastaveni pred = nastaveni_aktualni(poz);
     nastaveni_uloz(poz);
     std::string soubor;
     FUZZ_CHECK(fuzzsup::read_file(kConf, soubor));
