@@ -297,14 +297,13 @@ void tmr_probud() {
 
 void* titl_thread(void* arg) {
     const auto start = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(arg));
-    const auto platny = [start] {
-        std::lock_guard hodiny(hodiny_mutex);
-        return start == platny_start;
-    };
     {
         std::lock_guard zamek(sub_zamek);
         // A late thread must not touch the clock of a later start.
-        if (!platny()) return nullptr;
+        {
+            std::lock_guard hodiny(hodiny_mutex);
+            if (start != platny_start) return nullptr;
+        }
         // The reset comes before the report, so that the position the main thread
         // sets once tmr_sub_init has returned is never overwritten by it.
         if (titulky != nullptr) tmr_reset_pod_zamkem();
