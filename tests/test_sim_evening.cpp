@@ -1,6 +1,7 @@
 // A whole evening with the simulator: a first start without settings, playing,
 // restyling, jumping and stepping, saving on exit; then a second start that resumes
-// where the viewer left, and a close that forgets the position.
+// where the viewer left, and a close that forgets the position. A file choice that
+// fails keeps the film playing.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -153,3 +154,27 @@ TEST(SimEvening, FirstNightSavesWhatTheViewerChoseAndTheSecondResumesThere) {
     // Closing without saving forgets the position and keeps the display choices.
     EXPECT_EQ(root.read(conf), settings_record(2, 2, 1, 1, 0, 5 * kLine, 0));
 }
+
+// A file that fails to load leaves the film playing: its error box, then EXIT from the
+// list, and the old subtitle is back on screen with the clock where it stood.
+TEST(SimEvening, AFailedFileChoiceKeepsTheFilmAndItsPosition) {
+    testsup::box_root root(testsup::dejavu_condensed());
+    root.write_subtitles("film.tkx", kFilm);
+    root.write_subtitles("bad.tkx", "[KTF2: 2 0 ]\n{50}{250}only one line\n");
+    std::filesystem::create_symlink("film.tkx", root.host("/var/tuxbox/Tresk/tit/tresk.qst"));
+    const std::string conf = "/var/tuxbox/Tresk/tresk.conf";
+    root.write(conf, settings_record(2, 2, 1, 1, 3, 0, 0));
+    simtest::scratch_dir dir;
+    // "bad" is the first row: error box 9; EXIT closes it, EXIT leaves the list.
+    std::string keys = "wait 800\npress MENU\nwait 300\npress OK\nwait 300\npress EXIT\n";
+    keys += "wait 300\npress EXIT\nwait 500\nsnap " + dir.file("after.png") + "\n";
+    keys += "press EXIT\nwait 300\npress YELLOW\n";  // save and close
+    simtest::run_result r = run(root, dir, "failed-choice", keys);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    picture after = load(dir.file("after.png"));
+    EXPECT_GT(after.count(300, kBandBottom, [](uint32_t p) { return (p >> 24) != 0; }), 200u)
+        << "the resumed subtitle is shown again";
+    // Resumed at index 3, whose subtitle the thread showed: the clock's index is 4.
+    EXPECT_EQ(root.read(conf), settings_record(2, 2, 1, 1, 4, 0, 0));
+}
+
