@@ -1,7 +1,8 @@
 // A whole evening with the simulator: a first start without settings, playing,
 // restyling, jumping and stepping, saving on exit; then a second start that resumes
 // where the viewer left, and a close that forgets the position. A file choice that
-// fails keeps the film playing.
+// fails keeps the film playing, and roads that end without the viewer's close keep
+// the place in the film.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -178,3 +179,25 @@ TEST(SimEvening, AFailedFileChoiceKeepsTheFilmAndItsPosition) {
     EXPECT_EQ(root.read(conf), settings_record(2, 2, 1, 1, 4, 0, 0));
 }
 
+// Without a remote, and when no subtitle file can be loaded, the player ends without
+// losing the stored position; the refused zoom byte 9 (zoom 1 in force) is rewritten.
+TEST(SimEvening, FailedStartsAndEndsWithoutSubtitlesKeepTheStoredPosition) {
+    const std::string conf = "/var/tuxbox/Tresk/tresk.conf";
+    simtest::scratch_dir dir;
+    for (bool remote : {false, true}) {
+        testsup::box_root root(testsup::dejavu_condensed());
+        root.write_subtitles("bad.tkx", "[KTF2: 2 0 ]\n{50}{250}only one line\n");
+        root.write(conf, settings_record(9, 2, 1, 1, 3, 0, 0));
+        simtest::run_result r;
+        if (remote) {
+            // Error box 9 for the only file, then EXIT from its one-row list.
+            r = run(root, dir, "nothing-loadable", "wait 800\npress EXIT\nwait 300\npress EXIT\n");
+        } else {
+            r = simtest::run_sim(
+                {"--headless", "--root", root.path(), "--remotes", "0", "--timeout", "60"});
+            EXPECT_NE((r.out + r.err).find("rc_init: No RC?"), std::string::npos) << r.out;
+        }
+        EXPECT_EQ(r.status, remote ? 0 : 1) << r.out << r.err;
+        EXPECT_EQ(root.read(conf), settings_record(1, 2, 1, 1, 3, 0, 0)) << remote;
+    }
+}
