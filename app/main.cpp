@@ -168,7 +168,7 @@ int app_start() {
         return 1;
     }
     if (!rc_init()) {
-        fb_deinit(0);
+        fb_deinit(kKeepResumePosition);
         rc_deinit();
         hw_close(fb);
         fb = -1;
@@ -177,7 +177,8 @@ int app_start() {
     int chyba = tmr_sub_init();
     if (chyba != 0) {
         fb_error_box(chyba);
-        return konec(0);
+        konec(kKeepResumePosition);
+        return 0;
     }
     tmr_zastav();
     fb_zobr_info(kStartZprava);
@@ -202,7 +203,7 @@ int app_pass() {
             tmr_zastav();
             hw_usleep(5000);
             konec_programu = 1;
-            konec(ulozit);
+            konec(kKeepResumePosition);
             return 0;
         }
     } else {

@@ -19,6 +19,11 @@ static_assert(sizeof(nastaveni) == 16);
 
 extern nastaveni ul_konf;
 
+// The save flag of fb_deinit and konec that keeps the resume position read from the
+// file: a start-up that fails, or an end because no subtitles could be loaded, is not
+// the viewer's own close and must not lose the place in the film.
+constexpr int kKeepResumePosition = -1;
+
 // First step of fb_init: read the file and apply the accepted values.
 void nastaveni_nacti();
 // The record of the choices in use now, with poz as the resume position.

@@ -157,7 +157,12 @@ int fb_init() {
 }
 
 void fb_deinit(int ulozit_pozici) {
-    int32_t poz = (ulozit_pozici != 0 && titulky_nacteny) ? tmr_get_poz() : 0;
+    int32_t poz = 0;
+    if (ulozit_pozici == kKeepResumePosition) {
+        poz = ul_konf.poz;
+    } else if (ulozit_pozici != 0 && titulky_nacteny) {
+        poz = tmr_get_poz();
+    }
     fb_font_deinit();
     {
         std::lock_guard kresleni(kresleni_mutex);

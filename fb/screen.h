@@ -65,7 +65,8 @@ extern std::recursive_mutex kresleni_mutex;
 
 // 1 on success, 0 on failure (a diagnostic has been printed).
 int fb_init();
-// Tears the display down; a non-zero argument stores the current subtitle as resume position.
+// Tears the display down; 0 stores resume position 0, kKeepResumePosition keeps the
+// stored one, any other value stores the current subtitle.
 void fb_deinit(int ulozit_pozici);
 void fb_prepocti_pas();
 void fb_smaz_titobr();

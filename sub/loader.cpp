@@ -44,6 +44,13 @@ struct zavri_soubor {
 };
 using soubor_ptr = std::unique_ptr<FILE, zavri_soubor>;
 
+// What a load writes besides the array: kept aside while a replacement loads.
+struct installed_file {
+    int32_t count;
+    int32_t offset;
+    int32_t last_end;
+};
+
 int32_t na_32_bitu(long long v);
 bool je_oddelovac(char c);
 bool rozdel_text(const char* text, titulek* zaznam);
@@ -191,18 +198,30 @@ int sub_nacti_novy(const char* jmeno) {
         if (!cesta) return kChybaPameti;
         std::snprintf(cesta.get(), delka + 24, "%s%s", kAdresar, jmeno);
     }
+    // The subtitles in force are released only once the new file has loaded, so a
+    // choice that fails leaves them playing with the clock where it stood.
     bool nacteno;
     {
         std::lock_guard zamek(sub_zamek);
-        sub_uvolni(titulky_pamet, pocet_titulku);
-        titulky_pamet = sub_nacti_titulky(cesta.get());
-        titulky = titulky_pamet.get();
-        nacteno = titulky_pamet != nullptr;
+        const installed_file in_force{pocet_titulku, tdiff, posl_snimek};
+        std::unique_ptr<titulek[]> nove = sub_nacti_titulky(cesta.get());
+        nacteno = nove != nullptr;
         if (nacteno) {
+            const int32_t pocet = pocet_titulku;
+            sub_uvolni(titulky_pamet, in_force.count);
+            titulky_pamet = std::move(nove);
+            titulky = titulky_pamet.get();
+            pocet_titulku = pocet;
             titulky_nacteny = true;
             // The clock still stands where the old file was; put it at the start
             // before the thread can look at the new records.
             tmr_reset_pod_zamkem();
+        } else {
+            // The failed load wrote the count, offset and last end of a file that is
+            // not installed; the installed one's go back before the lock is let go.
+            pocet_titulku = in_force.count;
+            tdiff = in_force.offset;
+            posl_snimek = in_force.last_end;
         }
     }
     if (!nacteno) return sub_chyba;

@@ -39,15 +39,17 @@ extern int32_t sub_chyba;
 extern std::mutex sub_zamek;
 
 // Loads a file; returns the new array (pocet_titulku set) or null (sub_chyba set).
-// It writes pocet_titulku: while the thread runs, call it only with sub_zamek held
-// and the old array released, as sub_nacti_novy does.
+// It writes pocet_titulku: while the thread runs, call it only with sub_zamek held,
+// as sub_nacti_novy does, which puts the count back when the load fails.
 std::unique_ptr<titulek[]> sub_nacti_titulky(const char* cesta);
 // Reads one subtitle line into a zeroed record: 0 at end of file, -1 malformed, else success.
 int cti_radek(FILE* soubor, titulek* zaznam);
 // Releases the texts of the first pocet records and the array; pocet_titulku = 0.
 // Releasing the installed array also clears titulky and akt_titulek (hold sub_zamek).
 void sub_uvolni(std::unique_ptr<titulek[]>& pole, int32_t pocet);
-// Replaces the loaded subtitles by a file of the subtitle directory; 0 or an error number.
+// Replaces the loaded subtitles by a file of the subtitle directory; 0 or an error
+// number. The old subtitles go only once the new file has loaded: after a failure
+// they, their offset and last end, and the clock are as they were.
 int sub_nacti_novy(const char* jmeno);
 // The start-up load: the file named by the link, else the special file.
 void sub_nacti_pri_startu();

@@ -7,12 +7,16 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
 #include <string>
 
 #include "app/app.h"
 #include "app/settings.h"
 #include "fb/glyph.h"
 #include "menu/menus.h"
+#include "menu/window.h"
 #include "rc/remote.h"
 #include "sim/model.h"
 #include "sub/subtitles.h"
@@ -42,13 +46,16 @@ class DeviceFaults : public ::testing::Test {
         EXPECT_EQ(sim::open_descriptors(), 0);
         EXPECT_FALSE(sim::framebuffer().mapped);
     }
-    // A box with these devices; returns app_start's result and its output.
-    int start(sim::fb_config fb, std::vector<sim::input_config> inputs, std::string& out) {
+    // A box with these devices; returns app_start's result and its output. arm runs
+    // just before the start, with the model set up.
+    int start(sim::fb_config fb, std::vector<sim::input_config> inputs, std::string& out,
+              const std::function<void()>& arm = {}) {
         sim::reset();
         sim::set_root(root.path());
         sim::set_framebuffer(fb);
         for (const auto& in : inputs) sim::add_input(in);
         sim::set_sleep_scale(0);
+        if (arm) arm();
         int r = 0;
         out = testsup::capture_output([&] { r = app_start(); });
         running = r == -1;
@@ -108,8 +115,53 @@ TEST_F(DeviceFaults, RemoteThatCannotBeOpenedEndsWithStatusOneAfterStoringTheSet
     std::string out;
     EXPECT_EQ(start(box_fb(), {in}, out), 1);
     EXPECT_NE(out.find("rc_init: open"), std::string::npos) << out;
-    // fb_deinit(0) ran: the record is written with resume position 0.
+    // The record is written: the transparency level in force differs from the record.
     EXPECT_EQ(root.read(kConf).size(), 16u);
+}
+
+// A start that fails, and an end because no subtitles could be loaded, are not the
+// viewer's close: the stored position stays, and a display choice that differs from
+// the file (the refused zoom byte 9 gives zoom 1) is still written.
+TEST_F(DeviceFaults, FailedStartsAndEndsWithoutSubtitlesKeepTheStoredPosition) {
+    auto record = [](int8_t zoom) { return nastaveni{zoom, 1, 0, 0, 3, 0, 0}; };
+    enum road { no_remote, late_thread, nothing_loadable };
+    for (road road : {no_remote, late_thread, nothing_loadable}) {
+        const nastaveni stored = record(9);
+        root.write(kConf, std::string(reinterpret_cast<const char*>(&stored), sizeof stored));
+        if (road == nothing_loadable) root.write_subtitles("a.tkx", "not a subtitle file at all\n");
+        // A thread that never reports in time fails the start with error box 6.
+        std::promise<void> gate;
+        std::unique_ptr<testsup::typed_keys> keys;
+        auto arm = [&] {
+            if (road == late_thread) {
+                sim::set_thread_hook([opened = gate.get_future().share()] { opened.wait(); });
+            }
+            // The error box (6 or 9), then the list of the one unloadable file.
+            if (road != no_remote) {
+                keys = std::make_unique<testsup::typed_keys>(std::vector<int>{KEY_EXIT, KEY_EXIT});
+            }
+        };
+        std::string out;
+        std::vector<sim::input_config> inputs;
+        if (road != no_remote) inputs.push_back(remote());
+        int r = start(box_fb(), inputs, out, arm);
+        for (int passes = 0; r < 0 && passes < 100000; ++passes) r = app_pass();
+        running = false;
+        EXPECT_EQ(r, road == no_remote ? 1 : 0) << road;
+        if (road == no_remote) {
+            EXPECT_NE(out.find("rc_init: No RC?"), std::string::npos) << out;
+        } else {
+            const auto seen = keys->seen();
+            ASSERT_GE(seen.size(), 1u) << road;
+            EXPECT_EQ(seen[0].error_box, fb_error_sirka(road == late_thread ? 6 : 9)) << road;
+        }
+        gate.set_value();
+        EXPECT_TRUE(testsup::wait_until([] { return sim::threads_running() == 0; }));
+        const nastaveni written = record(1);
+        EXPECT_EQ(root.read(kConf),
+                  std::string(reinterpret_cast<const char*>(&written), sizeof written))
+            << road;
+    }
 }
 
 TEST_F(DeviceFaults, RemoteWhoseNameCannotBeReadIsNoRemote) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "fb/screen.h"
 #include "sub/subtitles.h"
@@ -14,6 +15,7 @@ namespace {
 
 using testsup::ClockTest;
 using testsup::StoreTest;
+using testsup::wait_until;
 
 std::string line(const titulek& t, int i) {
     return t.radky[i] ? t.radky[i].get() : "<null>";
@@ -313,16 +315,34 @@ TEST_F(Replace, NewFileResetsTheClockAndDropsTheRepaintRecord) {
     EXPECT_TRUE(titulky_nacteny);
 }
 
-TEST_F(Replace, FailedLoadLeavesNoSubtitles) {
-    ASSERT_TRUE(install("old.tkx", "[KTF2: 1 0 ]\n{100}{150}old\n"));
-    write_sub("bad.tkx", "[KTF2: 2 0 ]\n{1}{2}a\n");
-    EXPECT_EQ(sub_nacti_novy("bad.tkx"), 9);
-    EXPECT_EQ(titulky.load(), nullptr);
-    EXPECT_FALSE(titulky_pamet);
-    EXPECT_EQ(pocet_titulku, 0);
-    EXPECT_EQ(sub_nacti_novy("missing.tkx"), 2);
-    EXPECT_EQ(sub_nacti_novy(nullptr), 2);
-    EXPECT_EQ(titulky.load(), nullptr);
+TEST_F(Replace, FailedLoadKeepsTheOldSubtitlesPlayingAndTheClockWhereItWas) {
+    write_sub("old.tkx", "[KTF2: 3 2 ]\n{25}{50}one\n{75}{80}two\n{85}{150}three\n");
+    std::filesystem::create_symlink("old.tkx", root.host("/var/tuxbox/Tresk/tit/tresk.qst"));
+    start_thread();
+    const titulek* old = titulky;
+    tmr_nastav_akt_tit(1);
+    ASSERT_TRUE(wait_until([] { return akt_poz == 2; })) << "the thread showed the second";
+    const titulek* shown = akt_titulek;
+    ASSERT_EQ(tdiff, 80);
+    ASSERT_EQ(posl_snimek, 6000);
+    // The bad file gets far enough to scan its offset and read a line.
+    write_sub("bad.tkx", "[KTF2: 2 7 ]\n{1}{2}a\n");
+    const std::pair<const char*, int> failures[] = {
+        {"bad.tkx", 9}, {"missing.tkx", 2}, {nullptr, 2}};
+    for (const auto& [name, error] : failures) {
+        EXPECT_EQ(sub_nacti_novy(name), error) << error;
+        ASSERT_EQ(titulky.load(), old);
+        ASSERT_EQ(pocet_titulku, 3);
+        EXPECT_EQ(line(titulky[2], 0), "three");
+        EXPECT_EQ(akt_titulek.load(), shown) << "the subtitle on screen can be repainted";
+        EXPECT_EQ(akt_poz, 2);
+        EXPECT_EQ(akt_cas, 3000u);
+        EXPECT_EQ(tdiff, 80) << "the typed-time offset is the old file's";
+        EXPECT_EQ(posl_snimek, 6000);
+    }
+    // The thread plays on through the old records.
+    tmr_play();
+    EXPECT_TRUE(wait_until([] { return akt_poz == 3; }));
 }
 
 }  // namespace

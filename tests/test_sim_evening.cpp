@@ -1,6 +1,8 @@
 // A whole evening with the simulator: a first start without settings, playing,
 // restyling, jumping and stepping, saving on exit; then a second start that resumes
-// where the viewer left, and a close that forgets the position.
+// where the viewer left, and a close that forgets the position. A file choice that
+// fails keeps the film playing, and roads that end without the viewer's close keep
+// the place in the film.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -152,4 +154,50 @@ TEST(SimEvening, FirstNightSavesWhatTheViewerChoseAndTheSecondResumesThere) {
 
     // Closing without saving forgets the position and keeps the display choices.
     EXPECT_EQ(root.read(conf), settings_record(2, 2, 1, 1, 0, 5 * kLine, 0));
+}
+
+// A file that fails to load leaves the film playing: its error box, then EXIT from the
+// list, and the old subtitle is back on screen with the clock where it stood.
+TEST(SimEvening, AFailedFileChoiceKeepsTheFilmAndItsPosition) {
+    testsup::box_root root(testsup::dejavu_condensed());
+    root.write_subtitles("film.tkx", kFilm);
+    root.write_subtitles("bad.tkx", "[KTF2: 2 0 ]\n{50}{250}only one line\n");
+    std::filesystem::create_symlink("film.tkx", root.host("/var/tuxbox/Tresk/tit/tresk.qst"));
+    const std::string conf = "/var/tuxbox/Tresk/tresk.conf";
+    root.write(conf, settings_record(2, 2, 1, 1, 3, 0, 0));
+    simtest::scratch_dir dir;
+    // "bad" is the first row: error box 9; EXIT closes it, EXIT leaves the list.
+    std::string keys = "wait 800\npress MENU\nwait 300\npress OK\nwait 300\npress EXIT\n";
+    keys += "wait 300\npress EXIT\nwait 500\nsnap " + dir.file("after.png") + "\n";
+    keys += "press EXIT\nwait 300\npress YELLOW\n";  // save and close
+    simtest::run_result r = run(root, dir, "failed-choice", keys);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    picture after = load(dir.file("after.png"));
+    EXPECT_GT(after.count(300, kBandBottom, [](uint32_t p) { return (p >> 24) != 0; }), 200u)
+        << "the resumed subtitle is shown again";
+    // Resumed at index 3, whose subtitle the thread showed: the clock's index is 4.
+    EXPECT_EQ(root.read(conf), settings_record(2, 2, 1, 1, 4, 0, 0));
+}
+
+// Without a remote, and when no subtitle file can be loaded, the player ends without
+// losing the stored position; the refused zoom byte 9 (zoom 1 in force) is rewritten.
+TEST(SimEvening, FailedStartsAndEndsWithoutSubtitlesKeepTheStoredPosition) {
+    const std::string conf = "/var/tuxbox/Tresk/tresk.conf";
+    simtest::scratch_dir dir;
+    for (bool remote : {false, true}) {
+        testsup::box_root root(testsup::dejavu_condensed());
+        root.write_subtitles("bad.tkx", "[KTF2: 2 0 ]\n{50}{250}only one line\n");
+        root.write(conf, settings_record(9, 2, 1, 1, 3, 0, 0));
+        simtest::run_result r;
+        if (remote) {
+            // Error box 9 for the only file, then EXIT from its one-row list.
+            r = run(root, dir, "nothing-loadable", "wait 800\npress EXIT\nwait 300\npress EXIT\n");
+        } else {
+            r = simtest::run_sim(
+                {"--headless", "--root", root.path(), "--remotes", "0", "--timeout", "60"});
+            EXPECT_NE((r.out + r.err).find("rc_init: No RC?"), std::string::npos) << r.out;
+        }
+        EXPECT_EQ(r.status, remote ? 0 : 1) << r.out << r.err;
+        EXPECT_EQ(root.read(conf), settings_record(1, 2, 1, 1, 3, 0, 0)) << remote;
+    }
 }

@@ -245,7 +245,8 @@ check_norc() {
     echo "== checks: norc"
     check "norc: player exit status 1" check_equal "$(exit_status "$log")" 1
     check "norc: 'rc_init: No RC?' on the console" grep -q '^rc_init: No RC?' <(player_lines "$log")
-    # The display was up: its shut-down clears the screen and stores resume position 0.
+    # The display was up: its shut-down clears the screen and writes the settings,
+    # keeping the stored resume position (no settings file here: 0).
     check "norc: framebuffer cleared at exit" "$TOOLS/fbcheck" zero "$OUT/norc/share/after.raw"
     check "norc: settings file" check_equal "$(conf_bytes "$OUT/norc/share/tresk.conf")" \
         "01 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
