@@ -102,7 +102,7 @@ bool proved_klavesu(int kod) {
         case KEY_MENU:
             tmr_zastav();
             rc_file_menu();
-            fb_prekresli_titulek();
+            tmr_obnov_pas();
             return true;
         case KEY_EXIT:
             if (!potvrd_konec()) return false;

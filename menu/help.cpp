@@ -9,6 +9,7 @@
 #include "fb/text.h"
 #include "menu/menus.h"
 #include "menu/window.h"
+#include "tmr/clock.h"
 
 namespace {
 
@@ -92,11 +93,9 @@ void fb_help_box(int otevrit) {
 
 namespace {
 
-// Clears the band and puts the subtitle composed last back from the back buffer.
+// Clears the band, then puts back what the clock says belongs there now.
 void zavri() {
     {
-        // Clear and copy back as one step, so a subtitle the thread paints meanwhile
-        // is not wiped out half-way.
         std::lock_guard zamek(kresleni_mutex);
         fb_smaz_titobr();
         // With the inset layout the window reaches below the band, where the band
@@ -106,9 +105,9 @@ void zavri() {
         }
         help_y1 = -1;
         helpt = -1;
-        bb_zobraz_na_fb(pozice);
     }
     help_strana = 0;
+    tmr_obnov_pas();
 }
 
 }  // namespace

@@ -24,6 +24,10 @@ void sub_prepocti(const float& koef) {
             pole[i].cas_od = prepocti_cas(pole[i].cas_od, koef);
             pole[i].cas_do = prepocti_cas(pole[i].cas_do, koef);
         }
+        // The end of the film and the bound of a typed time move with the records,
+        // or a film rescaled to play longer would end before its last subtitles.
+        posl_snimek = static_cast<int32_t>(pole[pocet - 1].cas_do);
+        tmr_nastav_konec_pod_zamkem();
     }
     // The subtitle thread may be waiting for a time that has just moved.
     tmr_probud();

@@ -1,5 +1,6 @@
 // The subtitle thread: start-up and stop, showing and clearing in time, the end of
-// film, positioning while it runs, and a shift that skips a short subtitle.
+// film, positioning while it runs, a shift that skips a short subtitle, and what the
+// band shows when a box closes.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "fb/screen.h"
+#include "menu/menus.h"
 #include "sim/model.h"
 #include "sub/subtitles.h"
 #include "tests/support/store_support.h"
@@ -112,16 +114,47 @@ TEST_F(Thread, JumpShowsTheTargetAtOnce) {
     EXPECT_EQ(akt_titulek.load(), &titulky[0]);
 }
 
-TEST_F(Thread, ForwardShiftSkipsAShortSubtitleAndAllAfterIt) {
+TEST_F(Thread, ForwardShiftSkipsAShortSubtitleButShowsTheNext) {
     // 0: 1000..1100; 1: 1200..1400 (short); 2: 1600..1680; end of film after 1690.
     start_with("[KTF2: 3 0 ]\n{25}{27}a\n{30}{35}b\n{40}{42}c\n");
     tmr_nastav_akt_tit(0);
     ASSERT_TRUE(wait_until([] { return akt_poz == 1; }));
-    // From 1000 to 1500, running: subtitle 1 lies wholly in the jump.
+    // From 1000 to 1500, running: subtitle 1 lies wholly in the jump and stays unshown,
+    // but the index moves past it, so subtitle 2 is shown in its time.
     tmr_uprav(1);
-    ASSERT_TRUE(wait_until([] { return konec_filmu == 1; }));
-    EXPECT_EQ(akt_poz, 1);
+    ASSERT_TRUE(wait_until([] { return akt_poz != 1; }));
+    EXPECT_EQ(akt_poz, 2);
     EXPECT_EQ(akt_titulek.load(), &titulky[0]);
+    ASSERT_TRUE(wait_until([] { return konec_filmu == 1; }));
+    EXPECT_EQ(akt_poz, 3);
+    EXPECT_EQ(akt_titulek.load(), &titulky[2]);
+}
+
+TEST_F(Thread, AClosingBoxShowsWhatTheClockSaysBelongsOnTheBand) {
+    // 0: 600..1000; 1: 20000..20200.
+    start_with("[KTF2: 2 0 ]\n{15}{25}a\n{500}{505}b\n");
+    tmr_nastav_akt_tit(0);
+    ASSERT_TRUE(wait_until([] { return akt_poz == 1 && titulek_zobrazen == 1; }));
+    // Stopped inside the interval: the subtitle comes back.
+    fb_help_box(1);
+    fb_help_box(0);
+    EXPECT_EQ(titulek_zobrazen, 1);
+    // Past its end: the thread clears it, and a box closing leaves the band clear.
+    tmr_uprav(1);
+    ASSERT_TRUE(wait_until([] { return titulek_zobrazen == 0; }));
+    tmr_zastav();
+    fb_help_box(1);
+    fb_help_box(0);
+    EXPECT_EQ(titulek_zobrazen, 0);
+    // Back inside its interval, running (the index stays past it): the box puts it
+    // back, and the thread clears it again at its end.
+    fb_help_box(1);
+    tmr_uprav(-1);
+    fb_help_box(0);
+    EXPECT_EQ(titulek_zobrazen, 1);
+    ASSERT_TRUE(wait_until([] { return titulek_zobrazen == 0; }));
+    EXPECT_GT(akt_cas, 1000u);
+    EXPECT_EQ(akt_poz, 1);
 }
 
 TEST_F(Thread, StopTakesEffectWhileTheThreadSleeps) {

@@ -1,4 +1,4 @@
-// The help box: paging, the countdown, closing, and the back buffer put back.
+// The help box: paging, the countdown, closing, and the band it leaves behind.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -145,6 +145,12 @@ TEST_F(Help, ClosingPutsTheBackBufferBack) {
         // Copied back even when no subtitle was on screen when the box opened.
         fb_smaz_titobr();
     }
+    // Once the clock has passed the subtitle's end, the band stays clear.
+    akt_cas = painted.cas_do + 1;
+    fb_help_box(1);
+    fb_help_box(0);
+    EXPECT_TRUE(band_blank());
+    EXPECT_EQ(titulek_zobrazen.load(), 0);
     akt_titulek = nullptr;
 }
 

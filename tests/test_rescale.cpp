@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sub/subtitles.h"
+#include "tmr/clock.h"
 
 namespace {
 
@@ -74,6 +75,22 @@ TEST_F(Rescale, ResultsPastTheRangeSaturate) {
     sub_prepocti(factor(4));
     EXPECT_EQ(pole[0].cas_od, UINT32_MAX);
     EXPECT_EQ(pole[0].cas_do, UINT32_MAX);
+}
+
+TEST_F(Rescale, EndOfFilmAndTypedTimeBoundFollowTheRecordsButTheOffsetStays) {
+    // 25 <- 29.97 stretches the film: its end and the bound of a typed time must move
+    // out with the last subtitle; the slower rate shrinks them again.
+    tdiff = 1200;
+    for (int row : {4, 5}) {
+        set({{1000, 2000}, {9200, 10000}});
+        posl_snimek = 10000;
+        cas_konce = 10010;
+        sub_prepocti(factor(row));
+        EXPECT_EQ(posl_snimek, static_cast<int32_t>(pole[1].cas_do)) << row;
+        EXPECT_EQ(cas_konce, pole[1].cas_do + 10) << row;
+        EXPECT_EQ(tdiff, 1200);
+    }
+    EXPECT_EQ(cas_konce, 8351u);
 }
 
 TEST_F(Rescale, NothingLoadedIsANoOp) {

@@ -81,6 +81,9 @@ std::atomic<uint32_t> zmeny{0};
 // thread; giving up on a late thread counts it up again. A thread that comes late
 // therefore ends at once, even when a later start has begun meanwhile.
 uint32_t platny_start = 0;
+// End time in ms of the subtitle on the band as the thread knows it; kNicZobrazeno
+// when none. Guarded by sub_zamek: the thread's passes and tmr_obnov_pas.
+uint32_t zobrazeny_konec = kNicZobrazeno;
 
 okamzik ted();
 void posun_hodiny(const okamzik& t);
@@ -88,7 +91,7 @@ void nastav_pozici(int32_t poz, uint32_t cas);
 template <typename F>
 void zmen_hodiny(F&& zmena);
 std::chrono::nanoseconds mono_ted();
-bool pruchod(uint32_t& zobrazeny_konec, std::chrono::nanoseconds& termin, bool& zacatek);
+bool pruchod(std::chrono::nanoseconds& termin, bool& zacatek);
 void cekej(uint32_t videno, std::chrono::nanoseconds termin, bool zacatek);
 
 }  // namespace
@@ -277,14 +280,42 @@ void tmr_reset() {
 }
 
 void tmr_reset_pod_zamkem() {
-    const titulek* pole = titulky;
-    int32_t pocet = pocet_titulku;
-    zmen_hodiny([pole, pocet] {
+    zmen_hodiny([] {
         akt_poz = 0;
         posl_tik = ted().ms;
         akt_cas = 0;
-        if (pole != nullptr && pocet > 0) cas_konce = pole[pocet - 1].cas_do + kPresahKonce;
     });
+    tmr_nastav_konec_pod_zamkem();
+}
+
+void tmr_nastav_konec_pod_zamkem() {
+    const titulek* pole = titulky;
+    int32_t pocet = pocet_titulku;
+    if (pole == nullptr || pocet <= 0) return;
+    zmen_hodiny([konec = pole[pocet - 1].cas_do + kPresahKonce] { cas_konce = konec; });
+}
+
+void tmr_obnov_pas() {
+    {
+        std::lock_guard zamek(sub_zamek);
+        uint32_t cas;
+        {
+            std::lock_guard hodiny(hodiny_mutex);
+            posun_hodiny(ted());
+            cas = akt_cas;
+        }
+        std::lock_guard kresleni(kresleni_mutex);
+        const titulek* zaznam = akt_titulek;
+        if (zaznam != nullptr && zaznam->cas_od <= cas && cas <= zaznam->cas_do) {
+            bb_zobraz_na_fb(pozice);
+            zobrazeny_konec = zaznam->cas_do;
+        } else {
+            fb_smaz_titobr();
+            zobrazeny_konec = kNicZobrazeno;
+        }
+    }
+    // The thread's next deadline may be the end just put back.
+    tmr_probud();
 }
 
 int32_t tmr_get_ms() {
@@ -307,12 +338,12 @@ void* titl_thread(void* arg) {
         // The reset comes before the report, so that the position the main thread
         // sets once tmr_sub_init has returned is never overwritten by it.
         if (titulky != nullptr) tmr_reset_pod_zamkem();
+        zobrazeny_konec = kNicZobrazeno;
         std::lock_guard hodiny(hodiny_mutex);
         if (start != platny_start) return nullptr;
         stav_threadu = 0;
         hodiny_cv.notify_all();
     }
-    uint32_t zobrazeny_konec = kNicZobrazeno;
     for (;;) {
         uint32_t videno = 0;
         std::chrono::nanoseconds termin = kBezTerminu;
@@ -324,7 +355,7 @@ void* titl_thread(void* arg) {
                 if (stav_threadu != 0) break;
                 videno = zmeny;
             }
-            if (pruchod(zobrazeny_konec, termin, zacatek)) continue;
+            if (pruchod(termin, zacatek)) continue;
         }
         cekej(videno, termin, zacatek);
     }
@@ -382,7 +413,7 @@ void zmen_hodiny(F&& zmena) {
 // deadline on the monotonic clock, or kBezTerminu when only a change of the clock
 // can bring one (no subtitles, clock stopped); zacatek tells whether it is the start
 // of a subtitle.
-bool pruchod(uint32_t& zobrazeny_konec, std::chrono::nanoseconds& termin, bool& zacatek) {
+bool pruchod(std::chrono::nanoseconds& termin, bool& zacatek) {
     const titulek* pole = titulky;
     if (pole == nullptr) return false;
     int32_t pocet = pocet_titulku;
@@ -418,6 +449,13 @@ bool pruchod(uint32_t& zobrazeny_konec, std::chrono::nanoseconds& termin, bool& 
     }
 
     int32_t poz = akt_poz;
+    // A subtitle whose whole interval the clock passed between two passes (a shift
+    // over it, a late wake-up) stays unshown, but must not hold back those after it:
+    // the index moves on to the first subtitle whose end is still to come.
+    if (poz >= 0 && poz < pocet && pole[poz].cas_do < cas) {
+        while (poz < pocet && pole[poz].cas_do < cas) ++poz;
+        akt_poz = poz;
+    }
     if (poz >= 0 && poz < pocet) {
         const titulek& zaznam = pole[poz];
         if (zaznam.cas_od <= cas && cas <= zaznam.cas_do) {

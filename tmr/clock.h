@@ -23,6 +23,12 @@ extern relaxed<int32_t> akt_poz;
 // Playback time in ms, as of the clock's last advance. Written by both threads under the clock
 // lock.
 extern relaxed<uint32_t> akt_cas;
+// Sets the end-of-film time from the loaded records (after a rescale); holds sub_zamek.
+void tmr_nastav_konec_pod_zamkem();
+// After a box that covered the band has closed: puts back the subtitle composed last
+// if its interval contains the clock now, else leaves the band clear; the thread then
+// clears what was put back at its end. Main thread, holding no display lock.
+void tmr_obnov_pas();
 // Wall-clock ms at the last advance of akt_cas. Written by both threads under the clock lock.
 extern relaxed<int32_t> posl_tik;
 // End-of-film time in ms: cas_do of the last record + 10. Set by the clock reset.
