@@ -339,7 +339,7 @@ void handle_event(window_state& s, const SDL_Event& e) {
 }
 
 void send_key(uint16_t code, int32_t value) {
-    sim::push_event(0, EV_KEY, code, value);
+    sim::push_key(0, code, value);
 }
 
 // After the window was closed: EXIT, a pause, OK, and a while for the player to

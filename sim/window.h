@@ -27,7 +27,7 @@ constexpr int kPanelWidth = 300;
 // Opens the window. False with a reason in err.
 bool window_open(const window_config& cfg, std::string& err);
 // Shows the picture and turns keys into remote-control records on input device 0
-// until player_done() holds. Closing the window asks the player to end as EXIT then
+// (each key record followed by its report record) until player_done() holds. Closing the window asks the player to end as EXIT then
 // OK would; if it has not ended after several tries the process ends with status 1.
 void window_loop(const std::function<bool()>& player_done);
 // Closes the window and SDL.
