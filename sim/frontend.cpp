@@ -147,7 +147,8 @@ int run_frontend(const options& o) {
 #if LUMETRA_HAVE_WINDOW
     if (window) {
         std::string err;
-        if (!window_open(window_config{o.scale, &rs->background}, err)) {
+        // Key scripts send their own release of OK (up OK) where they want one.
+        if (!window_open(window_config{o.scale, &rs->background, o.keys.empty()}, err)) {
             say("cannot open the window: " + err + " (--headless runs without one)");
             return 2;
         }
