@@ -377,6 +377,8 @@ std::string detect_encoding(std::span<const uint8_t> input, bool use_uchardet) {
                 if (name != nullptr) found = name;
             }
             uchardet_delete(detector);
+            // Latin-1 files are Windows-1252 in practice (its superset for text).
+            if (upper(found) == "ISO-8859-1") found = "WINDOWS-1252";
             std::string_view known = table_name(found);
             if (table_for(known) != nullptr) return std::string(known);
         }
