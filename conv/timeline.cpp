@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "conv/model.h"
@@ -31,8 +33,6 @@ struct Timed {
     int64_t end_frame;
     std::vector<CueLine> lines;
     bool top;
-    int order;  // position in the source, for a stable order among equal starts
-    int pieces = 0;
 };
 
 struct Piece {
@@ -161,7 +161,7 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
         int64_t start_frame = (start + kFrameMs / 2) / kFrameMs;
         int64_t end_frame = (end + kFrameMs / 2) / kFrameMs;
         if (end_frame <= start_frame) end_frame = start_frame + 1;
-        timed.push_back({start_frame, end_frame, std::move(lines), cue.top, static_cast<int>(i)});
+        timed.push_back({start_frame, end_frame, std::move(lines), cue.top});
     }
     if (cut_cues > 3)
         report.notes.push_back(plural(cut_cues, "subtitle") + " had lines beyond four cut");
@@ -171,54 +171,68 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
     // Exact duplicates (same frames, same text, same place) show nothing new.
     std::vector<Timed> unique;
     unique.reserve(timed.size());
+    std::unordered_set<std::string> seen;
     for (Timed& t : timed) {
-        bool duplicate = false;
-        for (size_t j = unique.size(); j-- > 0 && unique[j].start_frame == t.start_frame;) {
-            if (unique[j].end_frame == t.end_frame && unique[j].top == t.top &&
-                same_text(unique[j].lines, t.lines)) {
-                duplicate = true;
-                break;
-            }
-        }
-        if (duplicate)
-            ++duplicates;
-        else
+        std::string key = std::to_string(t.start_frame) + ' ' + std::to_string(t.end_frame) +
+                          (t.top ? " t" : " b");
+        for (const CueLine& line : t.lines) key += (line.italic ? "\n/" : "\n") + line.text;
+        if (seen.insert(std::move(key)).second)
             unique.push_back(std::move(t));
+        else
+            ++duplicates;
     }
 
     // Sweep the frame boundaries: each stretch between two shows every cue active in
-    // it, the one that started first on top.
+    // it, the one that started first on top. Cues are taken in start order and let go
+    // in end order, so a file of many overlaps costs no more than a sorted one.
     std::vector<int64_t> bounds;
     bounds.reserve(unique.size() * 2);
-    for (const Timed& t : unique) {
-        bounds.push_back(t.start_frame);
-        bounds.push_back(t.end_frame);
+    std::vector<size_t> by_end(unique.size());
+    for (size_t k = 0; k < unique.size(); ++k) {
+        bounds.push_back(unique[k].start_frame);
+        bounds.push_back(unique[k].end_frame);
+        by_end[k] = k;
     }
     std::sort(bounds.begin(), bounds.end());
     bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
+    std::sort(by_end.begin(), by_end.end(),
+              [&](size_t a, size_t b) { return unique[a].end_frame < unique[b].end_frame; });
     std::vector<Piece> pieces;
-    std::vector<size_t> active;
-    size_t next = 0;
+    std::set<size_t> active;  // indexes into unique: the oldest first
+    std::vector<size_t> first_piece(unique.size(), 0);
+    size_t active_lines = 0;
+    size_t active_bottom = 0;  // active cues not asking for the top
+    size_t next_start = 0;
+    size_t next_end = 0;
     int crowded = 0;
+    auto release = [&](size_t k) {
+        active.erase(k);
+        active_lines -= unique[k].lines.size();
+        if (!unique[k].top) --active_bottom;
+        if (pieces.size() - first_piece[k] > 1) ++report.cues_split;
+    };
     for (size_t b = 0; b + 1 < bounds.size(); ++b) {
         int64_t from = bounds[b];
         int64_t to = bounds[b + 1];
-        std::erase_if(active, [&](size_t k) { return unique[k].end_frame <= from; });
-        while (next < unique.size() && unique[next].start_frame <= from) active.push_back(next++);
-        if (active.empty()) continue;
-        Piece piece{from, to, {}, true, static_cast<int>(active.size())};
-        size_t wanted = 0;
-        for (size_t k : active) {
-            piece.top = piece.top && unique[k].top;
-            wanted += unique[k].lines.size();
-            for (const CueLine& line : unique[k].lines)
-                if (piece.lines.size() < kMaxLines) piece.lines.push_back(line);
+        while (next_end < by_end.size() && unique[by_end[next_end]].end_frame <= from)
+            release(by_end[next_end++]);
+        while (next_start < unique.size() && unique[next_start].start_frame <= from) {
+            size_t k = next_start++;
+            active.insert(k);
+            active_lines += unique[k].lines.size();
+            if (!unique[k].top) ++active_bottom;
+            first_piece[k] = pieces.size();
         }
-        if (wanted > kMaxLines) {
+        if (active.empty()) continue;
+        Piece piece{from, to, {}, active_bottom == 0, static_cast<int>(active.size())};
+        for (auto it = active.begin(); it != active.end() && piece.lines.size() < kMaxLines; ++it)
+            for (const CueLine& line : unique[*it].lines)
+                if (piece.lines.size() < kMaxLines) piece.lines.push_back(line);
+        if (active_lines > kMaxLines) {
             ++crowded;
             if (crowded == 1)
                 report.notes.push_back("overlapping subtitles at " + clock_text(from * kFrameMs) +
-                                       " need " + std::to_string(wanted) +
+                                       " need " + std::to_string(active_lines) +
                                        " lines; those beyond four are not shown there");
         }
         // A stretch that shows the same as the one before it continues it.
@@ -227,9 +241,9 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
             pieces.back().end_frame = to;
             continue;
         }
-        for (size_t k : active) ++unique[k].pieces;
         pieces.push_back(std::move(piece));
     }
+    while (next_end < by_end.size()) release(by_end[next_end++]);
     if (crowded > 1)
         report.notes.push_back(plural(crowded, "stretch") +
                                " of overlapping subtitles needed more than four lines");
@@ -246,8 +260,6 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
         report.error = "no subtitle left to write";
         return kConvertFailed;
     }
-    for (const Timed& t : unique)
-        if (t.pieces > 1) ++report.cues_split;
     for (const Piece& p : pieces)
         if (p.cues > 1) ++report.cues_merged;
     report.cues_written = static_cast<int>(pieces.size());
