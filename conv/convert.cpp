@@ -84,6 +84,7 @@ int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, 
     ReadResult read;
     format->read(text, options, read);
     if (!read.error.empty()) return fail(read.error);
+    std::string().swap(text);  // the cues own their texts
     int result = finish_conversion(read, options, output, report);
     if (result != kConvertOk) output.clear();
     return result;

@@ -392,6 +392,7 @@ std::string detect_encoding(std::span<const uint8_t> input, bool use_uchardet) {
 bool decode_to_utf8(std::span<const uint8_t> input, std::string_view encoding, Decoder decoder,
                     std::string& output, std::string& error) {
     std::string raw;
+    raw.reserve(input.size() + input.size() / 8);
     std::string_view canonical = table_name(encoding);
     std::span<const uint8_t> body = input;
     // A byte-order mark is no text; one of another encoding than the forced one is.
@@ -429,17 +430,18 @@ bool decode_to_utf8(std::span<const uint8_t> input, std::string_view encoding, D
         return false;
 #endif
     }
-    // One line end for every reader.
-    output.clear();
-    output.reserve(raw.size());
+    // One line end for every reader, made in place.
+    size_t kept = 0;
     for (size_t i = 0; i < raw.size(); ++i) {
         if (raw[i] == '\r') {
-            output += '\n';
+            raw[kept++] = '\n';
             if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
         } else {
-            output += raw[i];
+            raw[kept++] = raw[i];
         }
     }
+    raw.resize(kept);
+    output = std::move(raw);
     return true;
 }
 

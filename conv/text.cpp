@@ -164,19 +164,19 @@ bool take_pair(std::string_view& s, char open, char close, int64_t& first, int64
     return true;
 }
 
-void fill_tagged_lines(ReadResult& result,
-                       const std::vector<std::vector<std::string_view>>& texts) {
-    for (size_t i = 0; i < texts.size() && i < result.cues.size(); ++i) {
+void TaggedLines::flush(std::vector<Cue>& cues) {
+    if (!cues.empty()) {
         TextBuilder builder;
         bool italic = false;
-        bool top = result.cues[i].top;
-        for (size_t j = 0; j < texts[i].size(); ++j) {
+        bool top = cues.back().top;
+        for (size_t j = 0; j < lines_.size(); ++j) {
             if (j > 0) builder.line_break();
-            add_tagged_text(texts[i][j], builder, italic, top);
+            add_tagged_text(lines_[j], builder, italic, top);
         }
-        result.cues[i].lines = builder.finish();
-        result.cues[i].top = top;
+        cues.back().lines = builder.finish();
+        cues.back().top = top;
     }
+    lines_.clear();
 }
 
 bool take_clock(std::string_view& s, int64_t& ms, bool fraction_optional) {
