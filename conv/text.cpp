@@ -226,13 +226,16 @@ void add_tagged_text(std::string_view line, TextBuilder& builder, bool& italic, 
         builder.add(s.substr(0, stop), italic);
         s.remove_prefix(stop);
         if (s[0] == '<') {
-            // A tag is "<" or "</" and a letter or digit up to ">" on the same line;
-            // anything else is a literal "<".
+            // A tag is "<" or "</" and a letter up to ">" on the same line, or a time
+            // stamp such as "<00:01.500>"; anything else is a literal "<".
             size_t close = s.find('>');
             bool closing = s.size() > 1 && s[1] == '/';
             size_t name_at = closing ? 2 : 1;
+            bool stamp =
+                close != std::string_view::npos && close > 1 &&
+                s.substr(1, close - 1).find_first_not_of("0123456789:.") == std::string_view::npos;
             if (close == std::string_view::npos || name_at >= s.size() ||
-                !(is_letter(s[name_at]) || is_digit(s[name_at]))) {
+                !(is_letter(s[name_at]) || stamp)) {
                 builder.add(s.substr(0, 1), italic);
                 s.remove_prefix(1);
                 continue;

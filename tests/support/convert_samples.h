@@ -139,12 +139,12 @@ inline std::vector<Sample> samples() {
          {{3000, 4000}, {5000, 6000}}},
         // Entities, a literal bar, a control byte, the top, and a wrapped line.
         {"cleanup.srt",
-         "1\n00:00:01,000 --> 00:00:04,000\nTom &amp; Jerry | &lt;3 \x01"
+         "1\n00:00:01,000 --> 00:00:04,000\nTom &amp; Jerry | &lt;3 2<3 and 4>1 \x01"
          "bell\n{\\an8}This is a rather long line that has to be wrapped somewhere\n",
          "SubRip",
          "UTF-8",
-         "{25}{100}{256}Tom & Jerry ¦ <3 bell|This is a rather long line that|has to be wrapped "
-         "somewhere\n",
+         "{25}{100}{256}Tom & Jerry ¦ <3 2<3 and 4>1 bell|"
+         "This is a rather long line that|has to be wrapped somewhere\n",
          {{1000, 4000}}},
         {"tenths.txt",
          "[10][35]Hello|/italic line\n[40][60]second\n",
