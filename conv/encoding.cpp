@@ -347,6 +347,10 @@ Decoder default_decoder() {
 #endif
 }
 
+bool have_iconv() {
+    return LUMETRA_CONV_ICONV != 0;
+}
+
 bool have_uchardet() {
 #if LUMETRA_CONV_UCHARDET
     return true;

@@ -172,8 +172,9 @@ bool decode_to_utf8(std::span<const uint8_t> input, std::string_view encoding, D
                     std::string& output, std::string& error);
 // The decoder the build uses.
 Decoder default_decoder();
-// Whether this build can ask uchardet.
+// Whether this build can ask uchardet, and decode through iconv.
 bool have_uchardet();
+bool have_iconv();
 
 // Timeline and writer (conv/timeline.cpp): everything after reading.
 int finish_conversion(ReadResult& read, const ConvertOptions& options, std::string& output,

@@ -34,10 +34,12 @@ std::string body(const Result& r) {
 }
 
 TEST(ConvertEncoding, TablesAndIconvAndBothDetectionsAgree) {
-    // Every byte of each code page, as the box build and the PC build decode it.
+    // Every byte of each code page, as the box build and the PC build decode it (a
+    // build without iconv has the tables only).
     std::string all;
     for (int b = 0x20; b < 0x100; ++b) all += static_cast<char>(b);
     for (const char* page : {"WINDOWS-1250", "WINDOWS-1252", "ISO-8859-2"}) {
+        if (!conv::have_iconv()) break;
         SCOPED_TRACE(page);
         std::string by_iconv, by_tables, error;
         ASSERT_TRUE(conv::decode_to_utf8(bytes(all), page, conv::Decoder::kIconv, by_iconv, error));
@@ -45,13 +47,14 @@ TEST(ConvertEncoding, TablesAndIconvAndBothDetectionsAgree) {
             conv::decode_to_utf8(bytes(all), page, conv::Decoder::kTables, by_tables, error));
         EXPECT_EQ(by_iconv, by_tables);
     }
-    // Whole conversions: iconv with uchardet, and tables with our own detection.
+    // Whole conversions: the build's decoder with uchardet, and tables with our own
+    // detection.
     for (const testsup::Sample& s : testsup::samples()) {
         SCOPED_TRACE(s.name);
         std::string pc, box;
         conv::ConvertReport pc_report, box_report;
         ASSERT_EQ(
-            conv::convert_with(bytes(s.input), {}, conv::Decoder::kIconv, true, pc, pc_report),
+            conv::convert_with(bytes(s.input), {}, conv::default_decoder(), true, pc, pc_report),
             conv::kConvertOk);
         ASSERT_EQ(
             conv::convert_with(bytes(s.input), {}, conv::Decoder::kTables, false, box, box_report),
