@@ -75,6 +75,10 @@ TEST(ConvertEncoding, MarkWinsAndForcedNameOverrides) {
                        "1\n00:00:01,000 --> 00:00:02,000\n\xC3\xA8\n")),
               "{25}{50}è\n");
     EXPECT_EQ(run("1\n00:00:01,000 --> 00:00:02,000\n\xC3\xA8\n").report.encoding, "UTF-8");
+    // UTF-16 without a mark shows itself by its zero bytes.
+    Result wide = run(testsup::utf16le(u"1\n00:00:01,000 --> 00:00:02,000\nè\n").substr(2));
+    EXPECT_EQ(wide.report.encoding, "UTF-16LE");
+    EXPECT_EQ(body(wide), "{25}{50}è\n");
     conv::ConvertOptions bogus;
     bogus.forced_encoding = "NO-SUCH-CODE";
     Result r = run(srt, bogus);
@@ -156,6 +160,9 @@ TEST(ConvertOptions, PlainWrapAndFrameRate) {
     EXPECT_EQ(body(run(srt, narrow)), "{25}{50}{21}one two|three four|five six\n");
     narrow.plain = true;
     EXPECT_EQ(body(run(srt, narrow)), "{25}{50}one two|three four|five six\n");
+    // A text that begins with a brace gets the flags group, so it stays text.
+    EXPECT_EQ(body(run("1\n00:00:01,000 --> 00:00:02,000\n{5} braces\n")),
+              "{25}{50}{0}{5} braces\n");
     conv::ConvertOptions pal;
     pal.fps = 25.0;
     EXPECT_EQ(body(run("{25}{50}a\n", pal)), "{25}{50}a\n");
