@@ -5,6 +5,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libfreetype-dev libpng-dev libjpeg-dev zlib1g-dev libsdl2-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libuchardet-dev
   fonts-dejavu-core fonts-dejavu-extra
   clang libclang-rt-14-dev
   xvfb xdotool

@@ -26,6 +26,7 @@ HOST_PACKAGES=(
 TARGET_PACKAGES=(
   libfreetype6 libfreetype-dev libpng16-16 libpng-dev zlib1g zlib1g-dev
   libbrotli1 libbrotli-dev libgtest-dev libgmock-dev
+  libuchardet0 libuchardet-dev
 )
 
 SUDO=""

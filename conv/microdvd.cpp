@@ -1,0 +1,107 @@
+// MicroDVD: "{start}{end}text" in video frames, "|" between lines, "{y:i}"-style
+// codes. A first cue whose text is a number ("{1}{1}23.976", "{0}{0}25.0") declares
+// the frame rate the file was made for.
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "conv/model.h"
+
+namespace conv {
+namespace {
+
+// A frame rate written as a plain decimal number, or 0.
+double rate_of(std::string_view text) {
+    text = trim(text);
+    if (text.empty() || text.size() > 12 ||
+        text.find_first_not_of("0123456789.") != std::string_view::npos)
+        return 0.0;
+    double rate = std::strtod(std::string(text).c_str(), nullptr);
+    return rate >= 1.0 && rate <= 200.0 ? rate : 0.0;
+}
+
+// Reads one line's text with its "{y:i}" codes; "/" at the start also means italics
+// in many files.
+void add_line(std::string_view s, bool cue_italic, TextBuilder& builder, bool& top) {
+    bool italic = cue_italic;
+    s = trim(s);
+    if (!s.empty() && s[0] == '/') {
+        italic = true;
+        s.remove_prefix(1);
+    }
+    while (!s.empty()) {
+        if (s[0] == '{' && s.size() > 2 && s[2] == ':') {
+            size_t close = s.find('}');
+            if (close != std::string_view::npos) {
+                char code = s[1];
+                std::string_view value = s.substr(3, close - 3);
+                if ((code == 'y' || code == 'Y') && value.find('i') != std::string_view::npos)
+                    italic = true;
+                if ((code == 'p' || code == 'P') && trim(value) == "0") top = true;
+                s.remove_prefix(close + 1);
+                continue;
+            }
+        }
+        size_t stop = s.find('{', 1);
+        if (stop == std::string_view::npos) stop = s.size();
+        builder.add(s.substr(0, stop), italic);
+        s.remove_prefix(stop);
+    }
+}
+
+}  // namespace
+
+int probe_microdvd(std::string_view text) {
+    auto fits = [](std::string_view line) {
+        int64_t a, b;
+        line = trim(line);
+        return take_pair(line, '{', '}', a, b);
+    };
+    return some_early_line(text, 20, fits) ? 70 : 0;
+}
+
+void read_microdvd(std::string_view text, const ConvertOptions& options, ReadResult& result) {
+    double fps = options.fps;
+    bool first = true;
+    for_each_filled_line(text, [&](std::string_view s, int number) {
+        int64_t start = 0;
+        int64_t end = 0;
+        if (!take_pair(s, '{', '}', start, end)) {
+            if (s[0] != '{') return true;  // a stray line between cues
+            result.error = "line " + std::to_string(number) + ": unreadable frames";
+            return false;
+        }
+        if (first && start <= 1 && end <= 1 && rate_of(s) > 0.0) {
+            fps = rate_of(s);
+            result.notes.push_back("frame rate " + std::string(trim(s)) + " from the file");
+            first = false;
+            return true;
+        }
+        first = false;
+        Cue cue;
+        cue.source_line = number;
+        cue.start_ms = std::llround(static_cast<double>(start) * 1000.0 / fps);
+        cue.end_ms = end < 0 ? cue.start_ms : std::llround(static_cast<double>(end) * 1000.0 / fps);
+        // "{y:i}" before the first line, or "{Y:i}", sets the whole cue in italics.
+        bool cue_italic = false;
+        while (s.size() > 3 && s[0] == '{' && s[2] == ':' &&
+               (s[1] == 'Y' || s[1] == 'P' || s[1] == 'C' || s[1] == 'F' || s[1] == 'S' ||
+                s[1] == 'H')) {
+            size_t close = s.find('}');
+            if (close == std::string_view::npos) break;
+            if (s[1] == 'Y' && s.substr(3, close - 3).find('i') != std::string_view::npos)
+                cue_italic = true;
+            if (s[1] == 'P' && trim(s.substr(3, close - 3)) == "0") cue.top = true;
+            s.remove_prefix(close + 1);
+        }
+        TextBuilder builder;
+        split_bars(s, builder,
+                   [&](std::string_view part) { add_line(part, cue_italic, builder, cue.top); });
+        cue.lines = builder.finish();
+        result.cues.push_back(std::move(cue));
+        return true;
+    });
+}
+
+}  // namespace conv
