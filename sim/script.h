@@ -8,6 +8,9 @@
 //                        CODE a key name of two or more letters)
 //   snap FILE            the framebuffer now (.png: the visible area, else raw memory)
 //   compose FILE         the television picture now (framebuffer over the background), PNG
+//   video play | pause   the film on the video decoder (needs --video)
+//   video seek ±SECONDS  the film jumps by SECONDS (whole seconds, either way)
+//   video wrap           the decoder's time stamp goes to 2 s before its 33-bit wrap
 //
 // KEY is a remote-control key name (OK EXIT UP DOWN LEFT RIGHT RED GREEN YELLOW BLUE
 // HELP MENU TV VIDEO VOLUMEUP VOLUMEDOWN CHANNELUP CHANNELDOWN, a single digit 0..9),
@@ -23,7 +26,8 @@
 
 namespace sim {
 
-enum class script_op { wait, press, event, snap, compose };
+enum class script_op { wait, press, event, snap, compose, video };
+enum class video_action { play, pause, seek, wrap };
 
 struct script_command {
     script_op op = script_op::wait;
@@ -31,8 +35,9 @@ struct script_command {
     uint32_t ms = 0;    // wait: milliseconds
     uint16_t type = 0;  // event: record type (EV_KEY for down, repeat and up)
     uint16_t code = 0;  // press, event: key code
-    int32_t value = 0;  // event: record value
-    std::string file;   // snap, compose: output path, relative to the working directory
+    int32_t value = 0;  // event: record value; video seek: seconds
+    video_action video = video_action::play;
+    std::string file;  // snap, compose: output path, relative to the working directory
 };
 
 struct script_error {
