@@ -493,6 +493,12 @@ uint64_t video_pts() {
     return md.video.cfg.present ? md.video.now() : 0;
 }
 
+bool video_playing() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    return md.video.cfg.playing;
+}
+
 bool video_open() {
     model& md = the_model();
     std::lock_guard lk(md.m);

@@ -109,6 +109,7 @@ void video_wrap();
 void video_fail_pts(bool fail);
 // The time stamp now; 0 without a decoder.
 uint64_t video_pts();
+bool video_playing();
 bool video_open();
 
 // Scales every sleep of the player: 1 real time, 0 no sleeping at all.

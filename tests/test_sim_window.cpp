@@ -103,6 +103,12 @@ TEST(SimWindowKeys, KeyboardMapsToTheRemoteAndHeldKeysRepeat) {
     EXPECT_EQ(sim::remote_code_for(SDLK_v), KEY_VIDEO);
     EXPECT_EQ(sim::remote_code_for(SDLK_UP), KEY_UP);
     EXPECT_EQ(sim::remote_code_for(SDLK_F12), -1) << "F12 is the panel's own key";
+    // The film's keys act on the video decoder and send nothing to the remote.
+    EXPECT_EQ(sim::remote_code_for(SDLK_SPACE), -1);
+    EXPECT_EQ(sim::film_key_for(SDLK_SPACE).action, sim::video_action::pause);
+    EXPECT_EQ(sim::film_key_for(SDLK_LEFTBRACKET).seconds, -10);
+    EXPECT_EQ(sim::film_key_for(SDLK_RIGHTBRACKET).seconds, 10);
+    EXPECT_FALSE(sim::film_key_for(SDLK_RETURN).found);
     EXPECT_EQ(sim::remote_code_for(SDLK_q), -1);
     // Every key of the player's table is reachable.
     for (int code : {KEY_0,      KEY_1,     KEY_2,         KEY_3,          KEY_4,    KEY_5,
