@@ -17,6 +17,7 @@
 #include "rc/remote.h"
 #include "sub/subtitles.h"
 #include "tmr/clock.h"
+#include "tmr/film.h"
 #include "tmr/time_entry.h"
 
 int32_t konec_programu = 0;
@@ -26,6 +27,8 @@ namespace {
 
 constexpr const char* kStartZprava =
     "Druk: \x0e\x0f om te starten \x0b\x02\x12\x13\x0c om te sluiten";
+// The start message when the clock follows the box's video decoder.
+constexpr const char* kStartFilm = "Volgt de film - Druk: \x0e\x0f om te starten";
 constexpr const char* kKonecDotaz =
     " \x0b\x03\x0e\x0f\x0c Sluiten - \x0b\x04\x14\x15\x0c Opslaan & Sluiten - "
     "\x0b\x02\x12\x13\x0c Annuleren";
@@ -112,10 +115,13 @@ bool proved_klavesu(int kod) {
         case KEY_OK:
             if (konec_filmu == 0) spust_zastav();
             return true;
-        case KEY_TV:
+        case KEY_TV: {
+            const bool followed = tmr_following();
             tmr_zastav();
             rc_fps_menu();
+            tmr_resume_following(followed);
             return true;
+        }
         case KEY_VIDEO:
             fb_prepni_posun();
             return true;
@@ -174,6 +180,9 @@ int app_start() {
         fb = -1;
         return 1;
     }
+    // The video decoder, when the box has one the player may read, makes the clock
+    // follow the film; without it the clock is manual.
+    const bool film = tmr_film_open();
     int chyba = tmr_sub_init();
     if (chyba != 0) {
         fb_error_box(chyba);
@@ -181,7 +190,7 @@ int app_start() {
         return 0;
     }
     tmr_zastav();
-    fb_zobr_info(kStartZprava);
+    fb_zobr_info(film ? kStartFilm : kStartZprava);
     if (titulky != nullptr) {
         if (ul_konf.poz > 0) {
             tmr_nastav_akt_tit(ul_konf.poz);
@@ -232,6 +241,7 @@ int app_main() {
 int konec(int ulozit_pozici) {
     hw_usleep(1000000);
     tmr_sub_deinit();
+    tmr_film_close();
     fb_deinit(ulozit_pozici);
     rc_deinit();
     hw_close(fb);

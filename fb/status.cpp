@@ -107,7 +107,8 @@ void info_paletka() {
     const int32_t info_y = y0 + kShoraSymbolu;
     const int32_t mez = x1;
 
-    int32_t r = fb_zobraz_ff_znak(0, bezi_timer ? kHraje : kStoji, info_x, info_y, mez, k);
+    int32_t r = fb_zobraz_ff_znak(0, bezi_timer && film_paused == 0 ? kHraje : kStoji, info_x,
+                                  info_y, mez, k);
     if (r != -1) info_x += r;
     r = fb_zobraz_ff_znak(0, paleta_idx == 0 ? kMaleSlunce : kVelkeSlunce, info_x, info_y, mez, k);
     if (r != -1) info_x += r;

@@ -2,7 +2,7 @@
 # Installs every Debian package the build, the tests and the simulator need.
 set -euo pipefail
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config linux-libc-dev
   libfreetype-dev libpng-dev libjpeg-dev zlib1g-dev libsdl2-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libuchardet-dev

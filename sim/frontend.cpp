@@ -121,6 +121,7 @@ int run_frontend(const options& o) {
     fb.xres = o.mode_width;
     fb.yres = o.mode_height;
     set_framebuffer(fb);
+    if (o.video) set_video({.present = true});
     for (int i = 0; i < o.remotes; ++i) {
         add_input({std::string(kRemoteName) + " " + std::to_string(i + 1)});
     }
@@ -234,6 +235,24 @@ bool wait_for_remotes(run_state& rs) {
     return !rs.stop.requested();
 }
 
+// A script's command to the film on the video decoder.
+void film_command(const sim::script_command& c) {
+    switch (c.video) {
+        case sim::video_action::play:
+            sim::video_play();
+            break;
+        case sim::video_action::pause:
+            sim::video_pause();
+            break;
+        case sim::video_action::seek:
+            sim::video_seek(int64_t{c.value} * 1000);
+            break;
+        case sim::video_action::wrap:
+            sim::video_wrap();
+            break;
+    }
+}
+
 // Carries out one command; false when a stop was requested.
 bool run_command(run_state& rs, const sim::script_command& c) {
     std::string err;
@@ -260,6 +279,9 @@ bool run_command(run_state& rs, const sim::script_command& c) {
             if (!sim::write_composed(c.file, rs.background, err)) {
                 sim::say("compose: cannot write '" + c.file + "': " + err);
             }
+            break;
+        case sim::script_op::video:
+            film_command(c);
             break;
     }
     return !rs.stop.requested();

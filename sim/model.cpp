@@ -2,6 +2,7 @@
 #include "sim/model.h"
 
 #include <fcntl.h>
+#include <linux/dvb/video.h>
 #include <linux/fb.h>
 #include <linux/input.h>
 #include <sys/ioctl.h>
@@ -44,7 +45,29 @@ struct framebuffer_device {
     bool mapped = false;
 };
 
-enum class kind { framebuffer, input };
+// The film's clock: the time stamp stood at `pts` at monotonic time `since` and
+// runs on from there while the film plays.
+struct video_device {
+    sim::video_config cfg;
+    uint64_t pts = 0;
+    std::chrono::steady_clock::time_point since;
+    int open_count = 0;
+
+    uint64_t now() const {
+        if (!cfg.playing) return pts;
+        auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                      std::chrono::steady_clock::now() - since)
+                      .count();
+        return (pts + static_cast<uint64_t>(us) * 90 / 1000) % sim::kPtsRange;
+    }
+    // Moves the stamp to `to` (modulo the range) from now on.
+    void restart(uint64_t to) {
+        pts = to % sim::kPtsRange;
+        since = std::chrono::steady_clock::now();
+    }
+};
+
+enum class kind { framebuffer, input, video };
 
 struct open_file {
     kind k;
@@ -58,6 +81,7 @@ struct model {
     bool have_fb = false;
     framebuffer_device fb;
     std::vector<input_device> inputs;
+    video_device video;
     std::map<int, open_file> files;
     std::function<void(const void*, size_t)> before_clear;
     std::function<void(int)> input_hook;
@@ -130,6 +154,21 @@ int reserve_descriptor() {
 }
 
 // Faults armed by sim::fail_call. A lock of its own, taken after the model's when both are.
+// Opens a modelled device (the model's lock held): fails with `err` when it is not 0,
+// else hands out a descriptor and counts the opening.
+int open_device(model& md, open_file file, int err, int& open_count) {
+    if (err != 0) {
+        errno = err;
+        return -1;
+    }
+    int fd = reserve_descriptor();
+    if (fd < 0) return -1;
+    md.files[fd] = file;
+    open_count++;
+    md.changed.notify_all();
+    return fd;
+}
+
 struct armed_fault {
     std::string call;
     int err;
@@ -236,6 +275,7 @@ void reset() {
     md.fb = framebuffer_device{};
     md.have_fb = false;
     md.inputs.clear();
+    md.video = video_device{};
     md.root.clear();
     md.before_clear = nullptr;
     md.input_hook = nullptr;
@@ -425,21 +465,82 @@ int faults_injected() {
 
 }  // namespace sim
 
+namespace sim {
+
+void set_video(const video_config& cfg) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    md.video.cfg = cfg;
+    md.video.restart(cfg.start_pts);
+}
+
+void video_play() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    if (md.video.cfg.playing) return;
+    md.video.restart(md.video.pts);
+    md.video.cfg.playing = true;
+}
+
+void video_pause() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    md.video.restart(md.video.now());
+    md.video.cfg.playing = false;
+}
+
+void video_seek(int64_t ms) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    // Modulo 2^33 in unsigned arithmetic: a backward jump adds the range less its size.
+    const uint64_t ticks = static_cast<uint64_t>(ms < 0 ? -ms : ms) * 90 % kPtsRange;
+    md.video.restart(md.video.now() + (ms < 0 ? kPtsRange - ticks : ticks));
+}
+
+void video_wrap() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    md.video.restart(kPtsRange - 2 * 90000);
+}
+
+void video_fail_pts(bool fail) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    md.video.cfg.fail_pts = fail;
+}
+
+uint64_t video_pts() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    return md.video.cfg.present ? md.video.now() : 0;
+}
+
+bool video_playing() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    return md.video.cfg.playing;
+}
+
+bool video_open() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    return md.video.open_count > 0;
+}
+
+}  // namespace sim
+
 // ---- the device layer ----
 
 int hw_open(const char* path, int flags) {
     model& md = the_model();
     std::unique_lock lk(md.m);
     if (md.have_fb && is_fb_path(md.fb, path)) {
-        if (md.fb.cfg.fail_open) {
-            errno = EACCES;
-            return -1;
-        }
-        int fd = reserve_descriptor();
-        if (fd < 0) return -1;
-        md.files[fd] = open_file{kind::framebuffer, 0};
-        md.fb.open_count++;
-        return fd;
+        return open_device(md, {kind::framebuffer, 0}, md.fb.cfg.fail_open ? EACCES : 0,
+                           md.fb.open_count);
+    }
+    if (md.video.cfg.present && std::strcmp(path, "/dev/dvb/adapter0/video0") == 0) {
+        return open_device(md, {kind::video, 0}, md.video.cfg.fail_open ? EBUSY : 0,
+                           md.video.open_count);
     }
     int n = input_number(path);
     if (n >= 0) {
@@ -447,16 +548,8 @@ int hw_open(const char* path, int flags) {
             errno = ENOENT;
             return -1;
         }
-        if (md.inputs[n].cfg.fail_open) {
-            errno = EACCES;
-            return -1;
-        }
-        int fd = reserve_descriptor();
-        if (fd < 0) return -1;
-        md.files[fd] = open_file{kind::input, n};
-        md.inputs[n].open_count++;
-        md.changed.notify_all();
-        return fd;
+        return open_device(md, {kind::input, n}, md.inputs[n].cfg.fail_open ? EACCES : 0,
+                           md.inputs[n].open_count);
     }
     if (std::strncmp(path, "/dev/", 5) == 0) {
         errno = ENOENT;
@@ -475,6 +568,8 @@ int hw_close(int fd) {
     if (it != md.files.end()) {
         if (it->second.k == kind::framebuffer) {
             md.fb.open_count--;
+        } else if (it->second.k == kind::video) {
+            md.video.open_count--;
         } else {
             input_device& d = md.inputs[it->second.dev];
             if (--d.open_count == 0) d.queue.clear();
@@ -528,6 +623,22 @@ int hw_ioctl(int fd, unsigned long request, void* arg) {
                  request == FBIOPUT_VSCREENINFO)
                     ? EIO
                     : ENOTTY;
+        return -1;
+    }
+    if (it->second.k == kind::video) {
+        video_device& v = md.video;
+        if (request == VIDEO_GET_PTS && !v.cfg.fail_pts) {
+            const uint64_t pts = v.now();
+            std::memcpy(arg, &pts, sizeof pts);
+            return 0;
+        }
+        if (request == VIDEO_GET_STATUS) {
+            video_status st{};
+            st.play_state = v.cfg.playing ? VIDEO_PLAYING : VIDEO_FREEZED;
+            std::memcpy(arg, &st, sizeof st);
+            return 0;
+        }
+        errno = request == VIDEO_GET_PTS ? EIO : ENOTTY;
         return -1;
     }
     input_device& d = md.inputs[it->second.dev];

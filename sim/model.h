@@ -39,6 +39,19 @@ struct input_config {
     bool read_errors = false;  // every read fails with EIO
 };
 
+// The box's video decoder, "/dev/dvb/adapter0/video0": a 33-bit presentation time
+// stamp at 90 kHz that advances while the film plays.
+struct video_config {
+    bool present = false;
+    uint64_t start_pts = 0x0f00d1234;  // an arbitrary 33-bit start
+    bool playing = true;
+    bool fail_open = false;  // exists, but open fails (EBUSY: the box's player holds it)
+    bool fail_pts = false;   // VIDEO_GET_PTS fails (EIO)
+};
+
+// The longest jump of the video decoder's time stamp: 2^33 ticks of 90 kHz.
+constexpr uint64_t kPtsRange = uint64_t{1} << 33;
+
 struct fb_state {
     fb_var_screeninfo var;
     fb_fix_screeninfo fix;
@@ -91,6 +104,20 @@ int threads_running();
 bool wait_remotes_open(int timeout_ms);
 // Number of descriptors the model has handed out and not seen closed.
 int open_descriptors();
+
+// Adds (or replaces) the video decoder.
+void set_video(const video_config& cfg);
+// The film: play, pause, jump by ms (either way, modulo the 33-bit range), and put
+// the time stamp 2 s before it wraps.
+void video_play();
+void video_pause();
+void video_seek(int64_t ms);
+void video_wrap();
+void video_fail_pts(bool fail);
+// The time stamp now; 0 without a decoder.
+uint64_t video_pts();
+bool video_playing();
+bool video_open();
 
 // Scales every sleep of the player: 1 real time, 0 no sleeping at all.
 void set_sleep_scale(double scale);

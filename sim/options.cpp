@@ -23,11 +23,13 @@ constexpr std::string_view kUsage =
     "                     (default: a built-in test picture)\n"
     "  --scale N          window scale, 1 to 8 (default: the largest that fits the screen)\n"
     "  --no-fb            no framebuffer device\n"
+    "  --video            a video decoder whose film the subtitle clock follows\n"
     "  --help             this text\n"
     "\n"
     "Key script, one command a line, # starts a comment:\n"
     "  wait MS, press KEY, down KEY, repeat KEY, up KEY, raw TYPE CODE VALUE,\n"
     "  snap FILE (the framebuffer), compose FILE (the picture the window shows, PNG)\n"
+    "  video play, video pause, video seek +S or -S, video wrap (the film, with --video)\n"
     "KEY: OK EXIT UP DOWN LEFT RIGHT RED GREEN YELLOW BLUE HELP MENU TV VIDEO VOLUMEUP\n"
     "  VOLUMEDOWN CHANNELUP CHANNELDOWN 0..9, or a Linux key code (two or more digits)\n"
     "\n"
@@ -89,6 +91,8 @@ bool parse_options(std::span<const char* const> args, options& out, std::string&
             if (!flag(o.headless)) return false;
         } else if (name == "--no-fb") {
             if (!flag(o.no_fb)) return false;
+        } else if (name == "--video") {
+            if (!flag(o.video)) return false;
         } else if (name == "--root") {
             if (!take(o.root)) return false;
         } else if (name == "--keys") {

@@ -19,6 +19,7 @@ struct options {
     std::string background;  // television picture file; "" = the built-in test picture
     int scale = 0;           // window scale factor; 0 = the largest that fits the screen
     bool no_fb = false;      // no framebuffer device at all
+    bool video = false;      // a video decoder whose film plays from the start
     bool help = false;       // print the usage and exit
 };
 

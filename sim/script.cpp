@@ -182,9 +182,31 @@ int parse_script_line(std::string_view line, script_command& cmd, std::string& m
         }
         c.op = same_text(word, "snap") ? script_op::snap : script_op::compose;
         c.file = std::string(file);
+    } else if (same_text(word, "video")) {
+        std::string_view action = next_token(rest);
+        c.op = script_op::video;
+        if (same_text(action, "play")) {
+            c.video = video_action::play;
+        } else if (same_text(action, "pause")) {
+            c.video = video_action::pause;
+        } else if (same_text(action, "wrap")) {
+            c.video = video_action::wrap;
+        } else if (same_text(action, "seek")) {
+            c.video = video_action::seek;
+            std::string_view seconds = next_token(rest);
+            if (!parse_number(seconds, c.value)) {
+                message =
+                    "video seek: bad time " + quoted(seconds) + " (whole seconds, +60 or -60)";
+                return -1;
+            }
+        } else {
+            message = "video needs play, pause, seek SECONDS or wrap";
+            return -1;
+        }
+        if (!no_more("video")) return -1;
     } else {
         message = "unknown command " + quoted(word) +
-                  " (wait, press, down, repeat, up, raw, snap, compose)";
+                  " (wait, press, down, repeat, up, raw, snap, compose, video)";
         return -1;
     }
     c.line = cmd.line;

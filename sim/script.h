@@ -6,11 +6,14 @@
 //                        one key record with value 1, 2 or 0
 //   raw TYPE CODE VALUE  one record as given (numbers; TYPE may be EV_KEY, EV_SYN...,
 //                        CODE a key name of two or more letters)
+//   snap FILE            the framebuffer now (.png: the visible area, else raw memory)
+//   compose FILE         the television picture now (framebuffer over the background), PNG
+//   video play | pause   the film on the video decoder (needs --video)
+//   video seek ±SECONDS  the film jumps by SECONDS (whole seconds, either way)
+//   video wrap           the decoder's time stamp goes to 2 s before its 33-bit wrap
 //
 // Each key record of press, down, repeat and up is followed by the report record the
 // kernel sends after it (EV_SYN, SYN_REPORT); raw records come alone.
-//   snap FILE            the framebuffer now (.png: the visible area, else raw memory)
-//   compose FILE         the television picture now (framebuffer over the background), PNG
 //
 // KEY is a remote-control key name (OK EXIT UP DOWN LEFT RIGHT RED GREEN YELLOW BLUE
 // HELP MENU TV VIDEO VOLUMEUP VOLUMEDOWN CHANNELUP CHANNELDOWN, a single digit 0..9),
@@ -26,7 +29,8 @@
 
 namespace sim {
 
-enum class script_op { wait, press, event, snap, compose };
+enum class script_op { wait, press, event, snap, compose, video };
+enum class video_action { play, pause, seek, wrap };
 
 struct script_command {
     script_op op = script_op::wait;
@@ -34,9 +38,10 @@ struct script_command {
     uint32_t ms = 0;      // wait: milliseconds
     uint16_t type = 0;    // event: record type (EV_KEY for down, repeat and up)
     uint16_t code = 0;    // press, event: key code
-    int32_t value = 0;    // event: record value
+    int32_t value = 0;    // event: record value; video seek: seconds
     bool report = false;  // event: a key record followed by its report record (not raw)
-    std::string file;     // snap, compose: output path, relative to the working directory
+    video_action video = video_action::play;
+    std::string file;  // snap, compose: output path, relative to the working directory
 };
 
 struct script_error {

@@ -42,6 +42,9 @@ constexpr auto kFonts = std::to_array<font_file>({
     {"/var/tuxbox/Tresk/Tresk.ttf", true},
 });
 
+// The film's seek keys jump this many seconds.
+constexpr int32_t kFilmSeek = 10;
+
 struct key_binding {
     SDL_Keycode key;
     uint16_t code;
@@ -118,6 +121,8 @@ constexpr auto kPanelRows = std::to_array<panel_row>({
     {"M", "MENU", 0},
     {"T", "TV", 0},
     {"V", "VIDEO", 0},
+    {"Space", "film: pause, play", 0},
+    {"[ and ]", "film: seek \u221210 s, +10 s", 0},
     {"", "", 0},
     {"F12", "hide this panel", 0},
 });
@@ -173,6 +178,7 @@ void fit_window(window_state& s);
 SDL_Rect tv_rect(const window_state& s);
 void handle_event(window_state& s, const SDL_Event& e);
 void send_key(uint16_t code, int32_t value);
+void film_key_pressed(window_state& s, const sim::film_key& k);
 void drive_closing(window_state& s);
 void render(window_state& s);
 void draw_panel(window_state& s);
@@ -271,6 +277,19 @@ int remote_code_for(SDL_Keycode key) {
     return -1;
 }
 
+film_key film_key_for(SDL_Keycode key) {
+    switch (key) {
+        case SDLK_SPACE:
+            return {true, video_action::pause, 0};
+        case SDLK_LEFTBRACKET:
+            return {true, video_action::seek, -kFilmSeek};
+        case SDLK_RIGHTBRACKET:
+            return {true, video_action::seek, kFilmSeek};
+        default:
+            return {};
+    }
+}
+
 int32_t record_value_for(bool pressed, bool repeat) {
     return !pressed ? 0 : repeat ? 2 : 1;
 }
@@ -330,6 +349,10 @@ void handle_event(window_state& s, const SDL_Event& e) {
                 }
                 break;
             }
+            if (sim::film_key k = sim::film_key_for(e.key.keysym.sym); k.found) {
+                if (pressed && !e.key.repeat) film_key_pressed(s, k);
+                break;
+            }
             int code = sim::remote_code_for(e.key.keysym.sym);
             if (code < 0) break;
             int32_t value = sim::record_value_for(pressed, e.key.repeat != 0);
@@ -348,6 +371,21 @@ void handle_event(window_state& s, const SDL_Event& e) {
 
 void send_key(uint16_t code, int32_t value) {
     sim::push_key(0, code, value);
+}
+
+// The film's keys act on the model's video decoder, not on the remote control.
+void film_key_pressed(window_state& s, const sim::film_key& k) {
+    if (k.action == sim::video_action::seek) {
+        sim::video_seek(int64_t{k.seconds} * 1000);
+        s.last_key = k.seconds < 0 ? "film \u221210 s" : "film +10 s";
+    } else if (sim::video_playing()) {
+        sim::video_pause();
+        s.last_key = "film pause";
+    } else {
+        sim::video_play();
+        s.last_key = "film play";
+    }
+    s.panel_scale = 0;
 }
 
 // After the window was closed: EXIT, a pause, OK, and a while for the player to

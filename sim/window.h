@@ -13,6 +13,7 @@
 #include <string>
 
 #include "sim/picture.h"
+#include "sim/script.h"
 
 namespace sim {
 
@@ -40,6 +41,14 @@ void window_close();
 
 // The remote-control key code for a keyboard key, or -1 for keys without one.
 int remote_code_for(SDL_Keycode key);
+// A keyboard key for the film on the video decoder (with --video): Space pauses or
+// plays it (action pause: the window toggles), [ and ] seek 10 s back and on.
+struct film_key {
+    bool found = false;
+    video_action action = video_action::pause;
+    int32_t seconds = 0;  // seek
+};
+film_key film_key_for(SDL_Keycode key);
 // The record value for a keyboard event: 1 press, 2 auto-repeat while held, 0 release.
 int32_t record_value_for(bool pressed, bool repeat);
 

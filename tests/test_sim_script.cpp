@@ -118,6 +118,20 @@ TEST(SimScript, EachCommandParses) {
     c = parse_ok("compose tv.png");
     EXPECT_EQ(c.op, sim::script_op::compose);
     EXPECT_EQ(c.file, "tv.png");
+
+    const std::pair<const char*, sim::video_action> film[] = {
+        {"video play", sim::video_action::play},
+        {"VIDEO Pause", sim::video_action::pause},
+        {"video wrap", sim::video_action::wrap},
+        {"video seek -60", sim::video_action::seek},
+    };
+    for (const auto& [line, action] : film) {
+        c = parse_ok(line);
+        EXPECT_EQ(c.op, sim::script_op::video) << line;
+        EXPECT_EQ(c.video, action) << line;
+    }
+    EXPECT_EQ(c.value, -60);
+    EXPECT_EQ(parse_ok("video seek +5").value, 5);
 }
 
 TEST(SimScript, CommentsBlanksCaseAndLineEnds) {
@@ -153,6 +167,11 @@ TEST(SimScript, BadLinesSayWhatIsWrong) {
     EXPECT_NE(parse_bad("raw 1 1 1 1").find("unexpected"), std::string::npos);
     EXPECT_NE(parse_bad("snap").find("snap needs a file name"), std::string::npos);
     EXPECT_NE(parse_bad("compose   # x").find("compose needs a file name"), std::string::npos);
+    EXPECT_NE(parse_bad("video").find("video needs play"), std::string::npos);
+    EXPECT_NE(parse_bad("video rewind").find("video needs play"), std::string::npos);
+    EXPECT_NE(parse_bad("video seek").find("bad time"), std::string::npos);
+    EXPECT_NE(parse_bad("video seek 1.5").find("bad time '1.5'"), std::string::npos);
+    EXPECT_NE(parse_bad("video play now").find("unexpected 'now'"), std::string::npos);
 }
 
 TEST(SimScript, WholeScriptNumbersLinesAndStopsAtTheFirstError) {
@@ -187,11 +206,12 @@ TEST(SimOptions, DefaultsAndEveryOption) {
     EXPECT_EQ(o.remotes, 1);
     EXPECT_EQ(o.timeout, 0);
     EXPECT_EQ(o.scale, 0);
+    EXPECT_FALSE(o.video);
 
-    ASSERT_TRUE(parse_args(
-        {"--root", "/r", "--keys", "-", "--headless", "--mode", "720x480", "--remotes", "0",
-         "--timeout", "2.5", "--snapshot", "s.png", "--background=bg.jpg", "--scale=3", "--no-fb"},
-        o, err))
+    ASSERT_TRUE(parse_args({"--root", "/r", "--keys", "-", "--headless", "--mode", "720x480",
+                            "--remotes", "0", "--timeout", "2.5", "--snapshot", "s.png",
+                            "--background=bg.jpg", "--scale=3", "--no-fb", "--video"},
+                           o, err))
         << err;
     EXPECT_EQ(o.root, "/r");
     EXPECT_EQ(o.keys, "-");
@@ -204,6 +224,7 @@ TEST(SimOptions, DefaultsAndEveryOption) {
     EXPECT_EQ(o.background, "bg.jpg");
     EXPECT_EQ(o.scale, 3);
     EXPECT_TRUE(o.no_fb);
+    EXPECT_TRUE(o.video);
 
     ASSERT_TRUE(parse_args({"--help"}, o, err));
     EXPECT_TRUE(o.help);

@@ -67,6 +67,14 @@ std::vector<std::string> window_env(const simtest::x_server& x) {
     return {x.display_env(), "ASAN_OPTIONS=" + options + "detect_leaks=0"};
 }
 
+// Asks the running simulator for snapshot number n of its framebuffer and reads it.
+bool snap_framebuffer(simtest::process& sim, const simtest::scratch_dir& dir, int n, uint32_t& w,
+                      uint32_t& h, std::vector<uint32_t>& fb) {
+    std::string name = dir.file("fb" + std::to_string(n) + ".png");
+    sim.write_stdin("snap " + name + "\n");
+    return testsup::wait_until([&] { return simtest::read_png_argb(name, w, h, fb); }, 20000);
+}
+
 bool skip_reason(std::string& why) {
 #if !LUMETRA_HAVE_WINDOW
     why = "built without SDL2";
@@ -103,6 +111,12 @@ TEST(SimWindowKeys, KeyboardMapsToTheRemoteAndHeldKeysRepeat) {
     EXPECT_EQ(sim::remote_code_for(SDLK_v), KEY_VIDEO);
     EXPECT_EQ(sim::remote_code_for(SDLK_UP), KEY_UP);
     EXPECT_EQ(sim::remote_code_for(SDLK_F12), -1) << "F12 is the panel's own key";
+    // The film's keys act on the video decoder and send nothing to the remote.
+    EXPECT_EQ(sim::remote_code_for(SDLK_SPACE), -1);
+    EXPECT_EQ(sim::film_key_for(SDLK_SPACE).action, sim::video_action::pause);
+    EXPECT_EQ(sim::film_key_for(SDLK_LEFTBRACKET).seconds, -10);
+    EXPECT_EQ(sim::film_key_for(SDLK_RIGHTBRACKET).seconds, 10);
+    EXPECT_FALSE(sim::film_key_for(SDLK_RETURN).found);
     EXPECT_EQ(sim::remote_code_for(SDLK_q), -1);
     // Every key of the player's table is reachable.
     for (int code : {KEY_0,      KEY_1,     KEY_2,         KEY_3,          KEY_4,    KEY_5,
@@ -159,11 +173,7 @@ TEST(SimWindow, KeysFromTheWindowSystemReachThePlayerAndTheScreenShowsTheBlend) 
     int snaps = 0;
     uint32_t w = 0, h = 0;
     std::vector<uint32_t> fb;
-    auto snap = [&] {
-        std::string name = dir.file("fb" + std::to_string(++snaps) + ".png");
-        sim.write_stdin("snap " + name + "\n");
-        return testsup::wait_until([&] { return simtest::read_png_argb(name, w, h, fb); }, 20000);
-    };
+    auto snap = [&] { return snap_framebuffer(sim, dir, ++snaps, w, h, fb); };
     auto band_has = [&](auto pred) {
         for (uint32_t y = 400; y < 526 && y < h; ++y) {
             for (uint32_t xx = 0; xx < w; ++xx) {
@@ -316,4 +326,46 @@ TEST(SimWindow, FirstEnterInTheWindowStartsTheClock) {
     sim.signal(SIGTERM);
     ASSERT_TRUE(sim.wait(60000)) << sim.err();
     EXPECT_EQ(sim.status(), 0) << sim.out() << sim.err();
+}
+
+TEST(SimWindow, TheFilmKeysPauseAndSeekTheFilmTheSubtitlesFollow) {
+    std::string why;
+    if (skip_reason(why)) GTEST_SKIP() << why;
+    simtest::x_server x(1280, 1024);
+    ASSERT_TRUE(x.running());
+    testsup::box_root root(testsup::dejavu_condensed());
+    // One subtitle, from 3 s to a minute.
+    root.write_subtitles("film.tkx", "[KTF2: 1 0]\n{75}{1500}Na drie seconden\n");
+    simtest::scratch_dir dir;
+    simtest::process sim({LUMETRA_SIM_BINARY, "--root", root.path(), "--keys", "-", "--scale", "1",
+                          "--video", "--timeout", "120"},
+                         window_env(x), true);
+    ASSERT_TRUE(sim.started());
+    std::string wid = find_window(x);
+    ASSERT_FALSE(wid.empty()) << sim.err();
+    int snaps = 0;
+    auto band_pixels = [&] {
+        uint32_t w = 0, h = 0;
+        std::vector<uint32_t> fb;
+        snap_framebuffer(sim, dir, ++snaps, w, h, fb);
+        size_t n = 0;
+        for (size_t k = size_t{400} * w; k < size_t{526} * w && k < fb.size(); ++k) {
+            n += (fb[k] >> 24) != 0;
+        }
+        return n;
+    };
+
+    // OK, and Space at once: the film stands, so does the clock, and at 4 s nothing shows.
+    sim.write_stdin("up OK\nwait 500\npress OK\n");
+    x.xdotool({"windowfocus", "--sync", wid});
+    x.xdotool({"key", "space"});
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    EXPECT_EQ(band_pixels(), 0u) << "the clock stood with the film";
+    // ] jumps the film 10 s on, into the subtitle.
+    x.xdotool({"key", "bracketright"});
+    EXPECT_TRUE(testsup::wait_until([&] { return band_pixels() > 200; }, 20000));
+
+    sim.close_stdin();
+    sim.signal(SIGTERM);
+    EXPECT_TRUE(sim.wait(60000));
 }

@@ -20,6 +20,17 @@
 // millisecond: the subtitle is painted right at its time, at the cost of a fraction
 // of a millisecond of polling per subtitle. Between events the thread costs nothing,
 // unlike a loop of 500 ns sleeps, which would keep a core of the box busy.
+//
+// Following the film. With the box's video decoder present (tmr/film.h), a start of
+// the clock takes a sync point: the clock's time T0 and the decoder's time stamp P0.
+// While the clock runs, the thread reads the decoder every kFilmRead and compares
+// the film's time, T0 + (PTS - P0) / 90 ms, with the clock: a standing time stamp
+// (or a frozen decoder) holds the clock at the film's time until it moves again, a
+// difference beyond kFilmJump is a jump in the film that the index follows by
+// search, and a smaller one beyond kFilmDrift is corrected quietly. Between readings
+// the clock runs on the wall clock as without a decoder, so subtitles still come on
+// time; a reading that fails just leaves it so. The viewer's shift moves T0 (a new
+// sync point at the next reading); positioning keeps the clock following.
 #include <pthread.h>
 #include <sys/time.h>
 
@@ -38,6 +49,7 @@
 #include "hw/device.h"
 #include "sub/subtitles.h"
 #include "tmr/clock.h"
+#include "tmr/film.h"
 
 namespace {
 
@@ -60,6 +72,19 @@ constexpr std::chrono::milliseconds kCekaniKonce{100};
 constexpr useconds_t kPauzaZastaveni = 10000;
 constexpr int kChybaVlakna = 6;
 constexpr const char* kZpravaKonec = "Einde. Druk \x0b\x02\x12\x13\x0c voor sluiten.";
+// Reading the decoder while the clock runs: every 50 ms notices a pause within a
+// quarter of a second, and costs twenty short wake-ups a second.
+constexpr std::chrono::milliseconds kFilmRead{50};
+// A time stamp that stands this long is a paused film: five frames at 25 per second,
+// well beyond the 40 ms between two frames plus a reading's delay, and short enough
+// that a subtitle cannot come much too early at a pause.
+constexpr std::chrono::milliseconds kFilmStill{200};
+// A film time this far (ms) from the clock is a jump in the film: well beyond any
+// frame step or reading delay, and below any seek a player offers.
+constexpr int64_t kFilmJump = 1000;
+// Differences up to this (ms) are the decoder's frame steps and reading delays; the
+// clock is set to the film only beyond it, so it does not stutter back and forth.
+constexpr int64_t kFilmDrift = 100;
 
 // One reading of the wall clock: milliseconds as tmr_get_ms counts them, and the
 // microseconds already run within that millisecond.
@@ -85,13 +110,30 @@ uint32_t platny_start = 0;
 // when none. Guarded by sub_zamek: the thread's passes and tmr_obnov_pas.
 uint32_t zobrazeny_konec = kNicZobrazeno;
 
+// Following the film, all under hodiny_mutex: a new sync point is due at the next
+// reading (the clock was started or shifted); the sync point; the time stamp read
+// last and the monotonic time at which it last moved.
+bool film_sync_due = false;
+uint32_t film_t0 = 0;
+uint64_t film_p0 = 0;
+uint64_t film_last_pts = 0;
+std::chrono::nanoseconds film_last_move{0};
+
+// What a decoder reading changed.
+struct film_change {
+    bool jumped = false;
+    bool pause_changed = false;
+};
+film_change follow_film(const film_reading& film, std::chrono::nanoseconds mono);
+
 okamzik ted();
 void posun_hodiny(const okamzik& t);
 void nastav_pozici(int32_t poz, uint32_t cas);
 template <typename F>
 void zmen_hodiny(F&& zmena);
 std::chrono::nanoseconds mono_ted();
-bool pruchod(std::chrono::nanoseconds& termin, bool& zacatek);
+bool pruchod(std::chrono::nanoseconds& termin, bool& zacatek, const film_reading& film,
+             std::chrono::nanoseconds film_due);
 void cekej(uint32_t videno, std::chrono::nanoseconds termin, bool zacatek);
 
 }  // namespace
@@ -104,6 +146,7 @@ relaxed<uint32_t> akt_cas{0};
 relaxed<int32_t> posl_tik{0};
 relaxed<uint32_t> cas_konce{0};
 relaxed<int32_t> stav_threadu{2};
+relaxed<int32_t> film_paused{0};
 pthread_t titl_tid;
 
 int tmr_sub_init() {
@@ -176,6 +219,8 @@ void tmr_play() {
         posun_hodiny(t);
         posl_tik = t.ms;
         bezi_timer = 1;
+        film_paused = 0;
+        film_sync_due = tmr_film_present();
     });
 }
 
@@ -183,6 +228,7 @@ void tmr_zastav() {
     zmen_hodiny([] {
         posun_hodiny(ted());
         bezi_timer = 0;
+        film_paused = 0;
     });
 }
 
@@ -196,10 +242,13 @@ void tmr_uprav(int smer) {
         akt_cas = smer > 0 ? akt_cas + kPosun : akt_cas - kPosun;
         posl_tik = t.ms;
         bezi_timer = 1;
+        // The subtitles move against the film: the film's time stays where it is.
+        film_sync_due = tmr_film_present();
     });
 }
 
 void tmr_nastav_akt_tit(int32_t poradi) {
+    const bool followed = tmr_following();
     tmr_zastav();
     fb_info_paletka();
     if (poradi == -1) {
@@ -218,9 +267,11 @@ void tmr_nastav_akt_tit(int32_t poradi) {
         nastav_pozici(poradi, cas);
     }
     fb_info_time(cas);
+    tmr_resume_following(followed);
 }
 
 void tmr_update_tit(int32_t krok) {
+    const bool followed = tmr_following();
     tmr_zastav();
     fb_info_paletka();
     uint32_t cas = 0;
@@ -240,9 +291,11 @@ void tmr_update_tit(int32_t krok) {
         nastav_pozici(static_cast<int32_t>(poz), cas);
     }
     fb_info_time(cas);
+    tmr_resume_following(followed);
 }
 
 void tmr_nastav_tit(int32_t cas) {
+    const bool followed = tmr_following();
     tmr_zastav();
     fb_info_paletka();
     if (cas == -1) {
@@ -268,6 +321,17 @@ void tmr_nastav_tit(int32_t cas) {
         nastav_pozici(poz, zacatek);
     }
     fb_info_time(zacatek);
+    tmr_resume_following(followed);
+}
+
+bool tmr_following() {
+    return tmr_film_present() && bezi_timer != 0;
+}
+
+void tmr_resume_following(bool followed) {
+    if (!followed) return;
+    tmr_play();
+    fb_info_paletka();
 }
 
 int32_t tmr_get_poz() {
@@ -344,10 +408,24 @@ void* titl_thread(void* arg) {
         stav_threadu = 0;
         hodiny_cv.notify_all();
     }
+    std::chrono::nanoseconds film_due{0};
     for (;;) {
         uint32_t videno = 0;
         std::chrono::nanoseconds termin = kBezTerminu;
         bool zacatek = false;
+        // The decoder is read outside every lock: nothing waits on it.
+        film_reading film;
+        if (tmr_film_present()) {
+            bool due;
+            {
+                std::lock_guard hodiny(hodiny_mutex);
+                due = bezi_timer != 0 && (film_sync_due || mono_ted() >= film_due);
+            }
+            if (due) {
+                film = tmr_film_read();
+                film_due = mono_ted() + kFilmRead;
+            }
+        }
         {
             std::lock_guard zamek(sub_zamek);
             {
@@ -355,7 +433,7 @@ void* titl_thread(void* arg) {
                 if (stav_threadu != 0) break;
                 videno = zmeny;
             }
-            if (pruchod(termin, zacatek)) continue;
+            if (pruchod(termin, zacatek, film, film_due)) continue;
         }
         cekej(videno, termin, zacatek);
     }
@@ -382,6 +460,11 @@ okamzik ted() {
 // hodiny_mutex is held.
 void posun_hodiny(const okamzik& t) {
     if (bezi_timer == 0) return;
+    if (film_paused != 0) {
+        // The clock stands with the film; it runs on from the moment the film does.
+        posl_tik = t.ms;
+        return;
+    }
     akt_cas = akt_cas + (static_cast<uint32_t>(t.ms) - static_cast<uint32_t>(posl_tik.load()));
     posl_tik = t.ms;
 }
@@ -413,7 +496,8 @@ void zmen_hodiny(F&& zmena) {
 // deadline on the monotonic clock, or kBezTerminu when only a change of the clock
 // can bring one (no subtitles, clock stopped); zacatek tells whether it is the start
 // of a subtitle.
-bool pruchod(std::chrono::nanoseconds& termin, bool& zacatek) {
+bool pruchod(std::chrono::nanoseconds& termin, bool& zacatek, const film_reading& film,
+             std::chrono::nanoseconds film_due) {
     const titulek* pole = titulky;
     if (pole == nullptr) return false;
     int32_t pocet = pocet_titulku;
@@ -422,6 +506,8 @@ bool pruchod(std::chrono::nanoseconds& termin, bool& zacatek) {
     bool bezi;
     bool konec = false;
     bool konec_ohlasen;
+    bool stoji;
+    film_change zmena_filmu;
     uint32_t konec_filmu_cas;
     int32_t us_v_ms;
     std::chrono::nanoseconds mono;
@@ -432,6 +518,7 @@ bool pruchod(std::chrono::nanoseconds& termin, bool& zacatek) {
         okamzik t = ted();
         mono = mono_ted();
         posun_hodiny(t);
+        zmena_filmu = follow_film(film, mono);
         cas = akt_cas;
         us_v_ms = t.us;
         konec_filmu_cas = cas_konce;
@@ -442,6 +529,17 @@ bool pruchod(std::chrono::nanoseconds& termin, bool& zacatek) {
         }
         bezi = bezi_timer != 0;
         konec_ohlasen = konec_filmu != 0;
+        stoji = film_paused != 0;
+    }
+    if (zmena_filmu.pause_changed) fb_info_paletka();
+    if (zmena_filmu.jumped) {
+        // The film jumped: the subtitle on the band belongs to another place, and the
+        // index is found anew, as for a typed time.
+        if (zobrazeny_konec != kNicZobrazeno) {
+            fb_smaz_titobr();
+            zobrazeny_konec = kNicZobrazeno;
+        }
+        akt_poz = sub_najdi_titulek(cas, pocet);
     }
     if (konec) {
         fb_zobr_info(kZpravaKonec);
@@ -473,6 +571,12 @@ bool pruchod(std::chrono::nanoseconds& termin, bool& zacatek) {
         zobrazeny_konec = kNicZobrazeno;
     }
     if (!bezi) return false;
+    const bool following = tmr_film_present();
+    if (stoji) {
+        // The film stands and the clock with it: only the next reading can change that.
+        termin = film_due;
+        return false;
+    }
 
     // The nearest deadline, in ms of film time from now.
     uint64_t za_ms = UINT64_MAX;
@@ -490,11 +594,49 @@ bool pruchod(std::chrono::nanoseconds& termin, bool& zacatek) {
         za_ms = uint64_t{konec_filmu_cas} - cas + 1;
         zacatek = false;
     }
-    if (za_ms == UINT64_MAX) return false;
-    // The clock reaches the deadline when the wall clock's millisecond count has
-    // gone on by za_ms, that is za_ms ms less the part of this millisecond already run.
-    termin = mono + std::chrono::microseconds(static_cast<int64_t>(za_ms) * 1000 - us_v_ms);
+    if (za_ms != UINT64_MAX) {
+        // The clock reaches the deadline when the wall clock's millisecond count has
+        // gone on by za_ms, that is za_ms ms less the part of this millisecond already run.
+        termin = mono + std::chrono::microseconds(static_cast<int64_t>(za_ms) * 1000 - us_v_ms);
+    }
+    if (following && (termin == kBezTerminu || film_due < termin)) {
+        termin = film_due;
+        zacatek = false;
+    }
     return false;
+}
+
+// Brings the clock to the film after a reading, hodiny_mutex held; see the top of
+// the file. The clock has just been advanced to the moment `mono`.
+film_change follow_film(const film_reading& film, std::chrono::nanoseconds mono) {
+    film_change zmena;
+    if (!film.ok || bezi_timer == 0) return zmena;
+    if (film_sync_due) {
+        film_sync_due = false;
+        film_t0 = akt_cas;
+        film_p0 = film.pts;
+        // A film that stands stays standing across a shift.
+        if (film.pts != film_last_pts || film_paused == 0) {
+            film_last_pts = film.pts;
+            film_last_move = mono;
+        }
+        return zmena;
+    }
+    if (film.pts != film_last_pts) {
+        film_last_pts = film.pts;
+        film_last_move = mono;
+    }
+    const bool stoji = !film.playing || mono - film_last_move > kFilmStill;
+    const int64_t film_cas = std::clamp<int64_t>(int64_t{film_t0} + tmr_film_ms(film_p0, film.pts),
+                                                 0, int64_t{UINT32_MAX});
+    const int64_t rozdil = film_cas - int64_t{akt_cas};
+    zmena.pause_changed = stoji != (film_paused != 0);
+    zmena.jumped = rozdil > kFilmJump || rozdil < -kFilmJump;
+    film_paused = stoji ? 1 : 0;
+    if (zmena.pause_changed || rozdil > kFilmDrift || rozdil < -kFilmDrift) {
+        akt_cas = static_cast<uint32_t>(film_cas);
+    }
+    return zmena;
 }
 
 // The monotonic clock as a duration since its epoch.

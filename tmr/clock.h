@@ -29,12 +29,21 @@ void tmr_nastav_konec_pod_zamkem();
 // if its interval contains the clock now, else leaves the band clear; the thread then
 // clears what was put back at its end. Main thread, holding no display lock.
 void tmr_obnov_pas();
+// Whether the clock runs and follows the film's decoder.
+bool tmr_following();
+// After an operation that stopped the clock: when it followed the film before
+// (`followed`), starts it again with a new sync point and redraws the icons.
+void tmr_resume_following(bool followed);
 // Wall-clock ms at the last advance of akt_cas. Written by both threads under the clock lock.
 extern relaxed<int32_t> posl_tik;
 // End-of-film time in ms: cas_do of the last record + 10. Set by the clock reset.
 extern relaxed<uint32_t> cas_konce;
 // Subtitle thread state: 2 not running / stopped, 0 running, 1 stop requested.
 extern relaxed<int32_t> stav_threadu;
+// 1 while the clock follows a film that stands (paused, frozen or stopped on the
+// decoder): the clock stands with it. Written by the subtitle thread under the clock
+// lock, cleared by every start and stop; read by the status icon.
+extern relaxed<int32_t> film_paused;
 // Handle of the subtitle thread, set by tmr_sub_init (main thread).
 extern pthread_t titl_tid;
 
