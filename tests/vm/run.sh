@@ -455,9 +455,14 @@ main() {
     else
         source tests/vm/kernel.sh
     fi
+    # The cache is the machine's: another run may be filling it at the same time.
+    local lock
+    exec {lock}>"$CACHE/lock"
+    flock "$lock"
     kernel_kit || die "no kernel"
     echo "== kernel $(basename "$KIT") ready after $(elapsed "$t") s"
     make_initramfs
+    exec {lock}>&-
 
     # The shared scenario: these runs and their checks below (check_scenario, check_norc)
     # are the same on both legs, so a check added to them, such as one for a held key,
