@@ -67,8 +67,8 @@ class box {
 };
 
 void press(int code) {
-    sim::push_event(0, EV_KEY, static_cast<uint16_t>(code), 1);
-    sim::push_event(0, EV_KEY, static_cast<uint16_t>(code), 0);
+    sim::push_key(0, static_cast<uint16_t>(code), 1);
+    sim::push_key(0, static_cast<uint16_t>(code), 0);
 }
 
 void BM_FileMenuOpenAndCancel(benchmark::State& state) {

@@ -92,9 +92,9 @@ bool g_running = false;
 
 void press(uint8_t b) {
     const uint16_t code = kKeys[b & 31];
-    sim::push_event(0, EV_KEY, code, 1);
-    if (b & 0x20) sim::push_event(0, EV_KEY, code, 2);
-    if ((b & 0x40) == 0) sim::push_event(0, EV_KEY, code, 0);
+    sim::push_key(0, code, 1);
+    if (b & 0x20) sim::push_key(0, code, 2);
+    if ((b & 0x40) == 0) sim::push_key(0, code, 0);
 }
 
 void on_read(int dev) {
@@ -120,8 +120,8 @@ void on_read(int dev) {
     if (++g.cancels > kMaxCancels)
         fuzzsup::check_failed("a modal screen does not end", __FILE__, __LINE__);
     const uint16_t code = kCancel[static_cast<size_t>(g.cancels) % kCancel.size()];
-    sim::push_event(0, EV_KEY, code, 1);
-    sim::push_event(0, EV_KEY, code, 0);
+    sim::push_key(0, code, 1);
+    sim::push_key(0, code, 0);
 }
 
 // Modification times of the subtitle directory and of its parent (the settings file)

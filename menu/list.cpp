@@ -29,11 +29,11 @@ struct menu_stav {
     int pocet;
     int lh;
     list_rozmery roz;
-    int64_t n_desitky;  // smallest multiple of 10 not below pocet
-    int palec;          // scroll-bar thumb height
-    int p;              // current index
-    int posl_v;         // page start drawn last; -1 none
-    int posl_p;         // current index drawn last
+    int64_t rounded_count;  // smallest multiple of the page size not below pocet
+    int palec;              // scroll-bar thumb height
+    int p;                  // current index
+    int posl_v;             // page start drawn last; -1 none
+    int posl_p;             // current index drawn last
 };
 
 void kresli(menu_stav& st);
@@ -66,7 +66,12 @@ list_rozmery fb_list_rozmery(int pocet, int sirka) {
     r.vyska = r.radku * lh;
     r.sirka = std::min(sirka, kMaxZnaku) * 20;
     if (sx + r.sirka + 100 >= ex) r.sirka = ex - sx - 88;
-    if (sy + lh + r.vyska + 88 >= ey) r.vyska = ey - sy - lh - 104;
+    if (sy + lh + r.vyska + 88 >= ey) {
+        r.vyska = ey - sy - lh - 104;
+        // Rows keep their height, so a shorter list area holds fewer of them: a row
+        // drawn past it would lie under the window frame.
+        if (lh > 0) r.radku = std::clamp(r.vyska / lh, 1, r.radku);
+    }
     return r;
 }
 
@@ -83,19 +88,20 @@ int fb_list_menu(const char* nazev, int pocet, int sirka, const char* const* pol
     st.pocet = pocet;
     st.lh = vyska_radku[0];
     st.roz = fb_list_rozmery(pocet, sirka);
-    st.n_desitky = (int64_t{pocet} + 9) / 10 * 10;
+    const int R = st.roz.radku;
+    st.rounded_count = (int64_t{pocet} + R - 1) / R * R;
     st.posl_v = -1;
     const int W = st.roz.sirka;
     const int H = st.roz.vyska;
 
-    if (pocet <= kRadkuNaStranu) {
+    if (pocet <= R) {
         fb_okno(40, 80, H + 8, W + 8, kBarvaPodkladu, 4, nazev, 7);
     } else {
         fb_okno(40, 80, H + 8, W + 34, kBarvaPodkladu, 4, nazev, 7);
         fb_box(W + 48, 108, H - 50, 20, 2, kBarvaPodkladu, 7);
         fb_ZobrString("\x1a", 0, sx + W + 48, sy + 108, 1, 20, 7);
         fb_ZobrString("\x1b", 0, sx + W + 48, sy + H + 84, 1, 20, 7);
-        st.palec = std::max<int>(2, static_cast<int>(10 * int64_t{H - 54} / st.n_desitky));
+        st.palec = std::max<int>(2, static_cast<int>(R * int64_t{H - 54} / st.rounded_count));
     }
     kresli(st);
 
@@ -105,7 +111,6 @@ int fb_list_menu(const char* nazev, int pocet, int sirka, const char* const* pol
     int vysledek = 0;
     for (bool konec = false; !konec;) {
         const int kod = rc_cekej_klavesu();
-        const int R = st.roz.radku;
         const int v = R * (st.p / R);
         switch (kod) {
             case KEY_UP:
@@ -186,7 +191,9 @@ void kresli(menu_stav& st) {
         kresli_radek(st, st.posl_p, v, false);
         kresli_radek(st, st.p, v, true);
     } else {
-        fb_box(44, 84, H, W, 1, kBarvaPodkladu, kBarvaPodkladu);
+        // A plain fill rather than a box: a box leaves its rightmost column to its
+        // bars, and a row's highlight bar colours that column.
+        fb_vypln(0, sx + 44, sy + 84, W, H - 2, kBarvaPodkladu);
         for (int i = 0; i < R && v + i < st.pocet; ++i) {
             if (v + i == st.p) {
                 kresli_radek(st, v + i, v, true);
@@ -195,9 +202,9 @@ void kresli(menu_stav& st) {
                                   barva_radku(st, v + i));
             }
         }
-        if (st.pocet > kRadkuNaStranu) {
+        if (st.pocet > R) {
             fb_box(W + 50, 110, H - 54, 16, 1, kBarvaPodkladu, kBarvaPodkladu);
-            const auto posun = static_cast<int>(int64_t{H - 54} * v / st.n_desitky);
+            const auto posun = static_cast<int>(int64_t{H - 54} * v / st.rounded_count);
             fb_box(W + 50, 110 + posun, st.palec, 16, 1, 7, 7);
         }
     }

@@ -20,6 +20,9 @@ uint16_t posl_kod = KEY_OK;
 namespace {
 
 constexpr int kDelkaJmena = 128;
+// Records other than key records one call reads past on one device at most, so that a
+// device flooding them cannot hold the caller; what is left is read by the next call.
+constexpr int kMaxSkippedRecords = 64;
 
 // Reads one whole record from a slot into rc_ev; false when there is none.
 bool precti_zaznam(int fd) {
@@ -29,6 +32,17 @@ bool precti_zaznam(int fd) {
     if (n != static_cast<ssize_t>(sizeof ev)) return false;
     rc_ev = ev;
     return true;
+}
+
+// Reads records from a slot until a key record is in rc_ev; false when the slot has
+// none. The kernel follows every key record with a report record (EV_SYN) and may put
+// others (EV_MSC scan codes) before it; they say nothing about keys and are dropped.
+bool read_key_record(int fd) {
+    for (int i = 0; i <= kMaxSkippedRecords; ++i) {
+        if (!precti_zaznam(fd)) return false;
+        if (rc_ev.type == EV_KEY) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -69,7 +83,7 @@ int rc_init() {
 
 int rc_nacti_kod() {
     int vysledek = -1;
-    bool mam = precti_zaznam(rc_fd[0]) || (rc_fd[1] != -1 && precti_zaznam(rc_fd[1]));
+    bool mam = read_key_record(rc_fd[0]) || (rc_fd[1] != -1 && read_key_record(rc_fd[1]));
     if (mam) {
         if (rc_ev.value == 0) {
             posl_kod = 0;

@@ -147,7 +147,8 @@ int run_frontend(const options& o) {
 #if LUMETRA_HAVE_WINDOW
     if (window) {
         std::string err;
-        if (!window_open(window_config{o.scale, &rs->background}, err)) {
+        // Key scripts send their own release of OK (up OK) where they want one.
+        if (!window_open(window_config{o.scale, &rs->background, o.keys.empty()}, err)) {
             say("cannot open the window: " + err + " (--headless runs without one)");
             return 2;
         }
@@ -240,11 +241,15 @@ bool run_command(run_state& rs, const sim::script_command& c) {
         case sim::script_op::wait:
             return rs.stop.sleep_for(std::chrono::milliseconds(c.ms));
         case sim::script_op::press:
-            sim::push_event(0, EV_KEY, c.code, 1);
-            sim::push_event(0, EV_KEY, c.code, 0);
+            sim::push_key(0, c.code, 1);
+            sim::push_key(0, c.code, 0);
             break;
         case sim::script_op::event:
-            sim::push_event(0, c.type, c.code, c.value);
+            if (c.report) {
+                sim::push_key(0, c.code, c.value);
+            } else {
+                sim::push_event(0, c.type, c.code, c.value);
+            }
             break;
         case sim::script_op::snap:
             if (!sim::write_snapshot(c.file, err)) {

@@ -124,6 +124,23 @@ int input_number(const char* path) {
     return v;
 }
 
+// Queues one record on device dev; the caller holds md.m. Lost while the device is
+// closed, as with the kernel.
+void queue_record(model& md, int dev, uint16_t type, uint16_t code, int32_t value) {
+    if (dev < 0 || dev >= static_cast<int>(md.inputs.size())) return;
+    input_device& d = md.inputs[dev];
+    if (d.open_count == 0) return;
+    input_event ev{};
+    timeval tv{};
+    ::gettimeofday(&tv, nullptr);
+    ev.input_event_sec = tv.tv_sec;
+    ev.input_event_usec = tv.tv_usec;
+    ev.type = type;
+    ev.code = code;
+    ev.value = value;
+    d.queue.push_back(ev);
+}
+
 int reserve_descriptor() {
     return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
@@ -317,18 +334,14 @@ int add_input(const input_config& cfg) {
 void push_event(int dev, uint16_t type, uint16_t code, int32_t value) {
     model& md = the_model();
     std::lock_guard lk(md.m);
-    if (dev < 0 || dev >= static_cast<int>(md.inputs.size())) return;
-    input_device& d = md.inputs[dev];
-    if (d.open_count == 0) return;
-    input_event ev{};
-    timeval tv{};
-    ::gettimeofday(&tv, nullptr);
-    ev.input_event_sec = tv.tv_sec;
-    ev.input_event_usec = tv.tv_usec;
-    ev.type = type;
-    ev.code = code;
-    ev.value = value;
-    d.queue.push_back(ev);
+    queue_record(md, dev, type, code, value);
+}
+
+void push_key(int dev, uint16_t code, int32_t value) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    queue_record(md, dev, EV_KEY, code, value);
+    queue_record(md, dev, EV_SYN, SYN_REPORT, value == 2 ? 1 : 0);
 }
 
 bool input_open(int dev) {
@@ -342,6 +355,15 @@ size_t input_pending(int dev) {
     std::lock_guard lk(md.m);
     if (dev < 0 || dev >= static_cast<int>(md.inputs.size())) return 0;
     return md.inputs[dev].queue.size();
+}
+
+size_t input_pending_keys(int dev) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    if (dev < 0 || dev >= static_cast<int>(md.inputs.size())) return 0;
+    const std::deque<input_event>& q = md.inputs[dev].queue;
+    return static_cast<size_t>(
+        std::count_if(q.begin(), q.end(), [](const input_event& ev) { return ev.type == EV_KEY; }));
 }
 
 uint64_t input_reads(int dev) {

@@ -71,8 +71,15 @@ int add_input(const input_config& cfg);
 // Queues one record on device dev. As with the kernel, a record sent while the
 // device is not open is lost.
 void push_event(int dev, uint16_t type, uint16_t code, int32_t value);
+// Queues a key record (value 1 press, 2 auto-repeat, 0 release) and the report record
+// the kernel's input layer sends after it: EV_SYN, SYN_REPORT, value 1 after an
+// auto-repeat and 0 otherwise. Both are queued at once, as one read may take both.
+void push_key(int dev, uint16_t code, int32_t value);
 bool input_open(int dev);
 size_t input_pending(int dev);
+// The key records (EV_KEY) among them: what the player has yet to take as keys, the
+// report records it reads past aside.
+size_t input_pending_keys(int dev);
 // Reads the player has made on device dev (with a record pending or not); once the
 // queue is empty, a rise by two means the player is polling, not draining.
 uint64_t input_reads(int dev);

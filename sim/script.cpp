@@ -138,6 +138,7 @@ int parse_script_line(std::string_view line, script_command& cmd, std::string& m
         c.op = script_op::event;
         c.type = EV_KEY;
         c.value = same_text(word, "down") ? 1 : same_text(word, "repeat") ? 2 : 0;
+        c.report = true;
     } else if (same_text(word, "raw")) {
         std::string_view type = next_token(rest);
         std::string_view code = next_token(rest);

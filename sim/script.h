@@ -1,11 +1,14 @@
 // The simulator's key scripts: one command a line, "#" starts a comment.
 //
 //   wait MS              sleep MS milliseconds
-//   press KEY            a record with value 1, then one with value 0
+//   press KEY            a key record with value 1, then one with value 0
 //   down KEY | repeat KEY | up KEY
-//                        one record with value 1, 2 or 0
+//                        one key record with value 1, 2 or 0
 //   raw TYPE CODE VALUE  one record as given (numbers; TYPE may be EV_KEY, EV_SYN...,
 //                        CODE a key name of two or more letters)
+//
+// Each key record of press, down, repeat and up is followed by the report record the
+// kernel sends after it (EV_SYN, SYN_REPORT); raw records come alone.
 //   snap FILE            the framebuffer now (.png: the visible area, else raw memory)
 //   compose FILE         the television picture now (framebuffer over the background), PNG
 //
@@ -27,12 +30,13 @@ enum class script_op { wait, press, event, snap, compose };
 
 struct script_command {
     script_op op = script_op::wait;
-    int line = 0;       // line number in the script, from 1
-    uint32_t ms = 0;    // wait: milliseconds
-    uint16_t type = 0;  // event: record type (EV_KEY for down, repeat and up)
-    uint16_t code = 0;  // press, event: key code
-    int32_t value = 0;  // event: record value
-    std::string file;   // snap, compose: output path, relative to the working directory
+    int line = 0;         // line number in the script, from 1
+    uint32_t ms = 0;      // wait: milliseconds
+    uint16_t type = 0;    // event: record type (EV_KEY for down, repeat and up)
+    uint16_t code = 0;    // press, event: key code
+    int32_t value = 0;    // event: record value
+    bool report = false;  // event: a key record followed by its report record (not raw)
+    std::string file;     // snap, compose: output path, relative to the working directory
 };
 
 struct script_error {

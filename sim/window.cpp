@@ -147,8 +147,9 @@ struct window_state {
     std::unique_ptr<FT_LibraryRec_, ft_library_deleter> ft;
     std::unique_ptr<FT_FaceRec_, ft_face_deleter> face;
     const sim::picture* background = nullptr;
-    int scale = 1;        // current whole factor
-    int panel_scale = 0;  // factor the panel texture was drawn at; 0 = redraw
+    bool launch_release_due = false;  // the launching OK's release is still to be sent
+    int scale = 1;                    // current whole factor
+    int panel_scale = 0;              // factor the panel texture was drawn at; 0 = redraw
     bool panel_shown = true;
     std::string last_key;  // what the panel says was sent last
     sim::picture display, composed;
@@ -198,6 +199,7 @@ bool window_open(const window_config& cfg, std::string& err) {
     }
     s.sdl_up = true;
     s.background = cfg.background;
+    s.launch_release_due = cfg.launch_release;
     s.scale = cfg.scale > 0 ? cfg.scale : auto_scale(s);
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
     s.win.reset(SDL_CreateWindow("lumetra-sim", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
@@ -227,6 +229,12 @@ void window_loop(const std::function<bool()>& player_done) {
     window_state& s = state();
     Uint32 next_frame = 0;
     while (!player_done()) {
+        // Before any key of the person's: a record sent before the player has opened
+        // the device would be lost, so it waits for that.
+        if (s.launch_release_due && sim::input_open(0)) {
+            send_key(KEY_OK, 0);
+            s.launch_release_due = false;
+        }
         SDL_Event e;
         if (SDL_WaitEventTimeout(&e, 10)) {
             handle_event(s, e);
@@ -339,7 +347,7 @@ void handle_event(window_state& s, const SDL_Event& e) {
 }
 
 void send_key(uint16_t code, int32_t value) {
-    sim::push_event(0, EV_KEY, code, value);
+    sim::push_key(0, code, value);
 }
 
 // After the window was closed: EXIT, a pause, OK, and a while for the player to

@@ -19,6 +19,10 @@ namespace sim {
 struct window_config {
     int scale = 0;                        // whole factor; 0 = the largest that fits
     const picture* background = nullptr;  // kTvWidth x kTvHeight, outlives the window
+    // Send, once the player has opened its remote control, the release of the OK that
+    // launched it from the box's menu, as the box's remote would: the player takes an
+    // OK only after a release, so a person's first Enter then counts.
+    bool launch_release = false;
 };
 
 // Width of the key panel beside the picture at scale 1, in pixels.
@@ -27,8 +31,9 @@ constexpr int kPanelWidth = 300;
 // Opens the window. False with a reason in err.
 bool window_open(const window_config& cfg, std::string& err);
 // Shows the picture and turns keys into remote-control records on input device 0
-// until player_done() holds. Closing the window asks the player to end as EXIT then
-// OK would; if it has not ended after several tries the process ends with status 1.
+// (each key record followed by its report record) until player_done() holds. Closing the window
+// asks the player to end as EXIT then OK would; if it has not ended after several tries the process
+// ends with status 1.
 void window_loop(const std::function<bool()>& player_done);
 // Closes the window and SDL.
 void window_close();

@@ -56,7 +56,7 @@ class FileMenu : public ::testing::Test {
     int menu(std::initializer_list<int> keys) {
         queue(keys);
         int r = testsup::run_modal([] { return rc_file_menu(); });
-        EXPECT_EQ(sim::input_pending(0), 0u);
+        EXPECT_EQ(sim::input_pending_keys(0), 0u);
         return r;
     }
 };
@@ -97,7 +97,7 @@ TEST_F(FileMenu, OneFileLoadsWithoutAMenu) {
     add("only.tkx");
     testsup::press(KEY_DOWN);
     EXPECT_EQ(testsup::run_modal([] { return rc_file_menu(); }), 0);
-    EXPECT_EQ(sim::input_pending(0), 2u);  // no key was read
+    EXPECT_EQ(sim::input_pending_keys(0), 2u);  // no key was read
     EXPECT_EQ(loaded(), "only.tkx");
     EXPECT_EQ(link(), "only.tkx");
 }
@@ -186,7 +186,7 @@ TEST_F(FileMenu, DeletingDownToOneFileLoadsIt) {
     EXPECT_EQ(testsup::run_modal([] { return rc_file_menu(); }), 0);
     EXPECT_FALSE(exists("a.tkx"));
     EXPECT_EQ(loaded(), "b.tkx");
-    EXPECT_EQ(sim::input_pending(0), 2u);  // EXIT was not needed
+    EXPECT_EQ(sim::input_pending_keys(0), 2u);  // EXIT was not needed
 }
 
 TEST_F(FileMenu, OneFileThatFailsToLoadOffersAWayOut) {
@@ -225,7 +225,7 @@ TEST_F(FileMenu, NothingToListShowsError11) {
         testsup::queue({testsup::kDrained, KEY_OK});
         EXPECT_EQ(testsup::run_modal([] { return rc_file_menu(); }), -1) << step;
         // The error box took the press of OK; its release is left.
-        EXPECT_EQ(sim::input_pending(0), 1u);
+        EXPECT_EQ(sim::input_pending_keys(0), 1u);
         rc_nacti_kod();
         EXPECT_EQ(titulky.load(), nullptr);
     }

@@ -99,10 +99,12 @@ TEST_F(InputEventAbi, DeviceHandsOutWholeRecordsInTheBoxLayout) {
     hw_close(fd);
 }
 
-TEST_F(InputEventAbi, EachCallConsumesOneRecordOfThePlatformSize) {
+TEST_F(InputEventAbi, EachCallConsumesOneKeyRecordOfThePlatformSize) {
     ASSERT_EQ(rc_init(), 1);
-    // A burst queued at once: if a read took the wrong size, the codes and values
-    // would come from the wrong bytes and the sequence below would not hold.
+    // A burst queued at once, each key record followed by its report record: if a read
+    // took the wrong size, the types, codes and values would come from the wrong bytes
+    // and the sequence below would not hold. A call reads the report records before its
+    // key record and leaves the one after it.
     testsup::key(KEY_RED, 1);
     testsup::key(KEY_RED, 0);
     testsup::key(KEY_GREEN, 1);
@@ -110,18 +112,20 @@ TEST_F(InputEventAbi, EachCallConsumesOneRecordOfThePlatformSize) {
     testsup::key(KEY_GREEN, 0);
     testsup::key(KEY_GREEN, 1);
     testsup::key(0xfffe, 1);  // codes above 32767 stay positive
-    ASSERT_EQ(sim::input_pending(0), 7u);
+    ASSERT_EQ(sim::input_pending(0), 14u);
 
     const std::array<int, 7> expected{KEY_RED, -1, KEY_GREEN, -1, -1, KEY_GREEN, 0xfffe};
     for (size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(rc_nacti_kod(), expected[i]) << "record " << i;
-        EXPECT_EQ(sim::input_pending(0), expected.size() - 1 - i) << "record " << i;
+        EXPECT_EQ(sim::input_pending(0), 2 * (expected.size() - i) - 1) << "record " << i;
     }
     EXPECT_EQ(rc_ev.type, EV_KEY);
     EXPECT_EQ(rc_ev.code, 0xfffe);
     EXPECT_EQ(rc_ev.value, 1);
     EXPECT_EQ(posl_kod, 0xfffe);
-    EXPECT_EQ(rc_nacti_kod(), -1) << "nothing left";
+    EXPECT_EQ(rc_nacti_kod(), -1) << "only the last report record is left";
+    EXPECT_EQ(rc_ev.type, EV_SYN);
+    EXPECT_EQ(sim::input_pending(0), 0u);
 }
 
 TEST_F(InputEventAbi, SecondDeviceRecordsAreReadWhole) {
@@ -135,7 +139,7 @@ TEST_F(InputEventAbi, SecondDeviceRecordsAreReadWhole) {
     EXPECT_EQ(rc_nacti_kod(), -1);
     EXPECT_EQ(rc_nacti_kod(), KEY_YELLOW);
     EXPECT_EQ(rc_ev.value, 1);
-    EXPECT_EQ(sim::input_pending(1), 0u);
+    EXPECT_EQ(sim::input_pending(1), 1u) << "YELLOW's report record waits for the next call";
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ class ListMenu : public ::testing::Test {
             return fb_list_menu("Test", static_cast<int>(items.size()), width, items.data(), marks,
                                 mode);
         });
-        EXPECT_EQ(sim::input_pending(0), 0u);
+        EXPECT_EQ(sim::input_pending_keys(0), 0u);
         return r;
     }
     std::future<int> start(char* marks = nullptr, int mode = 0) {
@@ -254,6 +254,68 @@ TEST_F(ListMenu, ScrollBarOnlyWithMoreThanTenItems) {
     EXPECT_TRUE(bar(0, 7));
     testsup::press(KEY_OK);
     EXPECT_EQ(testsup::finish_modal(fut), 10);
+}
+
+TEST_F(ListMenu, PageChangeClearsTheWholeHighlightBar) {
+    make(12);
+    auto fut = start();
+    const int W = fb_list_rozmery(12, 28).sirka;
+    EXPECT_TRUE(testsup::wait_until([&] { return bar(0, 7); }));
+    testsup::press(KEY_RIGHT);
+    EXPECT_TRUE(testsup::wait_until([&] { return bar(9, 7); }));
+    // The bar's rightmost column, which a box leaves to its top and bottom bars.
+    const int right = sx + 44 + W, top = sy + 84 + 9 * lh;
+    EXPECT_EQ(pixel(right, top), colour(7));
+    testsup::press(KEY_DOWN);
+    EXPECT_TRUE(testsup::wait_until([&] { return bar(0, 7) && !bar(9, 7); }));
+    for (int y : {top, top + 1, top + lh - 4, top + lh - 3}) {
+        EXPECT_EQ(pixel(right, y), colour(10)) << "row " << y - top << " of the old bar";
+    }
+    testsup::press(KEY_OK);
+    EXPECT_EQ(testsup::finish_modal(fut), 10);
+}
+
+TEST_F(ListMenu, InsetLayoutPagesFewerRowsInsideTheWindow) {
+    // The inset layout takes 32 lines off the top and the bottom of the usable area.
+    struct inset_layout {
+        inset_layout() { fb_prepni_posun(); }
+        ~inset_layout() { fb_prepni_posun(); }
+    } inset;
+    ASSERT_EQ(ey - sy, 526 - 50 - 64);
+    make(12);
+    texts[11] = "zulu";
+    set(texts);
+    const list_rozmery roz = fb_list_rozmery(12, 28);
+    const int R = roz.radku, H = roz.vyska, W = roz.sirka;
+    ASSERT_LT(R, 10) << "ten rows of " << lh << " pixels do not fit the list area of " << H;
+    EXPECT_GE(R, 1);
+    EXPECT_LE(R * lh, H);
+    EXPECT_GT((R + 1) * lh, H) << "as many rows as fit";
+    // Page moves and letter jumps go by the shorter page.
+    EXPECT_EQ(run({KEY_RIGHT, KEY_OK}), R - 1);
+    EXPECT_EQ(run({KEY_RIGHT, KEY_RIGHT, KEY_OK}), R);
+    EXPECT_EQ(run({KEY_RIGHT, KEY_RIGHT, KEY_LEFT, KEY_LEFT, KEY_OK}), 0);
+    EXPECT_EQ(run({KEY_9, KEY_LEFT, KEY_UP, KEY_OK}, nullptr, 1), R * (11 / R) - 1);
+
+    auto fut = start();
+    EXPECT_TRUE(testsup::wait_until([&] { return bar(0, 7); }));
+    testsup::press(KEY_RIGHT);
+    EXPECT_TRUE(testsup::wait_until([&] { return bar(R - 1, 7); }));
+    // The window's bottom frame is whole and nothing of the list lies below it.
+    const int frame = sy + 80 + H + 8 - 4;
+    EXPECT_TRUE(all_pixels(sx + 44, frame, sx + 44 + W, frame + 1, colour(4)));
+    EXPECT_TRUE(all_pixels(0, frame + 2, sx + 44 + W, ey - 1, 0));
+    // The scroll bar counts pages of R rows: a thumb of R (H - 54) / N rows, N the
+    // smallest multiple of R not below 12, moved down by (H - 54) R / N on page two.
+    testsup::press(KEY_RIGHT);
+    const int N = (12 + R - 1) / R * R;
+    const int tx = sx + W + 50 + 8, k = R * (H - 54) / N, top = sy + 110 + (H - 54) * R / N;
+    EXPECT_TRUE(
+        testsup::wait_until([&] { return bar(0, 7) && pixel(tx, sy + 112) == colour(10); }));
+    EXPECT_TRUE(
+        testsup::wait_until([&] { return all_pixels(tx, top, tx, top + k - 3, colour(7)); }));
+    testsup::press(KEY_OK);
+    EXPECT_EQ(testsup::finish_modal(fut), R);
 }
 
 TEST_F(ListMenu, LongItemsAreCutAtTheRowEdge) {

@@ -94,8 +94,10 @@ TEST(SimScript, EachCommandParses) {
     EXPECT_EQ(c.type, EV_KEY);
     EXPECT_EQ(c.code, KEY_RED);
     EXPECT_EQ(c.value, 1);
+    EXPECT_TRUE(c.report);
     EXPECT_EQ(parse_ok("repeat RED").value, 2);
     EXPECT_EQ(parse_ok("up RED").value, 0);
+    EXPECT_TRUE(parse_ok("up RED").report);
 
     c = parse_ok("raw 4 4 -7");
     EXPECT_EQ(c.op, sim::script_op::event);
@@ -104,6 +106,7 @@ TEST(SimScript, EachCommandParses) {
     EXPECT_EQ(c.value, -7);
     c = parse_ok("raw EV_KEY OK 2147483647");
     EXPECT_EQ(c.type, EV_KEY);
+    EXPECT_FALSE(c.report) << "a raw record comes alone";
     EXPECT_EQ(c.code, KEY_OK);
     EXPECT_EQ(c.value, 2147483647);
     c = parse_ok("raw ev_syn 0 0");

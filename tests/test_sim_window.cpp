@@ -261,3 +261,59 @@ TEST(SimWindow, HidingThePanelAndClosingTheWindowEndThePlayerCleanly) {
     EXPECT_EQ(sim.err().find("lumetra-sim:"), std::string::npos) << sim.err();
     EXPECT_TRUE(root.exists("/var/tuxbox/Tresk/tresk.conf"));
 }
+
+TEST(SimWindow, FirstEnterInTheWindowStartsTheClock) {
+    std::string why;
+    if (skip_reason(why)) GTEST_SKIP() << why;
+    simtest::x_server x(1280, 1024);
+    ASSERT_TRUE(x.running());
+    testsup::box_root root(testsup::dejavu_condensed());
+    // Due at 1 s: on screen only once the clock runs.
+    root.write_subtitles("film.tkx", "[KTF2: 1 0]\n{25}{9000}Hallo wereld|tweede regel\n");
+    simtest::scratch_dir dir;
+    sim::picture black;
+    black.width = sim::kTvWidth;
+    black.height = sim::kTvHeight;
+    black.argb.assign(size_t{black.width} * black.height, 0xff000000);
+    std::string err;
+    ASSERT_TRUE(sim::write_png(dir.file("black.png"), black, err)) << err;
+    // No key script: a person at the keyboard.
+    simtest::process sim({LUMETRA_SIM_BINARY, "--root", root.path(), "--scale", "1", "--background",
+                          dir.file("black.png"), "--timeout", "120"},
+                         window_env(x));
+    ASSERT_TRUE(sim.started());
+    std::string wid = find_window(x);
+    ASSERT_FALSE(wid.empty()) << sim.err();
+    std::map<std::string, int> g = geometry(x, wid);
+
+    simtest::screen_dump shot;
+    auto count = [&](int y0, int y1, auto pred) {
+        size_t n = 0;
+        for (int y = y0; y < y1; ++y) {
+            for (int xx = 0; xx < 720; ++xx) n += pred(shot.at(g["X"] + xx, g["Y"] + y));
+        }
+        return n;
+    };
+    // The start message is up, so the player reads its remote control.
+    ASSERT_TRUE(testsup::wait_until(
+        [&] {
+            return x.screenshot(shot) && count(50, 82, [](uint32_t p) { return p != 0; }) > 5000;
+        },
+        30000))
+        << sim.err();
+    x.xdotool({"windowfocus", "--sync", wid});
+    x.xdotool({"key", "Return"});
+    // The clock runs: the subtitle comes up on its half-transparent grey box.
+    EXPECT_TRUE(testsup::wait_until(
+        [&] {
+            const uint32_t box = blend(0xb0666666, 0);
+            return x.screenshot(shot) &&
+                   count(82, 526, [box](uint32_t p) { return p == box; }) > 500;
+        },
+        30000))
+        << "the first Enter did not start the clock";
+
+    sim.signal(SIGTERM);
+    ASSERT_TRUE(sim.wait(60000)) << sim.err();
+    EXPECT_EQ(sim.status(), 0) << sim.out() << sim.err();
+}

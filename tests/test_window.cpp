@@ -97,7 +97,7 @@ TEST_F(Window, DialogAnswers) {
     for (auto [key, answer] : cases) {
         queue({testsup::kDrained, key});
         EXPECT_EQ(dialog(), answer) << "key " << key;
-        EXPECT_EQ(sim::input_pending(0), 0u);
+        EXPECT_EQ(sim::input_pending_keys(0), 0u);
         EXPECT_TRUE(band_blank());
     }
 }
@@ -162,7 +162,7 @@ TEST_F(Window, ErrorBoxOfType2StaysBrieflyAndTakesNoKey) {
         fb_error_box(1);
         return 0;
     });
-    EXPECT_EQ(sim::input_pending(0), 2u);  // press and release still queued
+    EXPECT_EQ(sim::input_pending_keys(0), 2u);  // press and release still queued
     EXPECT_TRUE(band_blank());
 }
 
@@ -190,7 +190,7 @@ TEST_F(Window, ErrorBoxDrainsKeysPressedBeforeIt) {
     });
     // The drain eats OK; RED closes the box. Its release is left for whoever reads next.
     testsup::finish_modal(fut);
-    EXPECT_EQ(sim::input_pending(0), 1u);
+    EXPECT_EQ(sim::input_pending_keys(0), 1u);
     EXPECT_EQ(rc_nacti_kod(), -1);
     queue({KEY_OK});
     fut = testsup::start_modal([] {
@@ -215,7 +215,7 @@ TEST_F(Window, ErrorNumbersOutOfRangeDoNothing) {
         });
         EXPECT_EQ(out, "");
         EXPECT_TRUE(screen_blank()) << n;
-        EXPECT_EQ(sim::input_pending(0), 2u) << n;
+        EXPECT_EQ(sim::input_pending_keys(0), 2u) << n;
     }
 }
 

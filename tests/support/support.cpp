@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <mutex>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -18,8 +18,12 @@ namespace fs = std::filesystem;
 
 namespace testsup {
 
-std::string dejavu_sans() { return "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"; }
-std::string dejavu_condensed() { return "/usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf"; }
+std::string dejavu_sans() {
+    return "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+}
+std::string dejavu_condensed() {
+    return "/usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf";
+}
 
 box_root::box_root(const std::string& font, bool subtitle_dir) {
     std::string templ = (fs::temp_directory_path() / "lumetra-test-XXXXXX").string();
@@ -81,7 +85,7 @@ void close_display() {
 }
 
 void key(int code, int value, int dev) {
-    sim::push_event(dev, EV_KEY, static_cast<uint16_t>(code), value);
+    sim::push_key(dev, static_cast<uint16_t>(code), value);
 }
 
 void press(int code, int dev) {

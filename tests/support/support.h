@@ -17,7 +17,7 @@ std::string dejavu_condensed();
 // A scratch root directory laid out like the box: var/tuxbox/Tresk/ with the
 // font (unless font is empty) and an empty subtitle directory tit/. Removed on destruction.
 class box_root {
-public:
+  public:
     explicit box_root(const std::string& font = dejavu_sans(), bool subtitle_dir = true);
     ~box_root();
     box_root(const box_root&) = delete;
@@ -34,7 +34,7 @@ public:
         write("/var/tuxbox/Tresk/tit/" + name, content);
     }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -48,7 +48,8 @@ int open_display();
 // fb_deinit(0) and closing the descriptor.
 void close_display();
 
-// Key records on device dev: a press is a record with value 1 followed by one with value 0.
+// Key records on device dev, each followed by its report record as from the kernel: a
+// press is a key record with value 1 followed by one with value 0.
 void press(int code, int dev = 0);
 void key(int code, int value, int dev = 0);
 

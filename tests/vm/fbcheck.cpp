@@ -6,10 +6,12 @@
 //   fbcheck scanout SHOT.ppm DUMP.raw STRIDE       the screen dump shows the visible area of the
 //                                                  dump (alpha aside) and black around it
 //   fbcheck lit DUMP.raw STRIDE Y0 Y1 MIN          at least MIN non-zero pixels in lines Y0..Y1-1
+//   fbcheck dark DUMP.raw STRIDE Y0 Y1             no non-zero pixel in lines Y0..Y1-1
 //   fbcheck zero DUMP.raw                          every byte is zero
 //   fbcheck png DUMP.raw STRIDE OUT.png            the visible area as a picture (alpha aside)
 #include <png.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -134,13 +136,24 @@ int scanout(const ppm& shot, const dump& d) {
     return differ == 0 && outside == 0 ? 0 : 1;
 }
 
-int lit(const dump& d, int y0, int y1, long min) {
+long count_lit(const dump& d, int y0, int y1) {
     long n = 0;
-    for (int y = y0; y < y1 && y < kH; ++y)
+    for (int y = std::max(y0, 0); y < y1 && y < kH; ++y)
         for (int x = 0; x < kW; ++x)
             if (d.at(x, y) != 0) ++n;
+    return n;
+}
+
+int lit(const dump& d, int y0, int y1, long min) {
+    long n = count_lit(d, y0, y1);
     std::printf("%ld non-zero pixels in lines %d..%d (at least %ld wanted)\n", n, y0, y1 - 1, min);
     return n >= min ? 0 : 1;
+}
+
+int dark(const dump& d, int y0, int y1) {
+    long n = count_lit(d, y0, y1);
+    std::printf("%ld non-zero pixels in lines %d..%d (none wanted)\n", n, y0, y1 - 1);
+    return n == 0 ? 0 : 1;
 }
 
 int zero(const std::vector<unsigned char>& b) {
@@ -197,6 +210,10 @@ int main(int argc, char** argv) {
     if (cmd == "lit" && argc == 7) {
         if (!load_dump(argv[2], argv[3], a)) return 2;
         return lit(a, std::atoi(argv[4]), std::atoi(argv[5]), std::atol(argv[6]));
+    }
+    if (cmd == "dark" && argc == 6) {
+        if (!load_dump(argv[2], argv[3], a)) return 2;
+        return dark(a, std::atoi(argv[4]), std::atoi(argv[5]));
     }
     if (cmd == "zero" && argc == 3) {
         if (!read_all(argv[2], a.bytes)) return 2;
