@@ -76,6 +76,7 @@ std::recursive_mutex kresleni_mutex;
 
 namespace {
 
+bool ensure_32_bits();
 int64_t delka_radku();
 int32_t uzavri(int64_t v);
 uint32_t* adresa_v_fb(int64_t posun);
@@ -116,6 +117,7 @@ int fb_init() {
         std::perror("tresk.fb_init.chyba: FBIOPUT_VSCREENINFO");
         return 0;
     }
+    if (!ensure_32_bits()) return 0;
     // Drivers derive line_length from the mode just set; a stride read before the
     // change would shear every line drawn.
     if (hw_ioctl(fb, FBIOGET_FSCREENINFO, &fb_fix) == -1) {
@@ -327,6 +329,32 @@ void bb_smaz() {
 }
 
 namespace {
+
+// Every pixel is written as a 32-bit word: in a mode of another depth that would
+// show nothing, or garbage, and run past the lines the driver laid out. A driver
+// left at another depth is asked for 32 bits; one that will not switch ends the
+// start-up like any other display failure, before anything is mapped.
+bool ensure_32_bits() {
+    constexpr uint32_t kBits = 32;
+    if (fb_var.bits_per_pixel == kBits) return true;
+    char refused[64];
+    std::snprintf(refused, sizeof refused, "fb_init: %u bits per pixel, 32 refused",
+                  fb_var.bits_per_pixel);
+    fb_var_screeninfo want = fb_var;
+    want.bits_per_pixel = kBits;
+    if (hw_ioctl(fb, FBIOPUT_VSCREENINFO, &want) == -1) {
+        std::perror(refused);
+        return false;
+    }
+    // A driver may also take the request and stay where it was.
+    if (hw_ioctl(fb, FBIOGET_VSCREENINFO, &fb_var) == -1) {
+        std::perror("tresk.fb_init.chyba: FBIOGET_VSCREENINFO");
+        return false;
+    }
+    if (fb_var.bits_per_pixel == kBits) return true;
+    std::printf("%s\n", refused);
+    return false;
+}
 
 int64_t delka_radku() {
     return fb_fix.line_length;

@@ -97,16 +97,32 @@ model& the_model() {
 
 constexpr uint32_t kBoxW = 720, kBoxH = 576;
 
-void fill_mode(framebuffer_device& f, uint32_t xres, uint32_t yres, uint32_t line_length) {
+void fill_mode(framebuffer_device& f, uint32_t xres, uint32_t yres, uint32_t line_length,
+               uint32_t bits_per_pixel) {
     f.var.xres = f.var.xres_virtual = xres;
     f.var.yres = f.var.yres_virtual = yres;
     f.var.xoffset = f.var.yoffset = 0;
-    f.var.bits_per_pixel = 32;
-    f.var.transp = {24, 8, 0};
-    f.var.red = {16, 8, 0};
-    f.var.green = {8, 8, 0};
-    f.var.blue = {0, 8, 0};
+    f.var.bits_per_pixel = bits_per_pixel;
+    if (bits_per_pixel == 32) {
+        f.var.transp = {24, 8, 0};
+        f.var.red = {16, 8, 0};
+        f.var.green = {8, 8, 0};
+        f.var.blue = {0, 8, 0};
+        f.fix.visual = FB_VISUAL_TRUECOLOR;
+    } else {
+        // A palette mode: every pixel is an index into the colour map.
+        f.var.transp = {0, 0, 0};
+        f.var.red = f.var.green = f.var.blue = {0, bits_per_pixel, 0};
+        f.fix.visual = FB_VISUAL_PSEUDOCOLOR;
+    }
     f.fix.line_length = line_length;
+}
+
+// The depth a mode request ends in: what was asked for when the driver can do it
+// (8 or 32 bits per pixel), else the depth it is in.
+uint32_t granted_depth(const framebuffer_device& f, uint32_t asked) {
+    if (f.cfg.keep_depth || (asked != 8 && asked != 32)) return f.var.bits_per_pixel;
+    return asked;
 }
 
 void release_fb_memory(framebuffer_device& f) {
@@ -326,8 +342,7 @@ void set_framebuffer(const fb_config& cfg) {
     std::strncpy(md.fb.fix.id, "lumetra-sim", sizeof md.fb.fix.id - 1);
     md.fb.fix.smem_len = len;
     md.fb.fix.type = FB_TYPE_PACKED_PIXELS;
-    md.fb.fix.visual = FB_VISUAL_TRUECOLOR;
-    fill_mode(md.fb, cfg.xres, cfg.yres, cfg.xres * 4);
+    fill_mode(md.fb, cfg.xres, cfg.yres, cfg.xres * cfg.bits_per_pixel / 8, cfg.bits_per_pixel);
 }
 
 fb_state framebuffer() {
@@ -605,13 +620,18 @@ int hw_ioctl(int fd, unsigned long request, void* arg) {
                 if (f.cfg.fail_put) break;
                 fb_var_screeninfo want;
                 std::memcpy(&want, arg, sizeof want);
-                uint64_t bytes = uint64_t{want.xres} * want.yres * 4;
+                if (f.cfg.refuse_depth && want.bits_per_pixel != f.var.bits_per_pixel) {
+                    errno = EINVAL;
+                    return -1;
+                }
+                uint32_t depth = granted_depth(f, want.bits_per_pixel);
+                uint64_t bytes = uint64_t{want.xres} * want.yres * depth / 8;
                 if (want.xres == 0 || want.yres == 0 || bytes > f.fix.smem_len) {
                     errno = EINVAL;
                     return -1;
                 }
-                uint32_t stride = f.cfg.keep_stride ? f.fix.line_length : want.xres * 4;
-                fill_mode(f, want.xres, want.yres, stride);
+                uint32_t stride = f.cfg.keep_stride ? f.fix.line_length : want.xres * depth / 8;
+                fill_mode(f, want.xres, want.yres, stride, depth);
                 // Like the kernel, hand back the mode as the driver adjusted it.
                 std::memcpy(arg, &f.var, sizeof f.var);
                 return 0;

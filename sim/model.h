@@ -24,6 +24,11 @@ struct fb_config {
     uint32_t xres = 1280, yres = 720;  // the mode the driver starts in
     uint32_t smem_len = 0;             // video memory; 0 = enough for this mode and 720 x 576
     bool keep_stride = false;          // the driver keeps its line_length when the mode changes
+    uint32_t bits_per_pixel = 32;      // the depth the driver starts in (8 or 32)
+    bool refuse_depth = false;         // a request for another depth fails with EINVAL (as
+                                       // cirrusfb's for 32 bits at 720 x 576)
+    bool keep_depth = false;           // a request for another depth succeeds, but the mode
+                                       // handed back keeps the driver's depth
     bool fail_open = false;
     bool fail_fscreeninfo = false;
     bool fail_vscreeninfo = false;

@@ -106,7 +106,12 @@ INSTANTIATE_TEST_SUITE_P(
         fb_fault{"put", with([](sim::fb_config& c) { c.fail_put = true; }), "FBIOPUT_VSCREENINFO"},
         fb_fault{"mmap", with([](sim::fb_config& c) { c.fail_mmap = true; }), "fb_init: mmap!"},
         fb_fault{"too_small", with([](sim::fb_config& c) { c.smem_len = 4096; }),
-                 "FBIOPUT_VSCREENINFO"}),
+                 "FBIOPUT_VSCREENINFO"},
+        fb_fault{"depth_8_only", with([](sim::fb_config& c) {
+                     c.bits_per_pixel = 8;
+                     c.refuse_depth = true;
+                 }),
+                 "fb_init: 8 bits per pixel, 32 refused"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DeviceFaults, RemoteThatCannotBeOpenedEndsWithStatusOneAfterStoringTheSettings) {

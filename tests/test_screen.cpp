@@ -115,6 +115,42 @@ TEST(Init, UsesTheStrideOfADriverThatKeepsIt) {
     testsup::close_display();
 }
 
+TEST(Init, DrawsOnlyInThirtyTwoBitModes) {
+    // A driver that starts at 8 bits per pixel but can do 32 is switched to it.
+    testsup::box_root root;
+    testsup::setup_box(root, {.xres = 640, .yres = 480, .bits_per_pixel = 8});
+    ASSERT_EQ(testsup::open_display(), 1);
+    EXPECT_EQ(sim::framebuffer().var.bits_per_pixel, 32u);
+    EXPECT_EQ(sim::framebuffer().put_count, 2);
+    EXPECT_EQ(fb_fix.line_length, 2880u);
+    testsup::close_display();
+
+    // One that stays at 8, refusing the request or handing back its own depth, ends
+    // the set-up before anything is mapped or written.
+    struct driver {
+        bool refuse;
+        const char* line;
+    };
+    for (auto [refuse, line] : {driver{true, "fb_init: 8 bits per pixel, 32 refused: "},
+                                driver{false, "fb_init: 8 bits per pixel, 32 refused\n"}}) {
+        testsup::setup_box(root, {.xres = 640,
+                                  .yres = 480,
+                                  .bits_per_pixel = 8,
+                                  .refuse_depth = refuse,
+                                  .keep_depth = !refuse});
+        auto mem = sim::fb_memory();
+        std::fill(mem.begin(), mem.end(), 0x5au);
+        int r = -1;
+        std::string out = testsup::capture_output([&] { r = testsup::open_display(); });
+        EXPECT_EQ(r, 0);
+        EXPECT_NE(out.find(line), std::string::npos) << out;
+        EXPECT_EQ(sim::framebuffer().var.bits_per_pixel, 8u);
+        EXPECT_FALSE(sim::framebuffer().mapped);
+        EXPECT_EQ(fb_mem, nullptr);
+        EXPECT_TRUE(std::all_of(mem.begin(), mem.end(), [](uint32_t w) { return w == 0x5au; }));
+    }
+}
+
 TEST(Init, ClearsTheWholeMapping) {
     testsup::box_root root;
     testsup::setup_box(root, {.xres = 720, .yres = 576});
@@ -202,8 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {.fail_vscreeninfo = true},
                      "tresk.fb_init.chyba: FBIOGET_VSCREENINFO",
                      0},
-        driver_fault{
-            "SetMode", {.fail_put = true}, "tresk.fb_init.chyba: FBIOPUT_VSCREENINFO", 1},
+        driver_fault{"SetMode", {.fail_put = true}, "tresk.fb_init.chyba: FBIOPUT_VSCREENINFO", 1},
         // Too little video memory for 720 x 576: the driver refuses the mode.
         driver_fault{"TooLittleMemory",
                      {.xres = 640, .yres = 480, .smem_len = 640 * 480 * 4},

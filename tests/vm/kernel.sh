@@ -1,22 +1,75 @@
 # Sourced by run.sh: Debian's 6.1 kernel for the test machine, fetched once and kept in $CACHE.
 #   kernel_kit  -> sets KIT to a folder holding vmlinux, modules/*.ko and modules/order
+# KERNEL_ARCH and KERNEL_FLAVOUR choose the kernel: amd64/amd64 (the default) or
+# mipsel/4kc-malta. Modules the flavour's kernel lacks (BUILT_MODULES, each with its
+# build_NAME function) are built out of tree against the package's headers.
+KERNEL_ARCH=${KERNEL_ARCH:-amd64}
+KERNEL_FLAVOUR=${KERNEL_FLAVOUR:-amd64}
 
 # The modules the test needs; their dependencies are added from the .ko files.
 VM_MODULES=(bochs evdev uinput virtio_pci 9pnet_virtio 9p)
 # Where in the package they and their dependencies live; unpacking only these folders is
 # quicker than unpacking all. Should a dependency lie elsewhere, the whole package is unpacked.
-VM_MODULE_DIRS=(drivers/gpu/drm drivers/input drivers/virtio net/9p fs/9p fs/netfs fs/fscache)
+VM_MODULE_DIRS=(drivers/gpu/drm drivers/video drivers/input drivers/virtio net/9p fs/9p fs/netfs fs/fscache)
 
-# The package name of the newest 6.1 amd64 kernel Debian offers.
+# The package name of the newest 6.1 kernel of the flavour Debian offers.
 kernel_package() {
     local pkg
-    pkg=$(apt-cache depends linux-image-amd64 2>/dev/null |
-        sed -n 's/^ *Depends: \(linux-image-6\.1\.[0-9.-]*-amd64\)$/\1/p' | head -n1)
+    pkg=$(apt-cache depends "linux-image-$KERNEL_FLAVOUR:$KERNEL_ARCH" 2>/dev/null |
+        sed -n "s/^ *Depends: \(linux-image-6\.1\.[0-9.-]*-$KERNEL_FLAVOUR\)\(:$KERNEL_ARCH\)\{0,1\}$/\1/p" |
+        head -n1)
     if [ -z "$pkg" ]; then
-        pkg=$(apt-cache search --names-only '^linux-image-6\.1\.[0-9.-]*-amd64$' 2>/dev/null |
+        pkg=$(apt-cache search --names-only "^linux-image-6\.1\.[0-9.-]*-$KERNEL_FLAVOUR\$" 2>/dev/null |
             awk '{print $1}' | sort -V | tail -n1)
     fi
     echo "$pkg"
+}
+
+# Downloads a package into the cache once: PACKAGE[:ARCH] -> prints the .deb's path.
+cached_deb() {
+    local spec=$1 name=${1%%:*} deb
+    deb=$(ls "$CACHE/${name}_"*.deb 2>/dev/null | head -n1)
+    if [ -z "$deb" ]; then
+        # apt's unprivileged download user may not write into the cache.
+        local as_root=()
+        [ "$(id -u)" -eq 0 ] && as_root=(-o APT::Sandbox::User=root)
+        (cd "$CACHE" && apt-get download "${as_root[@]}" "$spec" >"$CACHE/download.log" 2>&1) ||
+            { cat "$CACHE/download.log" >&2; echo "apt-get download $spec failed" >&2; return 1; }
+        deb=$(ls "$CACHE/${name}_"*.deb | head -n1)
+    fi
+    echo "$deb"
+}
+
+# uinput.ko for a kernel built without it: its source from linux-source-6.1, compiled
+# against the kernel package's headers with the host's kbuild and the cross compiler.
+build_uinput() {  # kernel release (6.1.0-N-FLAVOUR), output folder
+    local release=$1 out=$2 common=linux-headers-${1%-"$KERNEL_FLAVOUR"}-common deb tree
+    tree=$(mktemp -d "$CACHE/uinput.XXXXXX")
+    for deb in "linux-headers-$release:$KERNEL_ARCH" "$common"; do
+        deb=$(cached_deb "$deb") || { rm -rf "$tree"; return 1; }
+        dpkg-deb -x "$deb" "$tree"
+    done
+    local headers=$tree/usr/src/linux-headers-$release d
+    # The headers name the host's kbuild relatively, and their common half absolutely.
+    for d in "$headers" "$tree/usr/src/$common"; do
+        ln -sfn /usr/lib/linux-kbuild-6.1/scripts "$d/scripts"
+        ln -sfn /usr/lib/linux-kbuild-6.1/tools "$d/tools"
+    done
+    sed -i "s|/usr/src/|$tree/usr/src/|" "$headers/Makefile"
+    mkdir -p "$tree/src"
+    tar -xJf /usr/src/linux-source-6.1.tar.xz -C "$tree/src" --strip-components=2 \
+        linux-source-6.1/drivers/input/misc/uinput.c linux-source-6.1/drivers/input/input-compat.h ||
+        { rm -rf "$tree"; return 1; }
+    echo 'obj-m := uinput.o' >"$tree/src/input/misc/Kbuild"
+    if ! make -C "$headers" M="$tree/src/input/misc" DEB_BUILD_ARCH=amd64 \
+        DEB_HOST_ARCH="$KERNEL_ARCH" DEB_HOST_GNU_TYPE="$KERNEL_ARCH-linux-gnu" modules \
+        >"$CACHE/uinput-build.log" 2>&1; then
+        tail -n 20 "$CACHE/uinput-build.log" >&2
+        rm -rf "$tree"
+        return 1
+    fi
+    cp "$tree/src/input/misc/uinput.ko" "$out/uinput.ko"
+    rm -rf "$tree"
 }
 
 # The protected-mode payload of a bzImage, decompressed: the kernel's own ELF image, which
@@ -52,7 +105,11 @@ extract_vmlinux() {  # bzImage, output
 modinfo_depends() {  # .ko file
     local tmp
     tmp=$(mktemp)
-    objcopy -O binary --only-section=.modinfo "$1" "$tmp"
+    local objcopy=objcopy
+    # The host's objcopy reads only its own architecture's files.
+    [ "$KERNEL_ARCH" = amd64 ] || objcopy=$KERNEL_ARCH-linux-gnu-objcopy
+    $objcopy -O binary --only-section=.modinfo "$1" "$tmp" ||
+        echo "modinfo of $1 unreadable" >&2
     tr '\0' '\n' <"$tmp" | sed -n 's/^depends=//p' | tr ',' ' '
     rm -f "$tmp"
 }
@@ -91,7 +148,7 @@ modules_in_order() {  # unpacked package
 
 kernel_kit() {
     local existing
-    existing=$(ls -d "$CACHE"/kernel-*/ready 2>/dev/null | sort -V | tail -n1)
+    existing=$(ls -d "$CACHE"/kernel-*-"$KERNEL_FLAVOUR"/ready 2>/dev/null | sort -V | tail -n1)
     if [ -n "$existing" ]; then
         KIT=$(dirname "$existing")
         return 0
@@ -102,16 +159,11 @@ kernel_kit() {
         apt-get update >/dev/null
         pkg=$(kernel_package)
     fi
-    [ -n "$pkg" ] || { echo "no linux-image-6.1.*-amd64 package found" >&2; return 1; }
+    [ -n "$pkg" ] || { echo "no linux-image-6.1.*-$KERNEL_FLAVOUR package found" >&2; return 1; }
     KIT=$CACHE/kernel-${pkg#linux-image-}
     echo "== kernel: fetching $pkg"
     local deb
-    deb=$(ls "$CACHE/${pkg}_"*.deb 2>/dev/null | head -n1)
-    if [ -z "$deb" ]; then
-        (cd "$CACHE" && apt-get download "$pkg" >"$CACHE/download.log" 2>&1) ||
-            { cat "$CACHE/download.log" >&2; echo "apt-get download $pkg failed" >&2; return 1; }
-        deb=$(ls "$CACHE/${pkg}_"*.deb | head -n1)
-    fi
+    deb=$(cached_deb "$pkg:$KERNEL_ARCH") || return 1
     local tree
     tree=$(mktemp -d "$CACHE/unpack.XXXXXX")
     local patterns=('./boot/vmlinuz-*') d
@@ -119,7 +171,12 @@ kernel_kit() {
     dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$tree" --wildcards "${patterns[@]}"
     rm -rf "$KIT"
     mkdir -p "$KIT/modules"
-    extract_vmlinux "$(ls "$tree"/boot/vmlinuz-*)" "$KIT/vmlinux" || { rm -rf "$tree"; return 1; }
+    if [ "$KERNEL_ARCH" = amd64 ]; then
+        extract_vmlinux "$(ls "$tree"/boot/vmlinuz-*)" "$KIT/vmlinux" || { rm -rf "$tree"; return 1; }
+    else
+        # The MIPS kernel is an ELF file that QEMU loads as it is.
+        cp "$(ls "$tree"/boot/vmlinuz-*)" "$KIT/vmlinux"
+    fi
     if ! modules_in_order "$tree" 2>/dev/null; then
         dpkg-deb -x "$deb" "$tree"
         modules_in_order "$tree" || { rm -rf "$tree"; return 1; }
@@ -130,5 +187,10 @@ kernel_kit() {
         echo "$m" >>"$KIT/modules/order"
     done
     rm -rf "$tree"
+    for m in ${BUILT_MODULES[@]+"${BUILT_MODULES[@]}"}; do
+        echo "== kernel: building $m.ko"
+        "build_$m" "${pkg#linux-image-}" "$KIT/modules" || return 1
+        echo "$m" >>"$KIT/modules/order"
+    done
     touch "$KIT/ready"
 }

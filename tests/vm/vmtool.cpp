@@ -3,6 +3,9 @@
 //   vmtool keys SCRIPT OUTDIR   remote control: a uinput device named "... remote control"
 //                               that plays SCRIPT once the player has opened it
 //   vmtool probe                prints what the kernel's framebuffer and evdev drivers answer
+//   vmtool watch PID OUTDIR     samples the process's memory every 50 ms until it ends and
+//                               writes the sample of its largest resident set as
+//                               OUTDIR/peak.status, peak.smaps_rollup and peak.smaps
 //
 // Key script, one command a line ('#' starts a comment):
 //   wait MS          sleep
@@ -505,6 +508,61 @@ void probe_autorepeat() {
     ::ioctl(fd, UI_DEV_DESTROY);
 }
 
+// A whole /proc file; empty when the process has gone.
+std::string read_text(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The kB figure of a "Name:   123 kB" line, or -1.
+long field_kb(const std::string& text, const char* name) {
+    size_t at = text.find(std::string("\n") + name + ":");
+    if (at == std::string::npos) return -1;
+    return std::strtol(text.c_str() + at + std::strlen(name) + 2, nullptr, 10);
+}
+
+int run_watch(const char* pid, const std::string& outdir) {
+    std::string proc = std::string("/proc/") + pid;
+    std::string peak_status, peak_rollup, peak_smaps;
+    long peak_rss = -1;
+    int samples = 0;
+    for (;;) {
+        std::string status = read_text(proc + "/status");
+        // A zombie has given its memory back: the samples before are the ones that count.
+        if (status.empty() || status.find("\nState:\tZ") != std::string::npos) break;
+        ++samples;
+        long rss = field_kb(status, "VmRSS");
+        if (rss > peak_rss) {
+            std::string rollup = read_text(proc + "/smaps_rollup");
+            std::string smaps = read_text(proc + "/smaps");
+            if (rollup.empty() || smaps.empty()) break;
+            peak_rss = rss;
+            peak_status = std::move(status);
+            peak_rollup = std::move(rollup);
+            peak_smaps = std::move(smaps);
+        } else {
+            // The high-water mark only grows: keep the latest.
+            long hwm = field_kb(status, "VmHWM");
+            size_t at = peak_status.find("\nVmHWM:");
+            if (hwm >= 0 && at != std::string::npos) {
+                size_t end = peak_status.find('\n', at + 1);
+                peak_status.replace(at, end - at, "\nVmHWM:\t" + std::to_string(hwm) + " kB");
+            }
+        }
+        sleep_ms(50);
+    }
+    say("%d samples of %s, peak VmRSS %ld kB\n", samples, proc.c_str(), peak_rss);
+    if (peak_rss < 0) return 3;
+    return write_file(outdir + "/peak.status", peak_status.data(), peak_status.size()) &&
+                   write_file(outdir + "/peak.smaps_rollup", peak_rollup.data(),
+                              peak_rollup.size()) &&
+                   write_file(outdir + "/peak.smaps", peak_smaps.data(), peak_smaps.size())
+               ? 0
+               : 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -516,6 +574,8 @@ int main(int argc, char** argv) {
         probe_framebuffer();
         return 0;
     }
-    std::fprintf(stderr, "usage: vmtool keys SCRIPT OUTDIR | vmtool probe\n");
+    if (argc == 4 && std::strcmp(argv[1], "watch") == 0) return run_watch(argv[2], argv[3]);
+    std::fprintf(stderr,
+                 "usage: vmtool keys SCRIPT OUTDIR | vmtool probe | vmtool watch PID OUTDIR\n");
     return 2;
 }
