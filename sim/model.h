@@ -85,6 +85,9 @@ bool wait_remotes_open(int timeout_ms);
 // Number of descriptors the model has handed out and not seen closed.
 int open_descriptors();
 
+// hw_fread and hw_fseek calls since the last reset().
+long file_reads();
+
 // Scales every sleep of the player: 1 real time, 0 no sleeping at all.
 void set_sleep_scale(double scale);
 
