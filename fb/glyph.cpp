@@ -263,9 +263,13 @@ void fb_kresli_bitmapu(std::span<uint32_t> cil, uint32_t radek, const fb_bitmapa
     if (b.data == nullptr || b.pitch <= 0 || b.sirka <= 0 || b.vyska <= 0 || radek == 0) return;
     const int64_t radku = static_cast<int64_t>(cil.size() / radek);
     if (radku == 0) return;
-    // Rows written on screen are no longer blank for the painter.
+    // The painter clears and copies only the rows drawn.
+    const int64_t drawn_from = std::max<int64_t>(int64_t{y} - kOkraj, 0);
+    const int64_t drawn_to = std::min<int64_t>(int64_t{y} + b.vyska + kOkraj, radku);
     if (cil.data() == fb_mem) {
-        fb_screen_rows_drawn(int64_t{y} - kOkraj, int64_t{y} + b.vyska + kOkraj);
+        fb_screen_rows_drawn(drawn_from, drawn_to);
+    } else if (cil.data() == bbuf.get()) {
+        fb_bb_rows_drawn(drawn_from, drawn_to);
     }
     // A glyph pixel of value 0 can take a later neighbour's outline; only the
     // pixel-by-pixel rule gets that right, and no caller draws in value 0.

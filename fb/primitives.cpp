@@ -98,7 +98,11 @@ void vypln(uint8_t cil, int64_t x, int64_t y, int64_t sirka, int64_t vyska, int 
     int64_t y1 = std::min<int64_t>(y + vyska - 1, radku - 1);
     if (x0 > x1 || y0 > y1) return;
     std::lock_guard zamek(znak_mutex);
-    if (cil == 0) fb_screen_rows_drawn(y0, y1 + 1);
+    if (cil == 0) {
+        fb_screen_rows_drawn(y0, y1 + 1);
+    } else {
+        fb_bb_rows_drawn(y0, y1 + 1);
+    }
     for (int64_t r = y0; r <= y1; ++r) {
         std::fill_n(px.begin() + r * radek + x0, x1 - x0 + 1, p);
     }

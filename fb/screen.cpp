@@ -86,7 +86,7 @@ namespace {
 // Guarded by znak_mutex, like the pixels.
 std::bitset<kTrackedRows> zero_rows;
 // Back-buffer rows [bb_used_from, bb_used_to) may hold pixels; all others are zero.
-// Guarded by kresleni_mutex: only a paint composes into the back buffer.
+// The drawing primitives widen it (fb_bb_rows_drawn). Guarded by znak_mutex.
 int64_t bb_used_from = 0;
 int64_t bb_used_to = 0;
 
@@ -101,7 +101,6 @@ void vymaz_v_fb(int64_t od, int64_t delka);
 kopie rozsah_kopie(int poz);
 void mark_rows(int64_t from, int64_t to, bool zero);
 bool row_is_zero(int64_t row);
-void find_used_bb_rows();
 void clear_band_outside_copy(int poz);
 void copy_whole_bb(int poz);
 
@@ -169,8 +168,8 @@ int fb_init() {
     fb_prepocti_pas();
     {
         std::lock_guard kresleni(kresleni_mutex);
-        bb_used_from = bb_used_to = 0;
         std::lock_guard zamek(znak_mutex);
+        bb_used_from = bb_used_to = 0;
         std::memset(fb_mem, 0, fb_fix.smem_len);
         zero_rows.set();
     }
@@ -250,7 +249,6 @@ void bb_zobraz_na_fb(int poz) {
 void bb_paint_to_fb(int poz) {
     std::lock_guard paint(kresleni_mutex);
     if (akt_titulek.load() == nullptr || fb_mem == nullptr || !bbuf) return;
-    find_used_bb_rows();
     const int64_t l = delka_radku();
     const kopie k = rozsah_kopie(poz);
     const int64_t band_from = pas_od;
@@ -269,17 +267,17 @@ void bb_paint_to_fb(int poz) {
     const int64_t b1 = std::min<int64_t>((band_from + band_length) / l, rows);
     const int64_t c0 = k.cil / l;
     const int64_t c1 = c0 + k.delka / l;
-    // Screen row of back-buffer row 0, and the screen rows that receive pixels.
-    const int64_t shift = c0 - k.zdroj / l;
-    int64_t t0 = std::max(c0, bb_used_from + shift);
-    int64_t t1 = std::min(c1, bb_used_to + shift);
-    if (t0 >= t1) t0 = t1 = c0;
     auto in_window = [&](int64_t r) { return (r >= b0 && r < b1) || (r >= c0 && r < c1); };
     const int64_t lo = b0 < b1 ? std::min(b0, c0) : c0;
     const int64_t hi = b0 < b1 ? std::max(b1, c1) : c1;
 
     char* mem = reinterpret_cast<char*>(fb_mem);
     std::lock_guard lock(znak_mutex);
+    // Screen row of back-buffer row 0, and the screen rows that receive pixels.
+    const int64_t shift = c0 - k.zdroj / l;
+    int64_t t0 = std::max(c0, bb_used_from + shift);
+    int64_t t1 = std::min(c1, bb_used_to + shift);
+    if (t0 >= t1) t0 = t1 = c0;
     int64_t run = -1;
     for (int64_t r = lo; r <= hi; ++r) {
         const bool clear = r < hi && in_window(r) && (r < t0 || r >= t1) && !row_is_zero(r);
@@ -304,11 +302,22 @@ void fb_screen_rows_drawn(int64_t from, int64_t to) {
     mark_rows(from, to, false);
 }
 
+void fb_bb_rows_drawn(int64_t from, int64_t to) {
+    if (from >= to) return;
+    if (bb_used_from >= bb_used_to) {
+        bb_used_from = from;
+        bb_used_to = to;
+        return;
+    }
+    bb_used_from = std::min(bb_used_from, from);
+    bb_used_to = std::max(bb_used_to, to);
+}
+
 void fb_forget_screen_rows() {
     std::lock_guard paint(kresleni_mutex);
+    std::lock_guard lock(znak_mutex);
     bb_used_from = 0;
     bb_used_to = px_na_radek > 0 ? int64_t{bbuf_delka} / 4 / px_na_radek + 1 : 0;
-    std::lock_guard lock(znak_mutex);
     zero_rows.reset();
 }
 
@@ -386,13 +395,12 @@ void fb_smaz_pas() {
 }
 
 void bb_smaz() {
-    std::lock_guard paint(kresleni_mutex);
     std::span<uint32_t> b = fb_pixely(1);
     const int64_t row = px_na_radek;
     if (row <= 0) return;
+    std::lock_guard lock(znak_mutex);
     const int64_t from = std::clamp<int64_t>(bb_used_from * row, 0, std::ssize(b));
     const int64_t to = std::clamp<int64_t>(bb_used_to * row, from, std::ssize(b));
-    std::lock_guard lock(znak_mutex);
     std::fill(b.begin() + from, b.begin() + to, 0u);
     bb_used_from = bb_used_to = 0;
 }
@@ -490,27 +498,6 @@ void clear_band_outside_copy(int poz) {
     vymaz_v_fb(od, std::min(konec, k.cil) - od);
     int64_t za = std::max(od, k.cil + k.delka);
     vymaz_v_fb(za, konec - za);
-}
-
-// Finds the back-buffer rows that hold a pixel, searching from both ends: only the
-// blank rows above and below the lines and their first and last rows are read.
-void find_used_bb_rows() {
-    const int64_t row = px_na_radek;
-    std::span<const uint32_t> b = fb_pixely(1);
-    if (row <= 0) return;
-    auto blank = [&](int64_t r) {
-        const uint32_t* p = b.data() + r * row;
-        uint32_t any = 0;
-        for (int64_t i = 0; i < row; ++i) any |= p[i];
-        return any == 0;
-    };
-    int64_t from = 0;
-    int64_t to = std::ssize(b) / row;
-    while (from < to && blank(from)) ++from;
-    while (to > from && blank(to - 1)) --to;
-    if (from >= to) from = to = 0;
-    bb_used_from = from;
-    bb_used_to = to;
 }
 
 // The whole back buffer to bb_cil[poz], cut to the mapping. The rows it writes

@@ -90,6 +90,10 @@ void bb_paint_to_fb(int pozice);
 // status line): the next paint must not take them for blank. The caller holds
 // znak_mutex; the drawing primitives call it for every write to the screen.
 void fb_screen_rows_drawn(int64_t from, int64_t to);
+// Back-buffer rows [from, to) were drawn: a paint copies them and the next one clears
+// them. The caller holds znak_mutex; the drawing primitives call it for every write to
+// the back buffer.
+void fb_bb_rows_drawn(int64_t from, int64_t to);
 // Forgets which screen rows are blank, and clears the whole back buffer at the next
 // paint: for code that writes the framebuffer memory without the primitives.
 void fb_forget_screen_rows();
