@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -69,6 +70,21 @@ struct zavri_soubor {
     void operator()(FILE* f) const { std::fclose(f); }
 };
 
+// FreeType's memory. Every block comes zeroed: FreeType 2.12 leaves fields of the
+// cache manager's record uninitialised, and with leftovers of earlier heap use in
+// them the manager threw the cached glyphs away on every lookup, so each paint
+// loaded its glyphs from the font file again.
+void* zeroed_alloc(FT_Memory, long size) {
+    return std::calloc(1, static_cast<size_t>(size));
+}
+void* plain_realloc(FT_Memory, long, long new_size, void* block) {
+    return std::realloc(block, static_cast<size_t>(new_size));
+}
+void plain_free(FT_Memory, void* block) {
+    std::free(block);
+}
+FT_MemoryRec_ freetype_memory{nullptr, zeroed_alloc, plain_free, plain_realloc};
+
 }  // namespace
 
 FT_Library ft_lib = nullptr;
@@ -100,7 +116,10 @@ int fb_font_init() {
     // A second set-up (the tests bring the display up many times) starts afresh.
     uvolni_font();
 
-    FT_Error e = FT_Init_FreeType(&ft_lib);
+    // FT_Init_FreeType with the memory above, and without the properties it would
+    // take from the environment.
+    FT_Error e = FT_New_Library(&freetype_memory, &ft_lib);
+    if (e == 0) FT_Add_Default_Modules(ft_lib);
     if (e != 0) {
         ft_lib = nullptr;
         std::printf("tresk.fb_init.FT_Init_FreeType: %2X\n", static_cast<unsigned>(e));
@@ -367,7 +386,7 @@ void uvolni_font() {
     ft_manager = nullptr;
     ft_sbit_cache = nullptr;
     ft_face = nullptr;
-    if (ft_lib != nullptr) FT_Done_FreeType(ft_lib);
+    if (ft_lib != nullptr) FT_Done_Library(ft_lib);
     ft_lib = nullptr;
     ma_kerning = 0;
     posl_glyf_fb = 0;
