@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,28 @@ constexpr FT_Int32 kNacitani = FT_LOAD_TARGET_MONO;
 // Pixel size of the screen font.
 constexpr FT_UInt kSirkaFb = 20;
 constexpr FT_UInt kVyskaFb = 24;
+
+// The cache keeps everything the player draws, so that no paint reads the font file
+// (flash on a box) twice for a glyph: the eight subtitle sizes and the screen size,
+// each with the characters of a whole film. FreeType's defaults (4 sizes, 200 kB)
+// hold less than a zoom sweep, and an evicted glyph is loaded from the file again.
+constexpr FT_UInt kCacheSizes = std::tuple_size_v<decltype(velikosti_fontu)> + 1;
+// Different characters of a film: the Latin letters with their accented forms,
+// digits and punctuation, with room to spare.
+constexpr FT_ULong kGlyphsPerSize = 512;
+// The most a glyph of pixel height h costs the cache: a whole cache node of 16
+// glyph records when it is alone in it, and a 1-bit bitmap up to 2h by 2h pixels.
+constexpr FT_ULong glyph_bytes(int h) {
+    const FT_ULong side = 2 * static_cast<FT_ULong>(h);
+    return 16 * sizeof(FTC_SBitRec) + 64 + (side + 7) / 8 * side;
+}
+constexpr FT_ULong cache_bytes() {
+    FT_ULong bytes = kGlyphsPerSize * glyph_bytes(static_cast<int>(kVyskaFb));
+    for (const auto& velikost : velikosti_fontu) bytes += kGlyphsPerSize * glyph_bytes(velikost[0]);
+    return bytes;
+}
+// About 3.8 MB at most; the cache takes only what the glyphs drawn need.
+constexpr FT_ULong kCacheBytes = cache_bytes();
 
 // A bitmap row as a bit mask, leftmost position in the most significant bit of
 // word 0. Glyph column j sits at position j + 2, leaving two positions on each
@@ -47,6 +70,21 @@ struct zavri_soubor {
     void operator()(FILE* f) const { std::fclose(f); }
 };
 
+// FreeType's memory. Every block comes zeroed: FreeType 2.12 leaves fields of the
+// cache manager's record uninitialised, and with leftovers of earlier heap use in
+// them the manager threw the cached glyphs away on every lookup, so each paint
+// loaded its glyphs from the font file again.
+void* zeroed_alloc(FT_Memory, long size) {
+    return std::calloc(1, static_cast<size_t>(size));
+}
+void* plain_realloc(FT_Memory, long, long new_size, void* block) {
+    return std::realloc(block, static_cast<size_t>(new_size));
+}
+void plain_free(FT_Memory, void* block) {
+    std::free(block);
+}
+FT_MemoryRec_ freetype_memory{nullptr, zeroed_alloc, plain_free, plain_realloc};
+
 }  // namespace
 
 FT_Library ft_lib = nullptr;
@@ -58,16 +96,6 @@ FTC_ImageTypeRec ft_typ_fb{};
 FTC_ImageTypeRec ft_typ_bb{};
 uint8_t ma_kerning = 0;
 relaxed<uint32_t> posl_glyf_fb{0}, posl_glyf_bb{0};
-const std::array<std::array<int8_t, 2>, 8> velikosti_fontu{{
-    {24, 20},
-    {22, 18},
-    {26, 21},
-    {32, 26},
-    {34, 26},
-    {36, 27},
-    {38, 29},
-    {40, 30},
-}};
 
 namespace {
 
@@ -88,7 +116,10 @@ int fb_font_init() {
     // A second set-up (the tests bring the display up many times) starts afresh.
     uvolni_font();
 
-    FT_Error e = FT_Init_FreeType(&ft_lib);
+    // FT_Init_FreeType with the memory above, and without the properties it would
+    // take from the environment.
+    FT_Error e = FT_New_Library(&freetype_memory, &ft_lib);
+    if (e == 0) FT_Add_Default_Modules(ft_lib);
     if (e != 0) {
         ft_lib = nullptr;
         std::printf("tresk.fb_init.FT_Init_FreeType: %2X\n", static_cast<unsigned>(e));
@@ -101,7 +132,7 @@ int fb_font_init() {
         std::printf("fb_init: FreeType2 %d.%d.%d required!\n", 2, 3, 6);
         return 0;
     }
-    e = FTC_Manager_New(ft_lib, 2, 0, 0, fb_otevri_font, nullptr, &ft_manager);
+    e = FTC_Manager_New(ft_lib, 2, kCacheSizes, kCacheBytes, fb_otevri_font, nullptr, &ft_manager);
     if (e != 0) {
         ft_manager = nullptr;
         std::printf("fb_init.FTC_Manager_New: %2X\n", static_cast<unsigned>(e));
@@ -251,6 +282,14 @@ void fb_kresli_bitmapu(std::span<uint32_t> cil, uint32_t radek, const fb_bitmapa
     if (b.data == nullptr || b.pitch <= 0 || b.sirka <= 0 || b.vyska <= 0 || radek == 0) return;
     const int64_t radku = static_cast<int64_t>(cil.size() / radek);
     if (radku == 0) return;
+    // The painter clears and copies only the rows drawn.
+    const int64_t drawn_from = std::max<int64_t>(int64_t{y} - kOkraj, 0);
+    const int64_t drawn_to = std::min<int64_t>(int64_t{y} + b.vyska + kOkraj, radku);
+    if (cil.data() == fb_mem) {
+        fb_screen_rows_drawn(drawn_from, drawn_to);
+    } else if (cil.data() == bbuf.get()) {
+        fb_bb_rows_drawn(drawn_from, drawn_to);
+    }
     // A glyph pixel of value 0 can take a later neighbour's outline; only the
     // pixel-by-pixel rule gets that right, and no caller draws in value 0.
     if ((obrys && p == 0) || b.sirka > kMaxSirka || b.vyska > kMaxVyska) {
@@ -347,7 +386,7 @@ void uvolni_font() {
     ft_manager = nullptr;
     ft_sbit_cache = nullptr;
     ft_face = nullptr;
-    if (ft_lib != nullptr) FT_Done_FreeType(ft_lib);
+    if (ft_lib != nullptr) FT_Done_Library(ft_lib);
     ft_lib = nullptr;
     ma_kerning = 0;
     posl_glyf_fb = 0;
@@ -357,9 +396,9 @@ void uvolni_font() {
 FT_Error otevri_proud(FT_Library library, const char* cesta, FT_Face* aface) {
     std::unique_ptr<FILE, zavri_soubor> soubor(hw_fopen(cesta, "rb"));
     if (!soubor) return FT_Err_Cannot_Open_Resource;
-    if (std::fseek(soubor.get(), 0, SEEK_END) != 0) return FT_Err_Cannot_Open_Stream;
+    if (hw_fseek(soubor.get(), 0, SEEK_END) != 0) return FT_Err_Cannot_Open_Stream;
     const long delka = std::ftell(soubor.get());
-    if (delka <= 0 || std::fseek(soubor.get(), 0, SEEK_SET) != 0) {
+    if (delka <= 0 || hw_fseek(soubor.get(), 0, SEEK_SET) != 0) {
         return FT_Err_Cannot_Open_Stream;
     }
     auto* p = new (std::nothrow) proud_fontu{};
@@ -381,11 +420,11 @@ unsigned long cti_proud(FT_Stream proud, unsigned long offset, unsigned char* bu
                         unsigned long pocet) {
     auto* p = static_cast<proud_fontu*>(proud->descriptor.pointer);
     if (pocet == 0 && offset > proud->size) return 1;
-    if (proud->pos != offset && std::fseek(p->soubor, static_cast<long>(offset), SEEK_SET) != 0) {
+    if (proud->pos != offset && hw_fseek(p->soubor, static_cast<long>(offset), SEEK_SET) != 0) {
         return pocet == 0 ? 1 : 0;
     }
     if (pocet == 0) return 0;
-    return std::fread(buffer, 1, pocet, p->soubor);
+    return hw_fread(buffer, 1, pocet, p->soubor);
 }
 
 void zavri_proud(FT_Stream proud) {

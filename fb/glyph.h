@@ -10,6 +10,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_CACHE_H
+#include FT_MODULE_H
 
 #include <array>
 #include <cstdint>
@@ -49,7 +50,16 @@ extern uint8_t ma_kerning;
 // Index of the last glyph placed on each target; 0 = none. Both threads reset and set them.
 extern relaxed<uint32_t> posl_glyf_fb, posl_glyf_bb;
 // {pixel height, pixel width} of each zoom level.
-extern const std::array<std::array<int8_t, 2>, 8> velikosti_fontu;
+inline constexpr std::array<std::array<int8_t, 2>, 8> velikosti_fontu{{
+    {24, 20},
+    {22, 18},
+    {26, 21},
+    {32, 26},
+    {34, 26},
+    {36, 27},
+    {38, 29},
+    {40, 30},
+}};
 
 // The font half of fb_init: 1 on success, 0 on failure (a diagnostic has been printed).
 // Fills vyska_radku[0..7].

@@ -1,7 +1,7 @@
 // The subtitle painter and the three subtitle styles.
 //
-// A paint clears the band and the back buffer, composes the lines into the back
-// buffer and copies it to the band in one block. Both threads paint (the subtitle
+// A paint clears the back buffer, composes the lines into it and puts it on the
+// band, writing only the screen rows that change. Both threads paint (the subtitle
 // thread in time, the main thread after a style change), so the whole paint runs
 // under kresleni_mutex: the two can never mix their clears, lines and copies.
 #include "fb/painter.h"
@@ -87,8 +87,8 @@ bool nakresli(const titulek* zaznam) {
     akt_titulek = zaznam;
     int32_t flags = zaznam->flags;
     pozice = (flags & kNahore) != 0 ? 1 : 0;
-    // The copy at the end overwrites its part of the band; the rest is cleared.
-    fb_smaz_pas_mimo_kopii(pozice);
+    // The band is cleared by the copy at the end: the old subtitle stays up while
+    // the new one is composed.
     bb_smaz();
 
     const std::array<int32_t, 4>& schema = barvy_tit[static_cast<size_t>(barva_tit & 3)];
@@ -110,7 +110,7 @@ bool nakresli(const titulek* zaznam) {
         y += radek;
     }
 
-    bb_zobraz_na_fb(pozice);
+    bb_paint_to_fb(pozice);
     return (flags & kKonecDilu) != 0;
 }
 

@@ -63,6 +63,7 @@ void fb_box(int x, int y, int vyska, int sirka, int styl, int8_t vypln_barva, in
             int64_t r1 = std::min<int64_t>(by + h - 5, radku - 1);
             const int64_t sloupce[4] = {bx, bx + 1, bx + w - 2, bx + w - 1};
             std::lock_guard zamek(znak_mutex);
+            fb_screen_rows_drawn(r0, r1 + 1);
             for (int64_t r = r0; r <= r1; ++r) {
                 for (int64_t s : sloupce) {
                     if (s >= 0 && s < radek) px[static_cast<size_t>(r * radek + s)] = f;
@@ -97,6 +98,11 @@ void vypln(uint8_t cil, int64_t x, int64_t y, int64_t sirka, int64_t vyska, int 
     int64_t y1 = std::min<int64_t>(y + vyska - 1, radku - 1);
     if (x0 > x1 || y0 > y1) return;
     std::lock_guard zamek(znak_mutex);
+    if (cil == 0) {
+        fb_screen_rows_drawn(y0, y1 + 1);
+    } else {
+        fb_bb_rows_drawn(y0, y1 + 1);
+    }
     for (int64_t r = y0; r <= y1; ++r) {
         std::fill_n(px.begin() + r * radek + x0, x1 - x0 + 1, p);
     }

@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -44,6 +45,10 @@ struct kopie {
     int64_t delka;
 };
 
+// Framebuffer rows a paint can know to be all zero; rows past these are never known.
+// The mode has 576 rows; a driver may map a few screens.
+constexpr size_t kTrackedRows = 2048;
+
 // Releases a mapping that fb_init has made but not yet handed over to fb_mem.
 struct odmapovani {
     size_t delka;
@@ -76,7 +81,17 @@ std::recursive_mutex kresleni_mutex;
 
 namespace {
 
+// Rows of the mapping known to hold only zeros: a paint need not clear them again.
+// A row is known once a clear covered it whole; any other write makes it unknown.
+// Guarded by znak_mutex, like the pixels.
+std::bitset<kTrackedRows> zero_rows;
+// Back-buffer rows [bb_used_from, bb_used_to) may hold pixels; all others are zero.
+// The drawing primitives widen it (fb_bb_rows_drawn). Guarded by znak_mutex.
+int64_t bb_used_from = 0;
+int64_t bb_used_to = 0;
+
 bool ensure_32_bits();
+
 int64_t delka_radku();
 int32_t uzavri(int64_t v);
 uint32_t* adresa_v_fb(int64_t posun);
@@ -86,6 +101,10 @@ int aktualni_zoom();
 void nastav_pas();
 void vymaz_v_fb(int64_t od, int64_t delka);
 kopie rozsah_kopie(int poz);
+void mark_rows(int64_t from, int64_t to, bool zero);
+bool row_is_zero(int64_t row);
+void clear_band_outside_copy(int poz);
+void copy_whole_bb(int poz);
 
 }  // namespace
 
@@ -151,8 +170,11 @@ int fb_init() {
 
     fb_prepocti_pas();
     {
+        std::lock_guard kresleni(kresleni_mutex);
         std::lock_guard zamek(znak_mutex);
+        bb_used_from = bb_used_to = 0;
         std::memset(fb_mem, 0, fb_fix.smem_len);
+        zero_rows.set();
     }
     pismo.pustit = false;
     return 1;
@@ -224,14 +246,87 @@ void bb_zobraz_na_fb(int poz) {
     // The back buffer stands for akt_titulek; with none (nothing painted yet, or the
     // subtitles it came from are gone) there is nothing to put back.
     if (akt_titulek.load() == nullptr || fb_mem == nullptr || !bbuf) return;
-    kopie k = rozsah_kopie(poz);
-    if (k.delka > 0) {
-        std::lock_guard zamek(znak_mutex);
-        std::memcpy(reinterpret_cast<char*>(fb_mem) + k.cil,
-                    reinterpret_cast<const char*>(bbuf.get()) + k.zdroj,
-                    static_cast<size_t>(k.delka));
+    copy_whole_bb(poz);
+    titulek_zobrazen = 1;
+}
+
+// The screen must end up exactly as after clearing the band and copying the whole
+// back buffer, but framebuffer memory is slow: rows known to be zero that would
+// receive zeros are left alone, and only the back-buffer rows that hold pixels are
+// copied, in one block.
+void bb_paint_to_fb(int poz) {
+    std::lock_guard paint(kresleni_mutex);
+    if (akt_titulek.load() == nullptr || fb_mem == nullptr || !bbuf) return;
+    const int64_t l = delka_radku();
+    const kopie k = rozsah_kopie(poz);
+    const int64_t band_from = pas_od;
+    const int64_t band_length = pas_delka;
+    // Odd geometry (figures that are not whole rows) takes the plain way.
+    if (l <= 0 || l % 4 != 0 || k.delka <= 0 || k.cil % l != 0 || k.zdroj % l != 0 ||
+        k.delka % l != 0 || band_from % l != 0 || band_length % l != 0 ||
+        fb_fix.smem_len % l != 0) {
+        clear_band_outside_copy(poz);
+        copy_whole_bb(poz);
+        titulek_zobrazen = 1;
+        return;
+    }
+    const int64_t rows = static_cast<int64_t>(fb_fix.smem_len) / l;
+    const int64_t b0 = std::max<int64_t>(band_from / l, 0);
+    const int64_t b1 = std::min<int64_t>((band_from + band_length) / l, rows);
+    const int64_t c0 = k.cil / l;
+    const int64_t c1 = c0 + k.delka / l;
+    auto in_window = [&](int64_t r) { return (r >= b0 && r < b1) || (r >= c0 && r < c1); };
+    const int64_t lo = b0 < b1 ? std::min(b0, c0) : c0;
+    const int64_t hi = b0 < b1 ? std::max(b1, c1) : c1;
+
+    char* mem = reinterpret_cast<char*>(fb_mem);
+    std::lock_guard lock(znak_mutex);
+    // Screen row of back-buffer row 0, and the screen rows that receive pixels.
+    const int64_t shift = c0 - k.zdroj / l;
+    int64_t t0 = std::max(c0, bb_used_from + shift);
+    int64_t t1 = std::min(c1, bb_used_to + shift);
+    if (t0 >= t1) t0 = t1 = c0;
+    int64_t run = -1;
+    for (int64_t r = lo; r <= hi; ++r) {
+        const bool clear = r < hi && in_window(r) && (r < t0 || r >= t1) && !row_is_zero(r);
+        if (clear && run < 0) run = r;
+        if (!clear && run >= 0) {
+            std::memset(mem + run * l, 0, static_cast<size_t>((r - run) * l));
+            run = -1;
+        }
+    }
+    for (int64_t r = lo; r < hi; ++r) {
+        if (in_window(r)) mark_rows(r, r + 1, true);
+    }
+    if (t0 < t1) {
+        std::memcpy(mem + t0 * l, reinterpret_cast<const char*>(bbuf.get()) + (t0 - shift) * l,
+                    static_cast<size_t>((t1 - t0) * l));
+        mark_rows(t0, t1, false);
     }
     titulek_zobrazen = 1;
+}
+
+void fb_screen_rows_drawn(int64_t from, int64_t to) {
+    mark_rows(from, to, false);
+}
+
+void fb_bb_rows_drawn(int64_t from, int64_t to) {
+    if (from >= to) return;
+    if (bb_used_from >= bb_used_to) {
+        bb_used_from = from;
+        bb_used_to = to;
+        return;
+    }
+    bb_used_from = std::min(bb_used_from, from);
+    bb_used_to = std::max(bb_used_to, to);
+}
+
+void fb_forget_screen_rows() {
+    std::lock_guard paint(kresleni_mutex);
+    std::lock_guard lock(znak_mutex);
+    bb_used_from = 0;
+    bb_used_to = px_na_radek > 0 ? int64_t{bbuf_delka} / 4 / px_na_radek + 1 : 0;
+    zero_rows.reset();
 }
 
 void fb_prekresli_titulek() {
@@ -307,25 +402,15 @@ void fb_smaz_pas() {
     vymaz_v_fb(pas_od, pas_delka);
 }
 
-void fb_smaz_pas_mimo_kopii(int poz) {
-    // The band is twice the size of the copy: clearing what the copy overwrites
-    // would be half the work of a paint's clears, for nothing.
-    kopie k = rozsah_kopie(poz);
-    int64_t od = pas_od;
-    int64_t konec = od + pas_delka;
-    if (k.delka <= 0) {
-        vymaz_v_fb(od, konec - od);
-        return;
-    }
-    vymaz_v_fb(od, std::min(konec, k.cil) - od);
-    int64_t za = std::max(od, k.cil + k.delka);
-    vymaz_v_fb(za, konec - za);
-}
-
 void bb_smaz() {
     std::span<uint32_t> b = fb_pixely(1);
-    std::lock_guard zamek(znak_mutex);
-    std::fill(b.begin(), b.end(), 0u);
+    const int64_t row = px_na_radek;
+    if (row <= 0) return;
+    std::lock_guard lock(znak_mutex);
+    const int64_t from = std::clamp<int64_t>(bb_used_from * row, 0, std::ssize(b));
+    const int64_t to = std::clamp<int64_t>(bb_used_to * row, from, std::ssize(b));
+    std::fill(b.begin() + from, b.begin() + to, 0u);
+    bb_used_from = bb_used_to = 0;
 }
 
 namespace {
@@ -419,6 +504,46 @@ void vymaz_v_fb(int64_t od, int64_t delka) {
     if (od >= konec) return;
     std::lock_guard zamek(znak_mutex);
     std::memset(reinterpret_cast<char*>(fbm.data()) + od, 0, static_cast<size_t>(konec - od));
+    const int64_t l = delka_radku();
+    if (l > 0) mark_rows((od + l - 1) / l, konec / l, true);
+}
+
+void mark_rows(int64_t from, int64_t to, bool zero) {
+    from = std::max<int64_t>(from, 0);
+    to = std::min<int64_t>(to, static_cast<int64_t>(kTrackedRows));
+    for (int64_t r = from; r < to; ++r) zero_rows[static_cast<size_t>(r)] = zero;
+}
+
+bool row_is_zero(int64_t row) {
+    return row >= 0 && row < static_cast<int64_t>(kTrackedRows) &&
+           zero_rows[static_cast<size_t>(row)];
+}
+
+// The band on screen, except the bytes that a copy of the back buffer to
+// bb_cil[poz] overwrites anyway.
+void clear_band_outside_copy(int poz) {
+    kopie k = rozsah_kopie(poz);
+    int64_t od = pas_od;
+    int64_t konec = od + pas_delka;
+    if (k.delka <= 0) {
+        vymaz_v_fb(od, konec - od);
+        return;
+    }
+    vymaz_v_fb(od, std::min(konec, k.cil) - od);
+    int64_t za = std::max(od, k.cil + k.delka);
+    vymaz_v_fb(za, konec - za);
+}
+
+// The whole back buffer to bb_cil[poz], cut to the mapping. The rows it writes
+// are no longer known to be zero.
+void copy_whole_bb(int poz) {
+    kopie k = rozsah_kopie(poz);
+    if (k.delka <= 0) return;
+    std::lock_guard lock(znak_mutex);
+    std::memcpy(reinterpret_cast<char*>(fb_mem) + k.cil,
+                reinterpret_cast<const char*>(bbuf.get()) + k.zdroj, static_cast<size_t>(k.delka));
+    const int64_t l = delka_radku();
+    if (l > 0) mark_rows(k.cil / l, (k.cil + k.delka + l - 1) / l, false);
 }
 
 }  // namespace

@@ -81,8 +81,20 @@ void fb_prepni_posun();
 std::span<uint32_t> fb_pixely(uint8_t cil);
 // Clears the band on screen (pas_delka bytes from pas_od) but leaves titulek_zobrazen.
 void fb_smaz_pas();
-// The same, except the bytes that the next copy of the back buffer to bb_cil[pozice]
-// overwrites anyway. For a paint that ends with that copy, under kresleni_mutex.
-void fb_smaz_pas_mimo_kopii(int pozice);
-// Clears the whole back buffer.
+// Clears the whole back buffer: the rows the last paint left pixels in.
 void bb_smaz();
+// Shows a freshly composed back buffer at bb_cil[pozice]: the screen ends up as after
+// a clear of the band and a copy of the whole back buffer, but only rows that can
+// differ are written, the subtitle's rows in one block copy. The painter's last step.
+void bb_paint_to_fb(int pozice);
+// Screen rows [from, to) were drawn by other means than a paint (windows, menus,
+// status line): the next paint must not take them for blank. The caller holds
+// znak_mutex; the drawing primitives call it for every write to the screen.
+void fb_screen_rows_drawn(int64_t from, int64_t to);
+// Back-buffer rows [from, to) were drawn: a paint copies them and the next one clears
+// them. The caller holds znak_mutex; the drawing primitives call it for every write to
+// the back buffer.
+void fb_bb_rows_drawn(int64_t from, int64_t to);
+// Forgets which screen rows are blank, and clears the whole back buffer at the next
+// paint: for code that writes the framebuffer memory without the primitives.
+void fb_forget_screen_rows();

@@ -29,6 +29,10 @@ ssize_t hw_read(int fd, void* buf, size_t count);
 int hw_stat(const char* path, struct stat* st);
 int hw_lstat(const char* path, struct stat* st);
 FILE* hw_fopen(const char* path, const char* mode);
+// Reads and seeks of a file opened with hw_fopen, for files read while the player
+// runs (the font); the simulator counts them.
+size_t hw_fread(void* buf, size_t size, size_t count, FILE* f);
+int hw_fseek(FILE* f, long offset, int whence);
 DIR* hw_opendir(const char* path);
 int hw_unlink(const char* path);
 int hw_rmdir(const char* path);

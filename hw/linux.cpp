@@ -34,6 +34,12 @@ int hw_lstat(const char* path, struct stat* st) {
 FILE* hw_fopen(const char* path, const char* mode) {
     return std::fopen(path, mode);
 }
+size_t hw_fread(void* buf, size_t size, size_t count, FILE* f) {
+    return std::fread(buf, size, count, f);
+}
+int hw_fseek(FILE* f, long offset, int whence) {
+    return std::fseek(f, offset, whence);
+}
 DIR* hw_opendir(const char* path) {
     return ::opendir(path);
 }

@@ -4,7 +4,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config linux-libc-dev
   libfreetype-dev libpng-dev libjpeg-dev zlib1g-dev libsdl2-dev
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev libass-dev
   libuchardet-dev
   fonts-dejavu-core fonts-dejavu-extra
   clang libclang-rt-14-dev

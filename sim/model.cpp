@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -89,6 +90,10 @@ struct model {
     int threads = 0;
     double sleep_scale = 1.0;
 };
+
+// Reads of files, counted apart from the model's lock: the font is read under the
+// glyph lock.
+std::atomic<long> file_read_count{0};
 
 model& the_model() {
     static model m;
@@ -297,6 +302,7 @@ void reset() {
     md.input_hook = nullptr;
     md.thread_hook = nullptr;
     md.sleep_scale = 1.0;
+    file_read_count = 0;
     clear_faults();
     std::lock_guard flk(the_faults().m);
     the_faults().injected = 0;
@@ -470,6 +476,10 @@ void clear_faults() {
     fault_table& ft = the_faults();
     std::lock_guard lk(ft.m);
     ft.armed.clear();
+}
+
+long file_reads() {
+    return file_read_count;
 }
 
 int faults_injected() {
@@ -802,6 +812,14 @@ FILE* hw_fopen(const char* path, const char* mode) {
     if (fault_hit("fopen", path)) return nullptr;
     FILE* f = std::fopen(sim::resolve(path).c_str(), mode);
     return f != nullptr ? arm_reads(f, path, mode) : nullptr;
+}
+size_t hw_fread(void* buf, size_t size, size_t count, FILE* f) {
+    ++file_read_count;
+    return std::fread(buf, size, count, f);
+}
+int hw_fseek(FILE* f, long offset, int whence) {
+    ++file_read_count;
+    return std::fseek(f, offset, whence);
 }
 DIR* hw_opendir(const char* path) {
     if (fault_hit("opendir", path)) return nullptr;

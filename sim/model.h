@@ -124,6 +124,9 @@ uint64_t video_pts();
 bool video_playing();
 bool video_open();
 
+// hw_fread and hw_fseek calls since the last reset().
+long file_reads();
+
 // Scales every sleep of the player: 1 real time, 0 no sleeping at all.
 void set_sleep_scale(double scale);
 

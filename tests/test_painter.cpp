@@ -1,13 +1,22 @@
 // The subtitle painter on the simulated box with the real font: line positions,
-// centring, colours, the copy to the band positions, the end-of-part stop, and the
-// three style changes with their repaint rules.
+// centring, colours, the copy to the band positions, the end-of-part stop, the
+// three style changes with their repaint rules, and what a paint costs: no font
+// file reads for glyphs drawn before, and a screen equal to a full clear and copy.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "fb/glyph.h"
 #include "fb/painter.h"
 #include "fb/primitives.h"
 #include "fb/screen.h"
 #include "fb/status.h"
+#include "fb/text.h"
 #include "tests/support/painter_support.h"
 #include "tests/support/support.h"
 #include "tmr/clock.h"
@@ -23,18 +32,86 @@ uint32_t barva(int i) {
     return paleta.load()[i];
 }
 
+std::string utf8(uint32_t c) {
+    std::string s;
+    if (c < 0x80) {
+        s += static_cast<char>(c);
+    } else if (c < 0x800) {
+        s += static_cast<char>(0xC0 | (c >> 6));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        s += static_cast<char>(0xE0 | (c >> 12));
+        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return s;
+}
+
+// A film's worth of different characters, 24 to a line, two lines to a subtitle:
+// ASCII, Latin-1 and Latin Extended-A.
+std::vector<titulek> film() {
+    std::vector<uint32_t> codes;
+    for (uint32_t c = 0x21; c < 0x7F; ++c) codes.push_back(c);
+    for (uint32_t c = 0xC0; c < 0x180; ++c) codes.push_back(c);
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < codes.size(); i += 24) {
+        std::string line;
+        for (size_t j = i; j < std::min(codes.size(), i + 24); ++j) line += utf8(codes[j]);
+        lines.push_back(line);
+    }
+    std::vector<titulek> records;
+    for (size_t i = 0; i + 1 < lines.size(); i += 2) {
+        records.push_back(make_record({lines[i].c_str(), lines[i + 1].c_str()}, 0));
+    }
+    return records;
+}
+
+// One step of a scenario and whether it paints the subtitle.
+struct step {
+    std::function<void()> run;
+    bool paints;
+};
+
+// The screen a full paint leaves: the band cleared, then the whole back buffer copied
+// to the target of the position, as far as the mapping reaches.
+void full_clear_and_copy() {
+    std::lock_guard lock(znak_mutex);
+    std::span<uint32_t> px = fb_pixely(0);
+    char* mem = reinterpret_cast<char*>(px.data());
+    const int64_t size = static_cast<int64_t>(px.size_bytes());
+    const int64_t from = std::clamp<int64_t>(pas_od, 0, size);
+    const int64_t end = std::clamp<int64_t>(int64_t{pas_od} + pas_delka, from, size);
+    std::memset(mem + from, 0, static_cast<size_t>(end - from));
+    int64_t target = static_cast<int64_t>(reinterpret_cast<uintptr_t>(bb_cil[pozice].load()) -
+                                          reinterpret_cast<uintptr_t>(mem));
+    int64_t source = 0;
+    int64_t n = bbuf_delka;
+    if (target < 0) {
+        source = -target;
+        n += target;
+        target = 0;
+    }
+    n = std::min(n, size - target);
+    if (n > 0) {
+        std::memcpy(mem + target, reinterpret_cast<const char*>(bbuf.get()) + source,
+                    static_cast<size_t>(n));
+    }
+}
+
 class Painter : public testing::Test {
   protected:
-    void SetUp() override {
-        // The state a first run starts in, whatever an earlier test left.
+    void SetUp() override { start(); }
+    // The state a first run starts in, whatever an earlier test or the settings file
+    // left.
+    void start() {
         odsazeni = 0;
-        posun_dole = 0;
-        posun_nahore = 0;
         pozice = 0;
         titulek_zobrazen = 0;
         akt_titulek = nullptr;
         testsup::setup_box(root_, {.xres = 720, .yres = 576});
         ASSERT_EQ(testsup::open_display(), 1);
+        posun_dole = 0;
+        posun_nahore = 0;
         zoom = 1;
         transp = 1;
         barva_tit = 0;
@@ -44,6 +121,12 @@ class Painter : public testing::Test {
         fb_prepocti_pas();
     }
     void TearDown() override { testsup::close_display(); }
+
+    static std::vector<uint32_t> screen() {
+        std::lock_guard lock(znak_mutex);
+        std::span<uint32_t> px = fb_pixely(0);
+        return {px.begin(), px.end()};
+    }
 
     // Fills the band on screen, so that what a paint (or its absence) does shows.
     static void fill_band() { fb_vypln(0, 0, sy + 32, 719, ey - sy - 32, 5); }
@@ -347,6 +430,100 @@ TEST_F(Painter, PaletteSwitchDoesNotRepaint) {
     EXPECT_FALSE(bb_find(pred).empty());
     EXPECT_TRUE(bb_find(barva(3)).empty());
     fb_zmen_paletu();
+}
+
+// Every subtitle of the film through a zoom sweep, with screen text, restyles and
+// subtitles of other sizes in between: after the first paint of each glyph at each
+// size, nothing reads the font file again.
+TEST_F(Painter, CachedGlyphsAreNeverReadFromTheFontAgain) {
+    // The font engine comes up on a heap full of garbage, as after other work.
+    testsup::close_display();
+    std::vector<void*> blocks;
+    for (size_t size = 16; size <= 2048; size += 8) {
+        for (int i = 0; i < 4; ++i) {
+            void* b = std::malloc(size);
+            if (b == nullptr) continue;
+            std::memset(b, 0x5A, size);
+            blocks.push_back(b);
+        }
+    }
+    for (void* b : blocks) std::free(b);
+    start();
+    std::vector<titulek> records = film();
+    ASSERT_GE(records.size(), 5u);
+    auto sweep = [&](bool reversed) {
+        for (int step = 0; step < 8; ++step) {
+            fb_zmen_zoom();  // also draws the zoom digit at the screen size
+            for (size_t i = 0; i < records.size(); ++i) {
+                fb_zobraz_titulek(&records[reversed ? records.size() - 1 - i : i]);
+                if (i % 3 == 0) fb_zmen_transp();
+                if (i % 4 == 0) fb_zmen_barvu_tit();
+            }
+            // Menus and the status line draw the same characters at the screen size.
+            for (const titulek& t : records) fb_ZobrString(t.radky[0].get(), 0, 60, 300, 0, 600, 7);
+            fb_zobr_info(records[static_cast<size_t>(step) % records.size()].radky[1].get());
+        }
+    };
+    sweep(false);
+    const long first = sim::file_reads();
+    EXPECT_GT(first, 0) << "the font is read through the device layer";
+    sweep(true);
+    EXPECT_EQ(sim::file_reads(), first);
+}
+
+// A long evening of varied subtitles, styles, positions, zooms, inset, band moves,
+// clears and boxes drawn over the band; each screen must equal the one a full clear
+// and full copy of the same record leaves.
+TEST_F(Painter, EveryScreenEqualsAFullClearAndCopy) {
+    std::vector<titulek> records;
+    records.push_back(
+        make_record({"Dat had je niet moeten zeggen,", "want nu weet iedereen het."}, 0));
+    records.push_back(make_record({"Ja."}, 0x1B));
+    records.push_back(
+        make_record({"Eerste", "Tweede", "Derde", "Vierde regel, lang en breed"}, 0x1B));
+    records.push_back(make_record({"Boven", "aan het beeld"}, 0x100));
+    records.push_back(make_record({"", "Lege regel erboven"}, 0x4));
+    records.push_back(make_record({"ÁČĎÉĚÍŇÓŘŠŤÚŮÝŽ gjpqy", "\x0e\x0f symbolen"}, 0x102));
+    records.push_back(make_record({"Vier", "regels", "bovenaan", "het scherm"}, 0x1E4));
+    std::vector<step> steps;
+    auto paint = [&](size_t i) {
+        return step{[&records, i] { fb_zobraz_titulek(&records[i]); }, true};
+    };
+    const std::vector<step> restyles{
+        {fb_zmen_zoom, true},
+        {fb_zmen_transp, true},
+        {fb_zmen_barvu_tit, true},
+        {[] { fb_uprav_posun(-1); }, true},
+        {[] { fb_uprav_posun(+1); }, true},
+        {fb_prepni_posun, true},
+    };
+    for (int round = 0; round < 60; ++round) {
+        steps.push_back(paint(static_cast<size_t>(round * 5 % 7)));
+        steps.push_back(paint(static_cast<size_t>((round * 3 + 1) % 7)));
+        steps.push_back(restyles[static_cast<size_t>(round % 6)]);
+        if (round % 4 == 1) steps.push_back(restyles[static_cast<size_t>((round / 4) % 6)]);
+        if (round % 7 == 3) steps.push_back({fb_smaz_titobr, false});
+        if (round % 9 == 5) {
+            steps.push_back({[] { fb_vypln(0, 10, sy + 40 + 13 * (sy % 7), 600, 50, 5); }, false});
+        }
+        if (round % 11 == 2) steps.push_back({fb_smaz_titobr, false});
+    }
+
+    std::vector<std::vector<uint32_t>> painted;
+    for (const step& s : steps) {
+        s.run();
+        painted.push_back(screen());
+    }
+    testsup::close_display();
+    start();
+    for (size_t i = 0; i < steps.size(); ++i) {
+        fb_forget_screen_rows();
+        steps[i].run();
+        if (steps[i].paints && titulek_zobrazen != 0) full_clear_and_copy();
+        const std::vector<uint32_t> now = screen();
+        const auto [a, b] = std::mismatch(now.begin(), now.end(), painted[i].begin());
+        ASSERT_EQ(a, now.end()) << "step " << i << ", row " << (a - now.begin()) / px_na_radek;
+    }
 }
 
 }  // namespace

@@ -41,6 +41,8 @@ fake_display::fake_display(uint32_t line_length, uint32_t smem_len, int32_t vysk
     std::fill_n(bbuf.get(), bb_words_, 0u);
     std::fill_n(bbuf.get() + bb_words_, kGuardWords, kGuard);
     fb_prepocti_pas();
+    // Nothing is known of a display laid out by hand: the first paint writes it whole.
+    fb_forget_screen_rows();
 }
 
 fake_display::~fake_display() {
