@@ -1,6 +1,6 @@
 # Cross-compiling for the box: 32-bit little-endian MIPS, Debian's cross toolchain
 # (g++-mipsel-linux-gnu) with its own C library under /usr/mipsel-linux-gnu, and
-# the target's FreeType, libpng, zlib, brotli and GoogleTest unpacked into a
+# the target's FreeType, libpng, zlib, brotli, uchardet and GoogleTest unpacked into a
 # sysroot by scripts/mipsel-sysroot.sh.
 #
 #   cmake -S . -B build-mipsel -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-toolchain.cmake
@@ -45,6 +45,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# pkg-config (uchardet) reads only the sysroot's descriptions, with their paths in it.
+set(ENV{PKG_CONFIG_LIBDIR}
+  "${LUMETRA_MIPSEL_SYSROOT}/usr/lib/mipsel-linux-gnu/pkgconfig:${LUMETRA_MIPSEL_SYSROOT}/usr/share/pkgconfig")
+set(ENV{PKG_CONFIG_SYSROOT_DIR} "${LUMETRA_MIPSEL_SYSROOT}")
 
 # libfreetype.so names libpng16, libz and libbrotlidec: the linker finds them here.
 set(LUMETRA_MIPSEL_LIBDIRS

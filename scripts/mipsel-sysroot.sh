@@ -19,13 +19,14 @@ SYSROOT=$BUILD/sysroot
 DEBS=$BUILD/debs
 
 HOST_PACKAGES=(
-  cmake ninja-build
+  cmake ninja-build pkg-config
   g++-mipsel-linux-gnu binutils-mipsel-linux-gnu qemu-user
   fonts-dejavu-core fonts-dejavu-extra
 )
 TARGET_PACKAGES=(
   libfreetype6 libfreetype-dev libpng16-16 libpng-dev zlib1g zlib1g-dev
   libbrotli1 libbrotli-dev libgtest-dev libgmock-dev
+  libuchardet0 libuchardet-dev
 )
 
 SUDO=""
