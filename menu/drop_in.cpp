@@ -170,6 +170,9 @@ std::string source_of(const char* path) {
     std::array<char, kHeaderBytes> line{};
     if (!f || std::fgets(line.data(), line.size(), f.get()) == nullptr) return {};
     std::string_view header(line.data());
+    // A first line longer than the buffer is no converter's header; a cut one could
+    // name a different file.
+    if (header.find('\n') == std::string_view::npos && !std::feof(f.get())) return {};
     while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) {
         header.remove_suffix(1);
     }
