@@ -131,9 +131,11 @@ bool write_subtitles(std::string_view base, const std::string& text) {
     return true;
 }
 
-// Converts one file of the directory; false when it failed and was left alone.
-bool convert_one(std::string_view name, std::string_view base, const char* path,
-                 const struct stat& st, bool& text_shown) {
+// Converts one file of the directory; false when it failed and was left alone. Out
+// of line: conversion options and times are doubles, and the box has no FPU, so the
+// emulated instructions stay here, paid once per new file, never by the scan.
+[[gnu::noinline]] bool convert_one(std::string_view name, std::string_view base, const char* path,
+                                   const struct stat& st, bool& text_shown) {
     std::unique_ptr<uint8_t[]> bytes;
     size_t length = 0;
     if (st.st_size > kMaxSourceBytes || !read_convertible(path, st, bytes, length)) return false;
