@@ -75,7 +75,7 @@ int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, 
     std::string text;
     std::string error;
     if (!decode_to_utf8(input, encoding, decoder, text, error)) return fail(error);
-    if (trim(text).find_first_not_of('\n') == std::string_view::npos) return fail("empty file");
+    if (text.find_first_not_of(" \t\n\f\v") == std::string::npos) return fail("empty file");
     if (looks_binary(text)) return fail("not a text file");
     if (is_player_file(text)) return fail("already in the player's format");
     const Format* format = choose_format(text);
@@ -84,6 +84,7 @@ int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, 
     ReadResult read;
     format->read(text, options, read);
     if (!read.error.empty()) return fail(read.error);
+    std::string().swap(text);  // the cues own their texts
     int result = finish_conversion(read, options, output, report);
     if (result != kConvertOk) output.clear();
     return result;

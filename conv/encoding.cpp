@@ -347,6 +347,10 @@ Decoder default_decoder() {
 #endif
 }
 
+bool have_iconv() {
+    return LUMETRA_CONV_ICONV != 0;
+}
+
 bool have_uchardet() {
 #if LUMETRA_CONV_UCHARDET
     return true;
@@ -377,6 +381,8 @@ std::string detect_encoding(std::span<const uint8_t> input, bool use_uchardet) {
                 if (name != nullptr) found = name;
             }
             uchardet_delete(detector);
+            // Latin-1 files are Windows-1252 in practice (its superset for text).
+            if (upper(found) == "ISO-8859-1") found = "WINDOWS-1252";
             std::string_view known = table_name(found);
             if (table_for(known) != nullptr) return std::string(known);
         }
@@ -390,6 +396,7 @@ std::string detect_encoding(std::span<const uint8_t> input, bool use_uchardet) {
 bool decode_to_utf8(std::span<const uint8_t> input, std::string_view encoding, Decoder decoder,
                     std::string& output, std::string& error) {
     std::string raw;
+    raw.reserve(input.size() + input.size() / 8);
     std::string_view canonical = table_name(encoding);
     std::span<const uint8_t> body = input;
     // A byte-order mark is no text; one of another encoding than the forced one is.
@@ -427,17 +434,18 @@ bool decode_to_utf8(std::span<const uint8_t> input, std::string_view encoding, D
         return false;
 #endif
     }
-    // One line end for every reader.
-    output.clear();
-    output.reserve(raw.size());
+    // One line end for every reader, made in place.
+    size_t kept = 0;
     for (size_t i = 0; i < raw.size(); ++i) {
         if (raw[i] == '\r') {
-            output += '\n';
+            raw[kept++] = '\n';
             if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
         } else {
-            output += raw[i];
+            raw[kept++] = raw[i];
         }
     }
+    raw.resize(kept);
+    output = std::move(raw);
     return true;
 }
 

@@ -99,9 +99,18 @@ bool take_number(std::string_view& s, int64_t& value);
 // Reads "{12}{34}" (with the given brackets) at the front of s; an empty second
 // group ("{12}{}") gives second -1.
 bool take_pair(std::string_view& s, char open, char close, int64_t& first, int64_t& second);
-// Sets each cue's lines from its text lines with add_tagged_text; a cue asking for
-// the top in its tags keeps that.
-void fill_tagged_lines(ReadResult& result, const std::vector<std::vector<std::string_view>>& texts);
+// Collects the text lines of the cue read last, and sets that cue's lines from them
+// with add_tagged_text when the next cue begins or the file ends (a cue asking for
+// the top in its tags keeps that).
+class TaggedLines {
+  public:
+    void add(std::string_view line) { lines_.push_back(line); }
+    // Sets the lines of the last cue in cues, if any, and starts afresh.
+    void flush(std::vector<Cue>& cues);
+
+  private:
+    std::vector<std::string_view> lines_;
+};
 void append_utf8(std::string& out, char32_t c);
 // Reads a clock time "[H:]MM:SS[,.]fff" (1 to 3 fraction digits, more are cut) at the
 // front of s; false when it is not one. fraction_optional allows "H:MM:SS" alone.
@@ -163,8 +172,9 @@ bool decode_to_utf8(std::span<const uint8_t> input, std::string_view encoding, D
                     std::string& output, std::string& error);
 // The decoder the build uses.
 Decoder default_decoder();
-// Whether this build can ask uchardet.
+// Whether this build can ask uchardet, and decode through iconv.
 bool have_uchardet();
+bool have_iconv();
 
 // Timeline and writer (conv/timeline.cpp): everything after reading.
 int finish_conversion(ReadResult& read, const ConvertOptions& options, std::string& output,

@@ -46,7 +46,7 @@ int probe_subrip(std::string_view text) {
 
 void read_subrip(std::string_view text, const ConvertOptions&, ReadResult& result) {
     LineReader lines(text);
-    std::vector<std::vector<std::string_view>> texts;
+    TaggedLines text_lines;
     std::string_view line;
     bool after_blank = true;
     int loose_number = 0;  // line of a number that starts no block
@@ -54,8 +54,8 @@ void read_subrip(std::string_view text, const ConvertOptions&, ReadResult& resul
         int64_t start = 0;
         int64_t end = 0;
         if (parse_time_line(line, start, end)) {
+            text_lines.flush(result.cues);
             result.cues.push_back({start, end, {}, false, lines.number()});
-            texts.emplace_back();
             after_blank = false;
             loose_number = 0;
             continue;
@@ -64,7 +64,7 @@ void read_subrip(std::string_view text, const ConvertOptions&, ReadResult& resul
             after_blank = true;
             continue;
         }
-        if (line.find("-->") != std::string_view::npos && (texts.empty() || after_blank)) {
+        if (line.find("-->") != std::string_view::npos && (result.cues.empty() || after_blank)) {
             result.error = "line " + std::to_string(lines.number()) + ": unreadable time line";
             return;
         }
@@ -79,14 +79,14 @@ void read_subrip(std::string_view text, const ConvertOptions&, ReadResult& resul
         }
         // Text before the first block is no subtitle's; a line after a stray blank
         // line still belongs to the block above it.
-        if (!texts.empty()) texts.back().push_back(line);
+        if (!result.cues.empty()) text_lines.add(line);
     }
     if (loose_number != 0) {
         result.error =
             "line " + std::to_string(loose_number) + ": subtitle without a time (file cut short?)";
         return;
     }
-    fill_tagged_lines(result, texts);
+    text_lines.flush(result.cues);
 }
 
 }  // namespace conv

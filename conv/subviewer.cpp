@@ -31,14 +31,14 @@ int probe_subviewer(std::string_view text) {
 void read_subviewer(std::string_view text, const ConvertOptions&, ReadResult& result) {
     LineReader lines(text);
     std::string_view line;
-    std::vector<std::vector<std::string_view>> texts;
+    TaggedLines text_lines;
     bool in_text = false;
     while (lines.next(line)) {
         int64_t start = 0;
         int64_t end = 0;
         if (parse_time_line(line, start, end)) {
+            text_lines.flush(result.cues);
             result.cues.push_back({start, end, {}, false, lines.number()});
-            texts.emplace_back();
             in_text = true;
         } else if (trim(line).empty()) {
             in_text = false;
@@ -49,13 +49,13 @@ void read_subviewer(std::string_view text, const ConvertOptions&, ReadResult& re
                 size_t br = s.find("[br]");
                 size_t upper = s.find("[BR]");
                 br = std::min(br, upper);
-                texts.back().push_back(s.substr(0, br));
+                text_lines.add(s.substr(0, br));
                 if (br == std::string_view::npos) break;
                 s.remove_prefix(br + 4);
             }
         }
     }
-    fill_tagged_lines(result, texts);
+    text_lines.flush(result.cues);
 }
 
 }  // namespace conv

@@ -164,19 +164,19 @@ bool take_pair(std::string_view& s, char open, char close, int64_t& first, int64
     return true;
 }
 
-void fill_tagged_lines(ReadResult& result,
-                       const std::vector<std::vector<std::string_view>>& texts) {
-    for (size_t i = 0; i < texts.size() && i < result.cues.size(); ++i) {
+void TaggedLines::flush(std::vector<Cue>& cues) {
+    if (!cues.empty()) {
         TextBuilder builder;
         bool italic = false;
-        bool top = result.cues[i].top;
-        for (size_t j = 0; j < texts[i].size(); ++j) {
+        bool top = cues.back().top;
+        for (size_t j = 0; j < lines_.size(); ++j) {
             if (j > 0) builder.line_break();
-            add_tagged_text(texts[i][j], builder, italic, top);
+            add_tagged_text(lines_[j], builder, italic, top);
         }
-        result.cues[i].lines = builder.finish();
-        result.cues[i].top = top;
+        cues.back().lines = builder.finish();
+        cues.back().top = top;
     }
+    lines_.clear();
 }
 
 bool take_clock(std::string_view& s, int64_t& ms, bool fraction_optional) {
@@ -226,13 +226,16 @@ void add_tagged_text(std::string_view line, TextBuilder& builder, bool& italic, 
         builder.add(s.substr(0, stop), italic);
         s.remove_prefix(stop);
         if (s[0] == '<') {
-            // A tag is "<" or "</" and a letter or digit up to ">" on the same line;
-            // anything else is a literal "<".
+            // A tag is "<" or "</" and a letter up to ">" on the same line, or a time
+            // stamp such as "<00:01.500>"; anything else is a literal "<".
             size_t close = s.find('>');
             bool closing = s.size() > 1 && s[1] == '/';
             size_t name_at = closing ? 2 : 1;
+            bool stamp =
+                close != std::string_view::npos && close > 1 &&
+                s.substr(1, close - 1).find_first_not_of("0123456789:.") == std::string_view::npos;
             if (close == std::string_view::npos || name_at >= s.size() ||
-                !(is_letter(s[name_at]) || is_digit(s[name_at]))) {
+                !(is_letter(s[name_at]) || stamp)) {
                 builder.add(s.substr(0, 1), italic);
                 s.remove_prefix(1);
                 continue;

@@ -58,7 +58,7 @@ void read_webvtt(std::string_view text, const ConvertOptions&, ReadResult& resul
     bool skipping = false;  // inside a NOTE, STYLE or REGION block, or the header
     bool in_text = false;
     bool block_start = false;
-    std::vector<std::vector<std::string_view>> texts;
+    TaggedLines text_lines;
     skipping = true;
     while (lines.next(line)) {
         std::string_view s = trim(line);
@@ -73,8 +73,8 @@ void read_webvtt(std::string_view text, const ConvertOptions&, ReadResult& resul
         std::string_view settings;
         if (!in_text && parse_time_line(s, start, end, settings)) {
             // A time line ends the header or a note without a blank line, too.
+            text_lines.flush(result.cues);
             result.cues.push_back({start, end, {}, top_setting(settings), lines.number()});
-            texts.emplace_back();
             in_text = true;
             skipping = false;
             block_start = false;
@@ -82,7 +82,7 @@ void read_webvtt(std::string_view text, const ConvertOptions&, ReadResult& resul
         }
         if (skipping) continue;
         if (in_text) {
-            texts.back().push_back(line);
+            text_lines.add(line);
             continue;
         }
         if (block_start &&
@@ -97,7 +97,7 @@ void read_webvtt(std::string_view text, const ConvertOptions&, ReadResult& resul
         // Anything else is a cue identifier.
         block_start = false;
     }
-    fill_tagged_lines(result, texts);
+    text_lines.flush(result.cues);
 }
 
 }  // namespace conv

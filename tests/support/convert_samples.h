@@ -1,0 +1,172 @@
+// Small subtitle files of each format and encoding the converter reads, with the
+// exact file it writes for each and the source times of every subtitle written.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace testsup {
+
+struct Span {
+    uint32_t start;
+    uint32_t end;
+};
+
+struct Sample {
+    std::string name;
+    std::string input;
+    std::string format;
+    std::string encoding;
+    std::string expected;  // the lines after the header
+    // Source times of each written subtitle, and how far the player may be off them.
+    std::vector<Span> source;
+    uint32_t tolerance = 20;
+};
+
+inline std::span<const uint8_t> bytes(std::string_view s) {
+    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
+
+// UTF-16LE with a byte-order mark.
+inline std::string utf16le(std::u16string_view text) {
+    std::string out = "\xFF\xFE";
+    for (char16_t c : text) {
+        out += static_cast<char>(c & 0xFF);
+        out += static_cast<char>(c >> 8);
+    }
+    return out;
+}
+
+inline const std::string kCzechExpected =
+    "{25}{88}Příliš žluťoučký kůň|úpěl ďábelské ódy.\n"
+    "{100}{150}{1}Ještě jednou, ěščřžýáíé!\n";
+inline const std::vector<Span> kCzechTimes = {{1000, 3500}, {4000, 6000}};
+
+inline const std::string kMicroDvdCues =
+    "{24}{72}{y:i}Hello|world\n"
+    "{96}{120}/Slash italic|plain\n"
+    "{130}{150}{P:0}Top {c:$0000ff}blue\n";
+inline const std::string kMicroDvdExpected =
+    "{25}{75}{1}Hello|world\n"
+    "{100}{125}{1}Slash italic|plain\n"
+    "{136}{156}{256}Top blue\n";
+// Frames at 23.976 per second.
+inline const std::vector<Span> kMicroDvdTimes = {{1001, 3003}, {4004, 5005}, {5422, 6256}};
+
+inline std::vector<Sample> samples() {
+    return {
+        {"czech-1250.srt",
+         "1\r\n00:00:01,000 --> 00:00:03,500\r\nP\xF8\xEDli\x9A \x9Elu\x9Dou\xE8k\xFD "
+         "k\xF9\xF2\r\n\xFAp\xECl \xEF\xE1"
+         "belsk\xE9 \xF3"
+         "dy.\r\n\r\n2\r\n00:00:04,000 --> 00:00:06,000\r\n<i>Je\x9At\xEC jednou, "
+         "\xEC\x9A\xE8\xF8\x9E\xFD\xE1\xED\xE9!</i>\r\n",
+         "SubRip", "WINDOWS-1250", kCzechExpected, kCzechTimes},
+        {"czech-8859-2.srt",
+         "1\n00:00:01,000 --> 00:00:03,500\nP\xF8\xEDli\xB9 \xBElu\xBBou\xE8k\xFD "
+         "k\xF9\xF2\n\xFAp\xECl \xEF\xE1"
+         "belsk\xE9 \xF3"
+         "dy.\n\n2\n00:00:04,000 --> 00:00:06,000\n<i>Je\xB9t\xEC jednou, "
+         "\xEC\xB9\xE8\xF8\xBE\xFD\xE1\xED\xE9!</i>\n",
+         "SubRip", "ISO-8859-2", kCzechExpected, kCzechTimes},
+        {"czech-utf16.srt",
+         utf16le(u"1\r\n00:00:01,000 --> 00:00:03,500\r\nPříliš žluťoučký kůň\r\núpěl "
+                 u"ďábelské ódy.\r\n\r\n2\r\n00:00:04,000 --> 00:00:06,000\r\n<i>Ještě "
+                 u"jednou, ěščřžýáíé!</i>\r\n"),
+         "SubRip", "UTF-16LE", kCzechExpected, kCzechTimes},
+        {"western.srt",
+         "1\n00:00:01,000 --> 00:00:03,000\n\xC7"
+         "a, c'est tr\xE8s \xE9l\xE9gant \xE0 No\xEBl.\n",
+         "SubRip",
+         "WINDOWS-1252",
+         "{25}{75}Ça, c'est très élégant à Noël.\n",
+         {{1000, 3000}}},
+        {"styles.ass",
+         "[Script Info]\nScriptType: v4.00+\n\n[V4+ Styles]\n"
+         "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, "
+         "BackColour, Bold, Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, "
+         "BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, MarginV, Encoding\n"
+         "Style: Default,Arial,20,&H00FFFFFF,&H000000FF,&H0,&H0,0,0,0,0,100,100,0,0,1,2,2,2,10,"
+         "10,10,1\n"
+         "Style: Thoughts,Arial,20,&H00FFFFFF,&H000000FF,&H0,&H0,0,-1,0,0,100,100,0,0,1,2,2,2,"
+         "10,10,10,1\n"
+         "Style: Sign,Arial,20,&H00FFFFFF,&H000000FF,&H0,&H0,0,0,0,0,100,100,0,0,1,2,2,8,10,10,"
+         "10,1\n\n[Events]\n"
+         "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
+         "Dialogue: 0,0:00:01.00,0:00:03.00,Default,,0,0,0,,Hello, {\\i1}world{\\i0}\\Nsecond "
+         "line\n"
+         "Dialogue: 0,0:00:04.00,0:00:05.50,Thoughts,,0,0,0,,I wonder\\hwhy\n"
+         "Dialogue: 0,0:00:06.00,0:00:07.00,Sign,,0,0,0,,EXIT\n"
+         "Dialogue: 0,0:00:08.00,0:00:09.00,Default,,0,0,0,,{\\an8}Top {\\p1}m 0 0 l 100 0 "
+         "100 100{\\p0}text\n"
+         "Comment: 0,0:00:10.00,0:00:11.00,Default,,0,0,0,,not shown\n",
+         "ASS/SSA",
+         "UTF-8",
+         "{25}{75}Hello, world|second line\n{100}{138}{1}I wonder why\n{150}{175}{256}EXIT\n"
+         "{200}{225}{256}Top text\n",
+         {{1000, 3000}, {4000, 5500}, {6000, 7000}, {8000, 9000}}},
+        {"rate.sub", "{1}{1}23.976\n" + kMicroDvdCues, "MicroDVD", "UTF-8", kMicroDvdExpected,
+         kMicroDvdTimes, 40},
+        {"norate.sub", kMicroDvdCues, "MicroDVD", "UTF-8", kMicroDvdExpected, kMicroDvdTimes, 40},
+        {"pal.sub", "{0}{0}25.0\n{25}{50}x\n", "MicroDVD", "UTF-8", "{25}{50}x\n", {{1000, 2000}}},
+        {"settings.vtt",
+         "WEBVTT - test\n\nSTYLE\n::cue { color: red }\n\nNOTE a comment\nwith --> in it\n\n"
+         "1\n00:01.000 --> 00:03.000 line:10% align:center\n<v Bob>Hello &amp; <b>bye</b></v>\n"
+         "\n00:00:04.000 --> 00:00:05.000 line:-1\n<i>bottom</i> <00:00:04.500>x\n\n"
+         "id2\n00:00:06.000 --> 00:00:07.000 line:0\nline zero\n",
+         "WebVTT",
+         "UTF-8",
+         "{25}{75}{256}Hello & bye\n{100}{125}bottom x\n{150}{175}{256}line zero\n",
+         {{1000, 3000}, {4000, 5000}, {6000, 7000}}},
+        // Unsorted and overlapping: the second cue shows under the first while both run.
+        {"overlap.srt",
+         "3\n00:00:05,000 --> 00:00:07,000\nThird\n\n1\n00:00:01,000 --> 00:00:04,000\nFirst\n\n"
+         "2\n00:00:02,000 --> 00:00:03,000\nSecond\n",
+         "SubRip",
+         "UTF-8",
+         "{25}{50}First\n{50}{75}First|Second\n{75}{100}First\n{125}{175}Third\n",
+         {{1000, 2000}, {2000, 3000}, {3000, 4000}, {5000, 7000}}},
+        // CR line ends, an empty cue, five lines, and a duplicate.
+        {"five.srt",
+         "1\r00:00:01,000 --> 00:00:02,000\r\r2\r00:00:03,000 --> 00:00:04,000\ra\rb\rc\rd\re\r\r"
+         "3\r00:00:05,000 --> 00:00:06,000\rtwice\r\r4\r00:00:05,000 --> 00:00:06,000\rtwice\r",
+         "SubRip",
+         "UTF-8",
+         "{75}{100}a|b|c|d\n{125}{150}twice\n",
+         {{3000, 4000}, {5000, 6000}}},
+        // Entities, a literal bar, a control byte, the top, and a wrapped line.
+        {"cleanup.srt",
+         "1\n00:00:01,000 --> 00:00:04,000\nTom &amp; Jerry | &lt;3 2<3 and 4>1 \x01"
+         "bell\n{\\an8}This is a rather long line that has to be wrapped somewhere\n",
+         "SubRip",
+         "UTF-8",
+         "{25}{100}{256}Tom & Jerry ¦ <3 2<3 and 4>1 bell|"
+         "This is a rather long line that|has to be wrapped somewhere\n",
+         {{1000, 4000}}},
+        {"tenths.txt",
+         "[10][35]Hello|/italic line\n[40][60]second\n",
+         "MPL2",
+         "UTF-8",
+         "{25}{88}{4}Hello|italic line\n{100}{150}second\n",
+         {{1000, 3500}, {4000, 6000}}},
+        // No ends: the next start, or the time to read the text.
+        {"clock.txt",
+         "00:00:01:Hello|world\n00:00:02:next\n0:00:10=third\n",
+         "TMPlayer",
+         "UTF-8",
+         "{25}{50}Hello|world\n{50}{100}next\n{250}{300}third\n",
+         {{1000, 2000}, {2000, 4000}, {10000, 12000}}},
+        {"viewer.sub",
+         "[INFORMATION]\n[TITLE]x\n[END INFORMATION]\n[SUBTITLE]\n00:00:01.00,00:00:03.50\n"
+         "Hello[br]world\n\n00:00:04.00,00:00:05.00\nOne\n",
+         "SubViewer",
+         "UTF-8",
+         "{25}{88}Hello|world\n{100}{125}One\n",
+         {{1000, 3500}, {4000, 5000}}},
+    };
+}
+
+}  // namespace testsup
