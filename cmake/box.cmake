@@ -37,16 +37,6 @@ if(LUMETRA_STATIC_BOX AND TARGET lumetra)
     COMMAND "${CMAKE_STRIP}" --strip-all "$<TARGET_FILE:lumetra>"
     VERBATIM)
 
-  # pkg-config names uchardet's shared library; a static link takes its archive.
-  if(TARGET lumetra_conv)
-    get_target_property(_conv_libs lumetra_conv INTERFACE_LINK_LIBRARIES)
-    if(_conv_libs MATCHES "PkgConfig::UCHARDET")
-      find_library(LUMETRA_STATIC_uchardet NAMES libuchardet.a REQUIRED)
-      list(TRANSFORM _conv_libs REPLACE "PkgConfig::UCHARDET" "${LUMETRA_STATIC_uchardet}")
-      set_property(TARGET lumetra_conv PROPERTY INTERFACE_LINK_LIBRARIES ${_conv_libs})
-    endif()
-  endif()
-
   # The converter goes on the box beside the player, static and stripped the same way.
   target_link_options(lumetra-convert PRIVATE -static -Wl,--gc-sections)
   add_custom_command(TARGET lumetra-convert POST_BUILD

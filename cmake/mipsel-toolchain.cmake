@@ -46,11 +46,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# pkg-config (uchardet) reads only the sysroot's descriptions, with their paths in it.
-set(ENV{PKG_CONFIG_LIBDIR}
-  "${LUMETRA_MIPSEL_SYSROOT}/usr/lib/mipsel-linux-gnu/pkgconfig:${LUMETRA_MIPSEL_SYSROOT}/usr/share/pkgconfig")
-set(ENV{PKG_CONFIG_SYSROOT_DIR} "${LUMETRA_MIPSEL_SYSROOT}")
-
 # libfreetype.so names libpng16, libz and libbrotlidec: the linker finds them here.
 set(LUMETRA_MIPSEL_LIBDIRS
   "${LUMETRA_MIPSEL_SYSROOT}/usr/lib/mipsel-linux-gnu"

@@ -19,7 +19,7 @@ SYSROOT=$BUILD/sysroot
 DEBS=$BUILD/debs
 
 HOST_PACKAGES=(
-  cmake ninja-build pkg-config
+  cmake ninja-build
   g++-mipsel-linux-gnu binutils-mipsel-linux-gnu qemu-user
   fonts-dejavu-core fonts-dejavu-extra
 )
