@@ -1,5 +1,6 @@
 // Menu figures with thousands of subtitle files: the file menu from directory scan
-// and sort to the first page and a cancel, and single highlight moves in a long list.
+// and sort to the first page and a cancel, the drop-in pass with nothing new to
+// convert, and single highlight moves in a long list.
 // Sleeps are scaled to zero, so the figures are the menus' own work.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 
 #include "fb/screen.h"
 #include "hw/device.h"
+#include "menu/drop_in.h"
 #include "menu/list.h"
 #include "menu/menus.h"
 #include "rc/remote.h"
@@ -60,6 +62,8 @@ class box {
         fs::remove_all(root_, ec);
     }
     bool ok() const { return ok_; }
+    // Host path of the subtitle directory, with its slash.
+    std::string subtitle_dir() const { return root_ + "/var/tuxbox/Tresk/tit/"; }
 
   private:
     std::string root_;
@@ -84,6 +88,29 @@ void BM_FileMenuOpenAndCancel(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_FileMenuOpenAndCancel)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond);
+
+// The drop-in pass before each listing with nothing new to convert: n subtitle files,
+// each with the downloaded file it was converted from (second argument 1) or
+// without (0). A directory listing and one lstat per downloaded file, nothing opened.
+void BM_DropInPassNothingNew(benchmark::State& state) {
+    box b(0);
+    if (!b.ok()) {
+        state.SkipWithError("display or remote did not come up");
+        return;
+    }
+    for (int i = 0; i < state.range(0); ++i) {
+        const std::string base = b.subtitle_dir() + "Film " + std::to_string(i);
+        std::ofstream(base + ".tkx") << "x";
+        if (state.range(1) != 0) {
+            std::ofstream(base + ".srt") << "1\n00:00:01,000 --> 00:00:02,000\nHallo\n";
+        }
+    }
+    for (auto _ : state) rc_convert_dropped_files();
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_DropInPassNothingNew)
+    ->ArgsProduct({{100, 1000, 5000}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 
 // Fifty DOWN presses and a cancel in a list of n items; per item of work the cost
 // must not grow with n.

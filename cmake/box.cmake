@@ -1,14 +1,17 @@
 # The box binary as it is installed on the box, and the checks of the cross build.
 #
-# LUMETRA_STATIC_BOX links `lumetra` statically and strips it, so the box needs
-# nothing beyond the kernel. CMake's FreeType target names the shared library and
-# none of the libraries FreeType itself needs, so the archives are named here.
+# LUMETRA_STATIC_BOX links `lumetra` and `lumetra-convert` statically and strips
+# them, so the box needs nothing beyond the kernel. CMake's FreeType target names
+# the shared library and none of the libraries FreeType itself needs, so the
+# archives are named here.
 #
 # When cross-compiling with an emulator (cmake/mipsel-toolchain.cmake) the tests
-# run through it, the scenario tests reach lumetra-sim through a wrapper that
-# starts it under the emulator too, and three more tests check the box binary:
-# it is a static stripped executable that fails cleanly without a framebuffer,
-# only the frame-rate rescale uses the FPU, and the .ipk package holds what it should.
+# run through it, the scenario and converter tests reach lumetra-sim and
+# lumetra-convert through wrappers that start them under the emulator too (so the
+# static converter's output is checked on the box's side), and three more tests
+# check the box binaries: they are static stripped executables and the player
+# fails cleanly without a framebuffer, only the frame-rate rescale uses the FPU,
+# and the .ipk package holds what it should.
 
 option(LUMETRA_STATIC_BOX "Link the box binary statically and strip it" OFF)
 
@@ -33,30 +36,42 @@ if(LUMETRA_STATIC_BOX AND TARGET lumetra)
   add_custom_command(TARGET lumetra POST_BUILD
     COMMAND "${CMAKE_STRIP}" --strip-all "$<TARGET_FILE:lumetra>"
     VERBATIM)
+
+  # The converter goes on the box beside the player, static and stripped the same way.
+  target_link_options(lumetra-convert PRIVATE -static -Wl,--gc-sections)
+  add_custom_command(TARGET lumetra-convert POST_BUILD
+    COMMAND "${CMAKE_STRIP}" --strip-all "$<TARGET_FILE:lumetra-convert>"
+    VERBATIM)
 endif()
 
 if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
-  # The scenario tests start lumetra-sim as a program of the host; this script
-  # starts the target's lumetra-sim under the emulator instead.
-  if(TARGET lumetra_test_support AND TARGET lumetra-sim)
-    set(_lumetra_sim_wrapper "${CMAKE_BINARY_DIR}/lumetra-sim-emulated")
-    set(_lumetra_emulator_sh "")
-    foreach(_arg ${CMAKE_CROSSCOMPILING_EMULATOR})
-      string(APPEND _lumetra_emulator_sh " '${_arg}'")
-    endforeach()
-    file(GENERATE OUTPUT "${_lumetra_sim_wrapper}"
-      CONTENT "#!/bin/sh\nexec${_lumetra_emulator_sh} '$<TARGET_FILE:lumetra-sim>' \"$@\"\n"
+  # The scenario tests start lumetra-sim, and the converter's tests lumetra-convert,
+  # as programs of the host; these scripts start the target's programs under the
+  # emulator instead.
+  set(_lumetra_emulator_sh "")
+  foreach(_arg ${CMAKE_CROSSCOMPILING_EMULATOR})
+    string(APPEND _lumetra_emulator_sh " '${_arg}'")
+  endforeach()
+  foreach(_program lumetra-sim:LUMETRA_SIM_BINARY lumetra-convert:LUMETRA_CONVERT_BINARY)
+    string(REPLACE ":" ";" _program "${_program}")
+    list(GET _program 0 _target)
+    list(GET _program 1 _define)
+    if(NOT TARGET lumetra_test_support OR NOT TARGET ${_target})
+      continue()
+    endif()
+    set(_wrapper "${CMAKE_BINARY_DIR}/${_target}-emulated")
+    file(GENERATE OUTPUT "${_wrapper}"
+      CONTENT "#!/bin/sh\nexec${_lumetra_emulator_sh} '$<TARGET_FILE:${_target}>' \"$@\"\n"
       FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
         WORLD_READ WORLD_EXECUTE)
     foreach(_prop COMPILE_DEFINITIONS INTERFACE_COMPILE_DEFINITIONS)
       get_target_property(_defs lumetra_test_support ${_prop})
       if(_defs)
-        list(TRANSFORM _defs REPLACE "^LUMETRA_SIM_BINARY=.*$"
-          "LUMETRA_SIM_BINARY=\"${_lumetra_sim_wrapper}\"")
+        list(TRANSFORM _defs REPLACE "^${_define}=.*$" "${_define}=\"${_wrapper}\"")
         set_property(TARGET lumetra_test_support PROPERTY ${_prop} ${_defs})
       endif()
     endforeach()
-  endif()
+  endforeach()
 
   set(_lumetra_mips FALSE)
   if(CMAKE_SYSTEM_PROCESSOR MATCHES "^mips")
@@ -71,7 +86,7 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
     if(LUMETRA_STATIC_BOX)
       add_test(NAME box.binary
         COMMAND sh "${CMAKE_SOURCE_DIR}/tests/box_binary_test.sh" "$<TARGET_FILE:lumetra>"
-          ${CMAKE_CROSSCOMPILING_EMULATOR})
+          "$<TARGET_FILE:lumetra-convert>" ${CMAKE_CROSSCOMPILING_EMULATOR})
       set_tests_properties(box.binary PROPERTIES LABELS "box" SKIP_RETURN_CODE 77 TIMEOUT 60)
     endif()
     if(_lumetra_mips)
@@ -81,7 +96,8 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
     endif()
     if(_lumetra_mips AND LUMETRA_STATIC_BOX)
       add_test(NAME box.package
-        COMMAND sh "${CMAKE_SOURCE_DIR}/tests/box_package_test.sh" "$<TARGET_FILE:lumetra>")
+        COMMAND sh "${CMAKE_SOURCE_DIR}/tests/box_package_test.sh" "$<TARGET_FILE:lumetra>"
+          "$<TARGET_FILE:lumetra-convert>")
       set_tests_properties(box.package PROPERTIES LABELS "box" TIMEOUT 120)
     endif()
   endif()
@@ -89,8 +105,9 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
   if(TARGET lumetra AND _lumetra_mips)
     add_custom_target(box-package
       COMMAND bash "${CMAKE_SOURCE_DIR}/scripts/box-package.sh"
-        --binary "$<TARGET_FILE:lumetra>" --out "${CMAKE_BINARY_DIR}"
-      DEPENDS lumetra
+        --binary "$<TARGET_FILE:lumetra>" --converter "$<TARGET_FILE:lumetra-convert>"
+        --out "${CMAKE_BINARY_DIR}"
+      DEPENDS lumetra lumetra-convert
       COMMENT "Packing the box package"
       VERBATIM)
   endif()

@@ -1,6 +1,6 @@
 # Cross-compiling for the box: 32-bit little-endian MIPS, Debian's cross toolchain
 # (g++-mipsel-linux-gnu) with its own C library under /usr/mipsel-linux-gnu, and
-# the target's FreeType, libpng, zlib, brotli and GoogleTest unpacked into a
+# the target's FreeType, libpng, zlib, brotli, uchardet and GoogleTest unpacked into a
 # sysroot by scripts/mipsel-sysroot.sh.
 #
 #   cmake -S . -B build-mipsel -DCMAKE_TOOLCHAIN_FILE=cmake/mipsel-toolchain.cmake

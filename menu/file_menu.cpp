@@ -1,6 +1,6 @@
-// The subtitle file menu: lists the ".tkx" files of the subtitle directory, loads
-// the chosen one (or the special file), deletes marked ones, and remembers the
-// choice in the link tresk.qst.
+// The subtitle file menu: lists the ".tkx" files of the subtitle directory (after
+// converting files dropped in, menu/drop_in.cpp), loads the chosen one (or the
+// special file), deletes marked ones, and remembers the choice in the link tresk.qst.
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -14,6 +14,7 @@
 
 #include "fb/status.h"
 #include "hw/device.h"
+#include "menu/drop_in.h"
 #include "menu/list.h"
 #include "menu/menus.h"
 #include "menu/window.h"
@@ -59,6 +60,7 @@ int rc_file_menu() {
     // same error box again and again.
     bool vzdy_seznam = false;
     for (;;) {
+        rc_convert_dropped_files();
         seznam jmena;
         if (!nacti_jmena(jmena)) {
             fb_error_box(kChybaAdresare);
@@ -168,9 +170,9 @@ int rezim_menu() {
     return (hw_stat(kSpecialni, &st) == 0 && st.st_size > kMinVelikost) ? 2 : 1;
 }
 
-// Removes the marked rows. Every path is the directory plus a name read from it with
-// its own extension, so only entries of the subtitle directory are ever touched; a
-// link is removed itself, never what it points at.
+// Removes the marked rows, and the sources of converted ones. Every path is the
+// directory plus a name read from it with its own extension, so only entries of the
+// subtitle directory are ever touched; a link is removed itself, never what it points at.
 void smaz_oznacene(const seznam& jmena, const char* znacky) {
     for (size_t i = 0; i < jmena.size(); ++i) {
         if (znacky[i] != 1) continue;
@@ -179,7 +181,7 @@ void smaz_oznacene(const seznam& jmena, const char* znacky) {
         std::unique_ptr<char[]> cesta(new (std::nothrow) char[velikost]);
         if (!cesta) continue;
         std::snprintf(cesta.get(), velikost, "%s%s%s", kAdresar, jmeno, kPripona);
-        smaz_cestu(cesta.get());
+        rc_delete_subtitle_file(cesta.get());
     }
 }
 

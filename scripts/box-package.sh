@@ -2,25 +2,28 @@
 # Packs the box package: an .ipk (an ar archive of debian-binary, control.tar.gz
 # and data.tar.gz, the format box images install with opkg) holding
 #   /usr/bin/lumetra                          the static box binary
+#   /usr/bin/lumetra-convert                  the subtitle converter, static
 #   /var/tuxbox/Tresk/Tresk.ttf               DejaVu Sans Condensed
 #   /var/tuxbox/Tresk/Tresk.ttf.copyright     the font's licence
 #   /var/tuxbox/Tresk/tit/                    the subtitle directory, empty
 #
-#   scripts/box-package.sh                    cross-builds the box binary in
-#                                             build-mipsel, packs it there
-#   scripts/box-package.sh --binary FILE [--out DIR]
-#                                             packs a binary built already
+#   scripts/box-package.sh                    cross-builds the box binaries in
+#                                             build-mipsel, packs them there
+#   scripts/box-package.sh --binary FILE --converter FILE [--out DIR]
+#                                             packs binaries built already
 #
 # Prints the path of the package. LUMETRA_VERSION sets the package version.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 binary=""
+converter=""
 out=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --binary) binary=$2; shift 2 ;;
+    --converter) converter=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
-    *) echo "usage: box-package.sh [--binary FILE] [--out DIR]" >&2; exit 2 ;;
+    *) echo "usage: box-package.sh [--binary FILE --converter FILE] [--out DIR]" >&2; exit 2 ;;
   esac
 done
 VERSION=${LUMETRA_VERSION:-0.1.0}
@@ -28,10 +31,11 @@ FONT=/usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf
 LICENCE=/usr/share/doc/fonts-dejavu-extra/copyright
 [ -f "$LICENCE" ] || LICENCE=/usr/share/doc/fonts-dejavu-core/copyright
 
-if [ -z "$binary" ]; then
+if [ -z "$binary" ] && [ -z "$converter" ]; then
   bash scripts/mipsel-build.sh --configure-only build-mipsel
-  cmake --build build-mipsel --target lumetra
+  cmake --build build-mipsel --target lumetra lumetra-convert
   binary=build-mipsel/lumetra
+  converter=build-mipsel/lumetra-convert
   out=${out:-build-mipsel}
 fi
 out=${out:-.}
@@ -43,6 +47,7 @@ if [ ! -f "$FONT" ] || [ ! -f "$LICENCE" ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
 fi
 [ -f "$binary" ] || { echo "box-package: no binary $binary" >&2; exit 1; }
+[ -f "$converter" ] || { echo "box-package: no converter $converter" >&2; exit 1; }
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -50,6 +55,7 @@ data=$stage/data
 control=$stage/control
 install -d -m 0755 "$data/usr/bin" "$data/var/tuxbox/Tresk/tit" "$control"
 install -m 0755 "$binary" "$data/usr/bin/lumetra"
+install -m 0755 "$converter" "$data/usr/bin/lumetra-convert"
 install -m 0644 "$FONT" "$data/var/tuxbox/Tresk/Tresk.ttf"
 install -m 0644 "$LICENCE" "$data/var/tuxbox/Tresk/Tresk.ttf.copyright"
 
@@ -66,7 +72,9 @@ Installed-Size: $size_kb
 Description: subtitle overlay player for the set-top box
  Draws the subtitles of a film over the picture on the on-screen-display
  framebuffer, in time with the film, steered by the remote control.
- Subtitle files (.tkx) go in /var/tuxbox/Tresk/tit/.
+ Subtitle files (.tkx) go in /var/tuxbox/Tresk/tit/; SubRip, MicroDVD,
+ ASS/SSA, WebVTT, MPL2 and TMPlayer files put there are converted when the
+ file menu opens, or with lumetra-convert.
 EOF
 printf '2.0\n' >"$stage/debian-binary"
 

@@ -31,7 +31,9 @@ bash scripts/mipsel-sysroot.sh "$BUILD"
 step_done "toolchain and sysroot"
 
 step "configure"
-# No window (no SDL for the target), no benchmarks; the box binary static and stripped.
+# No window (no SDL for the target), no benchmarks; the box binaries static and
+# stripped; the converter decodes code pages with its own tables (a static binary
+# cannot load glibc's iconv modules).
 cmake -S . -B "$BUILD" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mipsel-toolchain.cmake" \
   -DLUMETRA_MIPSEL_SYSROOT="$(cd "$BUILD" && pwd)/sysroot" \
@@ -39,13 +41,14 @@ cmake -S . -B "$BUILD" -G Ninja \
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
   -DLUMETRA_BENCH=OFF -DLUMETRA_WINDOW=OFF -DLUMETRA_SIM=ON -DLUMETRA_TESTS=ON \
-  -DLUMETRA_STATIC_BOX=ON >/dev/null
+  -DLUMETRA_STATIC_BOX=ON -DLUMETRA_CONV_ICONV=OFF >/dev/null
 step_done "configure"
 [ "$configure_only" = 1 ] && exit 0
 
 step "build"
 cmake --build "$BUILD" -j "$JOBS"
 echo "the static stripped box binary $BUILD/lumetra: $(wc -c <"$BUILD/lumetra") bytes"
+echo "the static stripped converter $BUILD/lumetra-convert: $(wc -c <"$BUILD/lumetra-convert") bytes"
 step_done "build"
 
 step "box package"

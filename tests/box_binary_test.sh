@@ -1,12 +1,13 @@
 #!/bin/sh
-# The box binary as shipped: a 32-bit little-endian MIPS executable, linked
-# statically and stripped, that ends with the framebuffer diagnostic and status 1
-# where there is no framebuffer device.
+# The box binaries as shipped: the player and the converter, 32-bit little-endian
+# MIPS executables, linked statically and stripped; the player ends with the
+# framebuffer diagnostic and status 1 where there is no framebuffer device.
 #
-#   box_binary_test.sh BINARY EMULATOR [EMULATOR ARGS...]
+#   box_binary_test.sh BINARY CONVERTER EMULATOR [EMULATOR ARGS...]
 set -u
 bin=$1
-shift
+converter=$2
+shift 2
 fail=0
 check() {  # description, then a command that must succeed
   what=$1
@@ -19,14 +20,18 @@ check() {  # description, then a command that must succeed
   fi
 }
 
-header=$(readelf -h "$bin") || { echo "FAIL: $bin is no ELF file"; exit 1; }
-check "32-bit ELF" sh -c 'printf "%s\n" "$1" | grep -Eq "Class: +ELF32$"' - "$header"
-check "little-endian" sh -c 'printf "%s\n" "$1" | grep -q "little endian"' - "$header"
-check "MIPS machine" sh -c 'printf "%s\n" "$1" | grep -Eq "Machine: +MIPS"' - "$header"
-check "executable" sh -c 'printf "%s\n" "$1" | grep -Eq "Type: +EXEC"' - "$header"
-check "no program interpreter (static)" sh -c '! readelf -l "$1" | grep -q INTERP' - "$bin"
-check "no dynamic section (static)" sh -c '! readelf -S "$1" | grep -q "\.dynamic"' - "$bin"
-check "no symbol table (stripped)" sh -c '! readelf -S "$1" | grep -q "\.symtab"' - "$bin"
+for b in "$bin" "$converter"; do
+  name=$(basename "$b")
+  header=$(readelf -h "$b") || { echo "FAIL: $b is no ELF file"; exit 1; }
+  check "$name: 32-bit ELF" sh -c 'printf "%s\n" "$1" | grep -Eq "Class: +ELF32$"' - "$header"
+  check "$name: little-endian" sh -c 'printf "%s\n" "$1" | grep -q "little endian"' - "$header"
+  check "$name: MIPS machine" sh -c 'printf "%s\n" "$1" | grep -Eq "Machine: +MIPS"' - "$header"
+  check "$name: executable" sh -c 'printf "%s\n" "$1" | grep -Eq "Type: +EXEC"' - "$header"
+  check "$name: no program interpreter (static)" sh -c '! readelf -l "$1" | grep -q INTERP' - "$b"
+  check "$name: no dynamic section (static)" sh -c '! readelf -S "$1" | grep -q "\.dynamic"' - "$b"
+  check "$name: no symbol table (stripped)" sh -c '! readelf -S "$1" | grep -q "\.symtab"' - "$b"
+done
+echo "converter size: $(wc -c <"$converter") bytes"
 echo "size: $(wc -c <"$bin") bytes"
 
 if [ -e /dev/fb/0 ] || [ -e /dev/fb0 ]; then

@@ -3,10 +3,11 @@
 # them: the ar members in opkg's order, the control record, exactly the files the
 # box needs with root ownership and the right modes, and their bytes.
 #
-#   box_package_test.sh BINARY
+#   box_package_test.sh BINARY CONVERTER
 set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
 bin=$1
+converter=$2
 font=/usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -22,7 +23,8 @@ check() {  # description, then a command that must succeed
   fi
 }
 
-ipk=$(LUMETRA_VERSION=1.2.3 bash "$here/scripts/box-package.sh" --binary "$bin" --out "$work" | tail -n1)
+ipk=$(LUMETRA_VERSION=1.2.3 bash "$here/scripts/box-package.sh" --binary "$bin" --converter "$converter" \
+  --out "$work" | tail -n1)
 [ -f "$ipk" ] || { echo "FAIL: no package made"; exit 1; }
 check "package named for version and architecture" test "$(basename "$ipk")" = lumetra_1.2.3_mipsel.ipk
 
@@ -51,6 +53,7 @@ expected="./
 ./usr/
 ./usr/bin/
 ./usr/bin/lumetra
+./usr/bin/lumetra-convert
 ./var/
 ./var/tuxbox/
 ./var/tuxbox/Tresk/
@@ -63,12 +66,15 @@ check "everything owned by root" \
   sh -c '! tar -tvzf "$1" --numeric-owner | awk "{print \$2}" | grep -vqx "0/0"' - "$work/x/data.tar.gz"
 listing=$(tar -tvzf "$work/x/data.tar.gz")
 check "binary mode 0755" sh -c 'printf "%s\n" "$1" | grep -q "^-rwxr-xr-x .* ./usr/bin/lumetra$"' - "$listing"
+check "converter mode 0755" \
+  sh -c 'printf "%s\n" "$1" | grep -q "^-rwxr-xr-x .* ./usr/bin/lumetra-convert$"' - "$listing"
 check "font mode 0644" sh -c 'printf "%s\n" "$1" | grep -q "^-rw-r--r-- .* ./var/tuxbox/Tresk/Tresk.ttf$"' - "$listing"
 check "subtitle directory is a directory" \
   sh -c 'printf "%s\n" "$1" | grep -q "^drwxr-xr-x .* ./var/tuxbox/Tresk/tit/$"' - "$listing"
 
 tar -xzf "$work/x/data.tar.gz" -C "$work/root"
 check "binary is the one built" cmp -s "$bin" "$work/root/usr/bin/lumetra"
+check "converter is the one built" cmp -s "$converter" "$work/root/usr/bin/lumetra-convert"
 check "font is DejaVu Sans Condensed" cmp -s "$font" "$work/root/var/tuxbox/Tresk/Tresk.ttf"
 check "font licence is the DejaVu/Bitstream Vera licence" \
   grep -q "Bitstream Vera" "$work/root/var/tuxbox/Tresk/Tresk.ttf.copyright"
@@ -79,7 +85,8 @@ check "Installed-Size matches the contents ($size_kb kB)" \
 
 # Packing twice gives the same bytes.
 mkdir "$work/again"
-ipk2=$(LUMETRA_VERSION=1.2.3 bash "$here/scripts/box-package.sh" --binary "$bin" --out "$work/again" | tail -n1)
+ipk2=$(LUMETRA_VERSION=1.2.3 bash "$here/scripts/box-package.sh" --binary "$bin" --converter "$converter" \
+  --out "$work/again" | tail -n1)
 check "packing is reproducible" cmp -s "$ipk" "$ipk2"
 
 # dpkg-deb reads the same ar layout: an independent reader agrees.
