@@ -106,6 +106,19 @@ unsigned long cti_proud(FT_Stream proud, unsigned long offset, unsigned char* bu
 void zavri_proud(FT_Stream proud);
 bool bod(const fb_bitmapa& b, const uint8_t* radek, int32_t j);
 void radek_masky(const fb_bitmapa& b, int32_t i, maska& m);
+// Calls draw(first position, length) for each run of set bits of a mask word, from
+// the most significant: a glyph row is a few strokes, so runs, not single pixels.
+template <typename Draw>
+void for_each_run(uint64_t bits, Draw draw) {
+    while (bits != 0) {
+        const int first = std::countl_zero(bits);
+        const int length = std::countl_one(bits << first);
+        draw(first, length);
+        const int end = first + length;
+        bits = end == 64 ? 0 : bits & (~uint64_t{0} >> end);
+    }
+}
+
 void kresli_doslova(std::span<uint32_t> cil, uint32_t radek, const fb_bitmapa& b, int32_t x,
                     int32_t y, uint32_t p, bool obrys, uint32_t o);
 
@@ -319,17 +332,22 @@ void fb_kresli_bitmapu(std::span<uint32_t> cil, uint32_t radek, const fb_bitmapa
     }
 
     // Row masks of the rows that can reach the buffer; only those are computed, and
-    // only those are read.
+    // only those are read. Spread row i is kept at i + 2 * kOkraj, between blank
+    // rows, so that every row drawn reads its five neighbours without bounds tests.
     std::array<maska, kMaxVyska> glyf;
-    std::array<maska, kMaxVyska> siroky;
+    std::array<maska, kMaxVyska + 4 * kOkraj> siroky;
     const int64_t m_od = std::max<int64_t>(0, r_od - okraj);
     const int64_t m_do = std::min<int64_t>(b.vyska, r_do + okraj);
+    if (obrys) {
+        std::fill_n(siroky.begin() + m_od, 2 * kOkraj, maska{});
+        std::fill_n(siroky.begin() + m_do + 2 * kOkraj, 2 * kOkraj, maska{});
+    }
     for (int64_t i = m_od; i < m_do; ++i) {
         maska& m = glyf[static_cast<size_t>(i)];
         radek_masky(b, static_cast<int32_t>(i), m);
         if (!obrys) continue;
         // Spread each row two positions to either side.
-        maska& s = siroky[static_cast<size_t>(i)];
+        maska& s = siroky[static_cast<size_t>(i + 2 * kOkraj)];
         for (int u = 0; u < slov; ++u) {
             const uint64_t pred = u > 0 ? m[u - 1] : 0;
             const uint64_t po = u + 1 < slov ? m[u + 1] : 0;
@@ -342,33 +360,27 @@ void fb_kresli_bitmapu(std::span<uint32_t> cil, uint32_t radek, const fb_bitmapa
     for (int64_t r = r_od; r < r_do; ++r) {
         // The outline's rows above and below the bitmap have no glyph pixels.
         const maska& m = r >= 0 && r < b.vyska ? glyf[static_cast<size_t>(r)] : kPrazdny;
-        const int64_t d_od = std::max<int64_t>(0, r - 2);
-        const int64_t d_do = std::min<int64_t>(b.vyska - 1, r + 2);
         const int64_t zacatek = (y + r) * static_cast<int64_t>(radek) + x - kOkraj;
+        // Spread rows r - 2 .. r + 2.
+        const auto okoli = std::span(siroky).subspan(static_cast<size_t>(r + kOkraj), 5);
         for (int u = 0; u < slov; ++u) {
             uint64_t oblast = m[u];
             if (obrys) {
                 // Spread down and up by two rows.
-                oblast = 0;
-                for (int64_t d = d_od; d <= d_do; ++d) oblast |= siroky[static_cast<size_t>(d)][u];
+                oblast = okoli[0][u] | okoli[1][u] | okoli[2][u] | okoli[3][u] | okoli[4][u];
             }
             oblast &= sloupce[u];
             if (oblast == 0) continue;
             // Index of position 0 of this word; only positions inside the buffer are set.
             const int64_t zaklad = zacatek + u * 64;
-            uint64_t body = oblast & m[u];
-            while (body != 0) {
-                const int bit = std::countl_zero(body);
-                cil[static_cast<size_t>(zaklad + bit)] = p;
-                body &= ~(uint64_t{1} << (63 - bit));
-            }
-            uint64_t okoli = oblast & ~m[u];
-            while (okoli != 0) {
-                const int bit = std::countl_zero(okoli);
-                uint32_t& px = cil[static_cast<size_t>(zaklad + bit)];
-                if (px == 0) px = o;
-                okoli &= ~(uint64_t{1} << (63 - bit));
-            }
+            auto run = [&](int od, int delka) {
+                return cil.subspan(static_cast<size_t>(zaklad + od), static_cast<size_t>(delka));
+            };
+            for_each_run(oblast & m[u],
+                         [&](int od, int delka) { std::ranges::fill(run(od, delka), p); });
+            for_each_run(oblast & ~m[u], [&](int od, int delka) {
+                for (uint32_t& px : run(od, delka)) px = px == 0 ? o : px;
+            });
         }
     }
 }
@@ -465,6 +477,14 @@ void radek_masky(const fb_bitmapa& b, int32_t i, maska& m) {
         return;
     }
     const int bajtu = (b.sirka + 7) / 8;
+    if (bajtu * 8 + kOkraj <= 64) {
+        // The usual glyph: the whole row in the first word, read byte by byte.
+        uint64_t v = 0;
+        for (int t = 0; t < bajtu; ++t) v |= uint64_t{radek[t]} << (56 - 8 * t);
+        // Bits past the row's last pixel are not part of the glyph.
+        m[0] = (v & ~(~uint64_t{0} >> b.sirka)) >> kOkraj;
+        return;
+    }
     for (int t = 0; t < bajtu; ++t) {
         uint64_t v = radek[t];
         // Bits past the row's last pixel are not part of the glyph.
