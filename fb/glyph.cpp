@@ -85,6 +85,50 @@ void plain_free(FT_Memory, void* block) {
 }
 FT_MemoryRec_ freetype_memory{nullptr, zeroed_alloc, plain_free, plain_realloc};
 
+// Figures FreeType gives the same for as long as the font is up, kept for the
+// paints that follow: each subtitle line is measured before it is drawn, and a
+// glyph's cache lookup and kerning cost about as much as drawing it. A small table
+// indexed by a hash of the key; a clash replaces the older figure. Guarded by
+// znak_mutex, emptied with the font.
+template <typename Value>
+class remembered {
+  public:
+    const Value* find(uint64_t key) const {
+        const entry& e = entries_[slot(key)];
+        return e.used && e.key == key ? &e.value : nullptr;
+    }
+    void keep(uint64_t key, const Value& value) { entries_[slot(key)] = {key, value, true}; }
+    void clear() { entries_.fill({}); }
+
+  private:
+    static constexpr int kSlotBits = 9;
+    // Fibonacci hashing: every bit of the key moves the slot.
+    static size_t slot(uint64_t key) { return (key * 0x9E3779B97F4A7C15u) >> (64 - kSlotBits); }
+    struct entry {
+        uint64_t key = 0;
+        Value value{};
+        bool used = false;
+    };
+    std::array<entry, size_t{1} << kSlotBits> entries_{};
+};
+
+// A size and two 24-bit numbers (character codes, glyph indexes) as one key; larger
+// numbers are not remembered.
+constexpr uint32_t kKeyLimit = 1u << 24;
+constexpr uint64_t figure_key(const FTC_ImageTypeRec& typ, uint32_t a, uint32_t b) {
+    return uint64_t{typ.width & 0xFFu} << 56 | uint64_t{typ.height & 0xFFu} << 48 |
+           uint64_t{a} << 24 | b;
+}
+
+struct glyph_figures {
+    FT_UInt index;
+    int32_t xadvance;
+};
+// By size and character code: the glyph and its advance, for the measuring pass.
+remembered<glyph_figures> known_glyphs;
+// By size, previous glyph and glyph: the kerning in pixels.
+remembered<int32_t> known_kerning;
+
 }  // namespace
 
 FT_Library ft_lib = nullptr;
@@ -237,24 +281,36 @@ int32_t fb_zobraz_znak(uint8_t cil, uint32_t kod, int32_t x, int32_t y, int32_t 
 int32_t fb_zobraz_znak_po(uint8_t cil, uint32_t kod, int32_t x, int32_t y, int32_t limit,
                           int8_t barva, uint32_t& predchozi, int32_t* xadvance) {
     std::lock_guard zamek(znak_mutex);
-    FT_UInt g = FT_Get_Char_Index(ft_face, kod);
+    const bool do_bb = cil == 1;
+    FTC_ImageTypeRec typ = do_bb ? ft_typ_bb : ft_typ_fb;
+    const bool remember = kod < kKeyLimit;
+    const glyph_figures* known = remember ? known_glyphs.find(figure_key(typ, 0, kod)) : nullptr;
+    FT_UInt g = known != nullptr ? known->index : FT_Get_Char_Index(ft_face, kod);
     if (g == 0) {
         std::printf("Chyba FT_Get_Char_Index: \"%c\" - %2X\n", static_cast<unsigned char>(kod),
                     kod);
         return 0;
     }
-    const bool do_bb = cil == 1;
-    FTC_ImageTypeRec typ = do_bb ? ft_typ_bb : ft_typ_fb;
+    // Measuring needs only the advance; drawing needs the bitmap from the cache.
     FTC_SBit sbit = nullptr;
-    FT_Error e = FTC_SBitCache_Lookup(ft_sbit_cache, &typ, g, &sbit, nullptr);
-    if (e != 0) {
-        std::printf("Chyba FTC_SBitCache_Lookup: %02X - znak: \"%c\"\n", static_cast<unsigned>(e),
-                    static_cast<unsigned char>(kod));
-        return 0;
+    if (known == nullptr || barva != -1) {
+        FT_Error e = FTC_SBitCache_Lookup(ft_sbit_cache, &typ, g, &sbit, nullptr);
+        if (e != 0) {
+            std::printf("Chyba FTC_SBitCache_Lookup: %02X - znak: \"%c\"\n",
+                        static_cast<unsigned>(e), static_cast<unsigned char>(kod));
+            return 0;
+        }
+        if (remember) known_glyphs.keep(figure_key(typ, 0, kod), {g, sbit->xadvance});
     }
+    const int32_t postup = sbit != nullptr ? sbit->xadvance : known->xadvance;
 
     int32_t k = 0;
-    if (ma_kerning) {
+    const bool pair_key = remember && predchozi < kKeyLimit && g < kKeyLimit;
+    const int32_t* known_k =
+        ma_kerning && pair_key ? known_kerning.find(figure_key(typ, predchozi, g)) : nullptr;
+    if (known_k != nullptr) {
+        k = *known_k;
+    } else if (ma_kerning) {
         // FT_Get_Kerning scales by the face's active size, and the cache switches
         // that only when it renders a glyph it lacks: activate the size drawn here.
         FTC_ScalerRec meritko{typ.face_id, typ.width, typ.height, 1, 0, 0};
@@ -263,14 +319,15 @@ int32_t fb_zobraz_znak_po(uint8_t cil, uint32_t kod, int32_t x, int32_t y, int32
         if (FTC_Manager_LookupSize(ft_manager, &meritko, &velikost) == 0 &&
             FT_Get_Kerning(ft_face, predchozi, g, FT_KERNING_DEFAULT, &v) == 0) {
             k = static_cast<int32_t>(v.x >> 6);
+            if (pair_key) known_kerning.keep(figure_key(typ, predchozi, g), k);
         }
     }
 
-    if (xadvance != nullptr) *xadvance = sbit->xadvance;
+    if (xadvance != nullptr) *xadvance = postup;
     // The fit test leaves kerning out.
-    if (static_cast<int64_t>(x) + sbit->xadvance >= limit) return -1;
+    if (static_cast<int64_t>(x) + postup >= limit) return -1;
 
-    if (barva != -1) {
+    if (barva != -1 && sbit != nullptr) {
         const uint32_t* pal = paleta;
         const int idx = barva & 0x0F;
         // Indexes 12..15 name no colour of the palette: nothing is drawn.
@@ -287,7 +344,7 @@ int32_t fb_zobraz_znak_po(uint8_t cil, uint32_t kod, int32_t x, int32_t y, int32
 
     predchozi = g;
     (do_bb ? posl_glyf_bb : posl_glyf_fb) = g;
-    return sbit->xadvance + k;
+    return postup + k;
 }
 
 void fb_kresli_bitmapu(std::span<uint32_t> cil, uint32_t radek, const fb_bitmapa& b, int32_t x,
@@ -403,6 +460,8 @@ void uvolni_font() {
     ma_kerning = 0;
     posl_glyf_fb = 0;
     posl_glyf_bb = 0;
+    known_glyphs.clear();
+    known_kerning.clear();
 }
 
 FT_Error otevri_proud(FT_Library library, const char* cesta, FT_Face* aface) {
