@@ -163,6 +163,7 @@ void for_each_run(uint64_t bits, Draw draw) {
     }
 }
 
+void draw_outlined(std::span<uint32_t> px, uint64_t glyph, uint64_t area, uint32_t p, uint32_t o);
 void kresli_doslova(std::span<uint32_t> cil, uint32_t radek, const fb_bitmapa& b, int32_t x,
                     int32_t y, uint32_t p, bool obrys, uint32_t o);
 
@@ -433,11 +434,15 @@ void fb_kresli_bitmapu(std::span<uint32_t> cil, uint32_t radek, const fb_bitmapa
             auto run = [&](int od, int delka) {
                 return cil.subspan(static_cast<size_t>(zaklad + od), static_cast<size_t>(delka));
             };
-            for_each_run(oblast & m[u],
-                         [&](int od, int delka) { std::ranges::fill(run(od, delka), p); });
-            for_each_run(oblast & ~m[u], [&](int od, int delka) {
-                for (uint32_t& px : run(od, delka)) px = px == 0 ? o : px;
-            });
+            if (obrys) {
+                // Outlined rows are dense: the whole stretch from the first to the
+                // last position in one pass, four pixels at a time.
+                const int first = std::countl_zero(oblast);
+                const int count = 64 - std::countr_zero(oblast) - first;
+                draw_outlined(run(first, count), m[u] << first, oblast << first, p, o);
+                continue;
+            }
+            for_each_run(oblast, [&](int od, int delka) { std::ranges::fill(run(od, delka), p); });
         }
     }
 }
@@ -562,6 +567,38 @@ void radek_masky(const fb_bitmapa& b, int32_t i, maska& m) {
 }
 
 // Each set pixel in turn: its outline, then the pixel itself.
+// Bit n of a 4-bit group (most significant first) as a lane mask.
+constexpr auto kLanes = [] {
+    std::array<std::array<uint32_t, 4>, 16> lanes{};
+    for (unsigned n = 0; n < 16; ++n) {
+        for (unsigned k = 0; k < 4; ++k) lanes[n][k] = (n >> (3 - k) & 1) != 0 ? ~0u : 0u;
+    }
+    return lanes;
+}();
+
+// Pixel i of px takes bit 63 - i of the masks: glyph pixels become p, the other
+// pixels of the area that are still 0 become o, the rest stay.
+void draw_outlined(std::span<uint32_t> px, uint64_t glyph, uint64_t area, uint32_t p, uint32_t o) {
+    const size_t whole = px.size() & ~size_t{3};
+    for (size_t j = 0; j < whole; j += 4) {
+        const auto& g = kLanes[glyph >> (60 - j) & 15];
+        const auto& a = kLanes[area >> (60 - j) & 15];
+        for (size_t k = 0; k < 4; ++k) {
+            const uint32_t v = px[j + k];
+            const uint32_t outline = v == 0 ? a[k] : 0u;
+            px[j + k] = (g[k] & p) | (~g[k] & ((outline & o) | (~outline & v)));
+        }
+    }
+    for (size_t j = whole; j < px.size(); ++j) {
+        uint32_t& v = px[j];
+        if ((glyph >> (63 - j) & 1) != 0) {
+            v = p;
+        } else if ((area >> (63 - j) & 1) != 0 && v == 0) {
+            v = o;
+        }
+    }
+}
+
 void kresli_doslova(std::span<uint32_t> cil, uint32_t radek, const fb_bitmapa& b, int32_t x,
                     int32_t y, uint32_t p, bool obrys, uint32_t o) {
     const int64_t radku = static_cast<int64_t>(cil.size() / radek);
