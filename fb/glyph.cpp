@@ -85,6 +85,50 @@ void plain_free(FT_Memory, void* block) {
 }
 FT_MemoryRec_ freetype_memory{nullptr, zeroed_alloc, plain_free, plain_realloc};
 
+// Figures FreeType gives the same for as long as the font is up, kept for the
+// paints that follow: each subtitle line is measured before it is drawn, and a
+// glyph's cache lookup and kerning cost about as much as drawing it. A small table
+// indexed by a hash of the key; a clash replaces the older figure. Guarded by
+// znak_mutex, emptied with the font.
+template <typename Value>
+class remembered {
+  public:
+    const Value* find(uint64_t key) const {
+        const entry& e = entries_[slot(key)];
+        return e.used && e.key == key ? &e.value : nullptr;
+    }
+    void keep(uint64_t key, const Value& value) { entries_[slot(key)] = {key, value, true}; }
+    void clear() { entries_.fill({}); }
+
+  private:
+    static constexpr int kSlotBits = 9;
+    // Fibonacci hashing: every bit of the key moves the slot.
+    static size_t slot(uint64_t key) { return (key * 0x9E3779B97F4A7C15u) >> (64 - kSlotBits); }
+    struct entry {
+        uint64_t key = 0;
+        Value value{};
+        bool used = false;
+    };
+    std::array<entry, size_t{1} << kSlotBits> entries_{};
+};
+
+// A size and two 24-bit numbers (character codes, glyph indexes) as one key; larger
+// numbers are not remembered.
+constexpr uint32_t kKeyLimit = 1u << 24;
+constexpr uint64_t figure_key(const FTC_ImageTypeRec& typ, uint32_t a, uint32_t b) {
+    return uint64_t{typ.width & 0xFFu} << 56 | uint64_t{typ.height & 0xFFu} << 48 |
+           uint64_t{a} << 24 | b;
+}
+
+struct glyph_figures {
+    FT_UInt index;
+    int32_t xadvance;
+};
+// By size and character code: the glyph and its advance, for the measuring pass.
+remembered<glyph_figures> known_glyphs;
+// By size, previous glyph and glyph: the kerning in pixels.
+remembered<int32_t> known_kerning;
+
 }  // namespace
 
 FT_Library ft_lib = nullptr;
@@ -106,6 +150,20 @@ unsigned long cti_proud(FT_Stream proud, unsigned long offset, unsigned char* bu
 void zavri_proud(FT_Stream proud);
 bool bod(const fb_bitmapa& b, const uint8_t* radek, int32_t j);
 void radek_masky(const fb_bitmapa& b, int32_t i, maska& m);
+// Calls draw(first position, length) for each run of set bits of a mask word, from
+// the most significant: a glyph row is a few strokes, so runs, not single pixels.
+template <typename Draw>
+void for_each_run(uint64_t bits, Draw draw) {
+    while (bits != 0) {
+        const int first = std::countl_zero(bits);
+        const int length = std::countl_one(bits << first);
+        draw(first, length);
+        const int end = first + length;
+        bits = end == 64 ? 0 : bits & (~uint64_t{0} >> end);
+    }
+}
+
+void draw_outlined(std::span<uint32_t> px, uint64_t glyph, uint64_t area, uint32_t p, uint32_t o);
 void kresli_doslova(std::span<uint32_t> cil, uint32_t radek, const fb_bitmapa& b, int32_t x,
                     int32_t y, uint32_t p, bool obrys, uint32_t o);
 
@@ -224,24 +282,36 @@ int32_t fb_zobraz_znak(uint8_t cil, uint32_t kod, int32_t x, int32_t y, int32_t 
 int32_t fb_zobraz_znak_po(uint8_t cil, uint32_t kod, int32_t x, int32_t y, int32_t limit,
                           int8_t barva, uint32_t& predchozi, int32_t* xadvance) {
     std::lock_guard zamek(znak_mutex);
-    FT_UInt g = FT_Get_Char_Index(ft_face, kod);
+    const bool do_bb = cil == 1;
+    FTC_ImageTypeRec typ = do_bb ? ft_typ_bb : ft_typ_fb;
+    const bool remember = kod < kKeyLimit;
+    const glyph_figures* known = remember ? known_glyphs.find(figure_key(typ, 0, kod)) : nullptr;
+    FT_UInt g = known != nullptr ? known->index : FT_Get_Char_Index(ft_face, kod);
     if (g == 0) {
         std::printf("Chyba FT_Get_Char_Index: \"%c\" - %2X\n", static_cast<unsigned char>(kod),
                     kod);
         return 0;
     }
-    const bool do_bb = cil == 1;
-    FTC_ImageTypeRec typ = do_bb ? ft_typ_bb : ft_typ_fb;
+    // Measuring needs only the advance; drawing needs the bitmap from the cache.
     FTC_SBit sbit = nullptr;
-    FT_Error e = FTC_SBitCache_Lookup(ft_sbit_cache, &typ, g, &sbit, nullptr);
-    if (e != 0) {
-        std::printf("Chyba FTC_SBitCache_Lookup: %02X - znak: \"%c\"\n", static_cast<unsigned>(e),
-                    static_cast<unsigned char>(kod));
-        return 0;
+    if (known == nullptr || barva != -1) {
+        FT_Error e = FTC_SBitCache_Lookup(ft_sbit_cache, &typ, g, &sbit, nullptr);
+        if (e != 0) {
+            std::printf("Chyba FTC_SBitCache_Lookup: %02X - znak: \"%c\"\n",
+                        static_cast<unsigned>(e), static_cast<unsigned char>(kod));
+            return 0;
+        }
+        if (remember) known_glyphs.keep(figure_key(typ, 0, kod), {g, sbit->xadvance});
     }
+    const int32_t postup = sbit != nullptr ? sbit->xadvance : known->xadvance;
 
     int32_t k = 0;
-    if (ma_kerning) {
+    const bool pair_key = remember && predchozi < kKeyLimit && g < kKeyLimit;
+    const int32_t* known_k =
+        ma_kerning && pair_key ? known_kerning.find(figure_key(typ, predchozi, g)) : nullptr;
+    if (known_k != nullptr) {
+        k = *known_k;
+    } else if (ma_kerning) {
         // FT_Get_Kerning scales by the face's active size, and the cache switches
         // that only when it renders a glyph it lacks: activate the size drawn here.
         FTC_ScalerRec meritko{typ.face_id, typ.width, typ.height, 1, 0, 0};
@@ -250,14 +320,15 @@ int32_t fb_zobraz_znak_po(uint8_t cil, uint32_t kod, int32_t x, int32_t y, int32
         if (FTC_Manager_LookupSize(ft_manager, &meritko, &velikost) == 0 &&
             FT_Get_Kerning(ft_face, predchozi, g, FT_KERNING_DEFAULT, &v) == 0) {
             k = static_cast<int32_t>(v.x >> 6);
+            if (pair_key) known_kerning.keep(figure_key(typ, predchozi, g), k);
         }
     }
 
-    if (xadvance != nullptr) *xadvance = sbit->xadvance;
+    if (xadvance != nullptr) *xadvance = postup;
     // The fit test leaves kerning out.
-    if (static_cast<int64_t>(x) + sbit->xadvance >= limit) return -1;
+    if (static_cast<int64_t>(x) + postup >= limit) return -1;
 
-    if (barva != -1) {
+    if (barva != -1 && sbit != nullptr) {
         const uint32_t* pal = paleta;
         const int idx = barva & 0x0F;
         // Indexes 12..15 name no colour of the palette: nothing is drawn.
@@ -274,7 +345,7 @@ int32_t fb_zobraz_znak_po(uint8_t cil, uint32_t kod, int32_t x, int32_t y, int32
 
     predchozi = g;
     (do_bb ? posl_glyf_bb : posl_glyf_fb) = g;
-    return sbit->xadvance + k;
+    return postup + k;
 }
 
 void fb_kresli_bitmapu(std::span<uint32_t> cil, uint32_t radek, const fb_bitmapa& b, int32_t x,
@@ -319,17 +390,22 @@ void fb_kresli_bitmapu(std::span<uint32_t> cil, uint32_t radek, const fb_bitmapa
     }
 
     // Row masks of the rows that can reach the buffer; only those are computed, and
-    // only those are read.
+    // only those are read. Spread row i is kept at i + 2 * kOkraj, between blank
+    // rows, so that every row drawn reads its five neighbours without bounds tests.
     std::array<maska, kMaxVyska> glyf;
-    std::array<maska, kMaxVyska> siroky;
+    std::array<maska, kMaxVyska + 4 * kOkraj> siroky;
     const int64_t m_od = std::max<int64_t>(0, r_od - okraj);
     const int64_t m_do = std::min<int64_t>(b.vyska, r_do + okraj);
+    if (obrys) {
+        std::fill_n(siroky.begin() + m_od, 2 * kOkraj, maska{});
+        std::fill_n(siroky.begin() + m_do + 2 * kOkraj, 2 * kOkraj, maska{});
+    }
     for (int64_t i = m_od; i < m_do; ++i) {
         maska& m = glyf[static_cast<size_t>(i)];
         radek_masky(b, static_cast<int32_t>(i), m);
         if (!obrys) continue;
         // Spread each row two positions to either side.
-        maska& s = siroky[static_cast<size_t>(i)];
+        maska& s = siroky[static_cast<size_t>(i + 2 * kOkraj)];
         for (int u = 0; u < slov; ++u) {
             const uint64_t pred = u > 0 ? m[u - 1] : 0;
             const uint64_t po = u + 1 < slov ? m[u + 1] : 0;
@@ -342,33 +418,31 @@ void fb_kresli_bitmapu(std::span<uint32_t> cil, uint32_t radek, const fb_bitmapa
     for (int64_t r = r_od; r < r_do; ++r) {
         // The outline's rows above and below the bitmap have no glyph pixels.
         const maska& m = r >= 0 && r < b.vyska ? glyf[static_cast<size_t>(r)] : kPrazdny;
-        const int64_t d_od = std::max<int64_t>(0, r - 2);
-        const int64_t d_do = std::min<int64_t>(b.vyska - 1, r + 2);
         const int64_t zacatek = (y + r) * static_cast<int64_t>(radek) + x - kOkraj;
+        // Spread rows r - 2 .. r + 2.
+        const auto okoli = std::span(siroky).subspan(static_cast<size_t>(r + kOkraj), 5);
         for (int u = 0; u < slov; ++u) {
             uint64_t oblast = m[u];
             if (obrys) {
                 // Spread down and up by two rows.
-                oblast = 0;
-                for (int64_t d = d_od; d <= d_do; ++d) oblast |= siroky[static_cast<size_t>(d)][u];
+                oblast = okoli[0][u] | okoli[1][u] | okoli[2][u] | okoli[3][u] | okoli[4][u];
             }
             oblast &= sloupce[u];
             if (oblast == 0) continue;
             // Index of position 0 of this word; only positions inside the buffer are set.
             const int64_t zaklad = zacatek + u * 64;
-            uint64_t body = oblast & m[u];
-            while (body != 0) {
-                const int bit = std::countl_zero(body);
-                cil[static_cast<size_t>(zaklad + bit)] = p;
-                body &= ~(uint64_t{1} << (63 - bit));
+            auto run = [&](int od, int delka) {
+                return cil.subspan(static_cast<size_t>(zaklad + od), static_cast<size_t>(delka));
+            };
+            if (obrys) {
+                // Outlined rows are dense: the whole stretch from the first to the
+                // last position in one pass, four pixels at a time.
+                const int first = std::countl_zero(oblast);
+                const int count = 64 - std::countr_zero(oblast) - first;
+                draw_outlined(run(first, count), m[u] << first, oblast << first, p, o);
+                continue;
             }
-            uint64_t okoli = oblast & ~m[u];
-            while (okoli != 0) {
-                const int bit = std::countl_zero(okoli);
-                uint32_t& px = cil[static_cast<size_t>(zaklad + bit)];
-                if (px == 0) px = o;
-                okoli &= ~(uint64_t{1} << (63 - bit));
-            }
+            for_each_run(oblast, [&](int od, int delka) { std::ranges::fill(run(od, delka), p); });
         }
     }
 }
@@ -391,6 +465,8 @@ void uvolni_font() {
     ma_kerning = 0;
     posl_glyf_fb = 0;
     posl_glyf_bb = 0;
+    known_glyphs.clear();
+    known_kerning.clear();
 }
 
 FT_Error otevri_proud(FT_Library library, const char* cesta, FT_Face* aface) {
@@ -465,6 +541,14 @@ void radek_masky(const fb_bitmapa& b, int32_t i, maska& m) {
         return;
     }
     const int bajtu = (b.sirka + 7) / 8;
+    if (bajtu * 8 + kOkraj <= 64) {
+        // The usual glyph: the whole row in the first word, read byte by byte.
+        uint64_t v = 0;
+        for (int t = 0; t < bajtu; ++t) v |= uint64_t{radek[t]} << (56 - 8 * t);
+        // Bits past the row's last pixel are not part of the glyph.
+        m[0] = (v & ~(~uint64_t{0} >> b.sirka)) >> kOkraj;
+        return;
+    }
     for (int t = 0; t < bajtu; ++t) {
         uint64_t v = radek[t];
         // Bits past the row's last pixel are not part of the glyph.
@@ -483,6 +567,42 @@ void radek_masky(const fb_bitmapa& b, int32_t i, maska& m) {
 }
 
 // Each set pixel in turn: its outline, then the pixel itself.
+// Bit n of a 4-bit group (most significant first) as a lane mask.
+constexpr auto kLanes = [] {
+    std::array<std::array<uint32_t, 4>, 16> lanes{};
+    for (unsigned n = 0; n < 16; ++n) {
+        for (unsigned k = 0; k < 4; ++k) lanes[n][k] = (n >> (3 - k) & 1) != 0 ? ~0u : 0u;
+    }
+    return lanes;
+}();
+
+// Pixel i of px takes bit 63 - i of the masks: glyph pixels become p, the other
+// pixels of the area that are still 0 become o, the rest stay.
+void draw_outlined(std::span<uint32_t> px, uint64_t glyph, uint64_t area, uint32_t p, uint32_t o) {
+    const size_t whole = px.size() & ~size_t{3};
+    for (size_t j = 0; j < whole; j += 4) {
+        const auto& g = kLanes[glyph >> (60 - j) & 15];
+        const auto& a = kLanes[area >> (60 - j) & 15];
+        // Masks, not branches, so that the four lanes can go in one vector.
+        std::array<uint32_t, 4> four;
+        std::copy_n(px.begin() + static_cast<std::ptrdiff_t>(j), 4, four.begin());
+        for (size_t k = 0; k < 4; ++k) {
+            const uint32_t outline = (0u - static_cast<uint32_t>(four[k] == 0)) & a[k];
+            const uint32_t v = four[k] ^ ((four[k] ^ o) & outline);
+            four[k] = v ^ ((v ^ p) & g[k]);
+        }
+        std::ranges::copy(four, px.begin() + static_cast<std::ptrdiff_t>(j));
+    }
+    for (size_t j = whole; j < px.size(); ++j) {
+        uint32_t& v = px[j];
+        if ((glyph >> (63 - j) & 1) != 0) {
+            v = p;
+        } else if ((area >> (63 - j) & 1) != 0 && v == 0) {
+            v = o;
+        }
+    }
+}
+
 void kresli_doslova(std::span<uint32_t> cil, uint32_t radek, const fb_bitmapa& b, int32_t x,
                     int32_t y, uint32_t p, bool obrys, uint32_t o) {
     const int64_t radku = static_cast<int64_t>(cil.size() / radek);

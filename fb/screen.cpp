@@ -9,7 +9,8 @@
 #include <sys/mman.h>
 
 #include <algorithm>
-#include <bitset>
+#include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -84,7 +85,7 @@ namespace {
 // Rows of the mapping known to hold only zeros: a paint need not clear them again.
 // A row is known once a clear covered it whole; any other write makes it unknown.
 // Guarded by znak_mutex, like the pixels.
-std::bitset<kTrackedRows> zero_rows;
+std::array<uint64_t, kTrackedRows / 64> zero_rows{};
 // Back-buffer rows [bb_used_from, bb_used_to) may hold pixels; all others are zero.
 // The drawing primitives widen it (fb_bb_rows_drawn). Guarded by znak_mutex.
 int64_t bb_used_from = 0;
@@ -102,7 +103,7 @@ void nastav_pas();
 void vymaz_v_fb(int64_t od, int64_t delka);
 kopie rozsah_kopie(int poz);
 void mark_rows(int64_t from, int64_t to, bool zero);
-bool row_is_zero(int64_t row);
+int64_t next_row(int64_t from, int64_t to, bool zero);
 void clear_band_outside_copy(int poz);
 void copy_whole_bb(int poz);
 
@@ -174,7 +175,7 @@ int fb_init() {
         std::lock_guard zamek(znak_mutex);
         bb_used_from = bb_used_to = 0;
         std::memset(fb_mem, 0, fb_fix.smem_len);
-        zero_rows.set();
+        zero_rows.fill(~uint64_t{0});
     }
     pismo.pustit = false;
     return 1;
@@ -275,9 +276,6 @@ void bb_paint_to_fb(int poz) {
     const int64_t b1 = std::min<int64_t>((band_from + band_length) / l, rows);
     const int64_t c0 = k.cil / l;
     const int64_t c1 = c0 + k.delka / l;
-    auto in_window = [&](int64_t r) { return (r >= b0 && r < b1) || (r >= c0 && r < c1); };
-    const int64_t lo = b0 < b1 ? std::min(b0, c0) : c0;
-    const int64_t hi = b0 < b1 ? std::max(b1, c1) : c1;
 
     char* mem = reinterpret_cast<char*>(fb_mem);
     std::lock_guard lock(znak_mutex);
@@ -286,18 +284,22 @@ void bb_paint_to_fb(int poz) {
     int64_t t0 = std::max(c0, bb_used_from + shift);
     int64_t t1 = std::min(c1, bb_used_to + shift);
     if (t0 >= t1) t0 = t1 = c0;
-    int64_t run = -1;
-    for (int64_t r = lo; r <= hi; ++r) {
-        const bool clear = r < hi && in_window(r) && (r < t0 || r >= t1) && !row_is_zero(r);
-        if (clear && run < 0) run = r;
-        if (!clear && run >= 0) {
-            std::memset(mem + run * l, 0, static_cast<size_t>((r - run) * l));
-            run = -1;
+    // The band and the copy target: the rows a full clear and copy would write.
+    const std::array<std::array<int64_t, 2>, 2> windows{{{b0, b1}, {c0, c1}}};
+    // Rows of a window outside [t0, t1) that are not known to be zero are cleared,
+    // in runs; rows the two windows share are cleared once.
+    for (const auto& [w0, w1] : windows) {
+        for (const auto& [from, to] :
+             {std::array{w0, std::min(w1, t0)}, std::array{std::max(w0, t1), w1}}) {
+            for (int64_t r = next_row(from, to, false); r < to;) {
+                const int64_t end = next_row(r, to, true);
+                std::memset(mem + r * l, 0, static_cast<size_t>((end - r) * l));
+                mark_rows(r, end, true);
+                r = next_row(end, to, false);
+            }
         }
     }
-    for (int64_t r = lo; r < hi; ++r) {
-        if (in_window(r)) mark_rows(r, r + 1, true);
-    }
+    for (const auto& [w0, w1] : windows) mark_rows(w0, w1, true);
     if (t0 < t1) {
         std::memcpy(mem + t0 * l, reinterpret_cast<const char*>(bbuf.get()) + (t0 - shift) * l,
                     static_cast<size_t>((t1 - t0) * l));
@@ -326,7 +328,7 @@ void fb_forget_screen_rows() {
     std::lock_guard lock(znak_mutex);
     bb_used_from = 0;
     bb_used_to = px_na_radek > 0 ? int64_t{bbuf_delka} / 4 / px_na_radek + 1 : 0;
-    zero_rows.reset();
+    zero_rows.fill(0);
 }
 
 void fb_prekresli_titulek() {
@@ -508,15 +510,33 @@ void vymaz_v_fb(int64_t od, int64_t delka) {
     if (l > 0) mark_rows((od + l - 1) / l, konec / l, true);
 }
 
+// Whole words at a time: a paint marks and looks up hundreds of rows.
 void mark_rows(int64_t from, int64_t to, bool zero) {
     from = std::max<int64_t>(from, 0);
     to = std::min<int64_t>(to, static_cast<int64_t>(kTrackedRows));
-    for (int64_t r = from; r < to; ++r) zero_rows[static_cast<size_t>(r)] = zero;
+    while (from < to) {
+        const int64_t word_end = std::min<int64_t>(to, (from | 63) + 1);
+        const int count = static_cast<int>(word_end - from);
+        const uint64_t bits = (count == 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1)
+                              << (from & 63);
+        uint64_t& word = zero_rows[static_cast<size_t>(from >> 6)];
+        word = zero ? word | bits : word & ~bits;
+        from = word_end;
+    }
 }
 
-bool row_is_zero(int64_t row) {
-    return row >= 0 && row < static_cast<int64_t>(kTrackedRows) &&
-           zero_rows[static_cast<size_t>(row)];
+// The first row of [from, to) that is known to be zero (zero) or not known to be
+// (!zero); to when there is none. Rows past the tracked ones are never known.
+int64_t next_row(int64_t from, int64_t to, bool zero) {
+    from = std::max<int64_t>(from, 0);
+    const int64_t tracked_to = std::min<int64_t>(to, static_cast<int64_t>(kTrackedRows));
+    while (from < tracked_to) {
+        const uint64_t word = zero_rows[static_cast<size_t>(from >> 6)];
+        const uint64_t wanted = (zero ? word : ~word) >> (from & 63);
+        if (wanted != 0) return std::min(to, from + std::countr_zero(wanted));
+        from = (from | 63) + 1;
+    }
+    return zero || from >= to ? to : from;
 }
 
 // The band on screen, except the bytes that a copy of the back buffer to

@@ -482,3 +482,26 @@ TEST(Glyph, KerningIsAlwaysThatOfTheSizeDrawn) {
     EXPECT_EQ(kern(1), k_sub);
     EXPECT_EQ(kern(0), k_screen);
 }
+
+// Advances and kerning are kept between paints; a display brought up with another
+// font must measure with that font, not with the figures of the one before.
+TEST(Glyph, KeptFiguresGoWithTheFont) {
+    const std::string sans = testsup::dejavu_sans(), condensed = testsup::dejavu_condensed();
+    ref_face wide(sans), narrow(condensed);
+    wide.size(20, 24);
+    narrow.size(20, 24);
+    ASSERT_NE(wide.glyph('o').advance, narrow.glyph('o').advance);  // else this shows nothing
+    for (const std::string& font : {sans, condensed, sans}) {
+        text_display d(font);
+        ASSERT_TRUE(d.ok());
+        ref_face ref(font);
+        ref.size(20, 24);
+        const int t = ref.glyph('T').advance;
+        const int o = ref.glyph('o').advance;
+        for (int pass = 0; pass < 2; ++pass) {  // the second one from the kept figures
+            posl_glyf_fb = 0;
+            EXPECT_EQ(fb_zobraz_znak(0, 'T', 100, 40, 700, -1), t) << font;
+            EXPECT_EQ(fb_zobraz_znak(0, 'o', 130, 40, 700, -1), o + ref.kerning('T', 'o')) << font;
+        }
+    }
+}
