@@ -332,6 +332,10 @@ void fb_forget_screen_rows() {
 }
 
 void fb_prekresli_titulek() {
+    // The position is read under the paint lock too: a paint of the other thread
+    // between the read and the copy moves the subtitle, and the copy would put its
+    // back buffer at the old position, over or beside the subtitle just painted.
+    std::lock_guard kresleni(kresleni_mutex);
     bb_zobraz_na_fb(pozice);
 }
 
