@@ -318,7 +318,8 @@ TEST(SimWindow, FirstEnterInTheWindowStartsTheClock) {
             return x.screenshot(shot) && count(50, 82, [](uint32_t p) { return p != 0; }) > 5000;
         },
         30000))
-        << sim.err();
+        << "the start message did not come up\n"
+        << sim.out() << sim.err();
     x.xdotool({"windowfocus", "--sync", wid});
     x.xdotool({"key", "Return"});
     // The clock runs: the subtitle comes up on its half-transparent grey box.
