@@ -89,6 +89,22 @@ TEST_F(Film, PausesAndJumpsOfTheFilmCarryTheSubtitles) {
     EXPECT_EQ(akt_titulek.load(), &titulky[0]);
 }
 
+// The film's pause key pressed before OK, then a seek while it stands: the clock
+// starts standing and still moves with the film, and the subtitle there shows.
+TEST_F(Film, ASeekOfAFilmPausedBeforeTheStartMovesTheStandingClock) {
+    start({.present = true});
+    sim::video_pause();
+    play();
+    ASSERT_TRUE(wait_until([] { return film_paused == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(akt_cas, 150u);
+    sim::video_seek(61000);
+    ASSERT_TRUE(wait_until([] { return akt_poz == 3; }));
+    EXPECT_EQ(akt_titulek.load(), &titulky[2]);
+    EXPECT_EQ(film_paused, 1);
+    EXPECT_TRUE(with_film()) << akt_cas << " " << film_ms();
+}
+
 TEST_F(Film, ShiftsAndStepsMoveTheSubtitlesAgainstThePlayingFilm) {
     start({.present = true});
     play();
