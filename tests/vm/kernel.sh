@@ -27,14 +27,14 @@ kernel_package() {
 
 # Downloads a package into the cache once: PACKAGE[:ARCH] -> prints the .deb's path.
 cached_deb() {
-    local spec=$1 name=${1%%:*} deb
+    local package=$1 name=${1%%:*} deb
     deb=$(ls "$CACHE/${name}_"*.deb 2>/dev/null | head -n1)
     if [ -z "$deb" ]; then
         # apt's unprivileged download user may not write into the cache.
         local as_root=()
         [ "$(id -u)" -eq 0 ] && as_root=(-o APT::Sandbox::User=root)
-        (cd "$CACHE" && apt-get download "${as_root[@]}" "$spec" >"$CACHE/download.log" 2>&1) ||
-            { cat "$CACHE/download.log" >&2; echo "apt-get download $spec failed" >&2; return 1; }
+        (cd "$CACHE" && apt-get download "${as_root[@]}" "$package" >"$CACHE/download.log" 2>&1) ||
+            { cat "$CACHE/download.log" >&2; echo "apt-get download $package failed" >&2; return 1; }
         deb=$(ls "$CACHE/${name}_"*.deb | head -n1)
     fi
     echo "$deb"
