@@ -462,7 +462,7 @@ TEST(SimWindow, TheKeyPanelShowsEveryRowWholeWrappingOnNarrowScreens) {
         std::string wid = find_window(x);
         ASSERT_FALSE(wid.empty()) << sim.err();
         std::map<std::string, int> g = geometry(x, wid);
-        const int f = g["HEIGHT"] / 576;
+        int f = g["HEIGHT"] / 576;
         EXPECT_EQ(f, c.want_scale);
         EXPECT_EQ(g["HEIGHT"], 576 * f);
 
@@ -470,7 +470,8 @@ TEST(SimWindow, TheKeyPanelShowsEveryRowWholeWrappingOnNarrowScreens) {
         // window frame), no wider than it needs, and no narrower than its least width.
         sim::key_panel panel;
         ASSERT_TRUE(panel.open(root.host("/var/tuxbox/Tresk/Tresk.ttf")));
-        const int room = c.screen_width - 32 - 720 * f, width = g["WIDTH"] - 720 * f;
+        const int room = c.screen_width - 32 - 720 * f;
+        int width = g["WIDTH"] - 720 * f;
         EXPECT_EQ(width, std::clamp(room, panel.least_width(f), panel.natural_width(f)));
         EXPECT_EQ(panel.layout(f, width, "").wrapped, c.wraps);
 
@@ -496,6 +497,17 @@ TEST(SimWindow, TheKeyPanelShowsEveryRowWholeWrappingOnNarrowScreens) {
             testsup::wait_until([&] { return geometry(x, wid)["WIDTH"] == 720 * f; }, 20000));
         x.xdotool({"key", "F12"});
         EXPECT_TRUE(shows("CHANNELDOWN")) << "shown again with F12\n" << differs;
+
+        // Made smaller by hand, to the next scale down and less wide than the panel
+        // would like: it wraps there.
+        if (f > 1) {
+            const int f2 = f - 1;
+            width = (panel.least_width(f2) + panel.natural_width(f2)) / 2;
+            x.xdotool(
+                {"windowsize", wid, std::to_string(720 * f2 + width), std::to_string(576 * f2)});
+            f = f2;
+            EXPECT_TRUE(shows("CHANNELDOWN")) << "resized to scale " << f2 << "\n" << differs;
+        }
 
         sim.signal(SIGTERM);
         EXPECT_TRUE(sim.wait(60000)) << sim.err();
