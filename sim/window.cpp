@@ -1,19 +1,17 @@
-// The simulator's window: SDL2 on the main thread, FreeType for the key panel.
+// The simulator's window: SDL2 on the main thread.
 #include "sim/window.h"
 
-#include <ft2build.h>
-#include FT_FREETYPE_H
 #include <linux/input.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <string_view>
 
 #include "sim/frontend.h"
+#include "sim/key_panel.h"
 #include "sim/model.h"
 #include "sim/options.h"
 #include "sim/script.h"
@@ -26,22 +24,6 @@ constexpr Uint32 kFrameMs = 33;
 // Closing: EXIT, then OK after this pause, then this long for the player to end;
 // after kCloseGiveUpMs in all the process ends without it.
 constexpr Uint32 kCloseOkDelayMs = 400, kCloseRoundMs = 4000, kCloseGiveUpMs = 25000;
-// Panel layout at scale 1.
-constexpr int kPanelFontPx = 14, kPanelLineH = 24, kPanelKeyX = 14, kPanelRemoteX = 156;
-constexpr uint32_t kPanelBack = 0xff1c2026, kPanelText = 0xffd8d8d8, kPanelTitle = 0xffffd040,
-                   kPanelDim = 0xff98a0a8;
-
-struct font_file {
-    const char* path;
-    bool box_path;  // a path of the box, under the root
-};
-
-constexpr auto kFonts = std::to_array<font_file>({
-    {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", false},
-    {"/usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf", false},
-    {"/var/tuxbox/Tresk/Tresk.ttf", true},
-});
-
 // The film's seek keys jump this many seconds.
 constexpr int32_t kFilmSeek = 10;
 
@@ -100,33 +82,6 @@ constexpr auto kBindings = std::to_array<key_binding>({
     {SDLK_KP_9, KEY_9},
 });
 
-struct panel_row {
-    const char* keys;    // keyboard
-    const char* remote;  // remote control
-    uint32_t swatch;     // colour shown before the remote key; 0 = none
-};
-
-constexpr auto kPanelRows = std::to_array<panel_row>({
-    {"Enter", "OK", 0},
-    {"Esc, Backspace", "EXIT", 0},
-    {"\u2191 \u2193 \u2190 \u2192", "arrows", 0},
-    {"F1 or R", "RED", 0xffe02020},
-    {"F2 or G", "GREEN", 0xff20c020},
-    {"F3 or Y", "YELLOW", 0xffe0e020},
-    {"F4 or B", "BLUE", 0xff3050f0},
-    {"0 \u2026 9", "digits", 0},
-    {"+ and \u2212", "VOLUME up, down", 0},
-    {"Page Up, Down", "CHANNEL up, down", 0},
-    {"H", "HELP", 0},
-    {"M", "MENU", 0},
-    {"T", "TV", 0},
-    {"V", "VIDEO", 0},
-    {"Space", "film: pause, play", 0},
-    {"[ and ]", "film: seek \u221210 s, +10 s", 0},
-    {"", "", 0},
-    {"F12", "hide this panel", 0},
-});
-
 struct window_deleter {
     void operator()(SDL_Window* w) const { SDL_DestroyWindow(w); }
 };
@@ -136,25 +91,19 @@ struct renderer_deleter {
 struct texture_deleter {
     void operator()(SDL_Texture* t) const { SDL_DestroyTexture(t); }
 };
-struct ft_library_deleter {
-    void operator()(FT_Library l) const { FT_Done_FreeType(l); }
-};
-struct ft_face_deleter {
-    void operator()(FT_Face f) const { FT_Done_Face(f); }
-};
 
 struct window_state {
     bool sdl_up = false;
     std::unique_ptr<SDL_Window, window_deleter> win;
     std::unique_ptr<SDL_Renderer, renderer_deleter> ren;
     std::unique_ptr<SDL_Texture, texture_deleter> tv, panel;
-    // FreeType objects: the face is declared after the library so it goes first.
-    std::unique_ptr<FT_LibraryRec_, ft_library_deleter> ft;
-    std::unique_ptr<FT_FaceRec_, ft_face_deleter> face;
+    sim::key_panel key_panel;
     const sim::picture* background = nullptr;
     bool launch_release_due = false;  // the launching OK's release is still to be sent
     int scale = 1;                    // current whole factor
+    int panel_width = 0;              // pixels at the current factor; 0 = no panel
     int panel_scale = 0;              // factor the panel texture was drawn at; 0 = redraw
+    int panel_drawn_width = 0;        // width the panel texture was drawn at
     bool panel_shown = true;
     std::string last_key;  // what the panel says was sent last
     sim::picture display, composed;
@@ -170,10 +119,13 @@ window_state& state() {
     return s;
 }
 
+// The window's content at the current factor, pixels.
 int content_width(const window_state& s) {
-    return sim::kTvWidth + (s.panel_shown ? sim::kPanelWidth : 0);
+    return static_cast<int>(sim::kTvWidth) * s.scale + (s.panel_shown ? s.panel_width : 0);
 }
-int auto_scale(const window_state& s);
+SDL_Rect screen_room(const window_state& s);
+int auto_scale(window_state& s);
+void size_panel(window_state& s);
 void fit_window(window_state& s);
 SDL_Rect tv_rect(const window_state& s);
 void handle_event(window_state& s, const SDL_Event& e);
@@ -182,10 +134,6 @@ void film_key_pressed(window_state& s, const sim::film_key& k);
 void drive_closing(window_state& s);
 void render(window_state& s);
 void draw_panel(window_state& s);
-void open_font(window_state& s);
-int draw_text(const window_state& s, sim::picture& p, int x, int baseline, std::string_view text,
-              uint32_t colour);
-void fill(sim::picture& p, int x, int y, int w, int h, uint32_t colour);
 
 }  // namespace
 
@@ -206,11 +154,17 @@ bool window_open(const window_config& cfg, std::string& err) {
     s.sdl_up = true;
     s.background = cfg.background;
     s.launch_release_due = cfg.launch_release;
+    // The panel's width, and so the scale that fits, depends on its font.
+    if (!s.key_panel.open(sim::resolve("/var/tuxbox/Tresk/Tresk.ttf"))) {
+        sim::say(
+            "no font for the key panel; keys: Enter OK, Esc EXIT, arrows, F1-F4 colours, "
+            "digits, + - volume, PgUp PgDn channel, H help, M menu, T TV, V video");
+    }
     s.scale = cfg.scale > 0 ? cfg.scale : auto_scale(s);
+    size_panel(s);
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
     s.win.reset(SDL_CreateWindow("lumetra-sim", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                 content_width(s) * s.scale, kTvHeight * s.scale,
-                                 SDL_WINDOW_RESIZABLE));
+                                 content_width(s), kTvHeight * s.scale, SDL_WINDOW_RESIZABLE));
     if (!s.win) {
         err = SDL_GetError();
         window_close();
@@ -227,7 +181,6 @@ bool window_open(const window_config& cfg, std::string& err) {
         window_close();
         return false;
     }
-    open_font(s);
     return true;
 }
 
@@ -264,8 +217,7 @@ void window_close() {
     s.panel.reset();
     s.ren.reset();
     s.win.reset();
-    s.face.reset();
-    s.ft.reset();
+    s.key_panel.close();
     if (s.sdl_up) SDL_Quit();
     s.sdl_up = false;
 }
@@ -298,24 +250,48 @@ int32_t record_value_for(bool pressed, bool repeat) {
 
 namespace {
 
-int auto_scale(const window_state& s) {
+// The room for the window's content on the screen it is on, leaving some for the
+// window's frame; very large when the screen's size is unknown.
+SDL_Rect screen_room(const window_state& s) {
+    int display = s.win ? std::max(0, SDL_GetWindowDisplayIndex(s.win.get())) : 0;
     SDL_Rect r;
-    if (SDL_GetDisplayUsableBounds(0, &r) != 0) return kMinScaleAuto;
-    // Leave room for the window's frame.
-    int f = std::min((r.w - 32) / content_width(s), (r.h - 64) / static_cast<int>(sim::kTvHeight));
-    return std::clamp(f, kMinScaleAuto, kMaxScaleAuto);
+    if (SDL_GetDisplayUsableBounds(display, &r) != 0)
+        return SDL_Rect{0, 0, INT_MAX / 2, INT_MAX / 2};
+    return SDL_Rect{r.x, r.y, r.w - 32, r.h - 64};
+}
+
+// The largest factor at which the picture and the panel, nothing of it wrapped, fit the
+// screen.
+int auto_scale(window_state& s) {
+    SDL_Rect room = screen_room(s);
+    for (int f = kMaxScaleAuto; f > kMinScaleAuto; --f) {
+        int panel = s.panel_shown ? s.key_panel.natural_width(f) : 0;
+        if (static_cast<int>(sim::kTvWidth) * f + panel <= room.w &&
+            static_cast<int>(sim::kTvHeight) * f <= room.h) {
+            return f;
+        }
+    }
+    return kMinScaleAuto;
+}
+
+// The panel as wide as the screen leaves beside the picture, up to the width that
+// wraps nothing; at least wide enough to wrap each text onto no more than two lines.
+void size_panel(window_state& s) {
+    SDL_Rect room = screen_room(s);
+    s.panel_width =
+        s.key_panel.width_for(s.scale, room.w - static_cast<int>(sim::kTvWidth) * s.scale);
 }
 
 // Sizes the window to the content at the current factor.
 void fit_window(window_state& s) {
-    SDL_SetWindowSize(s.win.get(), content_width(s) * s.scale, sim::kTvHeight * s.scale);
+    SDL_SetWindowSize(s.win.get(), content_width(s), sim::kTvHeight * s.scale);
 }
 
 // Where the picture goes: the largest whole factor that fits the window, centred.
 SDL_Rect tv_rect(const window_state& s) {
     int w = 0, h = 0;
     SDL_GetRendererOutputSize(s.ren.get(), &w, &h);
-    int cw = content_width(s) * s.scale, ch = static_cast<int>(sim::kTvHeight) * s.scale;
+    int cw = content_width(s), ch = static_cast<int>(sim::kTvHeight) * s.scale;
     return SDL_Rect{std::max(0, (w - cw) / 2), std::max(0, (h - ch) / 2),
                     static_cast<int>(sim::kTvWidth) * s.scale, ch};
 }
@@ -332,10 +308,20 @@ void handle_event(window_state& s, const SDL_Event& e) {
             break;
         case SDL_WINDOWEVENT:
             if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+                // The largest factor whose picture, and panel at its least width, fit.
                 int w = 0, h = 0;
                 SDL_GetRendererOutputSize(s.ren.get(), &w, &h);
-                int f = std::min(w / content_width(s), h / static_cast<int>(sim::kTvHeight));
-                s.scale = std::clamp(f, 1, sim::kMaxScale);
+                int f = sim::kMaxScale;
+                for (; f > 1; --f) {
+                    if (static_cast<int>(sim::kTvHeight) * f > h) continue;
+                    int panel = s.panel_shown ? s.key_panel.least_width(f) : 0;
+                    if (static_cast<int>(sim::kTvWidth) * f + panel <= w) break;
+                }
+                s.scale = f;
+                if (s.panel_shown) {
+                    s.panel_width =
+                        s.key_panel.width_for(f, w - static_cast<int>(sim::kTvWidth) * f);
+                }
             }
             break;
         case SDL_KEYDOWN:
@@ -345,6 +331,7 @@ void handle_event(window_state& s, const SDL_Event& e) {
             if (e.key.keysym.sym == SDLK_F12) {
                 if (pressed && !e.key.repeat) {
                     s.panel_shown = !s.panel_shown;
+                    if (s.panel_shown) size_panel(s);
                     fit_window(s);
                 }
                 break;
@@ -377,7 +364,7 @@ void send_key(uint16_t code, int32_t value) {
 void film_key_pressed(window_state& s, const sim::film_key& k) {
     if (k.action == sim::video_action::seek) {
         sim::video_seek(int64_t{k.seconds} * 1000);
-        s.last_key = k.seconds < 0 ? "film \u221210 s" : "film +10 s";
+        s.last_key = k.seconds < 0 ? "film \u221210\u00a0s" : "film +10\u00a0s";
     } else if (sim::video_playing()) {
         sim::video_pause();
         s.last_key = "film pause";
@@ -428,10 +415,10 @@ void render(window_state& s) {
     SDL_RenderClear(s.ren.get());
     SDL_Rect tv = tv_rect(s);
     SDL_RenderCopy(s.ren.get(), s.tv.get(), nullptr, &tv);
-    if (s.panel_shown) {
-        if (s.panel_scale != s.scale) draw_panel(s);
+    if (s.panel_shown && s.panel_width > 0) {
+        if (s.panel_scale != s.scale || s.panel_drawn_width != s.panel_width) draw_panel(s);
         if (s.panel) {
-            SDL_Rect p{tv.x + tv.w, tv.y, sim::kPanelWidth * s.scale, tv.h};
+            SDL_Rect p{tv.x + tv.w, tv.y, s.panel_width, tv.h};
             SDL_RenderCopy(s.ren.get(), s.panel.get(), nullptr, &p);
         }
     }
@@ -439,111 +426,15 @@ void render(window_state& s) {
 }
 
 void draw_panel(window_state& s) {
-    int f = s.scale;
     sim::picture p;
-    p.width = sim::kPanelWidth * f;
-    p.height = sim::kTvHeight * f;
-    p.argb.assign(size_t{p.width} * p.height, kPanelBack);
-    int y = kPanelLineH * f;
-    draw_text(s, p, kPanelKeyX * f, y, "Keyboard", kPanelTitle);
-    draw_text(s, p, kPanelRemoteX * f, y, "Remote control", kPanelTitle);
-    y += kPanelLineH * f / 3;
-    for (const panel_row& r : kPanelRows) {
-        y += kPanelLineH * f;
-        draw_text(s, p, kPanelKeyX * f, y, r.keys, kPanelText);
-        int x = kPanelRemoteX * f;
-        if (r.swatch != 0) {
-            fill(p, x, y - 11 * f, 10 * f, 11 * f, r.swatch);
-            x += 15 * f;
-        }
-        draw_text(s, p, x, y, r.remote, 0xffffffff);
-    }
-    y += kPanelLineH * f * 3 / 2;
-    draw_text(s, p, kPanelKeyX * f, y, "Closing the window sends EXIT,", kPanelDim);
-    y += kPanelLineH * f * 3 / 4;
-    draw_text(s, p, kPanelKeyX * f, y, "then OK: the player ends.", kPanelDim);
-    y += kPanelLineH * f * 3 / 2;
-    if (!s.last_key.empty()) {
-        int x = draw_text(s, p, kPanelKeyX * f, y, "Sent: ", kPanelDim);
-        draw_text(s, p, x, y, s.last_key, kPanelTitle);
-    }
+    s.key_panel.draw(s.key_panel.layout(s.scale, s.panel_width, s.last_key), p);
     s.panel.reset(SDL_CreateTexture(s.ren.get(), SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STATIC,
                                     static_cast<int>(p.width), static_cast<int>(p.height)));
     if (s.panel) {
         SDL_UpdateTexture(s.panel.get(), nullptr, p.argb.data(), static_cast<int>(p.width * 4));
     }
-    s.panel_scale = f;
-}
-
-void open_font(window_state& s) {
-    FT_Library lib = nullptr;
-    if (FT_Init_FreeType(&lib) != 0) return;
-    s.ft.reset(lib);
-    for (const font_file& font : kFonts) {
-        std::string path = font.box_path ? sim::resolve(font.path) : font.path;
-        struct stat st;
-        if (::stat(path.c_str(), &st) != 0) continue;
-        FT_Face face = nullptr;
-        if (FT_New_Face(lib, path.c_str(), 0, &face) == 0) {
-            s.face.reset(face);
-            return;
-        }
-    }
-    sim::say(
-        "no font for the key panel; keys: Enter OK, Esc EXIT, arrows, F1-F4 colours, "
-        "digits, + - volume, PgUp PgDn channel, H help, M menu, T TV, V video");
-}
-
-// Draws UTF-8 text with its baseline at y; returns the pen position after it.
-int draw_text(const window_state& s, sim::picture& p, int x, int baseline, std::string_view text,
-              uint32_t colour) {
-    FT_Face face = s.face.get();
-    if (face == nullptr) return x;
-    FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(kPanelFontPx * s.scale));
-    size_t i = 0;
-    while (i < text.size()) {
-        auto b = static_cast<unsigned char>(text[i]);
-        uint32_t cp = b;
-        size_t len = b < 0x80 ? 1 : b < 0xe0 ? 2 : b < 0xf0 ? 3 : 4;
-        if (len > 1) {
-            cp = b & (0x7f >> len);
-            for (size_t k = 1; k < len && i + k < text.size(); ++k) {
-                cp = cp << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3f);
-            }
-        }
-        i += len;
-        if (FT_Load_Char(face, cp, FT_LOAD_RENDER) != 0) continue;
-        FT_GlyphSlot g = face->glyph;
-        const FT_Bitmap& bm = g->bitmap;
-        int left = x + g->bitmap_left, top = baseline - g->bitmap_top;
-        for (unsigned r = 0; r < bm.rows; ++r) {
-            int py = top + static_cast<int>(r);
-            if (py < 0 || py >= static_cast<int>(p.height)) continue;
-            for (unsigned c = 0; c < bm.width; ++c) {
-                int px = left + static_cast<int>(c);
-                if (px < 0 || px >= static_cast<int>(p.width)) continue;
-                uint32_t a = bm.buffer[r * bm.pitch + c];
-                if (a == 0) continue;
-                uint32_t& d = p.argb[size_t(py) * p.width + size_t(px)];
-                uint32_t v = 0xff000000;
-                for (int sh = 0; sh < 24; sh += 8) {
-                    uint32_t o = (colour >> sh & 0xff) * a + (d >> sh & 0xff) * (255 - a);
-                    v |= (o + 127) / 255 << sh;
-                }
-                d = v;
-            }
-        }
-        x += static_cast<int>(g->advance.x >> 6);
-    }
-    return x;
-}
-
-void fill(sim::picture& p, int x, int y, int w, int h, uint32_t colour) {
-    for (int yy = std::max(0, y); yy < std::min<int>(y + h, static_cast<int>(p.height)); ++yy) {
-        for (int xx = std::max(0, x); xx < std::min<int>(x + w, static_cast<int>(p.width)); ++xx) {
-            p.argb[size_t(yy) * p.width + size_t(xx)] = colour;
-        }
-    }
+    s.panel_scale = s.scale;
+    s.panel_drawn_width = s.panel_width;
 }
 
 }  // namespace

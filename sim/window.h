@@ -26,9 +26,6 @@ struct window_config {
     bool launch_release = false;
 };
 
-// Width of the key panel beside the picture at scale 1, in pixels.
-constexpr int kPanelWidth = 300;
-
 // Opens the window. False with a reason in err.
 bool window_open(const window_config& cfg, std::string& err);
 // Shows the picture and turns keys into remote-control records on input device 0

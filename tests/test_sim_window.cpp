@@ -5,6 +5,7 @@
 #include <linux/input.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -20,6 +21,7 @@
 #if LUMETRA_HAVE_WINDOW
 #include "sim/window.h"
 #endif
+#include "sim/key_panel.h"
 
 namespace {
 
@@ -81,6 +83,50 @@ bool snap_framebuffer(simtest::process& sim, const simtest::scratch_dir& dir, in
     std::string name = dir.file("fb" + std::to_string(n) + ".png");
     sim.write_stdin("snap " + name + "\n");
     return testsup::wait_until([&] { return simtest::read_png_argb(name, w, h, fb); }, 20000);
+}
+
+// What differs between the key panel on the screen and its layout: a line whose ink does
+// not end where the layout says (cut, or not drawn), ink in the panel's right margin, a
+// panel that does not reach the window's right edge, a window not wholly on the screen.
+// The panel is the window's part right of the picture. "" when nothing.
+std::string panel_on_screen(const simtest::screen_dump& shot, std::map<std::string, int> g,
+                            const sim::panel_layout& l) {
+    constexpr uint32_t kBack = 0x1c2026;
+    const int64_t left = g["X"] + 720 * l.scale, top = g["Y"], right = g["X"] + g["WIDTH"];
+    std::string why;
+    if (g["X"] < 0 || right > shot.width || top + g["HEIGHT"] > shot.height) {
+        why += "the window is not wholly on the screen\n";
+    }
+    // Nothing in the margin, and the panel's background up to the window's edge.
+    for (int64_t y = top; y < top + l.height; ++y) {
+        for (int64_t x = right - l.margin; x < right; ++x) {
+            if (shot.at(x, y) != kBack) {
+                return why + "not the panel's background in its right margin at " +
+                       std::to_string(x - left) + ", " + std::to_string(y - top) + "\n";
+            }
+        }
+    }
+    if (right - left != l.width) {
+        why += "the panel is " + std::to_string(right - left) + " wide, laid out " +
+               std::to_string(l.width) + "\n";
+    }
+    std::map<int, int> ends;  // baseline -> where its last line ends
+    for (const sim::panel_line& line : l.lines) {
+        ends[line.baseline] = std::max(ends[line.baseline], line.x + line.width);
+    }
+    for (auto [baseline, end] : ends) {
+        int ink = -1;
+        for (int y = baseline - l.ascent; y < baseline + l.descent; ++y) {
+            for (int x = 0; x < right - left; ++x) {
+                if (shot.at(left + x, top + y) != kBack) ink = std::max(ink, x);
+            }
+        }
+        if (ink >= end || ink < end - 2 * l.scale - 1) {
+            why += "baseline " + std::to_string(baseline) + ": ink to " + std::to_string(ink) +
+                   ", text to " + std::to_string(end) + "\n";
+        }
+    }
+    return why;
 }
 
 bool skip_reason(std::string& why) {
@@ -175,7 +221,9 @@ TEST(SimWindow, KeysFromTheWindowSystemReachThePlayerAndTheScreenShowsTheBlend) 
     std::string wid = find_window(x);
     ASSERT_FALSE(wid.empty()) << sim.err();
     std::map<std::string, int> g = geometry(x, wid);
-    EXPECT_EQ(g["WIDTH"], (720 + 300) * 2);
+    sim::key_panel panel;
+    ASSERT_TRUE(panel.open(root.host("/var/tuxbox/Tresk/Tresk.ttf")));
+    EXPECT_EQ(g["WIDTH"], 720 * 2 + panel.natural_width(2));
     EXPECT_EQ(g["HEIGHT"], 576 * 2);
 
     int snaps = 0;
@@ -265,7 +313,9 @@ TEST(SimWindow, HidingThePanelAndClosingTheWindowEndThePlayerCleanly) {
     ASSERT_TRUE(sim.started());
     std::string wid = find_window(x);
     ASSERT_FALSE(wid.empty()) << sim.err();
-    EXPECT_EQ(geometry(x, wid)["WIDTH"], 720 + 300);
+    sim::key_panel panel;
+    ASSERT_TRUE(panel.open(root.host("/var/tuxbox/Tresk/Tresk.ttf")));
+    EXPECT_EQ(geometry(x, wid)["WIDTH"], 720 + panel.natural_width(1));
 
     x.xdotool({"windowfocus", "--sync", wid});
     x.xdotool({"key", "F12"});
@@ -378,4 +428,88 @@ TEST(SimWindow, TheFilmKeysPauseAndSeekTheFilmTheSubtitlesFollow) {
     sim.close_stdin();
     sim.signal(SIGTERM);
     EXPECT_TRUE(sim.wait(60000));
+}
+
+// The key panel on the screen: every row's text ends inside it, wrapped where the screen
+// leaves too little room for it at the scale chosen, also once hidden and shown again
+// with F12 and with the key sent last on its bottom line.
+TEST(SimWindow, TheKeyPanelShowsEveryRowWholeWrappingOnNarrowScreens) {
+    std::string why;
+    if (skip_reason(why)) GTEST_SKIP() << why;
+    const struct {
+        int screen_width, screen_height;
+        const char* scale;  // the --scale argument; "" = none: the largest that fits
+        int want_scale;
+        bool wraps;
+    } cases[] = {
+        {1600, 1000, "", 1, false},  // a common screen
+        {3400, 1900, "", 3, false},  // the largest that fits: 4 is too high
+        {1024, 768, "", 1, true},    // too narrow at scale 1
+        {2000, 1250, "2", 2, true},  // too narrow at the scale asked for
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.screen_width) + "x" + std::to_string(c.screen_height) +
+                     " scale " + c.scale);
+        simtest::x_server x(c.screen_width, c.screen_height);
+        ASSERT_TRUE(x.running());
+        testsup::box_root root(testsup::dejavu_condensed());
+        root.write_subtitles("film.tkx", kFilm);
+        std::vector<std::string> args{LUMETRA_SIM_BINARY, "--root", root.path(), "--timeout",
+                                      "120"};
+        if (*c.scale != '\0') args.insert(args.end(), {"--scale", c.scale});
+        simtest::process sim(args, window_env(x));
+        ASSERT_TRUE(sim.started());
+        std::string wid = find_window(x);
+        ASSERT_FALSE(wid.empty()) << sim.err();
+        std::map<std::string, int> g = geometry(x, wid);
+        int f = g["HEIGHT"] / 576;
+        EXPECT_EQ(f, c.want_scale);
+        EXPECT_EQ(g["HEIGHT"], 576 * f);
+
+        // As wide as the screen leaves beside the picture (less the room kept for a
+        // window frame), no wider than it needs, and no narrower than its least width.
+        sim::key_panel panel;
+        ASSERT_TRUE(panel.open(root.host("/var/tuxbox/Tresk/Tresk.ttf")));
+        const int room = c.screen_width - 32 - 720 * f;
+        int width = g["WIDTH"] - 720 * f;
+        EXPECT_EQ(width, std::clamp(room, panel.least_width(f), panel.natural_width(f)));
+        EXPECT_EQ(panel.layout(f, width, "").wrapped, c.wraps);
+
+        simtest::screen_dump shot;
+        std::string differs;
+        auto shows = [&](const std::string& last_key) {
+            const sim::panel_layout l = panel.layout(f, width, last_key);
+            return testsup::wait_until(
+                [&] {
+                    g = geometry(x, wid);
+                    differs = x.screenshot(shot) ? panel_on_screen(shot, g, l) : "no screenshot";
+                    return differs.empty();
+                },
+                20000);
+        };
+        EXPECT_TRUE(shows("")) << differs;
+
+        x.xdotool({"windowfocus", "--sync", wid});
+        x.xdotool({"key", "Next"});
+        EXPECT_TRUE(shows("CHANNELDOWN")) << differs;
+        x.xdotool({"key", "F12"});
+        EXPECT_TRUE(
+            testsup::wait_until([&] { return geometry(x, wid)["WIDTH"] == 720 * f; }, 20000));
+        x.xdotool({"key", "F12"});
+        EXPECT_TRUE(shows("CHANNELDOWN")) << "shown again with F12\n" << differs;
+
+        // Made smaller by hand, to the next scale down and less wide than the panel
+        // would like: it wraps there.
+        if (f > 1) {
+            const int f2 = f - 1;
+            width = (panel.least_width(f2) + panel.natural_width(f2)) / 2;
+            x.xdotool(
+                {"windowsize", wid, std::to_string(720 * f2 + width), std::to_string(576 * f2)});
+            f = f2;
+            EXPECT_TRUE(shows("CHANNELDOWN")) << "resized to scale " << f2 << "\n" << differs;
+        }
+
+        sim.signal(SIGTERM);
+        EXPECT_TRUE(sim.wait(60000)) << sim.err();
+    }
 }
