@@ -166,10 +166,17 @@ enum class Decoder { kIconv, kTables };
 // The encoding to read the bytes in: BOM, valid UTF-8, detection (uchardet when built
 // in and use_uchardet, else the letter count of the single-byte code pages).
 std::string detect_encoding(std::span<const uint8_t> input, bool use_uchardet);
+// Bytes a decoder could not read, each put in the text as U+FFFD.
+struct Replacements {
+    int count = 0;
+    size_t first_at = 0;  // where the first one is in the decoded text, before line ends
+    int first_line = 0;   // the line it is on
+};
 // Decodes to UTF-8 ("\r\n" and "\r" become "\n", a BOM is dropped); false with error
-// set when the encoding is unknown to the decoder.
+// set when the encoding is unknown to the decoder. replacements, when given, gets
+// what could not be read.
 bool decode_to_utf8(std::span<const uint8_t> input, std::string_view encoding, Decoder decoder,
-                    std::string& output, std::string& error);
+                    std::string& output, std::string& error, Replacements* replacements = nullptr);
 // The decoder the build uses.
 Decoder default_decoder();
 // Whether this build can ask uchardet, and decode through iconv.
