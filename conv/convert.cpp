@@ -91,7 +91,6 @@ int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, 
         read.notes.push_back(std::to_string(replaced.count) + " bytes not valid in " + encoding +
                              " replaced, the first on line " + std::to_string(replaced.first_line));
     format->read(text, options, read);
-    if (!read.error.empty()) return fail(read.error);
     std::string().swap(text);  // the cues own their texts
     int result = finish_conversion(read, options, output, report);
     if (result != kConvertOk) output.clear();

@@ -38,6 +38,7 @@ struct ConvertReport {
     int cues_split = 0;    // source cues split into pieces because of overlaps
     int cues_merged = 0;   // written subtitles showing more than one source cue
     int cues_dropped = 0;  // source cues not written at all
+    int cues_skipped = 0;  // source cues that could not be read, left out with a note
     // One short English sentence per thing the viewer may want to know: why cues were
     // dropped, which lines were cut beyond four, ...
     std::vector<std::string> notes;

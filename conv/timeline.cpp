@@ -148,7 +148,20 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
                       ConvertReport& report) {
     report.cues_read = static_cast<int>(read.cues.size());
     for (std::string& note : read.notes) report.notes.push_back(std::move(note));
+    // A cue whose time cannot be meant is left out like one that cannot be read.
+    auto skip = [&](const Cue& cue, std::string why) {
+        --report.cues_read;
+        if (++read.skipped <= kSkipNotes)
+            report.notes.push_back("line " + std::to_string(cue.source_line) + ": " + why +
+                                   ", cue skipped");
+    };
+    auto finish_skipped = [&] {
+        report.cues_skipped = read.skipped;
+        if (read.skipped > kSkipNotes)
+            report.notes.push_back(plural(read.skipped, "unreadable cue") + " skipped in all");
+    };
     if (read.cues.empty()) {
+        finish_skipped();
         report.error = "no subtitles found";
         return kConvertFailed;
     }
@@ -168,11 +181,11 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
     for (size_t i = 0; i < read.cues.size(); ++i) {
         Cue& cue = read.cues[i];
         if (std::max(std::llabs(cue.start_ms), std::llabs(cue.end_ms)) > kLongestMs) {
-            report.error =
-                "line " + std::to_string(cue.source_line) + ": time " +
-                clock_text(std::llabs(cue.start_ms) > kLongestMs ? cue.start_ms : cue.end_ms) +
-                " is beyond a day";
-            return kConvertFailed;
+            skip(cue,
+                 "time " +
+                     clock_text(std::llabs(cue.start_ms) > kLongestMs ? cue.start_ms : cue.end_ms) +
+                     " is beyond a day");
+            continue;
         }
         std::vector<CueLine> lines = std::move(cue.lines);
         for (CueLine& line : lines) {
@@ -212,6 +225,11 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
         int64_t end_frame = (end + kFrameMs / 2) / kFrameMs;
         if (end_frame <= start_frame) end_frame = start_frame + 1;
         timed.push_back({start_frame, end_frame, std::move(lines), cue.top});
+    }
+    finish_skipped();
+    if (timed.empty() && empty == 0 && before_zero == 0) {
+        report.error = "no subtitles found";  // every cue's time was out of reach
+        return kConvertFailed;
     }
     if (cut_cues > 3)
         report.notes.push_back(plural(cut_cues, "subtitle") + " had lines beyond four cut");
