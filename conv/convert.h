@@ -21,7 +21,9 @@ struct ConvertOptions {
     double fps = 23.976;
     // Seconds added to every time (may be negative).
     double offset_seconds = 0.0;
-    // Lines longer than this many characters are wrapped at spaces.
+    // Lines longer than this many characters are wrapped at spaces. A subtitle that
+    // would need more than four lines is wrapped wider, up to 60 characters (what the
+    // player's band holds at its smallest text size), before anything is cut.
     int wrap_width = 40;
     // No colour for lines wholly in italics.
     bool plain = false;
