@@ -172,10 +172,10 @@ void read_ass(std::string_view text, const ConvertOptions&, ReadResult& result) 
             Cue cue;
             cue.source_line = lines.number();
             if (text_at < 0 || static_cast<size_t>(text_at) >= v.size() ||
-                !take_clock(start_text, cue.start_ms, true) ||
-                !take_clock(end_text, cue.end_ms, true)) {
-                result.error = "line " + std::to_string(lines.number()) + ": unreadable Dialogue";
-                return;
+                !take_signed_clock(start_text, cue.start_ms, true) || !start_text.empty() ||
+                !take_signed_clock(end_text, cue.end_ms, true) || !end_text.empty()) {
+                result.skip(lines.number(), "Dialogue not understood");
+                continue;
             }
             std::string_view style_name = field(v, index_of(event_format, "Style"));
             if (!style_name.empty() && style_name[0] == '*') style_name.remove_prefix(1);

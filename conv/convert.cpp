@@ -74,7 +74,8 @@ int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, 
     report.encoding = encoding;
     std::string text;
     std::string error;
-    if (!decode_to_utf8(input, encoding, decoder, text, error)) return fail(error);
+    Replacements replaced;
+    if (!decode_to_utf8(input, encoding, decoder, text, error, &replaced)) return fail(error);
     if (text.find_first_not_of(" \t\n\f\v") == std::string::npos) return fail("empty file");
     if (looks_binary(text)) return fail("not a text file");
     if (is_player_file(text)) return fail("already in the player's format");
@@ -82,8 +83,14 @@ int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, 
     if (format == nullptr) return fail("no subtitle format recognised");
     report.format = format->name;
     ReadResult read;
+    // Bytes the encoding cannot read are shown as U+FFFD.
+    if (replaced.count == 1)
+        read.notes.push_back("line " + std::to_string(replaced.first_line) +
+                             ": a byte not valid in " + encoding + " replaced");
+    else if (replaced.count > 1)
+        read.notes.push_back(std::to_string(replaced.count) + " bytes not valid in " + encoding +
+                             " replaced, the first on line " + std::to_string(replaced.first_line));
     format->read(text, options, read);
-    if (!read.error.empty()) return fail(read.error);
     std::string().swap(text);  // the cues own their texts
     int result = finish_conversion(read, options, output, report);
     if (result != kConvertOk) output.clear();

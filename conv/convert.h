@@ -21,7 +21,9 @@ struct ConvertOptions {
     double fps = 23.976;
     // Seconds added to every time (may be negative).
     double offset_seconds = 0.0;
-    // Lines longer than this many characters are wrapped at spaces.
+    // Lines longer than this many characters are wrapped at spaces. A subtitle that
+    // would need more than four lines is wrapped wider, up to 60 characters (what the
+    // player's band holds at its smallest text size), before anything is cut.
     int wrap_width = 40;
     // No colour for lines wholly in italics.
     bool plain = false;
@@ -38,6 +40,7 @@ struct ConvertReport {
     int cues_split = 0;    // source cues split into pieces because of overlaps
     int cues_merged = 0;   // written subtitles showing more than one source cue
     int cues_dropped = 0;  // source cues not written at all
+    int cues_skipped = 0;  // source cues that could not be read, left out with a note
     // One short English sentence per thing the viewer may want to know: why cues were
     // dropped, which lines were cut beyond four, ...
     std::vector<std::string> notes;

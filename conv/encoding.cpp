@@ -124,14 +124,37 @@ size_t utf8_sequence(std::span<const uint8_t> s) {
     return n;
 }
 
-bool valid_utf8(std::span<const uint8_t> s) {
+// Valid multi-byte sequences and bytes that are part of none.
+struct Utf8Count {
+    size_t sequences = 0;
+    size_t invalid = 0;
+};
+
+Utf8Count count_utf8(std::span<const uint8_t> s) {
+    Utf8Count count;
     size_t i = 0;
     while (i < s.size()) {
         size_t n = utf8_sequence(s.subspan(i));
-        if (n == 0) return false;
+        if (n == 0) {
+            ++count.invalid;
+            n = 1;
+        } else if (n > 1) {
+            ++count.sequences;
+        }
         i += n;
     }
-    return true;
+    return count;
+}
+
+// UTF-8 when nearly all of the high bytes form valid sequences: a file edited in
+// another encoding keeps a stray byte or two, while text in a code page forms a
+// valid sequence only by chance.
+constexpr size_t kUtf8Percent = 98;
+bool mostly_utf8(std::span<const uint8_t> s) {
+    Utf8Count count = count_utf8(s);
+    return count.invalid == 0 ||
+           (count.sequences > 0 &&
+            count.sequences * 100 >= (count.sequences + count.invalid) * kUtf8Percent);
 }
 
 std::string upper(std::string_view s) {
@@ -177,12 +200,18 @@ const std::array<uint16_t, 128>* table_for(std::string_view canonical) {
     return nullptr;
 }
 
-void decode_utf8(std::span<const uint8_t> in, std::string& out) {
+// Puts U+FFFD in place of a byte the encoding cannot read, and counts it.
+void replace_byte(std::string& out, Replacements& replaced) {
+    if (replaced.count++ == 0) replaced.first_at = out.size();
+    append_utf8(out, kReplacement);
+}
+
+void decode_utf8(std::span<const uint8_t> in, std::string& out, Replacements& replaced) {
     size_t i = 0;
     while (i < in.size()) {
         size_t n = utf8_sequence(in.subspan(i));
         if (n == 0) {
-            append_utf8(out, kReplacement);
+            replace_byte(out, replaced);
             ++i;
             continue;
         }
@@ -191,7 +220,8 @@ void decode_utf8(std::span<const uint8_t> in, std::string& out) {
     }
 }
 
-void decode_utf16(std::span<const uint8_t> in, bool big_endian, std::string& out) {
+void decode_utf16(std::span<const uint8_t> in, bool big_endian, std::string& out,
+                  Replacements& replaced) {
     auto unit = [&](size_t i) -> char32_t {
         return big_endian ? (in[i] << 8 | in[i + 1]) : (in[i + 1] << 8 | in[i]);
     };
@@ -208,23 +238,25 @@ void decode_utf16(std::span<const uint8_t> in, bool big_endian, std::string& out
                     continue;
                 }
             }
-            c = kReplacement;
+            replace_byte(out, replaced);
         } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            c = kReplacement;
+            replace_byte(out, replaced);
+        } else {
+            append_utf8(out, c);
         }
-        append_utf8(out, c);
     }
-    if (i < in.size()) append_utf8(out, kReplacement);  // a cut last unit
+    if (i < in.size()) replace_byte(out, replaced);  // a cut last unit
 }
 
 void decode_table(std::span<const uint8_t> in, const std::array<uint16_t, 128>& table,
-                  std::string& out) {
+                  std::string& out, Replacements& replaced) {
     for (uint8_t b : in) {
         if (b < 0x80) {
             out += static_cast<char>(b);
+        } else if (char32_t c = table[b - 0x80]; c != 0) {
+            append_utf8(out, c);
         } else {
-            char32_t c = table[b - 0x80];
-            append_utf8(out, c != 0 ? c : kReplacement);
+            replace_byte(out, replaced);
         }
     }
 }
@@ -247,7 +279,8 @@ class IconvHandle {
 };
 
 // Bytes iconv cannot convert become U+FFFD, one byte at a time, as the tables do.
-bool decode_iconv(std::span<const uint8_t> in, const std::string& from, std::string& out) {
+bool decode_iconv(std::span<const uint8_t> in, const std::string& from, std::string& out,
+                  Replacements& replaced) {
     IconvHandle cd(from);
     if (!cd.ok()) return false;
     char* src = const_cast<char*>(reinterpret_cast<const char*>(in.data()));
@@ -261,7 +294,7 @@ bool decode_iconv(std::span<const uint8_t> in, const std::string& from, std::str
         if (r == static_cast<size_t>(-1)) {
             if (errno == E2BIG) continue;
             // An invalid or cut sequence: replace one byte and start over.
-            append_utf8(out, kReplacement);
+            replace_byte(out, replaced);
             ++src;
             --src_left;
             iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
@@ -272,36 +305,48 @@ bool decode_iconv(std::span<const uint8_t> in, const std::string& from, std::str
 #endif
 
 // Scores each single-byte code page by how many of the file's high bytes it reads as
-// letters of one language; bytes it leaves undefined or reads as control codes count
-// against it.
-std::string_view guess_code_page(std::span<const uint8_t> input) {
+// letters of one language. A page that reads some byte as a control code (0x80 to
+// 0x9F) or not at all is out while another reads every byte; among pages that all
+// fail so, each such byte counts against the page. A tie goes to preferred (what
+// uchardet named), else to the first of kCodePages.
+std::string_view guess_code_page(std::span<const uint8_t> input, std::string_view preferred) {
     std::array<int, 128> counts{};
     for (uint8_t b : input)
         if (b >= 0x80) ++counts[b - 0x80];
-    std::string_view best = kCodePages[0].name;
-    long best_score = 0;
-    bool first = true;
-    for (const CodePage& page : kCodePages) {
-        long penalty = 0;
+    struct Score {
+        long letters = 0;
+        long unreadable = 0;
+    };
+    std::array<Score, kCodePages.size()> scores{};
+    bool any_clean = false;
+    for (size_t p = 0; p < kCodePages.size(); ++p) {
         std::array<long, kAlphabets.size()> letters{};
         for (size_t b = 0; b < 128; ++b) {
             if (counts[b] == 0) continue;
-            char16_t c = static_cast<char16_t>((*page.table)[b]);
+            char16_t c = static_cast<char16_t>((*kCodePages[p].table)[b]);
             if (c == 0 || (c >= 0x80 && c < 0xA0)) {
-                penalty += 4L * counts[b];
+                scores[p].unreadable += counts[b];
                 continue;
             }
             for (size_t a = 0; a < kAlphabets.size(); ++a)
                 if (kAlphabets[a].find(c) != std::u16string_view::npos) letters[a] += counts[b];
         }
-        long score = *std::max_element(letters.begin(), letters.end()) - penalty;
-        if (first || score > best_score) {
-            best = page.name;
+        scores[p].letters = *std::max_element(letters.begin(), letters.end());
+        any_clean = any_clean || scores[p].unreadable == 0;
+    }
+    size_t best = kCodePages.size();
+    long best_score = 0;
+    for (size_t p = 0; p < kCodePages.size(); ++p) {
+        if (any_clean && scores[p].unreadable != 0) continue;
+        long score = scores[p].letters - 4 * scores[p].unreadable;
+        bool better = best == kCodePages.size() || score > best_score ||
+                      (score == best_score && kCodePages[p].name == preferred);
+        if (better) {
+            best = p;
             best_score = score;
-            first = false;
         }
     }
-    return best;
+    return kCodePages[best].name;
 }
 
 // A file of UTF-16 without a byte-order mark shows itself by zero bytes on one side
@@ -366,11 +411,13 @@ std::string detect_encoding(std::span<const uint8_t> input, bool use_uchardet) {
     if (input.size() >= 2 && input[0] == 0xFE && input[1] == 0xFF) return "UTF-16BE";
     std::string_view wide = guess_utf16(input);
     if (!wide.empty()) return std::string(wide);
-    if (valid_utf8(input)) return "UTF-8";
+    if (mostly_utf8(input)) return "UTF-8";
+    std::string_view preferred;
 #if LUMETRA_CONV_UCHARDET
     if (use_uchardet) {
-        // Its answer is taken when it names one of the code pages the box build can
-        // decode too, so that both builds read a file alike.
+        // Its guess is unsure on a few hundred bytes, and the box build may lack it:
+        // when it names one of our code pages, the letters decide, and its answer
+        // only settles a tie.
         uchardet_t detector = uchardet_new();
         if (detector != nullptr) {
             std::string found;
@@ -384,17 +431,18 @@ std::string detect_encoding(std::span<const uint8_t> input, bool use_uchardet) {
             // Latin-1 files are Windows-1252 in practice (its superset for text).
             if (upper(found) == "ISO-8859-1") found = "WINDOWS-1252";
             std::string_view known = table_name(found);
-            if (table_for(known) != nullptr) return std::string(known);
+            if (table_for(known) != nullptr) preferred = known;
         }
     }
 #else
     (void)use_uchardet;
 #endif
-    return std::string(guess_code_page(input));
+    return std::string(guess_code_page(input, preferred));
 }
 
 bool decode_to_utf8(std::span<const uint8_t> input, std::string_view encoding, Decoder decoder,
-                    std::string& output, std::string& error) {
+                    std::string& output, std::string& error, Replacements* replacements) {
+    Replacements replaced;
     std::string raw;
     raw.reserve(input.size() + input.size() / 8);
     std::string_view canonical = table_name(encoding);
@@ -412,20 +460,20 @@ bool decode_to_utf8(std::span<const uint8_t> input, std::string_view encoding, D
             big = true;
             body = body.subspan(2);
         }
-        decode_utf16(body, big, raw);
+        decode_utf16(body, big, raw, replaced);
     } else if (canonical == "UTF-8") {
-        decode_utf8(body, raw);
+        decode_utf8(body, raw, replaced);
     } else if (decoder == Decoder::kTables) {
         const auto* table = table_for(canonical);
         if (table == nullptr) {
             error = "unknown encoding " + std::string(encoding);
             return false;
         }
-        decode_table(body, *table, raw);
+        decode_table(body, *table, raw, replaced);
     } else {
 #if LUMETRA_CONV_ICONV
         std::string name(canonical.empty() ? encoding : canonical);
-        if (!decode_iconv(body, name, raw)) {
+        if (!decode_iconv(body, name, raw, replaced)) {
             error = "unknown encoding " + std::string(encoding);
             return false;
         }
@@ -434,17 +482,25 @@ bool decode_to_utf8(std::span<const uint8_t> input, std::string_view encoding, D
         return false;
 #endif
     }
-    // One line end for every reader, made in place.
+    // One line end for every reader, made in place; a byte-order mark inside the text
+    // (files joined together) is no text either.
     size_t kept = 0;
+    int line = 1;
     for (size_t i = 0; i < raw.size(); ++i) {
+        if (replaced.count > 0 && i == replaced.first_at) replaced.first_line = line;
         if (raw[i] == '\r') {
             raw[kept++] = '\n';
+            ++line;
             if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+        } else if (raw.compare(i, 3, "\xEF\xBB\xBF") == 0) {
+            i += 2;
         } else {
+            if (raw[i] == '\n') ++line;
             raw[kept++] = raw[i];
         }
     }
     raw.resize(kept);
+    if (replacements != nullptr) *replacements = replaced;
     output = std::move(raw);
     return true;
 }

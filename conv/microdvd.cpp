@@ -3,6 +3,7 @@
 // the frame rate the file was made for.
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,7 +55,8 @@ void add_line(std::string_view s, bool cue_italic, TextBuilder& builder, bool& t
 
 int probe_microdvd(std::string_view text) {
     auto fits = [](std::string_view line) {
-        int64_t a, b;
+        int64_t a;
+        std::optional<int64_t> b;
         line = trim(line);
         return take_pair(line, '{', '}', a, b);
     };
@@ -66,13 +68,13 @@ void read_microdvd(std::string_view text, const ConvertOptions& options, ReadRes
     bool first = true;
     for_each_filled_line(text, [&](std::string_view s, int number) {
         int64_t start = 0;
-        int64_t end = 0;
+        std::optional<int64_t> end;
         if (!take_pair(s, '{', '}', start, end)) {
-            if (s[0] != '{') return true;  // a stray line between cues
-            result.error = "line " + std::to_string(number) + ": unreadable frames";
-            return false;
+            if (s[0] == '{') result.skip(number, "frames not understood");
+            return true;  // else a stray line between cues
         }
-        if (first && start <= 1 && end <= 1 && rate_of(s) > 0.0) {
+        if (first && start >= 0 && start <= 1 && (!end || (*end >= 0 && *end <= 1)) &&
+            rate_of(s) > 0.0) {
             fps = rate_of(s);
             result.notes.push_back("frame rate " + std::string(trim(s)) + " from the file");
             first = false;
@@ -82,7 +84,7 @@ void read_microdvd(std::string_view text, const ConvertOptions& options, ReadRes
         Cue cue;
         cue.source_line = number;
         cue.start_ms = std::llround(static_cast<double>(start) * 1000.0 / fps);
-        cue.end_ms = end < 0 ? cue.start_ms : std::llround(static_cast<double>(end) * 1000.0 / fps);
+        cue.end_ms = end ? std::llround(static_cast<double>(*end) * 1000.0 / fps) : cue.start_ms;
         // "{y:i}" before the first line, or "{Y:i}", sets the whole cue in italics.
         bool cue_italic = false;
         while (s.size() > 3 && s[0] == '{' && s[2] == ':' &&

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,12 +28,18 @@ struct Cue {
     int source_line = 0;  // 1-based line of the source where the cue begins
 };
 
-// What a reader gives back besides the cues.
+// What a reader gives back besides the cues. A cue that cannot be read is left out
+// with a note; it never costs the rest of the file.
 struct ReadResult {
     std::vector<Cue> cues;
     std::vector<std::string> notes;
-    std::string error;  // non-empty: the file cannot be converted
+    int skipped = 0;  // cues left out because they could not be read
+    // Leaves out the cue beginning at a 1-based line: "line 57: <why>, cue skipped"
+    // for the first few, a count for the rest (see finish_conversion).
+    void skip(int line, std::string_view why);
 };
+// Cues skipped that get a note of their own; the rest are counted.
+constexpr int kSkipNotes = 3;
 
 // A probe scores how well the start of a text fits a format: 0 not at all, up to 100.
 using ProbeFunction = int (*)(std::string_view text);
@@ -96,16 +103,18 @@ std::string_view trim(std::string_view s);
 bool starts_with_ignoring_case(std::string_view s, std::string_view prefix);
 // Reads digits at the front of s into value (at most 9 digits); false when none.
 bool take_number(std::string_view& s, int64_t& value);
-// Reads "{12}{34}" (with the given brackets) at the front of s; an empty second
-// group ("{12}{}") gives second -1.
-bool take_pair(std::string_view& s, char open, char close, int64_t& first, int64_t& second);
+// Reads "{12}{34}" (with the given brackets) at the front of s; either number may
+// carry a "-" (a file shifted by hand); an empty second group ("{12}{}") gives none.
+bool take_pair(std::string_view& s, char open, char close, int64_t& first,
+               std::optional<int64_t>& second);
 // Collects the text lines of the cue read last, and sets that cue's lines from them
 // with add_tagged_text when the next cue begins or the file ends (a cue asking for
 // the top in its tags keeps that).
 class TaggedLines {
   public:
     void add(std::string_view line) { lines_.push_back(line); }
-    // Sets the lines of the last cue in cues, if any, and starts afresh.
+    // Sets the lines of the last cue in cues, if any lines were added, and starts
+    // afresh.
     void flush(std::vector<Cue>& cues);
 
   private:
@@ -115,6 +124,16 @@ void append_utf8(std::string& out, char32_t c);
 // Reads a clock time "[H:]MM:SS[,.]fff" (1 to 3 fraction digits, more are cut) at the
 // front of s; false when it is not one. fraction_optional allows "H:MM:SS" alone.
 bool take_clock(std::string_view& s, int64_t& ms, bool fraction_optional);
+// take_clock with an optional "-" in front (times of a file shifted by hand).
+bool take_signed_clock(std::string_view& s, int64_t& ms, bool fraction_optional);
+// Reads "start --> end" at the front of a trimmed line, with the arrow's common
+// damage ("->", "-- >", "—>", a missing space) read as the arrow; rest is what
+// follows the end (settings, old position fields).
+bool take_time_span(std::string_view line, int64_t& start, int64_t& end, std::string_view& rest);
+// True for a line that is meant as a time line but is not one (cut, a typo in a
+// digit, no arrow): clock-time characters only, allowing a stray letter or two.
+// with_arrow: only when it also carries an arrow (a line among a cue's text).
+bool looks_like_time_line(std::string_view line, bool with_arrow);
 // Removes <tag> markup (HTML-like, as SubRip and WebVTT use), following <i> for
 // italics, and SubRip's {\an8}-style blocks; sets top when one asks for the top.
 void add_tagged_text(std::string_view line, TextBuilder& builder, bool& italic, bool& top);
@@ -166,10 +185,17 @@ enum class Decoder { kIconv, kTables };
 // The encoding to read the bytes in: BOM, valid UTF-8, detection (uchardet when built
 // in and use_uchardet, else the letter count of the single-byte code pages).
 std::string detect_encoding(std::span<const uint8_t> input, bool use_uchardet);
+// Bytes a decoder could not read, each put in the text as U+FFFD.
+struct Replacements {
+    int count = 0;
+    size_t first_at = 0;  // where the first one is in the decoded text, before line ends
+    int first_line = 0;   // the line it is on
+};
 // Decodes to UTF-8 ("\r\n" and "\r" become "\n", a BOM is dropped); false with error
-// set when the encoding is unknown to the decoder.
+// set when the encoding is unknown to the decoder. replacements, when given, gets
+// what could not be read.
 bool decode_to_utf8(std::span<const uint8_t> input, std::string_view encoding, Decoder decoder,
-                    std::string& output, std::string& error);
+                    std::string& output, std::string& error, Replacements* replacements = nullptr);
 // The decoder the build uses.
 Decoder default_decoder();
 // Whether this build can ask uchardet, and decode through iconv.

@@ -1,5 +1,6 @@
 // MPL2: "[start][end]text" in tenths of a second, "|" between lines, "/" at the
 // start of a line for italics.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,7 +10,8 @@ namespace conv {
 
 int probe_mpl2(std::string_view text) {
     auto fits = [](std::string_view line) {
-        int64_t a, b;
+        int64_t a;
+        std::optional<int64_t> b;
         line = trim(line);
         return take_pair(line, '[', ']', a, b);
     };
@@ -19,16 +21,15 @@ int probe_mpl2(std::string_view text) {
 void read_mpl2(std::string_view text, const ConvertOptions&, ReadResult& result) {
     for_each_filled_line(text, [&](std::string_view s, int number) {
         int64_t start = 0;
-        int64_t end = 0;
+        std::optional<int64_t> end;
         if (!take_pair(s, '[', ']', start, end)) {
-            if (s[0] != '[') return true;  // a stray line between cues
-            result.error = "line " + std::to_string(number) + ": unreadable times";
-            return false;
+            if (s[0] == '[') result.skip(number, "times not understood");
+            return true;  // else a stray line between cues
         }
         Cue cue;
         cue.source_line = number;
         cue.start_ms = start * 100;
-        cue.end_ms = end < 0 ? cue.start_ms : end * 100;
+        cue.end_ms = end ? *end * 100 : cue.start_ms;
         TextBuilder builder;
         split_bars(s, builder, [&](std::string_view part) {
             part = trim(part);

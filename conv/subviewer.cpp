@@ -12,9 +12,9 @@ namespace {
 
 bool parse_time_line(std::string_view line, int64_t& start, int64_t& end) {
     std::string_view s = trim(line);
-    if (!take_clock(s, start, false) || s.empty() || s[0] != ',') return false;
+    if (!take_signed_clock(s, start, false) || s.empty() || s[0] != ',') return false;
     s.remove_prefix(1);
-    if (!take_clock(s, end, false)) return false;
+    if (!take_signed_clock(s, end, false)) return false;
     return trim(s).empty();
 }
 
@@ -42,6 +42,9 @@ void read_subviewer(std::string_view text, const ConvertOptions&, ReadResult& re
             in_text = true;
         } else if (trim(line).empty()) {
             in_text = false;
+        } else if (!in_text && looks_like_time_line(line, false)) {
+            text_lines.flush(result.cues);
+            result.skip(lines.number(), "time line not understood");
         } else if (in_text) {
             // "[br]" breaks a line as a line end does.
             std::string_view s = line;

@@ -150,22 +150,97 @@ bool take_number(std::string_view& s, int64_t& value) {
     return true;
 }
 
-bool take_pair(std::string_view& s, char open, char close, int64_t& first, int64_t& second) {
+namespace {
+
+bool take_signed_number(std::string_view& s, int64_t& value) {
+    std::string_view p = s;
+    bool negative = !p.empty() && p[0] == '-';
+    if (negative) p.remove_prefix(1);
+    if (!take_number(p, value)) return false;
+    if (negative) value = -value;
+    s = p;
+    return true;
+}
+
+// The characters of a damaged arrow besides "-" and ">": dashes and an arrow a word
+// processor put in, and the no-break space it puts around them.
+constexpr std::array<std::string_view, 4> kArrowMarks = {
+    "\xE2\x80\x93",  // en dash
+    "\xE2\x80\x94",  // em dash
+    "\xE2\x88\x92",  // minus sign
+    "\xE2\x86\x92",  // rightwards arrow
+};
+constexpr std::string_view kNoBreakSpace = "\xC2\xA0";
+
+// Length of the arrow character at the front of s, or 0.
+size_t arrow_mark(std::string_view s) {
+    if (!s.empty() && (s[0] == '-' || s[0] == '>')) return 1;
+    for (std::string_view mark : kArrowMarks)
+        if (s.substr(0, mark.size()) == mark) return mark.size();
+    return 0;
+}
+
+size_t blank(std::string_view s) {
+    if (!s.empty() && is_space(s[0])) return 1;
+    return s.substr(0, kNoBreakSpace.size()) == kNoBreakSpace ? kNoBreakSpace.size() : 0;
+}
+
+// Reads the separator of a time line: a run of arrow characters and blanks with at
+// least one arrow character. A "-" right before the end's digits, after a ">", is
+// the end's sign ("--> -00:00:01,000").
+bool take_arrow(std::string_view& s) {
+    std::string_view p = s;
+    bool mark = false;
+    bool pointed = false;
+    for (;;) {
+        if (size_t n = arrow_mark(p)) {
+            if (pointed && n == 1 && p[0] == '-' && p.size() > 1 && is_digit(p[1])) break;
+            mark = true;
+            pointed = pointed || p[0] == '>' || n == 3;
+            p.remove_prefix(n);
+        } else if (size_t b = blank(p)) {
+            p.remove_prefix(b);
+        } else {
+            break;
+        }
+    }
+    if (!mark) return false;
+    s = p;
+    return true;
+}
+
+}  // namespace
+
+bool take_pair(std::string_view& s, char open, char close, int64_t& first,
+               std::optional<int64_t>& second) {
     std::string_view p = s;
     if (p.empty() || p[0] != open) return false;
     p.remove_prefix(1);
-    if (!take_number(p, first) || p.size() < 2 || p[0] != close || p[1] != open) return false;
+    if (!take_signed_number(p, first) || p.size() < 2 || p[0] != close || p[1] != open)
+        return false;
     p.remove_prefix(2);
-    second = -1;
-    if (!p.empty() && p[0] != close && !take_number(p, second)) return false;
+    second.reset();
+    if (!p.empty() && p[0] != close) {
+        int64_t value = 0;
+        if (!take_signed_number(p, value)) return false;
+        second = value;
+    }
     if (p.empty() || p[0] != close) return false;
     p.remove_prefix(1);
     s = p;
     return true;
 }
 
+void ReadResult::skip(int line, std::string_view why) {
+    ++skipped;
+    if (skipped <= kSkipNotes)
+        notes.push_back("line " + std::to_string(line) + ": " + std::string(why) + ", cue skipped");
+}
+
 void TaggedLines::flush(std::vector<Cue>& cues) {
-    if (!cues.empty()) {
+    // Without lines there is nothing to set: a cue that had none stays empty, and one
+    // flushed already keeps its lines.
+    if (!cues.empty() && !lines_.empty()) {
         TextBuilder builder;
         bool italic = false;
         bool top = cues.back().top;
@@ -213,6 +288,55 @@ bool take_clock(std::string_view& s, int64_t& ms, bool fraction_optional) {
     ms = ((hours * 60 + minutes) * 60 + seconds) * 1000 + fraction;
     s = p;
     return true;
+}
+
+bool take_signed_clock(std::string_view& s, int64_t& ms, bool fraction_optional) {
+    std::string_view p = s;
+    bool negative = !p.empty() && p[0] == '-';
+    if (negative) p.remove_prefix(1);
+    if (!take_clock(p, ms, fraction_optional)) return false;
+    if (negative) ms = -ms;
+    s = p;
+    return true;
+}
+
+bool take_time_span(std::string_view line, int64_t& start, int64_t& end, std::string_view& rest) {
+    std::string_view s = line;
+    if (!take_signed_clock(s, start, false) || !take_arrow(s) || !take_signed_clock(s, end, false))
+        return false;
+    rest = trim(s);
+    return true;
+}
+
+bool looks_like_time_line(std::string_view line, bool with_arrow) {
+    std::string_view s = trim(line);
+    if (s.empty() || !(is_digit(s[0]) || (s[0] == '-' && s.size() > 1 && is_digit(s[1]))))
+        return false;
+    int digits = 0;
+    int colons = 0;
+    int letters = 0;
+    bool arrow = false;
+    while (!s.empty()) {
+        char c = s[0];
+        size_t n = 1;
+        if (is_digit(c)) {
+            ++digits;
+        } else if (c == ':') {
+            ++colons;
+        } else if (is_letter(c)) {
+            ++letters;
+        } else if (size_t m = arrow_mark(s)) {
+            // "->" or any dash but a lone "-" (a sign) counts as an arrow.
+            arrow = arrow || m == 3 || c == '>' || (s.size() > 1 && s[1] == '-');
+            n = m;
+        } else if (size_t b = blank(s)) {
+            n = b;
+        } else if (c != ',' && c != '.' && c != ';') {
+            return false;
+        }
+        s.remove_prefix(n);
+    }
+    return digits >= 2 && colons >= 1 && letters <= 2 && (arrow || !with_arrow);
 }
 
 void add_tagged_text(std::string_view line, TextBuilder& builder, bool& italic, bool& top) {

@@ -22,6 +22,15 @@ constexpr int64_t kLongestMs = 24LL * 3600 * 1000;
 // A cue that ends before it starts is shown this long, as the player does.
 constexpr int64_t kDefaultDurationMs = 2000;
 constexpr size_t kMaxLines = 4;
+// The widest a line may be wrapped to fit a subtitle into four lines. The player's
+// band is 628 pixels wide; at its smallest text size an average character of the
+// font takes about 9.3 of them, so the band holds about 67: 60 leaves room for text
+// of wider letters than the average.
+constexpr int kWidestWrap = 60;
+// An overlap shorter than this, or than a fifth of the shorter cue, is a timing
+// slip rather than two subtitles at once.
+constexpr int64_t kSlipMs = 250;
+constexpr int64_t kSlipFraction = 5;
 // The player reads a file line into 1000 bytes; the text keeps well inside that.
 constexpr size_t kMaxTextBytes = 900;
 // Room for the header line in front of the file.
@@ -31,10 +40,12 @@ constexpr int kItalicColour = 1;
 constexpr int kTopFlag = 256;
 
 struct Timed {
-    int64_t start_frame;
-    int64_t end_frame;
+    int64_t start_ms;
+    int64_t end_ms;
     std::vector<CueLine> lines;
     bool top;
+    int64_t start_frame = 0;
+    int64_t end_frame = 0;
 };
 
 // A stretch of time and the lines it shows, pointing into the cues.
@@ -90,18 +101,54 @@ bool before(const Timed& a, const Timed& b) {
                                         });
 }
 
-// Wraps every line; when that makes more than four lines of a cue that had four or
-// fewer, the lines stay as the source broke them (the player shows long lines too).
-std::vector<CueLine> wrapped(std::vector<CueLine> lines, int width) {
-    bool fits = std::all_of(lines.begin(), lines.end(), [&](const CueLine& line) {
-        return width <= 0 || line.text.size() <= static_cast<size_t>(width);
-    });
-    if (fits) return lines;
+// Characters of a UTF-8 string (continuation bytes not counted).
+size_t characters(std::string_view s) {
+    return static_cast<size_t>(
+        std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+std::vector<CueLine> wrapped(const std::vector<CueLine>& lines, int width) {
     std::vector<CueLine> out;
     for (const CueLine& line : lines)
         for (std::string& piece : wrap_line(line.text, width))
             out.push_back({std::move(piece), line.italic});
-    if (out.size() > kMaxLines && lines.size() <= kMaxLines) return lines;
+    return out;
+}
+
+// Wraps the lines of a subtitle at width, as the source broke them. When that needs
+// more than four lines, the wrap is widened up to kWidestWrap; when the source's own
+// breaks are too many, its lines are joined and wrapped again. Only what does not
+// fit four lines of the widest wrap is left beyond four (cut by the caller).
+// rebalanced tells whether the result is wider than width or joined.
+std::vector<CueLine> fitted(std::vector<CueLine> lines, int width, bool& rebalanced) {
+    rebalanced = false;
+    if (width <= 0) width = kWidestWrap;
+    bool fits = std::all_of(lines.begin(), lines.end(), [&](const CueLine& line) {
+        return characters(line.text) <= static_cast<size_t>(width);
+    });
+    if (fits && lines.size() <= kMaxLines) return lines;
+    std::vector<CueLine> out = wrapped(lines, width);
+    if (out.size() <= kMaxLines) return out;
+    rebalanced = true;
+    int widest = std::max(width, kWidestWrap);
+    // Fewer lines for each wider wrap; the narrowest that fits is the most even.
+    if (out.size() > lines.size()) {
+        for (int w = width + 1; w <= widest; ++w) {
+            out = wrapped(lines, w);
+            if (out.size() <= kMaxLines) return out;
+        }
+    }
+    CueLine joined{lines[0].text, lines[0].italic};
+    for (size_t i = 1; i < lines.size(); ++i) {
+        joined.text += ' ';
+        joined.text += lines[i].text;
+        joined.italic = joined.italic && lines[i].italic;
+    }
+    std::vector<CueLine> one{std::move(joined)};
+    for (int w = width; w <= widest; ++w) {
+        out = wrapped(one, w);
+        if (out.size() <= kMaxLines) return out;
+    }
     return out;
 }
 
@@ -148,7 +195,20 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
                       ConvertReport& report) {
     report.cues_read = static_cast<int>(read.cues.size());
     for (std::string& note : read.notes) report.notes.push_back(std::move(note));
+    // A cue whose time cannot be meant is left out like one that cannot be read.
+    auto skip = [&](const Cue& cue, std::string why) {
+        --report.cues_read;
+        if (++read.skipped <= kSkipNotes)
+            report.notes.push_back("line " + std::to_string(cue.source_line) + ": " + why +
+                                   ", cue skipped");
+    };
+    auto finish_skipped = [&] {
+        report.cues_skipped = read.skipped;
+        if (read.skipped > kSkipNotes)
+            report.notes.push_back(plural(read.skipped, "unreadable cue") + " skipped in all");
+    };
     if (read.cues.empty()) {
+        finish_skipped();
         report.error = "no subtitles found";
         return kConvertFailed;
     }
@@ -163,16 +223,18 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
     int reversed = 0;
     int duplicates = 0;
     int cut_cues = 0;
+    int rebalanced_cues = 0;
+    int slips = 0;
     std::vector<Timed> timed;
     timed.reserve(read.cues.size());
     for (size_t i = 0; i < read.cues.size(); ++i) {
         Cue& cue = read.cues[i];
         if (std::max(std::llabs(cue.start_ms), std::llabs(cue.end_ms)) > kLongestMs) {
-            report.error =
-                "line " + std::to_string(cue.source_line) + ": time " +
-                clock_text(std::llabs(cue.start_ms) > kLongestMs ? cue.start_ms : cue.end_ms) +
-                " is beyond a day";
-            return kConvertFailed;
+            skip(cue,
+                 "time " +
+                     clock_text(std::llabs(cue.start_ms) > kLongestMs ? cue.start_ms : cue.end_ms) +
+                     " is beyond a day");
+            continue;
         }
         std::vector<CueLine> lines = std::move(cue.lines);
         for (CueLine& line : lines) {
@@ -197,7 +259,9 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
             continue;
         }
         start = std::max<int64_t>(start, 0);
-        lines = wrapped(std::move(lines), options.wrap_width);
+        bool rebalanced = false;
+        lines = fitted(std::move(lines), options.wrap_width, rebalanced);
+        if (rebalanced && lines.size() <= kMaxLines) ++rebalanced_cues;
         if (lines.size() > kMaxLines) {
             std::vector<CueLine> lost(lines.begin() + kMaxLines, lines.end());
             lines.resize(kMaxLines);
@@ -207,18 +271,46 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
                                        plural(static_cast<int>(lost.size()), "line") +
                                        " beyond four cut: \"" + joined(lost) + "\"");
         }
-        // Round to the nearest frame; a cue keeps at least one frame.
-        int64_t start_frame = (start + kFrameMs / 2) / kFrameMs;
-        int64_t end_frame = (end + kFrameMs / 2) / kFrameMs;
-        if (end_frame <= start_frame) end_frame = start_frame + 1;
-        timed.push_back({start_frame, end_frame, std::move(lines), cue.top});
+        timed.push_back({start, end, std::move(lines), cue.top});
     }
+    finish_skipped();
+    if (timed.empty() && empty == 0 && before_zero == 0) {
+        report.error = "no subtitles found";  // every cue's time was out of reach
+        return kConvertFailed;
+    }
+    if (rebalanced_cues > 0)
+        report.notes.push_back(plural(rebalanced_cues, "subtitle") + " wrapped wider than " +
+                               std::to_string(options.wrap_width) +
+                               " characters or joined to fit in four lines");
     if (cut_cues > 3)
         report.notes.push_back(plural(cut_cues, "subtitle") + " had lines beyond four cut");
     std::vector<Cue>().swap(read.cues);  // their texts live in timed now
 
     std::stable_sort(timed.begin(), timed.end(),
-                     [](const Timed& a, const Timed& b) { return a.start_frame < b.start_frame; });
+                     [](const Timed& a, const Timed& b) { return a.start_ms < b.start_ms; });
+    // A cue that the next one overlaps only by a slip ends where the next starts, so
+    // that no flash of both texts shows. A cue that starts at the same time or lies
+    // within the first is shown with it.
+    for (size_t k = 0; k < timed.size(); ++k) {
+        Timed& first = timed[k];
+        size_t j = k + 1;
+        while (j < timed.size() && timed[j].start_ms == first.start_ms) ++j;
+        if (j == timed.size()) break;
+        const Timed& next = timed[j];
+        if (next.start_ms >= first.end_ms || next.end_ms <= first.end_ms) continue;
+        int64_t overlap = first.end_ms - next.start_ms;
+        int64_t shorter = std::min(first.end_ms - first.start_ms, next.end_ms - next.start_ms);
+        if (overlap < kSlipMs || overlap * kSlipFraction < shorter) {
+            first.end_ms = next.start_ms;
+            ++slips;
+        }
+    }
+    // Round to the nearest frame; a cue keeps at least one frame.
+    for (Timed& t : timed) {
+        t.start_frame = (t.start_ms + kFrameMs / 2) / kFrameMs;
+        t.end_frame = (t.end_ms + kFrameMs / 2) / kFrameMs;
+        if (t.end_frame <= t.start_frame) t.end_frame = t.start_frame + 1;
+    }
     // Exact duplicates (same frames, same text, same place) show nothing new.
     {
         std::vector<size_t> order(timed.size());
@@ -334,6 +426,9 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
     if (before_zero > 0)
         report.notes.push_back(plural(before_zero, "subtitle") + " ending at or before 0 dropped");
     if (duplicates > 0) report.notes.push_back(plural(duplicates, "duplicate") + " dropped");
+    if (slips > 0)
+        report.notes.push_back(plural(slips, "short overlap") +
+                               " removed: the earlier subtitle ends where the next starts");
     if (reversed > 0)
         report.notes.push_back(plural(reversed, "subtitle") +
                                " ending before its start shown for 2 s");

@@ -1,9 +1,11 @@
-// TMPlayer: "hh:mm:ss:text" (also "h:mm:ss=text"), "|" between lines. Lines carry
-// no end: a subtitle stays until the next one starts, and no longer than a reader
-// needs for its text.
+// TMPlayer: "hh:mm:ss:text" (also "h:mm:ss=text"), "|" between lines, and the
+// multi-line form "hh:mm:ss,N=text", one line N of a subtitle on each file line.
+// Lines carry no end: a subtitle stays until the next one starts, and no longer
+// than a reader needs for its text.
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "conv/model.h"
 
@@ -15,13 +17,35 @@ constexpr int64_t kShortestMs = 2000;
 constexpr int64_t kLongestMs = 7000;
 constexpr int64_t kMsPerCharacter = 70;
 
-bool take_start(std::string_view& s, int64_t& ms) {
+// Reads the start and its separator; line_number is the N of the multi-line form,
+// or 0. ",N=" after whole seconds is a line number, not a fraction.
+bool take_start(std::string_view& s, int64_t& ms, int& line_number) {
+    line_number = 0;
+    size_t comma = s.find(',');
+    if (comma != std::string_view::npos && s.size() > comma + 2 && s[comma + 1] >= '1' &&
+        s[comma + 1] <= '9' && s[comma + 2] == '=') {
+        std::string_view clock = s.substr(0, comma);
+        if (take_signed_clock(clock, ms, true) && clock.empty()) {
+            line_number = s[comma + 1] - '0';
+            s.remove_prefix(comma + 3);
+            return true;
+        }
+    }
     std::string_view p = s;
-    if (!take_clock(p, ms, true)) return false;
+    if (!take_signed_clock(p, ms, true)) return false;
     if (p.empty() || (p[0] != ':' && p[0] != '=')) return false;
     p.remove_prefix(1);
     s = p;
     return true;
+}
+
+// A line that begins as a time ("00:0l:23:", "00:01:75:") is a subtitle that
+// cannot be read; other lines are strays between subtitles.
+bool begins_as_time(std::string_view s) {
+    std::string_view head = s.substr(0, 8);
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    return !head.empty() && digit(head[0]) && std::count_if(head.begin(), head.end(), digit) >= 4 &&
+           head.find(':') != std::string_view::npos;
 }
 
 }  // namespace
@@ -29,32 +53,48 @@ bool take_start(std::string_view& s, int64_t& ms) {
 int probe_tmplayer(std::string_view text) {
     auto fits = [](std::string_view line) {
         int64_t a;
+        int n;
         line = trim(line);
-        return take_start(line, a);
+        return take_start(line, a, n);
     };
     return some_early_line(text, 20, fits) ? 60 : 0;
 }
 
 void read_tmplayer(std::string_view text, const ConvertOptions&, ReadResult& result) {
+    std::vector<int64_t> text_sizes;  // of each cue, for the time to read it
+    int last_line_number = 0;         // N of the last multi-line entry read, or 0
     for_each_filled_line(text, [&](std::string_view s, int number) {
         int64_t start = 0;
-        if (!take_start(s, start)) return true;  // a stray line between cues
-        Cue cue;
-        cue.source_line = number;
-        cue.start_ms = start;
+        int line_number = 0;
+        if (!take_start(s, start, line_number)) {
+            if (begins_as_time(s)) result.skip(number, "time not understood");
+            return true;
+        }
         TextBuilder builder;
         split_bars(s, builder, [&](std::string_view part) { builder.add(part, false); });
-        cue.lines = builder.finish();
-        int64_t reading = static_cast<int64_t>(s.size()) * kMsPerCharacter;
-        cue.end_ms = start + std::clamp(reading, kShortestMs, kLongestMs);
-        result.cues.push_back(std::move(cue));
+        std::vector<CueLine> lines = builder.finish();
+        // The next line of the same subtitle joins it.
+        if (line_number > last_line_number && last_line_number > 0 &&
+            result.cues.back().start_ms == start) {
+            Cue& cue = result.cues.back();
+            for (CueLine& line : lines) cue.lines.push_back(std::move(line));
+            text_sizes.back() += 1 + static_cast<int64_t>(s.size());
+        } else {
+            result.cues.push_back({start, start, std::move(lines), false, number});
+            text_sizes.push_back(static_cast<int64_t>(s.size()));
+        }
+        last_line_number = line_number;
         return true;
     });
-    // The next subtitle's start ends the one before it.
-    for (size_t i = 0; i + 1 < result.cues.size(); ++i) {
-        int64_t next = result.cues[i + 1].start_ms;
-        if (next > result.cues[i].start_ms && next < result.cues[i].end_ms)
-            result.cues[i].end_ms = next;
+    for (size_t i = 0; i < result.cues.size(); ++i) {
+        Cue& cue = result.cues[i];
+        cue.end_ms =
+            cue.start_ms + std::clamp(text_sizes[i] * kMsPerCharacter, kShortestMs, kLongestMs);
+        // The next subtitle's start ends the one before it.
+        if (i + 1 < result.cues.size()) {
+            int64_t next = result.cues[i + 1].start_ms;
+            if (next > cue.start_ms && next < cue.end_ms) cue.end_ms = next;
+        }
     }
 }
 

@@ -18,15 +18,7 @@ constexpr double kTopLines = 4.0;
 
 bool parse_time_line(std::string_view line, int64_t& start, int64_t& end,
                      std::string_view& settings) {
-    std::string_view s = trim(line);
-    if (!take_clock(s, start, false)) return false;
-    s = trim(s);
-    if (s.substr(0, 3) != "-->") return false;
-    s.remove_prefix(3);
-    s = trim(s);
-    if (!take_clock(s, end, false)) return false;
-    settings = s;
-    return true;
+    return take_time_span(trim(line), start, end, settings);
 }
 
 bool top_setting(std::string_view settings) {
@@ -54,49 +46,78 @@ int probe_webvtt(std::string_view text) {
 void read_webvtt(std::string_view text, const ConvertOptions&, ReadResult& result) {
     LineReader lines(text);
     std::string_view line;
-    lines.next(line);       // the WEBVTT line
-    bool skipping = false;  // inside a NOTE, STYLE or REGION block, or the header
-    bool in_text = false;
-    bool block_start = false;
+    lines.next(line);  // the WEBVTT line
+    // Lines of a skipped block are passed over to its end, "-->" or not (a note
+    // may hold one); only a time line ends one early.
+    enum class Block {
+        kSkipped,  // the header, a NOTE, STYLE or REGION block, or a cue left out
+        kStart,    // after a blank line
+        kNamed,    // after a cue identifier
+        kText,     // a cue's text
+    } block = Block::kSkipped;
+    int named_at = 0;  // line of the identifier
     TaggedLines text_lines;
-    skipping = true;
+    auto leave_out = [&](int number, std::string_view why) {
+        text_lines.flush(result.cues);
+        result.skip(number, why);
+        block = Block::kSkipped;
+    };
     while (lines.next(line)) {
         std::string_view s = trim(line);
         if (s.empty()) {
-            skipping = false;
-            in_text = false;
-            block_start = true;
+            block = Block::kStart;
             continue;
         }
         int64_t start = 0;
         int64_t end = 0;
         std::string_view settings;
-        if (!in_text && parse_time_line(s, start, end, settings)) {
-            // A time line ends the header or a note without a blank line, too.
+        // A time line starts a cue wherever it stands: it ends the header, a note or
+        // the text of the cue before it when the blank line is missing.
+        if (parse_time_line(s, start, end, settings)) {
             text_lines.flush(result.cues);
             result.cues.push_back({start, end, {}, top_setting(settings), lines.number()});
-            in_text = true;
-            skipping = false;
-            block_start = false;
+            block = Block::kText;
             continue;
         }
-        if (skipping) continue;
-        if (in_text) {
-            text_lines.add(line);
-            continue;
-        }
-        if (block_start &&
+        if (block == Block::kSkipped) continue;
+        if (block == Block::kStart &&
             (s.substr(0, 4) == "NOTE" || s.substr(0, 5) == "STYLE" || s.substr(0, 6) == "REGION")) {
-            skipping = true;
+            block = Block::kSkipped;
             continue;
         }
-        if (s.find("-->") != std::string_view::npos) {
-            result.error = "line " + std::to_string(lines.number()) + ": unreadable time line";
-            return;
+        // A line with "-->" is never text; one that is no time line is a cue that
+        // cannot be read.
+        if (s.find("-->") != std::string_view::npos ||
+            (block != Block::kText && looks_like_time_line(s, false))) {
+            leave_out(lines.number(), "time line not understood");
+            continue;
         }
-        // Anything else is a cue identifier.
-        block_start = false;
+        switch (block) {
+            case Block::kSkipped:  // passed over above
+                break;
+            case Block::kText: {
+                // A cue number right before a time line is the next cue's identifier
+                // when the blank line between them is missing.
+                LineReader ahead = lines;
+                std::string_view next_line;
+                bool numbered = s.find_first_not_of("0123456789") == std::string_view::npos &&
+                                ahead.next(next_line) &&
+                                (next_line.find("-->") != std::string_view::npos ||
+                                 parse_time_line(next_line, start, end, settings));
+                if (!numbered) text_lines.add(line);
+                break;
+            }
+            case Block::kStart:
+                block = Block::kNamed;
+                named_at = lines.number();
+                break;
+            case Block::kNamed:
+                // An identifier and text without a time line between them.
+                leave_out(named_at, "subtitle without a time");
+                break;
+        }
     }
+    if (block == Block::kNamed) result.skip(named_at, "subtitle cut off at the end of the file");
     text_lines.flush(result.cues);
 }
 

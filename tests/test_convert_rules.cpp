@@ -1,8 +1,10 @@
 // The converter's rules beyond single samples: both decoders and both detections
-// agree, bad input fails with one line and no output, times, the header's source
-// name, the options, and the quick check the file menu uses.
+// agree, code pages of short files and stray bytes, bad input fails with one line
+// and no output, times and overlaps, the header's source name, the options and the
+// four-line limit, and the quick check the file menu uses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,7 +51,7 @@ TEST(ConvertEncoding, TablesAndIconvAndBothDetectionsAgree) {
     }
     // Whole conversions: the build's decoder with uchardet, and tables with our own
     // detection.
-    for (const testsup::Sample& s : testsup::samples()) {
+    for (const testsup::Sample& s : testsup::all_samples()) {
         SCOPED_TRACE(s.name);
         std::string pc, box;
         conv::ConvertReport pc_report, box_report;
@@ -86,6 +88,98 @@ TEST(ConvertEncoding, MarkWinsAndForcedNameOverrides) {
     EXPECT_EQ(r.report.error, "unknown encoding NO-SUCH-CODE");
 }
 
+// Decoded text of a file, with the encoding each detection finds.
+std::string decoded(std::string_view input, bool use_uchardet, std::string& encoding) {
+    encoding = conv::detect_encoding(bytes(input), use_uchardet);
+    std::string text, error;
+    conv::decode_to_utf8(bytes(input), encoding, conv::default_decoder(), text, error);
+    return text;
+}
+
+bool has_c1(std::string_view text) {
+    for (size_t i = 0; i + 1 < text.size(); ++i)
+        if (text[i] == '\xC2' && static_cast<unsigned char>(text[i + 1]) < 0xA0) return true;
+    return false;
+}
+
+TEST(ConvertEncoding, ShortCentralEuropeanFilesByTheirLetters) {
+    // Six cues are too few bytes for uchardet to be sure: the letters decide, with
+    // uchardet (where built in) and without.
+    for (const char* name : {"czech-short-1250.srt", "czech-short-8859-2.srt"}) {
+        std::string input = testsup::sample_file(name);
+        ASSERT_FALSE(input.empty()) << name;
+        for (bool use_uchardet : {true, false}) {
+            SCOPED_TRACE(std::string(name) + (use_uchardet ? " with uchardet" : " without"));
+            std::string encoding;
+            std::string text = decoded(input, use_uchardet, encoding);
+            EXPECT_EQ(encoding, std::string(name).find("1250") != std::string::npos ? "WINDOWS-1250"
+                                                                                    : "ISO-8859-2");
+            for (const char* word : {"Šťastnou", "Máš", "už"})
+                EXPECT_NE(text.find(word), std::string::npos) << word;
+            EXPECT_EQ(text.find("\xC2\xA9"), std::string::npos);  // ©
+            EXPECT_EQ(text.find("\xC2\xBB"), std::string::npos);  // »
+        }
+    }
+    // Never a code page that reads a byte as a control code when another reads all:
+    // quotes and a dash of Windows-1250/1252 are control codes in ISO-8859-2.
+    const std::string cases[] = {
+        "1\n00:00:01,000 --> 00:00:02,000\n\x84"
+        "Dobr\xFD den,\x93 \x96 \xF8"
+        "ekl.\n",
+        "1\n00:00:01,000 --> 00:00:02,000\n\x93"
+        "Caf\xE9\x94 \x96 ok\n",
+        "1\n00:00:01,000 --> 00:00:02,000\n\x9E\xE1"
+        "dn\xE9 \x9A\xB9\x9D\n",
+    };
+    for (const std::string& input : cases) {
+        for (bool use_uchardet : {true, false}) {
+            SCOPED_TRACE(input);
+            std::string encoding;
+            std::string text = decoded(input, use_uchardet, encoding);
+            EXPECT_NE(encoding, "ISO-8859-2");
+            EXPECT_FALSE(has_c1(text)) << text;
+            EXPECT_EQ(text.find("\xEF\xBF\xBD"), std::string::npos) << text;
+        }
+    }
+}
+
+TEST(ConvertEncoding, NearlyAllValidUtf8IsUtf8) {
+    // A letter of two bytes n times, and k stray bytes of a code page.
+    auto text = [](int n, int k) {
+        std::string s = "1\n00:00:01,000 --> 00:00:02,000\n";
+        for (int i = 0; i < n; ++i) s += "caf\xC3\xA9";
+        for (int i = 0; i < k; ++i) s += "\x9A";
+        return s + "\n";
+    };
+    struct {
+        int valid;
+        int stray;
+        bool utf8;
+    } cases[] = {
+        {49, 1, true},    // 98 %
+        {48, 1, false},   // just under
+        {98, 2, true},    // 98 % again
+        {3, 0, true},     // all valid
+        {0, 1, false},    // no sequence at all
+        {100, 10, false}  // a code page file, for all its valid pairs
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.valid) + " valid, " + std::to_string(c.stray) + " stray");
+        std::string input = text(c.valid, c.stray);
+        EXPECT_EQ(conv::detect_encoding(bytes(input), false) == "UTF-8", c.utf8);
+        EXPECT_EQ(conv::detect_encoding(bytes(input), true) == "UTF-8", c.utf8);
+    }
+    // Each stray byte shows as U+FFFD, and a note says where the first is.
+    Result one = run(text(49, 1));
+    EXPECT_NE(body(one).find("caf\xC3\xA9\xEF\xBF\xBD\n"), std::string::npos) << body(one);
+    EXPECT_EQ(one.report.notes,
+              std::vector<std::string>{"line 3: a byte not valid in UTF-8 replaced"});
+    Result two = run(text(98, 2));
+    EXPECT_NE(body(two).find("\xEF\xBF\xBD\xEF\xBF\xBD\n"), std::string::npos);
+    EXPECT_EQ(two.report.notes,
+              std::vector<std::string>{"2 bytes not valid in UTF-8 replaced, the first on line 3"});
+}
+
 TEST(ConvertErrors, BadInputGivesOneLineAndNoOutput) {
     struct {
         const char* what;
@@ -97,13 +191,8 @@ TEST(ConvertErrors, BadInputGivesOneLineAndNoOutput) {
         {"binary", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16), "not a text file"},
         {"no cue", "just some words\nand more\n", "no subtitle format recognised"},
         {"no cue in ASS", "[Script Info]\nTitle: x\n", "no subtitles found"},
-        {"cut time line", "1\n00:00:01,000 --> 00:00:02,000\na\n\n2\n00:00:03,000 --> 00:0",
-         "line 6: unreadable time line"},
-        {"cut after number", "1\n00:00:01,000 --> 00:00:02,000\na\n\n2\n",
-         "line 5: subtitle without a time (file cut short?)"},
-        {"cut MicroDVD", "{10}{20}a\n{30}{4", "line 2: unreadable frames"},
-        {"absurd time", "1\n99:00:01,000 --> 99:00:02,000\na\n",
-         "line 2: time 99:00:01,000 is beyond a day"},
+        {"only a cut cue", "1\n00:00:03,000 --> 00:0", "no subtitles found"},
+        {"absurd time", "1\n99:00:01,000 --> 99:00:02,000\na\n", "no subtitles found"},
         {"player's own", "[KTF2: 1 0 ]\n{1}{2}a\n", "already in the player's format"},
         {"only empty cues", "1\n00:00:01,000 --> 00:00:02,000\n\n", "no subtitle left to write"},
     };
@@ -133,6 +222,39 @@ TEST(ConvertTimes, OffsetRoundingAndOrder) {
               "{0}{25}clipped\n{75}{76}short\n{100}{150}backwards\n{175}{201}touching\n"
               "{201}{225}next\n");
     EXPECT_EQ(r.report.cues_dropped, 1);
+}
+
+TEST(ConvertTimes, ShortOverlapsEndTheFirstCue) {
+    struct {
+        const char* what;
+        const char* first;   // times of the first cue
+        const char* second;  // and of the second
+        const char* body;
+        int removed;
+    } cases[] = {
+        {"30 ms: one frame of both", "00:00:05,000 --> 00:00:07,030",
+         "00:00:07,000 --> 00:00:09,000", "{125}{175}a\n{175}{225}b\n", 1},
+        {"240 ms", "00:00:05,000 --> 00:00:07,240", "00:00:07,000 --> 00:00:09,000",
+         "{125}{175}a\n{175}{225}b\n", 1},
+        {"900 ms, under a fifth of 5 s", "00:00:01,000 --> 00:00:06,000",
+         "00:00:05,100 --> 00:00:10,100", "{25}{128}a\n{128}{253}b\n", 1},
+        {"1 s of 3 s cues: two speakers at once", "00:00:01,000 --> 00:00:04,000",
+         "00:00:03,000 --> 00:00:06,000", "{25}{75}a\n{75}{100}a|b\n{100}{150}b\n", 0},
+        {"the second within the first", "00:00:01,000 --> 00:00:06,000",
+         "00:00:05,900 --> 00:00:05,990", "{25}{148}a\n{148}{150}a|b\n", 0},
+        {"both from the same moment", "00:00:01,000 --> 00:00:03,000",
+         "00:00:01,000 --> 00:00:03,100", "{25}{75}a|b\n{75}{78}b\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Result r = run(std::string("1\n") + c.first + "\na\n\n2\n" + c.second + "\nb\n");
+        ASSERT_EQ(r.code, conv::kConvertOk) << r.report.error;
+        EXPECT_EQ(body(r), c.body);
+        bool noted = std::find(r.report.notes.begin(), r.report.notes.end(),
+                               "1 short overlap removed: the earlier subtitle ends where the next "
+                               "starts") != r.report.notes.end();
+        EXPECT_EQ(noted, c.removed == 1);
+    }
 }
 
 TEST(ConvertHeader, SourceNameRoundTripsAndHandWrittenHeadersNameNothing) {
@@ -167,6 +289,72 @@ TEST(ConvertOptions, PlainWrapAndFrameRate) {
     pal.fps = 25.0;
     EXPECT_EQ(body(run("{25}{50}a\n", pal)), "{25}{50}a\n");
     EXPECT_EQ(body(run("{25}{50}a\n")), "{26}{52}a\n");  // 23.976 unless told
+}
+
+TEST(ConvertOptions, EveryLineFitsFourLinesOfAtMostSixtyCharacters) {
+    const std::string words =
+        "Ik heb je gisteren nog gezegd dat we niet te laat mochten komen, maar jij moest zo "
+        "nodig nog even langs de bakker en nu staan we hier in de regen voor een dichte deur";
+    // The words up to the last space before n characters.
+    auto first = [&](size_t n) { return words.substr(0, words.rfind(' ', n)); };
+    struct {
+        const char* what;
+        std::string text;  // the cue's lines, "|" between them
+        int wrap;
+        bool cut;
+    } cases[] = {
+        {"one long line", words, 40, false},
+        {"a long line between short ones", "Kijk!|" + first(140) + "|Nu!", 40, false},
+        {"six short lines", "- Wie?|- Ik.|- Waarom?|- Daarom.|- Goed.|- Dag.", 40, false},
+        {"a narrow wrap widened", first(120), 10, false},
+        {"more than four lines of sixty", words + " " + words, 40, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        conv::ConvertOptions options;
+        options.wrap_width = c.wrap;
+        std::string source = c.text;
+        std::replace(source.begin(), source.end(), '|', '\n');
+        Result r = run("1\n00:00:01,000 --> 00:00:02,000\n" + source + "\n", options);
+        ASSERT_EQ(r.code, conv::kConvertOk) << r.report.error;
+        std::string text = body(r).substr(std::string("{25}{50}").size());
+        text.pop_back();  // the line end
+        std::vector<std::string> lines;
+        for (size_t at = 0;;) {
+            size_t bar = text.find('|', at);
+            lines.push_back(text.substr(at, bar - at));
+            if (bar == std::string::npos) break;
+            at = bar + 1;
+        }
+        EXPECT_LE(lines.size(), 4u) << text;
+        for (const std::string& line : lines) EXPECT_LE(line.size(), 60u) << line;
+        // The words in their order, none lost unless the cut says so.
+        std::string joined;
+        for (const std::string& line : lines) joined += (joined.empty() ? "" : " ") + line;
+        std::string flat = c.text;
+        std::replace(flat.begin(), flat.end(), '|', ' ');
+        if (c.cut) {
+            EXPECT_EQ(flat.substr(0, joined.size()), joined);
+            EXPECT_LT(joined.size(), flat.size());
+            ASSERT_FALSE(r.report.notes.empty());
+            EXPECT_NE(r.report.notes.back().find("beyond four cut: \""), std::string::npos)
+                << r.report.notes.back();
+        } else {
+            EXPECT_EQ(joined, flat);
+            EXPECT_EQ(
+                r.report.notes,
+                std::vector<std::string>{"1 subtitle wrapped wider than " + std::to_string(c.wrap) +
+                                         " characters or joined to fit in four lines"});
+        }
+    }
+    // The narrowest wrap that fits is taken: these 166 characters need five lines
+    // of 41 or fewer, and four of 42 hold them.
+    ASSERT_EQ(words.size(), 166u);
+    EXPECT_EQ(conv::wrap_line(words, 41).size(), 5u);
+    EXPECT_EQ(body(run("1\n00:00:01,000 --> 00:00:02,000\n" + words + "\n")),
+              "{25}{50}Ik heb je gisteren nog gezegd dat we niet|te laat mochten komen, maar jij "
+              "moest zo|nodig nog even langs de bakker en nu staan|we hier in de regen voor een "
+              "dichte deur\n");
 }
 
 TEST(ConvertProbe, LooksConvertibleAndSummary) {

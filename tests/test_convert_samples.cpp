@@ -1,8 +1,10 @@
-// The converter on a small file of each format and encoding: the exact file it
-// writes, which the player's loader must accept, and the times the player's search
-// finds there against the source's times.
+// The converter on a small file of each format and encoding, and on damaged files as
+// they come: the exact file it writes, which the player's loader must accept, the
+// times the player's search finds there against the source's times, and the notes
+// that say what was left out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -16,6 +18,7 @@
 
 namespace {
 
+using testsup::all_samples;
 using testsup::bytes;
 using testsup::Sample;
 using testsup::samples;
@@ -23,8 +26,9 @@ using testsup::samples;
 class ConvertSamples : public testsup::StoreTest {};
 
 TEST_F(ConvertSamples, ExactOutputLoadsWithSourceTimes) {
-    for (const Sample& s : samples()) {
+    for (const Sample& s : all_samples()) {
         SCOPED_TRACE(s.name);
+        ASSERT_FALSE(s.input.empty() || s.expected.empty()) << "sample file missing";
         conv::ConvertOptions options;
         options.source_name = s.name;
         std::string output;
@@ -37,6 +41,9 @@ TEST_F(ConvertSamples, ExactOutputLoadsWithSourceTimes) {
         EXPECT_EQ(output, "[KTF2: " + std::to_string(s.source.size()) + " 0 converted from " +
                               s.name + "]\n" + s.expected);
         EXPECT_EQ(report.cues_written, static_cast<int>(s.source.size()));
+        for (const std::string& note : s.notes)
+            EXPECT_NE(std::find(report.notes.begin(), report.notes.end(), note), report.notes.end())
+                << note;
 
         ASSERT_TRUE(install(s.name + ".tkx", output)) << "loader error " << sub_chyba;
         ASSERT_EQ(pocet_titulku, static_cast<int32_t>(s.source.size()));
@@ -72,9 +79,13 @@ TEST_F(ConvertSamples, ReportCountsWhatHappened) {
     conv::ConvertReport five = report_of("five.srt");
     EXPECT_EQ(five.cues_read, 4);
     EXPECT_EQ(five.cues_dropped, 2);  // the empty cue and the duplicate
+    EXPECT_EQ(five.cues_skipped, 0);
     std::string notes;
     for (const std::string& n : five.notes) notes += n + "\n";
-    EXPECT_NE(notes.find("1 line beyond four cut: \"e\""), std::string::npos) << notes;
+    EXPECT_NE(notes.find("1 subtitle wrapped wider than 40 characters or joined to fit in four "
+                         "lines"),
+              std::string::npos)
+        << notes;
     EXPECT_NE(notes.find("1 empty subtitle dropped"), std::string::npos) << notes;
     EXPECT_NE(notes.find("1 duplicate dropped"), std::string::npos) << notes;
 }

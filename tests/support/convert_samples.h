@@ -1,8 +1,13 @@
 // Small subtitle files of each format and encoding the converter reads, with the
 // exact file it writes for each and the source times of every subtitle written.
+// Files as they come from the internet, damaged ones among them, are kept in
+// tests/samples/convert/ with the lines the converter writes for each beside them
+// (NAME.expected).
 #pragma once
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <span>
 #include <string>
 #include <string_view>
@@ -24,6 +29,7 @@ struct Sample {
     // Source times of each written subtitle, and how far the player may be off them.
     std::vector<Span> source;
     uint32_t tolerance = 20;
+    std::vector<std::string> notes = {};  // notes the report must carry
 };
 
 inline std::span<const uint8_t> bytes(std::string_view s) {
@@ -129,13 +135,13 @@ inline std::vector<Sample> samples() {
          "UTF-8",
          "{25}{50}First\n{50}{75}First|Second\n{75}{100}First\n{125}{175}Third\n",
          {{1000, 2000}, {2000, 3000}, {3000, 4000}, {5000, 7000}}},
-        // CR line ends, an empty cue, five lines, and a duplicate.
+        // CR line ends, an empty cue, five lines (joined to fit four), and a duplicate.
         {"five.srt",
          "1\r00:00:01,000 --> 00:00:02,000\r\r2\r00:00:03,000 --> 00:00:04,000\ra\rb\rc\rd\re\r\r"
          "3\r00:00:05,000 --> 00:00:06,000\rtwice\r\r4\r00:00:05,000 --> 00:00:06,000\rtwice\r",
          "SubRip",
          "UTF-8",
-         "{75}{100}a|b|c|d\n{125}{150}twice\n",
+         "{75}{100}a b c d e\n{125}{150}twice\n",
          {{3000, 4000}, {5000, 6000}}},
         // Entities, a literal bar, a control byte, the top, and a wrapped line.
         {"cleanup.srt",
@@ -167,6 +173,110 @@ inline std::vector<Sample> samples() {
          "{25}{88}Hello|world\n{100}{125}One\n",
          {{1000, 3500}, {4000, 5000}}},
     };
+}
+
+// The bytes of a file in tests/samples/convert/, empty when it cannot be read.
+inline std::string sample_file(const std::string& name) {
+    std::ifstream in(std::string(LUMETRA_SOURCE_DIR) + "/tests/samples/convert/" + name,
+                     std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline std::vector<Sample> file_samples() {
+    const std::string skipped = ": time line not understood, cue skipped";
+    const std::vector<Span> czech = {{1000, 3000}, {3500, 5000},   {5500, 7000},
+                                     {8000, 9500}, {10000, 12000}, {12500, 14500}};
+    std::vector<Span> flight;
+    for (uint32_t i = 0; i < 25; ++i) flight.push_back({1000 + 2400 * i, 3000 + 2400 * i});
+    std::vector<Sample> out = {
+        // An interrupted copy: the last time line is cut.
+        {"cut.srt",
+         {},
+         "SubRip",
+         "UTF-8",
+         {},
+         {{1200, 3400}, {3900, 6100}, {6800, 9000}, {9500, 12250}, {13000, 15500}},
+         20,
+         {"line 24" + skipped}},
+        // The copy stopped after the next block's number.
+        {"trailing-number.srt",
+         {},
+         "SubRip",
+         "UTF-8",
+         {},
+         {{62000, 64000}, {65500, 67000}},
+         20,
+         {"line 9: subtitle cut off at the end of the file, cue skipped"}},
+        // Shifted by hand below zero: one cue wholly before it, one across it.
+        {"shifted.srt",
+         {},
+         "SubRip",
+         "UTF-8",
+         {},
+         {{0, 1500}, {2000, 4000}, {4500, 6000}},
+         20,
+         {"1 subtitle ending at or before 0 dropped"}},
+        // A letter O for a zero, damaged arrows, a missing number, a missing blank line.
+        {"typo.srt",
+         {},
+         "SubRip",
+         "UTF-8",
+         {},
+         {{1000, 3000}, {3500, 5000}, {5500, 7000}, {12500, 14000}, {14500, 16000}, {16500, 18000}},
+         20,
+         {"line 14" + skipped}},
+        // UTF-16 with an em-dash arrow, no-break spaces, a typo and a mark mid-file.
+        {"odd-utf16.srt",
+         {},
+         "SubRip",
+         "UTF-16LE",
+         {},
+         {{1000, 2500}, {3000, 5000}, {6000, 8000}, {12000, 14000}},
+         20,
+         {"line 14" + skipped}},
+        // Cues without the blank line between them, and a cut time line.
+        {"missing-blank.vtt",
+         {},
+         "WebVTT",
+         "UTF-8",
+         {},
+         {{1000, 2500}, {3000, 4000}, {4500, 6000}, {8000, 9000}},
+         20,
+         {"line 15" + skipped}},
+        // Six short cues: too few bytes for a sure guess of the code page.
+        {"czech-short-1250.srt", {}, "SubRip", "WINDOWS-1250", {}, czech},
+        {"czech-short-8859-2.srt", {}, "SubRip", "ISO-8859-2", {}, czech},
+        // Good UTF-8 with one byte of a Windows-1250 editor in it.
+        {"stray-byte.srt",
+         {},
+         "SubRip",
+         "UTF-8",
+         {},
+         flight,
+         20,
+         {"line 55: a byte not valid in UTF-8 replaced"}},
+        // Each line of a subtitle on a file line of its own; an empty one ends the one
+        // before.
+        {"multiline-tmplayer.txt",
+         {},
+         "TMPlayer",
+         "UTF-8",
+         {},
+         {{1000, 3590}, {4000, 7000}, {9000, 11000}},
+         20,
+         {"1 empty subtitle dropped"}},
+    };
+    for (Sample& s : out) {
+        s.input = sample_file(s.name);
+        s.expected = sample_file(s.name + ".expected");
+    }
+    return out;
+}
+
+inline std::vector<Sample> all_samples() {
+    std::vector<Sample> out = samples();
+    for (Sample& s : file_samples()) out.push_back(std::move(s));
+    return out;
 }
 
 }  // namespace testsup
