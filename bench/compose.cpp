@@ -5,9 +5,10 @@
 //
 // The subtitle is a typical one: two lines of about 30 characters at zoom 3, no
 // background box (so every glyph gets its outline), following another two-line
-// subtitle. The player runs over the simulator's model of the box with a scratch root
-// holding the font. Every benchmark brings up its own display, so that its figures
-// do not depend on which benchmarks ran before it.
+// subtitle; one benchmark paints a line too wide for the band. The player runs over
+// the simulator's model of the box with a scratch root holding the font. Every
+// benchmark brings up its own display, so that its figures do not depend on which
+// benchmarks ran before it.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -163,6 +164,30 @@ void BM_Compose(benchmark::State& state) {
         static_cast<double>(sim::file_reads() - reads) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_Compose);
+
+// A line wider than the band at the largest size, as a viewer who turned the size up
+// sees it: the paint breaks it into screen lines. Warm, like BM_Compose.
+void BM_ComposeLongLine(benchmark::State& state) {
+    displej d;
+    if (!d.pripraven) return state.SkipWithError("no display");
+    zoom = 7;
+    fb_font_nastav_zoom();
+    fb_prepocti_pas();
+    const char* const radky[2] = {
+        "Dat had je niet moeten zeggen, want nu weet iedereen het al en dat was niet de "
+        "bedoeling.",
+        "Morgen gaan we samen naar zee."};
+    titulek t = record_of(radky);
+    fb_zobraz_titulek(&t);
+    const long reads = sim::file_reads();
+    for (auto _ : state) {
+        fb_zobraz_titulek(&t);
+        benchmark::ClobberMemory();
+    }
+    state.counters["font_reads"] =
+        static_cast<double>(sim::file_reads() - reads) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_ComposeLongLine);
 
 // Runs first, between (not timed) and second in turn, so that their ratio compares
 // like with like in the same moments, and reports each one's thread CPU time per

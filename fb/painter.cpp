@@ -1,7 +1,9 @@
 // The subtitle painter and the three subtitle styles.
 //
 // A paint clears the back buffer, composes the lines into it and puts it on the
-// band, writing only the screen rows that change. Both threads paint (the subtitle
+// band, writing only the screen rows that change. A line too wide for the band at
+// the current text size goes on in the next screen line, so that a viewer who turns
+// the size up still reads the whole sentence. Both threads paint (the subtitle
 // thread in time, the main thread after a style change), so the whole paint runs
 // under kresleni_mutex: the two can never mix their clears, lines and copies.
 #include "fb/painter.h"
@@ -97,16 +99,38 @@ bool nakresli(const titulek* zaznam) {
     int32_t vyska_pisma = velikosti_fontu[z][0];
     int32_t radek = vyska_radku[z];
     int32_t radku = std::clamp<int32_t>(zaznam->pocet_radku, 0, kRadku);
-    // At the bottom position the last line always sits in the fourth slot.
-    int32_t y = vyska_pisma;
-    if ((flags & kNahore) == 0) y += (kRadku - radku) * radek;
-
     int32_t x = sx + 1;
     int32_t sirka = ex - sx - 2;
+
+    // The record's lines as screen lines: a line wider than the field at this size is
+    // broken, but never into more than the four lines the band holds. Each line keeps
+    // one screen line for every line after it, so no line is lost for an earlier one.
+    std::array<text_piece, kRadku> kusy;
+    std::array<int32_t, kRadku> radek_kusu{};
+    std::array<const char*, kRadku> texty{};
+    size_t pouzito = 0;
     for (int32_t i = 0; i < radku; ++i) {
-        int32_t barva = schema[static_cast<size_t>((flags >> (2 * i)) & 3)];
-        const char* text = zaznam->radky[i] ? zaznam->radky[i].get() : "";
-        fb_ZobrString(text, 1, x, y, 1, sirka, static_cast<int8_t>(barva));
+        texty[static_cast<size_t>(i)] = zaznam->radky[i] ? zaznam->radky[i].get() : "";
+        const size_t volno = size_t{kRadku} - pouzito - static_cast<size_t>(radku - 1 - i);
+        const size_t k = fb_split_line(texty[static_cast<size_t>(i)], 1, x, sirka,
+                                       std::span(kusy).subspan(pouzito, volno));
+        std::fill_n(radek_kusu.begin() + static_cast<std::ptrdiff_t>(pouzito), k, i);
+        pouzito += k;
+    }
+
+    // At the bottom position the last line always sits in the fourth slot.
+    int32_t y = vyska_pisma;
+    if ((flags & kNahore) == 0) y += (kRadku - static_cast<int32_t>(pouzito)) * radek;
+    text_colours barvy{};
+    for (size_t j = 0; j < pouzito; ++j) {
+        const int32_t i = radek_kusu[j];
+        // The pieces of one line go on in the colour state the piece before left.
+        if (j == 0 || radek_kusu[j - 1] != i) {
+            const auto barva =
+                static_cast<int8_t>(schema[static_cast<size_t>((flags >> (2 * i)) & 3)]);
+            barvy = {barva, barva};
+        }
+        fb_draw_piece(texty[static_cast<size_t>(i)], kusy[j], 1, x, y, 1, sirka, barvy);
         y += radek;
     }
 

@@ -1,17 +1,22 @@
 // UTF-8 decoding and string drawing: any bytes at any alignment, drawn on the screen
 // or into the back buffer at any position, alignment, width and colour, under any
-// zoom level, background level and colour scheme.
+// zoom level, background level and colour scheme; and the same text split into screen
+// lines as a subtitle line is, each piece drawn.
 //
 // Input: 20 bytes of parameters, then the text.
 //   0 target (bit 0), the text's offset in its buffer (bits 1-3)
 //   1..4 x, 5..8 y, 9..12 width (little-endian int32), 13 alignment (int8),
 //   14 colour (int8), 15 zoom (0..7), 16 background level (0..2), 17 colour scheme (0..3),
 //   18 x/y/width scaling: bit 0 keeps x, y and width as given, else they are folded
-//   into the range the player's callers use; 19 palette.
+//   into the range the player's callers use; bits 1-2: the most screen lines of the
+//   split, less one; 19 palette.
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <span>
 
 #include "fb/glyph.h"
 #include "fb/painter.h"
@@ -80,6 +85,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const unsigned char* s = buf.get() + posun;
     check_decoding(s);
 
-    fb_ZobrString(reinterpret_cast<const char*>(s), cil, x, y, zarovnani, sirka, barva);
+    const char* text = reinterpret_cast<const char*>(s);
+    fb_ZobrString(text, cil, x, y, zarovnani, sirka, barva);
+
+    // The pieces follow one another through the text, each one ends where its rest
+    // starts or before, and the split always moves on.
+    std::array<text_piece, 4> kusy;
+    const size_t nejvic = 1 + ((data[18] >> 1) & 3);
+    const size_t pocet = fb_split_line(text, cil, x, sirka, std::span(kusy).first(nejvic));
+    FUZZ_CHECK(pocet >= 1 && pocet <= nejvic);
+    const size_t delka = std::strlen(text);
+    size_t od = 0;
+    for (size_t i = 0; i < pocet; ++i) {
+        FUZZ_CHECK(kusy[i].from == od);
+        FUZZ_CHECK(kusy[i].from <= kusy[i].end && kusy[i].end <= kusy[i].rest);
+        FUZZ_CHECK(kusy[i].rest <= delka);
+        FUZZ_CHECK(i + 1 == pocet || kusy[i].rest > kusy[i].from);
+        od = kusy[i].rest;
+    }
+    const int8_t barva_radku = barva > 7 ? 7 : barva;
+    text_colours barvy{barva_radku, barva_radku};
+    for (size_t i = 0; i < pocet; ++i) {
+        const int64_t radek = int64_t{y} + 30 * static_cast<int64_t>(i);
+        const auto y_kusu = static_cast<int32_t>(std::clamp<int64_t>(radek, INT32_MIN, INT32_MAX));
+        fb_draw_piece(text, kusy[i], cil, x, y_kusu, zarovnani, sirka, barvy);
+    }
     return 0;
 }

@@ -1,14 +1,18 @@
 // The subtitle painter on the simulated box with the real font: line positions,
 // centring, colours, the copy to the band positions, the end-of-part stop, the
-// three style changes with their repaint rules, and what a paint costs: no font
-// file reads for glyphs drawn before, and a screen equal to a full clear and copy.
+// three style changes with their repaint rules, what a paint costs (no font file
+// reads for glyphs drawn before, a screen equal to a full clear and copy), and lines
+// too wide for the band broken into screen lines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fb/glyph.h"
@@ -19,6 +23,7 @@
 #include "fb/text.h"
 #include "tests/support/painter_support.h"
 #include "tests/support/support.h"
+#include "tests/support/text_support.h"
 #include "tmr/clock.h"
 
 namespace {
@@ -481,7 +486,10 @@ TEST_F(Painter, EveryScreenEqualsAFullClearAndCopy) {
     records.push_back(make_record({"Ja."}, 0x1B));
     records.push_back(
         make_record({"Eerste", "Tweede", "Derde", "Vierde regel, lang en breed"}, 0x1B));
-    records.push_back(make_record({"Boven", "aan het beeld"}, 0x100));
+    // Its second line is broken into screen lines at the larger sizes.
+    records.push_back(make_record(
+        {"Boven", "aan het beeld, met een tweede regel die bij grote letters niet meer past"},
+        0x100));
     records.push_back(make_record({"", "Lege regel erboven"}, 0x4));
     records.push_back(make_record({"ÁČĎÉĚÍŇÓŘŠŤÚŮÝŽ gjpqy", "\x0e\x0f symbolen"}, 0x102));
     records.push_back(make_record({"Vier", "regels", "bovenaan", "het scherm"}, 0x1E4));
@@ -527,3 +535,226 @@ TEST_F(Painter, EveryScreenEqualsAFullClearAndCopy) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- lines wider than the band
+
+namespace {
+
+// The width of the usable area main sets, less a pixel at either side.
+constexpr int32_t kPole = 628;
+
+std::vector<uint32_t> back_buffer() {
+    std::lock_guard lock(znak_mutex);
+    std::span<uint32_t> px = fb_pixely(1);
+    return {px.begin(), px.end()};
+}
+
+// The back buffer as the string drawer composes the record: each line whole in one
+// screen line, clipped at the band's edge as menu texts are, in the line's colour.
+std::vector<uint32_t> drawn_line_by_line(const titulek& t) {
+    bb_smaz();
+    const int32_t l = vyska_radku[zoom];
+    const int32_t n = std::min(t.pocet_radku, 4);
+    int32_t y = velikosti_fontu[zoom][0] + ((t.flags & 0x100) != 0 ? 0 : (4 - n) * l);
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t barva = barvy_tit[static_cast<size_t>(barva_tit & 3)]
+                                       [static_cast<size_t>((t.flags >> (2 * i)) & 3)];
+        fb_ZobrString(t.radky[i].get(), 1, sx + 1, y, 1, kPole, static_cast<int8_t>(barva));
+        y += l;
+    }
+    return back_buffer();
+}
+
+void set_zoom(int32_t z) {
+    zoom = z;
+    fb_font_nastav_zoom();
+    fb_prepocti_pas();
+}
+
+// The line colour set of screen line j of a subtitle painted at the top.
+std::set<uint32_t> glyph_colours(int32_t j) {
+    const int32_t l = vyska_radku[zoom];
+    std::set<uint32_t> v = testsup::bb_values(j * l, (j + 1) * l);
+    v.erase(0);
+    v.erase(barva(0));
+    return v;
+}
+
+const std::string kZin = "Dat had je niet moeten zeggen, want nu weet iedereen het al.";
+const std::string kLang =
+    "Dit is een heel lange regel die bij de grootste letters op meer dan vier regels "
+    "terecht zou komen, want hij gaat maar door en door over alles wat er die avond in "
+    "het oude huis aan de haven gebeurde.";
+const std::string kWoord = "Hottentottententententoonstellingsterreinen";
+const std::string kSpaties = "Twee  spaties  tussen  alle  woorden  van  deze  regel,  ook  hier.";
+
+}  // namespace
+
+// Lines that fit, and lines that cannot be broken (a word wider than the band, or no
+// screen line left), look exactly as the string drawer draws them.
+TEST_F(Painter, WhatNeedsNoBreakIsDrawnAsTheStringDrawerDrawsIt) {
+    struct {
+        std::vector<std::string> lines;
+        int32_t flags, zoom, transp;
+    } const cases[] = {
+        {{"Hallo"}, 0, 1, 1},
+        {{"Dat had je niet moeten zeggen,", "want nu weet iedereen het."}, 0x0C, 3, 0},
+        {{"Eerste", "Tweede", "Derde", "Vierde regel"}, 0x1E4, 7, 2},
+        {{"\x0b\x02rood\x0c en \x0e\x0f symbolen", ""}, 0x4, 5, 1},
+        {{kWoord}, 0, 7, 1},
+        {{kZin, kZin, kLang, kZin}, 0x1B, 7, 2},
+    };
+    testsup::ref_face ref;
+    for (const auto& c : cases) {
+        set_zoom(c.zoom);
+        transp = c.transp;
+        ref.size(velikosti_fontu[zoom][1], velikosti_fontu[zoom][0]);
+        if (c.lines[0].find(kWoord) != std::string::npos) {
+            ASSERT_GT(testsup::fit_width(ref, kWoord), kPole) << "the word must be too wide";
+        }
+        titulek t = make_record(c.lines, c.flags);
+        const std::vector<uint32_t> expected = drawn_line_by_line(t);
+        fb_zobraz_titulek(&t);
+        EXPECT_TRUE(back_buffer() == expected) << c.lines[0] << " at zoom " << c.zoom;
+        EXPECT_TRUE(screen_shows_bb_at(target_line(pozice)));
+    }
+}
+
+// A line wider than the band is broken at its last space that fits, into at most
+// the four screen lines of the band; every line of the record keeps a screen line,
+// and the last one a line may take is clipped at the edge. Each screen line is in
+// the colour of its record line, at the position a record of those lines would have.
+TEST_F(Painter, WideLinesBreakAtTheLastSpaceThatFits) {
+    constexpr size_t kNoCut = SIZE_MAX;
+    struct {
+        std::vector<std::string> lines;
+        int32_t flags, zoom;
+        std::vector<size_t> screen_lines;  // of each record line
+        size_t cut_line;                   // the line whose last screen line is clipped
+    } const cases[] = {
+        {{kZin}, 0x2, 7, {2}, kNoCut},
+        {{"Kort.", kZin + " Echt waar."}, 0x100 | 0x1 | 0x8, 4, {1, 2}, kNoCut},
+        {{kSpaties}, 0, 7, {2}, kNoCut},
+        {{kZin + " En nu weet ook de buurman het."}, 0x100, 7, {3}, kNoCut},
+        {{kLang}, 0x3, 7, {4}, 0},
+        {{kLang, "Tweede regel."}, 0x100 | 0x4, 7, {3, 1}, 0},
+        {{"Een.", kLang, "Drie."}, 0x9, 6, {1, 2, 1}, 1},
+    };
+    testsup::ref_face ref;
+    for (const auto& c : cases) {
+        set_zoom(c.zoom);
+        ref.size(velikosti_fontu[zoom][1], velikosti_fontu[zoom][0]);
+        // The screen lines the record should take, each in its record line's colour.
+        std::vector<std::string> expected_lines;
+        int32_t expected_flags = c.flags & 0x100;
+        for (size_t i = 0; i < c.lines.size(); ++i) {
+            const std::string& line = c.lines[i];
+            std::vector<std::string_view> pieces = testsup::break_at_spaces(ref, line, kPole);
+            ASSERT_FALSE(pieces.empty()) << line;
+            const size_t n = c.screen_lines[i];
+            if (i == c.cut_line) {
+                ASSERT_GT(pieces.size(), n) << line;
+                pieces.resize(n);
+                pieces[n - 1] = std::string_view(line).substr(
+                    static_cast<size_t>(pieces[n - 1].data() - line.data()));
+            } else {
+                ASSERT_EQ(pieces.size(), n) << line;
+            }
+            for (std::string_view p : pieces) {
+                expected_flags |= ((c.flags >> (2 * i)) & 3) << (2 * expected_lines.size());
+                expected_lines.emplace_back(p);
+            }
+        }
+        ASSERT_LE(expected_lines.size(), 4u);
+        titulek t = make_record(c.lines, c.flags);
+        fb_zobraz_titulek(&t);
+        const std::vector<uint32_t> painted = back_buffer();
+        EXPECT_TRUE(painted == drawn_line_by_line(make_record(expected_lines, expected_flags)))
+            << c.lines[0] << " at zoom " << c.zoom << ", first screen line: " << expected_lines[0];
+    }
+}
+
+// Turning the size up one step at a time, RED as the viewer presses it: every glyph
+// stays inside the band, and the sentence takes more screen lines instead of losing
+// its end.
+TEST_F(Painter, TurningTheSizeUpKeepsTheEndOfTheSentence) {
+    transp = 2;
+    titulek t = make_record({kZin.c_str()}, 0);
+    fb_zobraz_titulek(&t);
+    testsup::ref_face ref;
+    while (zoom != 7) {
+        fb_zmen_zoom();
+        ref.size(velikosti_fontu[zoom][1], velikosti_fontu[zoom][0]);
+        const std::vector<std::string_view> pieces = testsup::break_at_spaces(ref, kZin, kPole);
+        std::vector<std::string> lines(pieces.begin(), pieces.end());
+        const testsup::bb_bounds glyphs = bb_find(barva(3));
+        ASSERT_FALSE(glyphs.empty());
+        EXPECT_GT(glyphs.left, sx) << zoom;
+        EXPECT_LT(glyphs.right, ex) << zoom;
+        const int32_t l = vyska_radku[zoom];
+        EXPECT_EQ(glyphs.top / l, 4 - static_cast<int32_t>(lines.size())) << zoom;
+        EXPECT_TRUE(screen_shows_bb_at(target_line(0)));
+        const std::vector<uint32_t> painted = back_buffer();
+        EXPECT_TRUE(painted == drawn_line_by_line(make_record(lines, 0))) << zoom;
+    }
+    // At the largest size the sentence no longer fits one screen line.
+    EXPECT_GE(testsup::break_at_spaces(ref, kZin, kPole).size(), 2u);
+}
+
+// A word wider than the band is clipped at the edge, and the text after it goes on in
+// the next screen line.
+TEST_F(Painter, AWordWiderThanTheBandIsClippedAndTheTextGoesOn) {
+    set_zoom(7);
+    titulek t = make_record({("Kijk: " + kWoord + " is een woord.").c_str()}, 0x100);
+    fb_zobraz_titulek(&t);
+    const std::vector<uint32_t> painted = back_buffer();
+    EXPECT_TRUE(painted ==
+                drawn_line_by_line(make_record({"Kijk:", kWoord.c_str(), "is een woord."}, 0x100)));
+}
+
+// The pieces of a line keep its colour, and the inline colour codes keep working across
+// the break: a code before it colours the text after it until its 0x0C.
+TEST_F(Painter, BrokenLinesKeepTheirColours) {
+    transp = 2;
+    set_zoom(7);
+    testsup::ref_face ref;
+    ref.size(velikosti_fontu[zoom][1], velikosti_fontu[zoom][0]);
+    const std::string verder =
+        " en dan gaat de tekst nog een hele tijd verder in deze kleur, over de hele breedte van "
+        "het beeld, tot";
+    struct {
+        std::vector<std::string> lines;
+        int32_t flags;
+        std::vector<std::set<uint32_t>> colours;  // of each screen line
+    } const cases[] = {
+        {{kZin}, 0x1, {{barva(7)}, {barva(7)}}},
+        {{"\x0b\x02" + kZin}, 0x1, {{barva(6)}, {barva(6)}}},
+        {{"Begin\x0b\x02" + verder + " aan het eind\x0c."},
+         0x1,
+         {{barva(7), barva(6)}, {barva(6)}, {barva(6), barva(7)}}},
+        // A code left open does not reach into the next line of the record.
+        {{"\x0b\x03" + kZin, "Tweede."}, 0x4, {{barva(2)}, {barva(2)}, {barva(7)}}},
+    };
+    for (const auto& c : cases) {
+        // The text without its codes takes as many screen lines as the case says.
+        std::string zonder_codes;
+        for (size_t i = 0; i < c.lines[0].size(); ++i) {
+            if (c.lines[0][i] == '\x0b') {
+                ++i;
+            } else if (c.lines[0][i] != '\x0c') {
+                zonder_codes += c.lines[0][i];
+            }
+        }
+        ASSERT_EQ(testsup::break_at_spaces(ref, zonder_codes, kPole).size() + c.lines.size() - 1,
+                  c.colours.size())
+            << zonder_codes;
+        titulek t = make_record(c.lines, c.flags | 0x100);
+        fb_zobraz_titulek(&t);
+        for (size_t j = 0; j < 4; ++j) {
+            const std::set<uint32_t> expected =
+                j < c.colours.size() ? c.colours[j] : std::set<uint32_t>{};
+            EXPECT_EQ(glyph_colours(static_cast<int32_t>(j)), expected)
+                << zonder_codes << ", screen line " << j;
+        }
+    }
+}

@@ -46,10 +46,15 @@ TEST_P(PainterThreads, PaintsStayWholeUnderRestyling) {
     // Like the subtitle thread, or without the flag, so that the main thread's
     // repaints really run against the thread's paints.
     const bool jako_vlakno = GetParam();
-    titulek zaznamy[3] = {
+    // The last one is broken into screen lines at the larger sizes.
+    titulek zaznamy[4] = {
         testsup::make_record({"Eerste regel van de ondertitel", "en de tweede regel"}, 0x01),
         testsup::make_record({"Boven in beeld"}, 0x100),
         testsup::make_record({"Een", "twee", "drie", "vier"}, 0xE4),
+        testsup::make_record({"Dat had je niet moeten zeggen, want nu weet iedereen het al en "
+                              "dat was echt niet de bedoeling.",
+                              "\x0b\x02Morgen\x0c gaan we samen naar zee."},
+                             0x06),
     };
     constexpr int kKreseb = 200;
     std::atomic<int> chyby{0};
@@ -58,7 +63,7 @@ TEST_P(PainterThreads, PaintsStayWholeUnderRestyling) {
     std::thread vlakno([&] {
         for (int i = 0; i < kKreseb; ++i) {
             if (jako_vlakno) kreslim = 1;
-            fb_zobraz_titulek(&zaznamy[i % 3]);
+            fb_zobraz_titulek(&zaznamy[i % 4]);
             if (jako_vlakno) kreslim = 0;
             if (!screen_matches_back_buffer()) chyby++;
             if (i % 7 == 0) fb_smaz_titobr();

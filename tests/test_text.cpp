@@ -1,12 +1,16 @@
 // String drawing: UTF-8 decoding, measuring and alignment, the right limit,
 // colour codes on both targets, symbol codes, kerning and its resets, the
-// background box of subtitle lines, and the last glyph kerned to the left.
+// background box of subtitle lines, the last glyph kerned to the left, and the
+// places where a subtitle line is split into screen lines.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <limits>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -419,4 +423,53 @@ TEST(Text, ExtremeCoordinatesAreHarmless) {
     transp = 0;
     fb_ZobrString("Hallo", 1, -8, 3, 0, 600, 7);
     EXPECT_NE(d.back(), std::vector<uint32_t>(d.back().size(), 0));
+}
+
+// Where a subtitle line is split into screen lines: before the last run of spaces at
+// which it fits, the run dropped; a word wider than the field clipped and the text going
+// on after the next space; the last piece allowed clipped at the field's edge.
+TEST(Text, SplitsLinesAtTheLastSpaceThatFits) {
+    text_display d;
+    ASSERT_TRUE(d.ok());
+    ref_face ref;
+    ref.size(18, 22);                   // the back buffer's zoom 1
+    constexpr size_t kClip = SIZE_MAX;  // the end is where the field cuts the text
+    struct {
+        std::string text;
+        const char* field_for;  // the field is the narrowest that takes this text
+        size_t max;
+        std::vector<std::array<size_t, 3>> pieces;  // from, end, rest
+    } const cases[] = {
+        {"een twee", "een twee", 4, {{0, 8, 8}}},
+        {"een twee drie", "een twee", 4, {{0, 8, 9}, {9, 13, 13}}},
+        {"een twee  drie   ", "een twee", 4, {{0, 8, 10}, {10, 17, 17}}},
+        {"een twee drie vier vijf zes", "een twee", 2, {{0, 8, 9}, {9, kClip, 27}}},
+        {"een twee drie", "een twee", 1, {{0, kClip, 13}}},
+        {"", "een", 4, {{0, 0, 0}}},
+        // Only a colour code after the break: nothing left to show.
+        {"een twee \x0c", "een twee", 4, {{0, 8, 9}}},
+        // A colour argument 0x20 is no space.
+        {"ab\x0b cd ef", "abcd", 4, {{0, 6, 7}, {7, 9, 9}}},
+        {"abcdefgh\x0b ij kl", "abcd", 4, {{0, kClip, 13}, {13, 15, 15}}},
+        {"ab abcdefghijklmnop cd", "abcd", 4, {{0, 2, 3}, {3, kClip, 20}, {20, 22, 22}}},
+        // Leading spaces are no place to break.
+        {"   abcdefgh ab", "abcd", 4, {{0, kClip, 12}, {12, 14, 14}}},
+    };
+    for (const auto& c : cases) {
+        const int width = testsup::fit_width(ref, c.field_for);
+        std::array<text_piece, 4> pieces;
+        const size_t n =
+            fb_split_line(c.text.c_str(), 1, 41, width, std::span(pieces).first(c.max));
+        ASSERT_EQ(n, c.pieces.size()) << c.text;
+        for (size_t i = 0; i < n; ++i) {
+            std::array<size_t, 3> expected = c.pieces[i];
+            if (expected[1] == kClip) {
+                const std::string rest = c.text.substr(expected[0]);
+                expected[1] = expected[0] + testsup::fit_end(ref, rest, width);
+            }
+            EXPECT_EQ(pieces[i].from, expected[0]) << c.text << " piece " << i;
+            EXPECT_EQ(pieces[i].end, expected[1]) << c.text << " piece " << i;
+            EXPECT_EQ(pieces[i].rest, expected[2]) << c.text << " piece " << i;
+        }
+    }
 }

@@ -10,17 +10,18 @@
 namespace testsup {
 
 titulek make_record(std::initializer_list<const char*> lines, int32_t flags) {
+    return make_record(std::vector<std::string>(lines.begin(), lines.end()), flags);
+}
+
+titulek make_record(const std::vector<std::string>& lines, int32_t flags) {
     titulek t{};
     t.pocet_radku = static_cast<int32_t>(lines.size());
     t.flags = flags;
     t.cas_od = 0;
     t.cas_do = 1000;
-    size_t i = 0;
-    for (const char* s : lines) {
-        size_t n = std::strlen(s) + 1;
-        t.radky[i] = std::make_unique<char[]>(n);
-        std::memcpy(t.radky[i].get(), s, n);
-        ++i;
+    for (size_t i = 0; i < lines.size() && i < 4; ++i) {
+        t.radky[i] = std::make_unique<char[]>(lines[i].size() + 1);
+        std::memcpy(t.radky[i].get(), lines[i].c_str(), lines[i].size() + 1);
     }
     return t;
 }

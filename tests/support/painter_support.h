@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <initializer_list>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "sub/subtitles.h"
 
@@ -11,6 +13,7 @@ namespace testsup {
 
 // A record with the given lines and flags, shown from 0 to 1000 ms.
 titulek make_record(std::initializer_list<const char*> lines, int32_t flags);
+titulek make_record(const std::vector<std::string>& lines, int32_t flags);
 
 // Bounding box of the back-buffer pixels equal to v; empty() when there are none.
 struct bb_bounds {

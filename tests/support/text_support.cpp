@@ -108,4 +108,64 @@ int ref_face::kerning(uint32_t left, uint32_t right) {
     return static_cast<int>(v.x >> 6);
 }
 
+namespace {
+
+// Calls f(byte, pen before kerning + advance) for each glyph of text until f returns false.
+template <typename F>
+void each_glyph(ref_face& face, std::string_view text, F f) {
+    int pen = 0;
+    uint32_t prev = 0;
+    for (size_t i = 0; i < text.size();) {
+        uint32_t c = static_cast<uint8_t>(text[i]);
+        size_t len = 1;
+        if (c >= 0xC0 && i + 1 < text.size()) {
+            c = ((c & 0x1F) << 6) | (static_cast<uint8_t>(text[i + 1]) & 0x3F);
+            len = 2;
+        }
+        const int advance = face.glyph(c).advance;
+        if (!f(i, pen + advance)) return;
+        pen += advance + face.kerning(prev, c);
+        prev = c;
+        i += len;
+    }
+}
+
+}  // namespace
+
+int fit_width(ref_face& face, std::string_view text) {
+    int width = 0;
+    each_glyph(face, text, [&](size_t, int reach) {
+        width = std::max(width, reach + 1);
+        return true;
+    });
+    return width;
+}
+
+size_t fit_end(ref_face& face, std::string_view text, int width) {
+    size_t end = text.size();
+    each_glyph(face, text, [&](size_t i, int reach) {
+        if (reach < width) return true;
+        end = i;
+        return false;
+    });
+    return end;
+}
+
+std::vector<std::string_view> break_at_spaces(ref_face& face, std::string_view text, int width) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const size_t end = fit_end(face, text, width);
+        if (end == text.size()) {
+            lines.push_back(text);
+            break;
+        }
+        size_t space = text.rfind(' ', end);
+        while (space != std::string_view::npos && space > 0 && text[space - 1] == ' ') --space;
+        if (space == std::string_view::npos || space == 0) return {};
+        lines.push_back(text.substr(0, space));
+        text.remove_prefix(std::min(text.size(), text.find_first_not_of(' ', space)));
+    }
+    return lines;
+}
+
 }  // namespace testsup

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/support.h"
@@ -69,5 +70,18 @@ class ref_face {
     FT_Library lib_ = nullptr;
     FT_Face face_ = nullptr;
 };
+
+// The font engine's fit test, worked out with the reference face at its current size,
+// for text in UTF-8 without control codes: a glyph fits while its pen before its own
+// kerning plus its advance stays short of the field's width.
+// The narrowest field that takes the whole text.
+int fit_width(ref_face& face, std::string_view text);
+// The byte of the first glyph that does not fit in a field `width` pixels wide; the
+// length when all fits.
+size_t fit_end(ref_face& face, std::string_view text, int width);
+// The text in screen lines of such a field, each ending before the last run of spaces
+// that starts where its text still fits, the runs dropped. Empty when a word alone is
+// too wide.
+std::vector<std::string_view> break_at_spaces(ref_face& face, std::string_view text, int width);
 
 }  // namespace testsup
