@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <string>
 
@@ -26,6 +27,13 @@ constexpr std::array<Format, 7> kFormats = {{
 constexpr size_t kProbeBytes = 8192;
 constexpr std::string_view kHeaderStart = "[KTF2:";
 constexpr std::string_view kSourceMark = " converted from ";
+// Between the parts after the source's name; a name never holds one (";" is escaped).
+constexpr std::string_view kPartSeparator = "; ";
+constexpr std::string_view kStampMiddle = " bytes, modified ";
+constexpr std::string_view kOptionStart = "--";
+// Extensions in the order a source is preferred among those of one base name.
+constexpr std::array<std::string_view, 6> kSourceOrder = {".srt", ".ass", ".ssa",
+                                                          ".vtt", ".sub", ".txt"};
 
 // Text with NUL bytes, or with many other control bytes, is no subtitle file.
 bool looks_binary(std::string_view text) {
@@ -54,6 +62,139 @@ const Format* choose_format(std::string_view text) {
         }
     }
     return best;
+}
+
+// Control bytes and the bytes the header gives a meaning (the escape itself, the part
+// separator and, within an option's value, the space between words) are escaped.
+bool needs_escape(unsigned char c, bool option_value) {
+    return c < 32 || c == 0x7F || c == '\\' || c == ';' || (option_value && c == ' ');
+}
+
+void append_escaped(std::string& out, std::string_view text, bool option_value = false) {
+    constexpr std::string_view kHex = "0123456789ABCDEF";
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!needs_escape(u, option_value)) {
+            out += c;
+            continue;
+        }
+        out += "\\x";
+        out += kHex[u >> 4];
+        out += kHex[u & 15];
+    }
+}
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// Undoes append_escaped; a backslash not followed by "x" and two hex digits is kept
+// as it is (a name written before names were escaped).
+std::string unescaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' &&
+            hex_digit(text[i + 2]) >= 0 && hex_digit(text[i + 3]) >= 0) {
+            out += static_cast<char>(hex_digit(text[i + 2]) * 16 + hex_digit(text[i + 3]));
+            i += 3;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string number_text(double value) {
+    std::array<char, 32> digits{};
+    const auto [end, ec] = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    return ec == std::errc() ? std::string(digits.data(), end) : std::string();
+}
+
+// The options that are not at their defaults, as the command line gives them.
+std::string options_text(const ConvertOptions& options) {
+    const ConvertOptions defaults;
+    std::string out;
+    auto add = [&](std::string_view option, const std::string& value) {
+        if (!out.empty()) out += ' ';
+        out += option;
+        if (!value.empty()) {
+            out += ' ';
+            append_escaped(out, value, true);
+        }
+    };
+    if (!options.forced_encoding.empty()) add("--encoding", options.forced_encoding);
+    if (options.fps != defaults.fps) add("--fps", number_text(options.fps));
+    if (options.offset_seconds != defaults.offset_seconds)
+        add("--offset", number_text(options.offset_seconds));
+    if (options.wrap_width != defaults.wrap_width)
+        add("--wrap", std::to_string(options.wrap_width));
+    if (options.plain) add("--plain", {});
+    return out;
+}
+
+// The header line (no line end) for count subtitle lines made with options.
+std::string header_line(int count, const ConvertOptions& options) {
+    std::string line = "[KTF2: " + std::to_string(count) + " 0 ";
+    std::string_view name = options.source_name;
+    if (const size_t slash = name.rfind('/'); slash != std::string_view::npos)
+        name.remove_prefix(slash + 1);
+    if (name.empty() || name == "." || name == "..") return line + "]";
+    std::string from = "converted from ";
+    append_escaped(from, name);
+    if (const auto& stamp = options.source_stamp) {
+        std::array<char, 10> nanoseconds{};
+        std::snprintf(nanoseconds.data(), nanoseconds.size(), "%09d",
+                      static_cast<int>(stamp->modified_nanoseconds));
+        from += std::string(kPartSeparator) + std::to_string(stamp->size) +
+                std::string(kStampMiddle) + std::to_string(stamp->modified_seconds) + "." +
+                nanoseconds.data();
+    }
+    if (const std::string given = options_text(options); !given.empty())
+        from += std::string(kPartSeparator) + given;
+    // Only a name of many escaped bytes gets here: the file still says it was converted.
+    if (line.size() + from.size() + 1 > kLongestHeaderLine) from = "converted from ";
+    return line + from + "]";
+}
+
+bool take_int64(std::string_view& text, int64_t& value) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end == text.data()) return false;
+    text.remove_prefix(static_cast<size_t>(end - text.data()));
+    return true;
+}
+
+// Reads "SIZE bytes, modified SECONDS.NANOSECONDS" at the front of text.
+bool take_stamp(std::string_view& text, SourceStamp& stamp) {
+    if (text.empty() || text.front() == '-' || !take_int64(text, stamp.size)) return false;
+    if (text.substr(0, kStampMiddle.size()) != kStampMiddle) return false;
+    text.remove_prefix(kStampMiddle.size());
+    int64_t nanoseconds = 0;
+    if (!take_int64(text, stamp.modified_seconds) || text.size() < 10 || text.front() != '.')
+        return false;
+    std::string_view digits = text.substr(1, 9);
+    if (digits.front() == '-' || !take_int64(digits, nanoseconds) || !digits.empty()) return false;
+    stamp.modified_nanoseconds = static_cast<int32_t>(nanoseconds);
+    text.remove_prefix(10);
+    return true;
+}
+
+// Splits what follows the name into the stamp and the options; false when it is not
+// such a part (a name written with a "; " of its own before names were escaped).
+bool take_parts(std::string_view tail, ConvertedFrom& out) {
+    SourceStamp stamp;
+    if (take_stamp(tail, stamp)) {
+        out.source_stamp = stamp;
+        if (tail.empty()) return true;
+        if (tail.substr(0, kPartSeparator.size()) != kPartSeparator) return false;
+        tail.remove_prefix(kPartSeparator.size());
+    }
+    if (tail.substr(0, kOptionStart.size()) != kOptionStart) return false;
+    out.options = std::string(tail);
+    return true;
 }
 
 }  // namespace
@@ -92,8 +233,15 @@ int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, 
                              " replaced, the first on line " + std::to_string(replaced.first_line));
     format->read(text, options, read);
     std::string().swap(text);  // the cues own their texts
-    int result = finish_conversion(read, options, output, report);
-    if (result != kConvertOk) output.clear();
+    // The timeline writes the plain header; the one naming the source replaces it.
+    ConvertOptions unnamed = options;
+    unnamed.source_name.clear();
+    int result = finish_conversion(read, unnamed, output, report);
+    if (result != kConvertOk) {
+        output.clear();
+        return result;
+    }
+    output.replace(0, output.find('\n'), header_line(report.cues_written, options));
     return result;
 }
 
@@ -112,24 +260,58 @@ bool looks_convertible(std::span<const uint8_t> input) {
     return choose_format(text) != nullptr;
 }
 
-std::string source_name_from_header(std::string_view line) {
+ConvertedFrom converted_from_header(std::string_view line) {
+    ConvertedFrom out;
     if (line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-    if (line.substr(0, kHeaderStart.size()) != kHeaderStart) return {};
+    if (line.substr(0, kHeaderStart.size()) != kHeaderStart) return out;
     std::string head(line.substr(0, 64));
     int count = 0;
     int offset = 0;
     int used = 0;
-    if (std::sscanf(head.c_str(), "[KTF2: %d %d%n", &count, &offset, &used) != 2) return {};
+    if (std::sscanf(head.c_str(), "[KTF2: %d %d%n", &count, &offset, &used) != 2) return out;
     std::string_view rest = line.substr(static_cast<size_t>(used));
-    if (rest.substr(0, kSourceMark.size()) != kSourceMark || rest.back() != ']') return {};
+    if (rest.substr(0, kSourceMark.size()) != kSourceMark || rest.back() != ']') return out;
+    out.converted = true;
     std::string_view name = rest.substr(kSourceMark.size(), rest.size() - kSourceMark.size() - 1);
-    // Only a plain name of the same directory: the file menu deletes what this names.
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos)
-        return {};
-    for (char c : name)
-        if (static_cast<unsigned char>(c) < 32 || c == 0x7F) return {};
-    return std::string(name);
+    if (const size_t separator = name.find(kPartSeparator); separator != std::string_view::npos) {
+        ConvertedFrom parts;
+        if (take_parts(name.substr(separator + kPartSeparator.size()), parts)) {
+            out.source_stamp = parts.source_stamp;
+            out.options = std::move(parts.options);
+            name = name.substr(0, separator);
+        }
+    }
+    out.source_name = unescaped(name);
+    return out;
+}
+
+std::string source_name_from_header(std::string_view line) {
+    std::string name = converted_from_header(line).source_name;
+    // Only a plain name of the same directory.
+    constexpr std::string_view kNotInAName("/\0", 2);
+    const bool plain =
+        name != "." && name != ".." && name.find_first_of(kNotInAName) == std::string::npos;
+    return plain ? name : std::string();
+}
+
+std::string_view name_base(std::string_view name) {
+    const size_t dot = name.rfind('.');
+    return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+int source_rank(std::string_view name) {
+    const std::string_view base = name_base(name);
+    const std::string_view extension = name.substr(base.size());
+    for (size_t i = 0; i < kSourceOrder.size(); ++i) {
+        const std::string_view wanted = kSourceOrder[i];
+        if (extension.size() == wanted.size() &&
+            std::equal(extension.begin(), extension.end(), wanted.begin(), [](char a, char b) {
+                return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b;
+            }))
+            return static_cast<int>(i);
+    }
+    return static_cast<int>(kSourceOrder.size());
 }
 
 std::string summary_line(std::string_view file_name, int result, const ConvertReport& report) {

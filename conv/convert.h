@@ -6,12 +6,22 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace conv {
+
+// A source file as it was when it was converted: a source whose size or modification
+// time differs is not the file a converted file was made from.
+struct SourceStamp {
+    int64_t size = 0;
+    int64_t modified_seconds = 0;
+    int32_t modified_nanoseconds = 0;
+    friend bool operator==(const SourceStamp&, const SourceStamp&) = default;
+};
 
 struct ConvertOptions {
     // Encoding name to read the input in (as iconv names it, e.g. "WINDOWS-1250");
@@ -27,9 +37,12 @@ struct ConvertOptions {
     int wrap_width = 40;
     // No colour for lines wholly in italics.
     bool plain = false;
-    // The source file's name (no directory), written into the header after the two
-    // numbers so that a converted file names what it was made from.
+    // The source file's name (a directory before it is left out), written whole into
+    // the header after the two numbers so that a converted file names what it was
+    // made from. Empty: the header names nothing.
     std::string source_name;
+    // The source's size and modification time, written after the name when set.
+    std::optional<SourceStamp> source_stamp;
 };
 
 struct ConvertReport {
@@ -61,9 +74,37 @@ int convert_subtitles(std::span<const uint8_t> input, const ConvertOptions& opti
 // of the file only). A file in the player's own format is not convertible.
 bool looks_convertible(std::span<const uint8_t> input);
 
-// The source name a converted file's header line carries, or empty when the line was
-// not written by convert_subtitles (a file written by hand).
+// What the header line of a converted file says about its making:
+//   [KTF2: N 0 converted from NAME; SIZE bytes, modified SECONDS.NANOSECONDS; OPTIONS]
+// The player reads only "[KTF2: N 0"; the rest is for the converter and the file
+// menu. NAME is the source's whole name, its control bytes, backslashes and ";"
+// written as "\xHH" (hexadecimal). The stamp and the options (those not at their
+// defaults, as the command line gives them, e.g. "--offset -1.5") follow only when
+// known; headers written before the stamp existed end right after the name.
+struct ConvertedFrom {
+    bool converted = false;   // the line says "converted from": not written by hand
+    std::string source_name;  // the source's name (unescaped); empty when none is named
+    std::optional<SourceStamp> source_stamp;
+    std::string options;  // the options part, empty when the defaults were used
+};
+ConvertedFrom converted_from_header(std::string_view header_line);
+
+// The source name a converted file's header line carries when it is a plain file name
+// (no directory, no "." or ".."), or empty (also for a file written by hand).
 std::string source_name_from_header(std::string_view header_line);
+
+// The longest header line the player reads as one line (it reads lines into 1000
+// bytes); a name that would make it longer is not written.
+constexpr size_t kLongestHeaderLine = 998;
+
+// The part of a file name (no directory) that a converted file is named after: the
+// name up to its last ".", or the whole name when it has no "." other than a first
+// one (".srt" stays ".srt", so that its converted file ".srt.tkx" is not nameless).
+std::string_view name_base(std::string_view name);
+
+// Where a source of a base name stands when several share it (lower first, decided by
+// the extension, in any case): .srt, .ass, .ssa, .vtt, .sub, .txt, then every other.
+int source_rank(std::string_view name);
 
 // The one-line summary the command-line tool prints for a file.
 std::string summary_line(std::string_view file_name, int result, const ConvertReport& report);

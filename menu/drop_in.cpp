@@ -1,6 +1,7 @@
 // Drop-in subtitle files: converts downloaded subtitle files in the subtitle
-// directory to the player's format before the file menu lists it, and deletes a
-// converted file's source together with it.
+// directory to the player's format before the file menu lists it, converts them
+// again when they are replaced, tells the viewer about those that cannot be
+// converted, and deletes a listed file's sources together with it.
 #include "menu/drop_in.h"
 
 #include <dirent.h>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -25,10 +27,15 @@
 
 namespace {
 
-constexpr const char* kDirectory = "/var/tuxbox/Tresk/tit/";
+constexpr std::string_view kDirectory = "/var/tuxbox/Tresk/tit/";
 constexpr std::string_view kExtension = ".tkx";
-// A converted file is written under this name first and renamed into place.
-constexpr std::string_view kPartSuffix = ".tkx.part";
+// A converted file is written under this name first and renamed into place: short,
+// so that a source of any name the file system takes can be converted.
+constexpr std::string_view kPartName = ".lumetra-drop-in.part";
+// The start of the converter's temporary names (this one's and lumetra-convert's).
+constexpr std::string_view kTemporaryStart = ".lumetra-";
+// What a Mac writes beside every file it copies ("._film.srt"): never subtitles.
+constexpr std::string_view kMacMetadataStart = "._";
 constexpr std::string_view kLinkName = "tresk.qst";
 constexpr const char* kConvertingText = "Ondertitels omzetten...";
 // Bytes looked at to decide whether a file is in a format the converter reads.
@@ -36,10 +43,43 @@ constexpr size_t kProbeBytes = 4096;
 // A two-hour film is about 100 KB; larger files would cost the box more memory than
 // conversion is worth.
 constexpr off_t kMaxSourceBytes = 4 << 20;
-// The header line of a converted file is short; a longer first line names no source.
-constexpr size_t kHeaderBytes = 512;
-// Failed files remembered at most; beyond that they are simply tried again.
+// The header line the player reads, its line end and the NUL.
+constexpr size_t kHeaderBytes = conv::kLongestHeaderLine + 2;
+// Failed files and read headers remembered at most; beyond that they are simply read
+// again.
 constexpr size_t kMaxRemembered = 64;
+// Extensions a file is taken for subtitles by, so that it is reported when it cannot
+// be converted even though its start looks like no format at all (.txt is left out:
+// it names notes as often as subtitles).
+constexpr std::array<std::string_view, 5> kSubtitleExtensions = {".srt", ".ass", ".ssa", ".vtt",
+                                                                 ".sub"};
+// The converter's errors, by their start, as the viewer reads them; an error that is
+// none of these is "niet te lezen", one naming a line "fout in regel N".
+struct reason {
+    std::string_view error_start;
+    const char* text;
+};
+constexpr std::array<reason, 11> kReasons{{
+    {"no subtitles found", "geen ondertitels gevonden"},
+    {"no subtitle left to write", "geen ondertitels gevonden"},
+    {"no subtitle format recognised", "onbekend formaat"},
+    {"empty file", "leeg bestand"},
+    {"not a text file", "geen tekstbestand"},
+    {"already in the player's format", "al een .tkx-bestand"},
+    {"unknown encoding", "onbekende tekenset"},
+    {"file too large", "bestand te groot"},
+    {"out of memory", "te weinig geheugen"},
+    {"name too long", "naam te lang"},
+    {"cannot write", "niet op te slaan"},
+}};
+constexpr const char* kUnreadable = "niet te lezen";
+constexpr std::string_view kLineStart = "line ";
+// A name longer than this many characters is shown by its start and its end, so that
+// the reason still fits the line (about 60 characters of the box font).
+constexpr size_t kShownNameCharacters = 24;
+constexpr size_t kShownStart = 16;
+constexpr size_t kShownEnd = 7;
+constexpr const char* kLeftOut = "\u2026";  // the ellipsis
 // The directory (22 bytes), a name (at most 255) and the longest suffix fit.
 using path_buffer = std::array<char, 320>;
 
@@ -53,7 +93,7 @@ using dir_handle = std::unique_ptr<DIR, close_dir>;
 using file_handle = std::unique_ptr<FILE, close_file>;
 
 // A file that could not be converted, as it was when it failed: it is tried again
-// only once its size or modification time changes.
+// (and reported again) only once its size or modification time changes.
 struct failed_file {
     std::string name;
     off_t size;
@@ -62,15 +102,46 @@ struct failed_file {
 // Failed files of the subtitle directory; main thread only.
 std::vector<failed_file> failed_files;
 
+// The header of a .tkx as it was read when the file had this inode, size and times,
+// so that a pass with nothing new opens no file.
+struct known_header {
+    std::string name;
+    ino_t inode;
+    off_t size;
+    struct timespec modified, changed;
+    conv::ConvertedFrom from;
+};
+std::vector<known_header> known_headers;
+
+// A file of the directory that may be the source of the .tkx of its base name.
+struct source_file {
+    std::string name;
+    int rank;
+};
+
+// The failures of one pass, for the status line.
+struct pass_state {
+    bool text_shown = false;
+    int failures = 0;
+    std::string first_name, first_error;
+};
+
 bool ends_with(std::string_view text, std::string_view end) {
     return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
 
+bool ends_with_ignoring_case(std::string_view text, std::string_view end) {
+    if (text.size() < end.size()) return false;
+    text = text.substr(text.size() - end.size());
+    return std::equal(text.begin(), text.end(), end.begin(), [](char a, char b) {
+        return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+    });
+}
+
 // The directory, then text, then suffix, NUL-terminated; false when it does not fit.
 bool make_path(path_buffer& out, std::string_view text, std::string_view suffix = {}) {
-    const size_t dir = std::strlen(kDirectory);
-    if (dir + text.size() + suffix.size() >= out.size()) return false;
-    char* p = std::copy_n(kDirectory, dir, out.data());
+    if (kDirectory.size() + text.size() + suffix.size() >= out.size()) return false;
+    char* p = std::copy(kDirectory.begin(), kDirectory.end(), out.data());
     p = std::copy(text.begin(), text.end(), p);
     p = std::copy(suffix.begin(), suffix.end(), p);
     *p = '\0';
@@ -79,6 +150,26 @@ bool make_path(path_buffer& out, std::string_view text, std::string_view suffix 
 
 bool same_time(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool later(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+conv::SourceStamp stamp_of(const struct stat& st) {
+    return {st.st_size, st.st_mtim.tv_sec, static_cast<int32_t>(st.st_mtim.tv_nsec)};
+}
+
+// Names of the directory that are never a source: the directory itself and its
+// parent, converted files, the link, temporary files and a Mac's metadata.
+bool never_a_source(std::string_view name) {
+    return name == "." || name == ".." || name == kLinkName || ends_with(name, kExtension) ||
+           name.starts_with(kTemporaryStart) || name.starts_with(kMacMetadataStart);
+}
+
+bool named_as_subtitles(std::string_view name) {
+    return std::any_of(kSubtitleExtensions.begin(), kSubtitleExtensions.end(),
+                       [&](std::string_view e) { return ends_with_ignoring_case(name, e); });
 }
 
 bool failed_before(std::string_view name, const struct stat& st) {
@@ -98,47 +189,126 @@ void remember_failure(std::string_view name, const struct stat& st) {
     }
 }
 
-// Reads the whole regular file of st at path into bytes; false when its start is not
-// in a format the converter reads, or it cannot be read.
-bool read_convertible(const char* path, const struct stat& st, std::unique_ptr<uint8_t[]>& bytes,
-                      size_t& length) {
+bool is_known(const known_header& k, std::string_view name, const struct stat& st) {
+    return k.name == name && k.inode == st.st_ino && k.size == st.st_size &&
+           same_time(k.modified, st.st_mtim) && same_time(k.changed, st.st_ctim);
+}
+
+void remember_header(std::string_view name, const struct stat& st,
+                     const conv::ConvertedFrom& from) {
+    try {
+        std::erase_if(known_headers, [&](const known_header& k) { return k.name == name; });
+        if (known_headers.size() >= kMaxRemembered) known_headers.erase(known_headers.begin());
+        known_headers.push_back(
+            {std::string(name), st.st_ino, st.st_size, st.st_mtim, st.st_ctim, from});
+    } catch (const std::bad_alloc&) {
+        // Not remembered: the header is read again on the next pass.
+    }
+}
+
+// What the header of the .tkx called name (at path, as lstat gave st) says of its
+// making; false when it cannot be read.
+bool header_of(std::string_view name, const char* path, const struct stat& st,
+               conv::ConvertedFrom& from) {
+    for (const known_header& k : known_headers) {
+        if (is_known(k, name, st)) {
+            from = k.from;
+            return true;
+        }
+    }
     file_handle f(hw_fopen(path, "rb"));
-    if (!f || st.st_size <= 0) return false;
-    length = static_cast<size_t>(st.st_size);
-    bytes.reset(new (std::nothrow) uint8_t[length]);
-    if (!bytes) return false;
-    const size_t head = std::fread(bytes.get(), 1, std::min(length, kProbeBytes), f.get());
-    if (!conv::looks_convertible(std::span<const uint8_t>(bytes.get(), head))) return false;
-    length = head + std::fread(bytes.get() + head, 1, length - head, f.get());
-    return std::ferror(f.get()) == 0;
+    if (!f) return false;
+    std::array<char, kHeaderBytes> line{};
+    from = {};
+    if (std::fgets(line.data(), line.size(), f.get()) != nullptr) {
+        const std::string_view header(line.data());
+        // A first line longer than the player's is no converter's header.
+        if (header.find('\n') != std::string_view::npos || std::feof(f.get()))
+            from = conv::converted_from_header(header);
+    }
+    remember_header(name, st, from);
+    return true;
+}
+
+// Whether a converted file made from the source stat describes still shows it: the
+// source has the size and time recorded; for a file made before they were recorded,
+// the source is not newer than the converted file.
+bool up_to_date(const conv::ConvertedFrom& from, const struct stat& source,
+                const struct stat& converted) {
+    if (from.source_stamp) return *from.source_stamp == stamp_of(source);
+    return !later(source.st_mtim, converted.st_mtim);
 }
 
 // Writes text to the .tkx of base through a temporary file, so that the menu never
-// lists half a file.
-bool write_subtitles(std::string_view base, const std::string& text) {
+// lists half a file; false with error set when it could not.
+bool write_subtitles(std::string_view base, const std::string& text, std::string& error) {
     path_buffer part, target;
-    if (!make_path(part, base, kPartSuffix) || !make_path(target, base, kExtension)) return false;
+    if (!make_path(part, kPartName) || !make_path(target, base, kExtension)) {
+        error = "name too long";
+        return false;
+    }
     FILE* f = hw_fopen(part.data(), "wb");
-    if (f == nullptr) return false;
+    if (f == nullptr) {
+        error = "cannot write the converted file";
+        return false;
+    }
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = std::fflush(f) == 0 && ok;
     ok = hw_fsync(fileno(f)) == 0 && ok;
     ok = std::fclose(f) == 0 && ok;
-    if (!ok || hw_rename(part.data(), target.data()) != 0) {
-        hw_unlink(part.data());
+    if (ok && hw_rename(part.data(), target.data()) == 0) return true;
+    error = ok && errno == ENAMETOOLONG ? "name too long" : "cannot write the converted file";
+    hw_unlink(part.data());
+    return false;
+}
+
+// Reads the whole regular file of st at path into bytes. False when it cannot be read
+// (error set) or, unless taken for subtitles by its name, when its start is in no
+// format the converter reads (error left empty: not subtitles at all).
+bool read_source(const char* path, const struct stat& st, bool subtitles_by_name,
+                 std::unique_ptr<uint8_t[]>& bytes, size_t& length, std::string& error) {
+    file_handle f(hw_fopen(path, "rb"));
+    if (!f) {
+        error = "cannot read the file";
+        return false;
+    }
+    if (st.st_size <= 0) {
+        if (subtitles_by_name) error = "empty file";
+        return false;
+    }
+    length = static_cast<size_t>(st.st_size);
+    bytes.reset(new (std::nothrow) uint8_t[length]);
+    if (!bytes) {
+        error = "out of memory";
+        return false;
+    }
+    const size_t head = std::fread(bytes.get(), 1, std::min(length, kProbeBytes), f.get());
+    if (!subtitles_by_name &&
+        !conv::looks_convertible(std::span<const uint8_t>(bytes.get(), head))) {
+        return false;
+    }
+    length = head + std::fread(bytes.get() + head, 1, length - head, f.get());
+    if (std::ferror(f.get()) != 0) {
+        error = "cannot read the file";
         return false;
     }
     return true;
 }
 
-// Converts one file of the directory; false when it failed and was left alone. Out
-// of line: conversion options and times are doubles, and the box has no FPU, so the
-// emulated instructions stay here, paid once per new file, never by the scan.
+// Converts one file of the directory into the .tkx of base; false when it failed
+// and was left alone, with error saying why (empty for a file that is no subtitles).
+// Out of line: conversion options and times are doubles, and the box has no FPU, so
+// the emulated instructions stay here, paid once per new file, never by the scan.
 [[gnu::noinline]] bool convert_one(std::string_view name, std::string_view base, const char* path,
-                                   const struct stat& st, bool& text_shown) {
+                                   const struct stat& st, bool& text_shown, std::string& error) {
+    const bool subtitles_by_name = named_as_subtitles(name);
+    if (st.st_size > kMaxSourceBytes) {
+        if (subtitles_by_name) error = "file too large";
+        return false;
+    }
     std::unique_ptr<uint8_t[]> bytes;
     size_t length = 0;
-    if (st.st_size > kMaxSourceBytes || !read_convertible(path, st, bytes, length)) return false;
+    if (!read_source(path, st, subtitles_by_name, bytes, length, error)) return false;
     if (!text_shown) {
         fb_zobr_info(kConvertingText);
         text_shown = true;
@@ -146,89 +316,210 @@ bool write_subtitles(std::string_view base, const std::string& text) {
     try {
         conv::ConvertOptions options;
         options.source_name = name;
+        options.source_stamp = stamp_of(st);
         conv::ConvertReport report;
         std::string text;
         const int result = conv::convert_subtitles(std::span<const uint8_t>(bytes.get(), length),
                                                    options, text, report);
         bytes.reset();
-        const bool ok = result == conv::kConvertOk && write_subtitles(base, text);
+        const bool ok = result == conv::kConvertOk && write_subtitles(base, text, report.error);
         std::printf("rc_convert_dropped_files: %s%s\n",
                     conv::summary_line(name, result, report).c_str(),
                     result == conv::kConvertOk && !ok ? " (not written)" : "");
-        return ok;
+        if (!ok) {
+            error = report.error.empty() ? std::string("cannot read the file") : report.error;
+            return false;
+        }
+        path_buffer target;
+        struct stat written;
+        if (make_path(target, base, kExtension) && hw_lstat(target.data(), &written) == 0) {
+            conv::ConvertedFrom from;
+            from.converted = true;
+            from.source_name = name;
+            from.source_stamp = options.source_stamp;
+            remember_header(std::string(base) + std::string(kExtension), written, from);
+        }
+        return true;
     } catch (const std::bad_alloc&) {
         std::printf("rc_convert_dropped_files: %.*s: out of memory\n",
                     static_cast<int>(name.size()), name.data());
+        error = "out of memory";
         return false;
     }
 }
 
-// The source a converted file names in its header, if it is a plain file name
-// that may be removed with it; empty otherwise (also for a file written by hand).
-std::string source_of(const char* path) {
-    struct stat st;
-    if (hw_lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return {};
-    file_handle f(hw_fopen(path, "rb"));
-    std::array<char, kHeaderBytes> line{};
-    if (!f || std::fgets(line.data(), line.size(), f.get()) == nullptr) return {};
-    std::string_view header(line.data());
-    // A first line longer than the buffer is no converter's header; a cut one could
-    // name a different file.
-    if (header.find('\n') == std::string_view::npos && !std::feof(f.get())) return {};
-    while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) {
-        header.remove_suffix(1);
+// Brings the .tkx of base up to date with its sources (in the order they are
+// tried): converts the first that converts when there is no .tkx, or when the one
+// there was made by conversion from a source of this base name that is not the
+// first such file any more or has changed since. A .tkx written by hand, made from
+// a file of another name or with options chosen by hand is the viewer's and is left
+// as it is.
+void convert_sources_of(std::string_view base, std::span<const source_file> sources,
+                        pass_state& pass) {
+    const std::string converted_name = std::string(base) + std::string(kExtension);
+    path_buffer converted;
+    if (!make_path(converted, converted_name)) return;
+    struct stat converted_st;
+    conv::ConvertedFrom from;
+    const bool have_converted = hw_lstat(converted.data(), &converted_st) == 0;
+    if (have_converted) {
+        if (!S_ISREG(converted_st.st_mode) ||
+            !header_of(converted_name, converted.data(), converted_st, from)) {
+            return;
+        }
+        if (!from.converted || from.source_name.empty() ||
+            conv::name_base(from.source_name) != base || !from.options.empty()) {
+            return;
+        }
     }
-    std::string name;
-    try {
-        name = conv::source_name_from_header(header);
-    } catch (const std::bad_alloc&) {
-        return {};
+    for (const source_file& source : sources) {
+        path_buffer path;
+        struct stat st;
+        if (!make_path(path, source.name) || hw_lstat(path.data(), &st) != 0 ||
+            !S_ISREG(st.st_mode) || failed_before(source.name, st)) {
+            continue;
+        }
+        if (have_converted && source.name == from.source_name &&
+            up_to_date(from, st, converted_st)) {
+            return;
+        }
+        std::string error;
+        if (convert_one(source.name, base, path.data(), st, pass.text_shown, error)) return;
+        remember_failure(source.name, st);
+        if (error.empty()) continue;
+        if (pass.failures++ == 0) {
+            pass.first_name = source.name;
+            pass.first_error = std::move(error);
+        }
     }
-    // Never a path, never another subtitle file or the link: only a plain name of a
-    // file the drop-in conversion could have read.
-    const bool plain =
-        !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-        name.find('\0') == std::string::npos && !ends_with(name, kExtension) && name != kLinkName;
-    return plain ? name : std::string();
+}
+
+// The files of the directory that may be sources, by base name and then in the
+// order they are tried; false when the directory cannot be read.
+bool list_sources(std::vector<source_file>& sources) {
+    dir_handle d(hw_opendir(kDirectory.data()));
+    if (!d) return false;
+    while (const dirent* e = readdir(d.get())) {
+        const std::string_view name = e->d_name;
+        if (never_a_source(name) || e->d_type == DT_DIR || e->d_type == DT_LNK) continue;
+        sources.push_back({std::string(name), conv::source_rank(name)});
+    }
+    std::sort(sources.begin(), sources.end(), [](const source_file& a, const source_file& b) {
+        const std::string_view base_a = conv::name_base(a.name), base_b = conv::name_base(b.name);
+        if (base_a != base_b) return base_a < base_b;
+        return a.rank != b.rank ? a.rank < b.rank : a.name < b.name;
+    });
+    return true;
+}
+
+// The converter's error as the viewer reads it.
+std::string reason_for(std::string_view error) {
+    for (const reason& r : kReasons) {
+        if (error.starts_with(r.error_start)) return r.text;
+    }
+    if (error.starts_with(kLineStart)) {
+        const std::string_view rest = error.substr(kLineStart.size());
+        const std::string_view digits = rest.substr(0, rest.find_first_not_of("0123456789"));
+        if (!digits.empty() && digits.size() < 10) return "fout in regel " + std::string(digits);
+    }
+    return kUnreadable;
+}
+
+// A file name as the status line can show it: no control bytes (they are drawing
+// codes there), and a long name by its start and its end.
+std::string shown_name(std::string_view name) {
+    std::vector<size_t> starts;  // where each UTF-8 character begins
+    std::string out;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if ((c & 0xC0) != 0x80) starts.push_back(out.size());
+        out += c < 32 || c == 0x7F ? '?' : name[i];
+    }
+    if (starts.size() <= kShownNameCharacters) return out;
+    return out.substr(0, starts[kShownStart]) + kLeftOut +
+           out.substr(starts[starts.size() - kShownEnd]);
+}
+
+// Shows on the status line which file could not be converted and why (and how many
+// more could not); it stays there until the viewer starts the subtitles, like the
+// start message.
+void show_failures(const pass_state& pass) {
+    std::string text = shown_name(pass.first_name) + ": " + reason_for(pass.first_error);
+    if (pass.failures > 1) text += " (+" + std::to_string(pass.failures - 1) + ")";
+    fb_zobr_info(text.c_str());
+}
+
+// Deletes the regular files of the directory whose base name is base and that are in
+// a format the converter reads: the sources a .tkx of that name would be made from.
+void delete_sources_of(std::string_view base) {
+    std::vector<std::string> doomed;
+    {
+        dir_handle d(hw_opendir(kDirectory.data()));
+        if (!d) return;
+        while (const dirent* e = readdir(d.get())) {
+            const std::string_view name = e->d_name;
+            if (!never_a_source(name) && conv::name_base(name) == base) doomed.emplace_back(name);
+        }
+    }
+    for (const std::string& name : doomed) {
+        path_buffer path;
+        struct stat st;
+        if (!make_path(path, name) || hw_lstat(path.data(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            continue;
+        }
+        std::array<uint8_t, kProbeBytes> head;
+        file_handle f(hw_fopen(path.data(), "rb"));
+        if (!f) continue;
+        const size_t n = std::fread(head.data(), 1, head.size(), f.get());
+        f.reset();
+        if (conv::looks_convertible(std::span<const uint8_t>(head.data(), n))) {
+            hw_unlink(path.data());
+        }
+    }
 }
 
 }  // namespace
 
 void rc_convert_dropped_files() {
-    dir_handle d(hw_opendir(kDirectory));
-    if (!d) return;  // the menu's own pass reports it
-    bool text_shown = false;
-    while (const dirent* e = readdir(d.get())) {
-        const std::string_view name = e->d_name;
-        if (name == "." || name == ".." || name == kLinkName || ends_with(name, kExtension) ||
-            ends_with(name, kPartSuffix) || e->d_type == DT_DIR || e->d_type == DT_LNK) {
-            continue;
+    pass_state pass;
+    try {
+        std::vector<source_file> sources;
+        if (!list_sources(sources)) return;  // the menu's own pass reports it
+        for (size_t first = 0; first < sources.size();) {
+            const std::string_view base = conv::name_base(sources[first].name);
+            size_t end = first + 1;
+            while (end < sources.size() && conv::name_base(sources[end].name) == base) ++end;
+            convert_sources_of(base, std::span(sources).subspan(first, end - first), pass);
+            first = end;
         }
-        const size_t dot = name.rfind('.');
-        const std::string_view base = dot == std::string_view::npos ? name : name.substr(0, dot);
-        path_buffer converted, path;
-        if (!make_path(converted, base, kExtension) || !make_path(path, name)) continue;
-        struct stat st;
-        if (hw_lstat(converted.data(), &st) == 0) continue;  // converted already or written by hand
-        if (hw_lstat(path.data(), &st) != 0 || !S_ISREG(st.st_mode) || failed_before(name, st)) {
-            continue;
-        }
-        if (!convert_one(name, base, path.data(), st, text_shown)) remember_failure(name, st);
+    } catch (const std::bad_alloc&) {
+        // The files not reached are converted on a later pass.
     }
-    if (text_shown) {
+    if (pass.failures > 0) {
+        try {
+            show_failures(pass);
+            return;
+        } catch (const std::bad_alloc&) {
+            // No text: the line is cleared below.
+        }
+    }
+    if (pass.text_shown || pass.failures > 0) {
         fb_smaz_info();
         fb_info_paletka();
     }
 }
 
 int rc_delete_subtitle_file(const char* path) {
-    const std::string source = source_of(path);
     const int result = smaz_cestu(path);
-    path_buffer source_path;
-    struct stat st;
-    if (result == 0 && !source.empty() && make_path(source_path, source) &&
-        hw_lstat(source_path.data(), &st) == 0 && S_ISREG(st.st_mode)) {
-        hw_unlink(source_path.data());
+    const std::string_view p = path != nullptr ? path : "";
+    if (result != 0 || !p.starts_with(kDirectory) || !ends_with(p, kExtension)) return result;
+    const std::string_view base =
+        p.substr(kDirectory.size(), p.size() - kDirectory.size() - kExtension.size());
+    if (base.empty() || base.find('/') != std::string_view::npos) return result;
+    try {
+        delete_sources_of(base);
+    } catch (const std::bad_alloc&) {
+        // The sources stay; the next menu pass converts one of them again.
     }
     return result;
 }

@@ -1,16 +1,21 @@
 // Drop-in subtitle files: files of the subtitle directory in a format the converter
 // reads (SubRip, MicroDVD, ASS/SSA, WebVTT, ...) are converted to ".tkx" files
-// beside them before the file menu lists the directory, and deleting a converted
-// file from the menu deletes its source too. Main thread only.
+// beside them before the file menu lists the directory, and deleting a listed file
+// from the menu deletes its sources too. Main thread only.
 #pragma once
 
-// Converts every file of the subtitle directory that looks convertible and has no
-// ".tkx" of the same base name beside it, showing a status-line text while it works.
-// A file that fails is left alone and not tried again until it changes. With nothing
-// new it reads only the directory listing and stats each candidate.
+// Converts the files of the subtitle directory that look convertible into the ".tkx"
+// of their base name (conv::name_base): when there is none, or when the one there was
+// converted from a source of that name that has changed since (its size or
+// modification time) or is no longer the first in the order of formats
+// (conv::source_rank). A ".tkx" written by hand is never replaced. Shows a
+// status-line text while it works, and names a file that could not be converted and
+// why; such a file is tried (and named) again only once it changes. With nothing new
+// it reads only the directory listing and stats each candidate.
 void rc_convert_dropped_files();
 
-// Removes the subtitle file at path (as smaz_cestu does) and, when it was written by
-// the converter, the source named in its header: only a plain file name in the
-// subtitle directory, never a path. Returns smaz_cestu's result for path.
+// Removes the subtitle file at path (as smaz_cestu does) and, when that worked and
+// path is a ".tkx" of the subtitle directory, every regular file of the directory
+// with the same base name in a format the converter reads, so that the entry does
+// not come back converted. Returns smaz_cestu's result for path.
 int rc_delete_subtitle_file(const char* path);

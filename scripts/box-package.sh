@@ -12,7 +12,8 @@
 #   scripts/box-package.sh --binary FILE --converter FILE [--out DIR]
 #                                             packs binaries built already
 #
-# Prints the path of the package. LUMETRA_VERSION sets the package version.
+# Prints the path of the package. Its version is the project's (CMakeLists.txt's
+# project line, which the binaries print with --version); LUMETRA_VERSION overrides it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 binary=""
@@ -26,7 +27,8 @@ while [ $# -gt 0 ]; do
     *) echo "usage: box-package.sh [--binary FILE --converter FILE] [--out DIR]" >&2; exit 2 ;;
   esac
 done
-VERSION=${LUMETRA_VERSION:-0.1.0}
+VERSION=${LUMETRA_VERSION:-$(sed -n 's/^project(lumetra VERSION \([0-9][0-9.]*\) .*/\1/p' CMakeLists.txt)}
+[ -n "$VERSION" ] || { echo "box-package: no version in CMakeLists.txt's project line" >&2; exit 1; }
 FONT=/usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf
 LICENCE=/usr/share/doc/fonts-dejavu-extra/copyright
 [ -f "$LICENCE" ] || LICENCE=/usr/share/doc/fonts-dejavu-core/copyright

@@ -10,6 +10,10 @@
 #include "sim/frontend.h"
 #include "sim/options.h"
 
+#ifndef LUMETRA_VERSION
+#define LUMETRA_VERSION "unknown"
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -36,6 +40,10 @@ int main(int argc, char** argv) {
     if (o.help) {
         std::string_view u = sim::usage();
         std::fwrite(u.data(), 1, u.size(), stdout);
+        return 0;
+    }
+    if (o.version) {
+        std::printf("lumetra-sim %s\n", LUMETRA_VERSION);
         return 0;
     }
     if (o.root.empty()) {

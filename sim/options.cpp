@@ -1,8 +1,14 @@
 // Parsing of the simulator's command line.
 #include "sim/options.h"
 
+#include <getopt.h>
+
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <vector>
+
+#include "tools/getopt_refusal.h"
 
 namespace {
 
@@ -24,7 +30,8 @@ constexpr std::string_view kUsage =
     "  --scale N          window scale, 1 to 8 (default: the largest that fits the screen)\n"
     "  --no-fb            no framebuffer device\n"
     "  --video            a video decoder whose film the subtitle clock follows\n"
-    "  --help             this text\n"
+    "  -h, --help         this text\n"
+    "  --version          the simulator's version\n"
     "\n"
     "Key script, one command a line, # starts a comment:\n"
     "  wait MS, press KEY, down KEY, repeat KEY, up KEY, raw TYPE CODE VALUE,\n"
@@ -35,6 +42,65 @@ constexpr std::string_view kUsage =
     "\n"
     "Exit status: the player's own; 124 after --timeout; 2 for a bad option or script.\n";
 
+// The values getopt_long gives the options without a short form.
+enum long_option : int {
+    kRoot = 256,
+    kKeys,
+    kHeadless,
+    kMode,
+    kRemotes,
+    kTimeout,
+    kSnapshot,
+    kBackground,
+    kScale,
+    kNoFb,
+    kVideo,
+    kVersion,
+};
+
+constexpr std::array<option, 14> kOptions{{
+    {"root", required_argument, nullptr, kRoot},
+    {"keys", required_argument, nullptr, kKeys},
+    {"headless", no_argument, nullptr, kHeadless},
+    {"mode", required_argument, nullptr, kMode},
+    {"remotes", required_argument, nullptr, kRemotes},
+    {"timeout", required_argument, nullptr, kTimeout},
+    {"snapshot", required_argument, nullptr, kSnapshot},
+    {"background", required_argument, nullptr, kBackground},
+    {"scale", required_argument, nullptr, kScale},
+    {"no-fb", no_argument, nullptr, kNoFb},
+    {"video", no_argument, nullptr, kVideo},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+}};
+// ":" first: a missing value is told from an unknown option.
+constexpr const char* kShortOptions = ":h";
+
+const option* option_of(int code) {
+    for (const option& o : kOptions) {
+        if (o.name != nullptr && o.val == code) return &o;
+    }
+    return nullptr;
+}
+
+// The reason for an argument getopt_long refused.
+std::string refused_option(int code, char** argv) {
+    const tools::getopt_refusal r = tools::refused_by_getopt(code, argv, kOptions.data());
+    const std::string quoted = "'" + r.option + "'";
+    switch (r.kind) {
+        case tools::getopt_refusal::kAmbiguous:
+            return "ambiguous option " + quoted;
+        case tools::getopt_refusal::kNeedsValue:
+            return "option " + quoted + " needs a value";
+        case tools::getopt_refusal::kTakesNoValue:
+            return "option " + quoted + " takes no value";
+        case tools::getopt_refusal::kUnknown:
+            break;
+    }
+    return "unknown option " + quoted;
+}
+
 bool parse_uint(std::string_view s, uint32_t& out);
 bool parse_mode(std::string_view s, uint32_t& w, uint32_t& h);
 bool parse_seconds(std::string_view s, double& out);
@@ -44,97 +110,100 @@ bool parse_seconds(std::string_view s, double& out);
 namespace sim {
 
 bool parse_options(std::span<const char* const> args, options& out, std::string& err) {
+    // getopt_long reorders the pointers it is given, never the strings: a copy of the
+    // list, with a program name in front as it expects.
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 2);
+    argv.push_back(const_cast<char*>("lumetra-sim"));
+    for (const char* a : args) argv.push_back(const_cast<char*>(a != nullptr ? a : ""));
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(argv.size() - 1);
+    optind = 0;  // a fresh scan
+    opterr = 0;  // the messages are the simulator's own
     options o;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string_view arg = args[i] != nullptr ? args[i] : "";
-        std::string_view name = arg, value;
-        bool inline_value = false;
-        if (arg.starts_with("--")) {
-            size_t eq = arg.find('=');
-            if (eq != std::string_view::npos) {
-                name = arg.substr(0, eq);
-                value = arg.substr(eq + 1);
-                inline_value = true;
-            }
-        } else if (arg != "-h") {
-            err = "unexpected argument '" + std::string(arg) + "'";
+    for (;;) {
+        const int code = getopt_long(argc, argv.data(), kShortOptions, kOptions.data(), nullptr);
+        if (code == -1) break;
+        if (code == '?' || code == ':') {
+            err = refused_option(code, argv.data());
             return false;
         }
-        auto flag = [&](bool& f) {
-            if (inline_value) {
-                err = "option '" + std::string(name) + "' takes no value";
-                return false;
-            }
-            f = true;
-            return true;
-        };
-        // The option's value: after "=" or the next argument.
-        auto take = [&](std::string& v) {
-            if (!inline_value) {
-                if (i + 1 >= args.size() || args[i + 1] == nullptr) {
-                    err = "option '" + std::string(name) + "' needs a value";
+        const option* named = option_of(code);
+        const std::string name = "--" + std::string(named != nullptr ? named->name : "");
+        const std::string v = optarg != nullptr ? optarg : "";
+        if (named != nullptr && named->has_arg == required_argument && v.empty()) {
+            err = "option '" + name + "' needs a value";
+            return false;
+        }
+        switch (code) {
+            case 'h':
+                o.help = true;
+                break;
+            case kVersion:
+                o.version = true;
+                break;
+            case kHeadless:
+                o.headless = true;
+                break;
+            case kNoFb:
+                o.no_fb = true;
+                break;
+            case kVideo:
+                o.video = true;
+                break;
+            case kRoot:
+                o.root = v;
+                break;
+            case kKeys:
+                o.keys = v;
+                break;
+            case kSnapshot:
+                o.snapshot = v;
+                break;
+            case kBackground:
+                o.background = v;
+                break;
+            case kMode:
+                if (!parse_mode(v, o.mode_width, o.mode_height)) {
+                    err = "--mode: bad mode '" + v + "' (WIDTHxHEIGHT, each 1 to " +
+                          std::to_string(kMaxModeSide) + ")";
                     return false;
                 }
-                value = args[++i];
+                break;
+            case kRemotes: {
+                uint32_t n = 0;
+                if (!parse_uint(v, n) || n > kMaxRemotes) {
+                    err = "--remotes: bad number '" + v + "' (0 to " + std::to_string(kMaxRemotes) +
+                          ")";
+                    return false;
+                }
+                o.remotes = static_cast<int>(n);
+                break;
             }
-            if (value.empty()) {
-                err = "option '" + std::string(name) + "' needs a value";
+            case kTimeout:
+                if (!parse_seconds(v, o.timeout)) {
+                    err = "--timeout: bad time '" + v + "' (seconds, more than 0)";
+                    return false;
+                }
+                break;
+            case kScale: {
+                uint32_t n = 0;
+                if (!parse_uint(v, n) || n < 1 || n > kMaxScale) {
+                    err =
+                        "--scale: bad factor '" + v + "' (1 to " + std::to_string(kMaxScale) + ")";
+                    return false;
+                }
+                o.scale = static_cast<int>(n);
+                break;
+            }
+            default:
+                err = "unknown option '" + std::string(argv[optind - 1]) + "'";
                 return false;
-            }
-            v = std::string(value);
-            return true;
-        };
-        std::string v;
-        if (name == "--help" || name == "-h") {
-            if (!flag(o.help)) return false;
-        } else if (name == "--headless") {
-            if (!flag(o.headless)) return false;
-        } else if (name == "--no-fb") {
-            if (!flag(o.no_fb)) return false;
-        } else if (name == "--video") {
-            if (!flag(o.video)) return false;
-        } else if (name == "--root") {
-            if (!take(o.root)) return false;
-        } else if (name == "--keys") {
-            if (!take(o.keys)) return false;
-        } else if (name == "--snapshot") {
-            if (!take(o.snapshot)) return false;
-        } else if (name == "--background") {
-            if (!take(o.background)) return false;
-        } else if (name == "--mode") {
-            if (!take(v)) return false;
-            if (!parse_mode(v, o.mode_width, o.mode_height)) {
-                err = "--mode: bad mode '" + v + "' (WIDTHxHEIGHT, each 1 to " +
-                      std::to_string(kMaxModeSide) + ")";
-                return false;
-            }
-        } else if (name == "--remotes") {
-            if (!take(v)) return false;
-            uint32_t n = 0;
-            if (!parse_uint(v, n) || n > kMaxRemotes) {
-                err =
-                    "--remotes: bad number '" + v + "' (0 to " + std::to_string(kMaxRemotes) + ")";
-                return false;
-            }
-            o.remotes = static_cast<int>(n);
-        } else if (name == "--timeout") {
-            if (!take(v)) return false;
-            if (!parse_seconds(v, o.timeout)) {
-                err = "--timeout: bad time '" + v + "' (seconds, more than 0)";
-                return false;
-            }
-        } else if (name == "--scale") {
-            if (!take(v)) return false;
-            uint32_t n = 0;
-            if (!parse_uint(v, n) || n < 1 || n > kMaxScale) {
-                err = "--scale: bad factor '" + v + "' (1 to " + std::to_string(kMaxScale) + ")";
-                return false;
-            }
-            o.scale = static_cast<int>(n);
-        } else {
-            err = "unknown option '" + std::string(name) + "'";
-            return false;
         }
+    }
+    if (optind < argc) {
+        err = "unexpected argument '" + std::string(argv[optind]) + "'";
+        return false;
     }
     out = std::move(o);
     return true;

@@ -21,14 +21,16 @@ struct options {
     bool no_fb = false;      // no framebuffer device at all
     bool video = false;      // a video decoder whose film plays from the start
     bool help = false;       // print the usage and exit
+    bool version = false;    // print the version and exit
 };
 
 constexpr int kMaxRemotes = 8;
 constexpr int kMaxScale = 8;
 constexpr uint32_t kMaxModeSide = 4096;
 
-// Parses the arguments after the program name ("--opt VALUE" or "--opt=VALUE").
-// False with a one-line reason in err.
+// Parses the arguments after the program name with getopt_long ("--opt VALUE",
+// "--opt=VALUE", or an unambiguous start of the option's name). False with a
+// one-line reason in err.
 bool parse_options(std::span<const char* const> args, options& out, std::string& err);
 
 // The --help text.

@@ -89,6 +89,16 @@ ipk2=$(LUMETRA_VERSION=1.2.3 bash "$here/scripts/box-package.sh" --binary "$bin"
   --out "$work/again" | tail -n1)
 check "packing is reproducible" cmp -s "$ipk" "$ipk2"
 
+# Without LUMETRA_VERSION the package carries the version the converter prints.
+mkdir "$work/default"
+ipk3=$(bash "$here/scripts/box-package.sh" --binary "$bin" --converter "$converter" \
+  --out "$work/default" | tail -n1)
+if command -v qemu-mipsel >/dev/null; then
+  printed=$(qemu-mipsel "$converter" --version | sed -n 's/^lumetra-convert //p')
+  check "package version is the converter's (${printed:-none printed})" \
+    test "$(basename "$ipk3")" = "lumetra_${printed:-?}_mipsel.ipk"
+fi
+
 # dpkg-deb reads the same ar layout: an independent reader agrees.
 if command -v dpkg-deb >/dev/null; then
   check "dpkg-deb reads the package" sh -c 'dpkg-deb -f "$1" Package | grep -qx lumetra' - "$ipk"

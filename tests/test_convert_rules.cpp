@@ -262,9 +262,10 @@ TEST(ConvertHeader, SourceNameRoundTripsAndHandWrittenHeadersNameNothing) {
     options.source_name = "dir/Film [2019] \x01.srt";
     Result r = run("1\n00:00:01,000 --> 00:00:02,000\na\n", options);
     std::string header = r.output.substr(0, r.output.find('\n'));
-    EXPECT_EQ(header, "[KTF2: 1 0 converted from Film [2019] .srt]");
-    EXPECT_EQ(conv::source_name_from_header(header), "Film [2019] .srt");
-    EXPECT_EQ(conv::source_name_from_header("\xEF\xBB\xBF" + header + "\r\n"), "Film [2019] .srt");
+    EXPECT_EQ(header, "[KTF2: 1 0 converted from Film [2019] \\x01.srt]");
+    EXPECT_EQ(conv::source_name_from_header(header), "Film [2019] \x01.srt");
+    EXPECT_EQ(conv::source_name_from_header("\xEF\xBB\xBF" + header + "\r\n"),
+              "Film [2019] \x01.srt");
     for (const char* line : {"[KTF2: 1 0 ]", "[KTF2: 1 0 converted from ]",
                              "[KTF2: 1 0 converted from ../x.srt]", "[KTF2: 1 0 converted from ..]",
                              "[KTF2: 1 converted from a.srt]", "[KTF2: 1 0 my notes]", ""}) {

@@ -1,6 +1,9 @@
 // lumetra-convert run as a program: options, output names, failures and exit
-// status, --all, and the sample files giving the expected output.
+// status, --all, and the sample files giving the expected output; and the header
+// line recording what a converted file was made from.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -13,6 +16,7 @@
 
 #include "conv/convert.h"
 #include "tests/support/convert_samples.h"
+#include "tests/support/converted_header.h"
 #include "tests/support/sim_support.h"
 
 namespace fs = std::filesystem;
@@ -59,16 +63,17 @@ std::vector<std::string> names(const std::string& dir) {
     return out;
 }
 
-// What the library makes of bytes with options, and the summary line for it.
+// What the library makes of bytes with options, read from the file at source, and
+// the summary line for it.
 std::string expected(std::string_view bytes, conv::ConvertOptions options,
                      const std::string& source, const std::string& shown, std::string* summary) {
-    options.source_name = source;
+    options.source_name = fs::path(source).filename().string();
     conv::ConvertReport report;
     std::string out;
     const int r = conv::convert_subtitles(
         {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, options, out, report);
     if (summary != nullptr) *summary = conv::summary_line(shown, r, report) + "\n";
-    return out;
+    return out.empty() ? out : testsup::with_stamp(out, source);
 }
 
 }  // namespace
@@ -117,8 +122,8 @@ TEST(ConvertTool, WritesEachFileBesideItselfAndReportsEveryFile) {
     options.wrap_width = 20;
     options.plain = true;
     std::string summary_broken, summary_film;
-    expected(kBroken, options, "broken.srt", broken, &summary_broken);
-    const std::string text = expected(kSrt, options, "film.en.srt", film, &summary_film);
+    expected(kBroken, options, broken, broken, &summary_broken);
+    const std::string text = expected(kSrt, options, film, film, &summary_film);
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(read(dir.file("film.en.tkx")), text);
     ASSERT_NE(r.err.find('\n'), std::string::npos);
@@ -140,11 +145,11 @@ TEST(ConvertTool, WritesEachFileBesideItselfAndReportsEveryFile) {
               0);
     conv::ConvertOptions cp1250;
     cp1250.forced_encoding = "WINDOWS-1250";
-    EXPECT_EQ(read(dir.file("out.tkx")), expected(latin, cp1250, "cz.srt", "", nullptr));
+    EXPECT_EQ(read(dir.file("out.tkx")), expected(latin, cp1250, dir.file("cz.srt"), "", nullptr));
     EXPECT_NE(read(dir.file("out.tkx")).find("\xc4\x8d\xc5\xa1\xc5\xbe\xc5\x99"), std::string::npos)
         << "čšžř in UTF-8";
     EXPECT_EQ(convert({"-o", dir.file("out.tkx"), dir.file("out.tkx")}).status, 1);
-    EXPECT_EQ(read(dir.file("out.tkx")), expected(latin, cp1250, "cz.srt", "", nullptr));
+    EXPECT_EQ(read(dir.file("out.tkx")), expected(latin, cp1250, dir.file("cz.srt"), "", nullptr));
     // An output directory that cannot be written: a failure, the input untouched.
     EXPECT_EQ(convert({"-o", dir.file("no/such/dir/x.tkx"), film}).status, 1);
     EXPECT_EQ(read(film), kSrt);
@@ -162,7 +167,7 @@ TEST(ConvertTool, AllConvertsWhatHasNoTkxOfItsOwn) {
     result r = convert({"--all", dir.path()});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
-    EXPECT_EQ(read(dir.file("a.tkx")), expected(kSrt, {}, "a.srt", "", nullptr));
+    EXPECT_EQ(read(dir.file("a.tkx")), expected(kSrt, {}, dir.file("a.srt"), "", nullptr));
     EXPECT_EQ(read(dir.file("b.tkx")), "[KTF2: 1 0 ]\n{25}{75}by hand\n");
     EXPECT_TRUE(fs::exists(dir.file("c.tkx")));
     EXPECT_EQ(names(dir.path()),
@@ -191,8 +196,304 @@ TEST(ConvertTool, SamplesGiveTheExpectedFiles) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), static_cast<long>(all.size()));
     for (const testsup::Sample& s : all) {
         const std::string out = dir.file(s.name.substr(0, s.name.rfind('.')) + ".tkx");
-        EXPECT_EQ(read(out), "[KTF2: " + std::to_string(s.source.size()) + " 0 converted from " +
-                                 s.name + "]\n" + s.expected)
+        EXPECT_EQ(read(out), "[KTF2: " + std::to_string(s.source.size()) +
+                                 testsup::header_end(s.name, dir.file(s.name)) + "\n" + s.expected)
             << s.name;
+    }
+}
+
+namespace {
+
+std::string sample(const std::string& name) {
+    return read(std::string(LUMETRA_SOURCE_DIR) + "/tests/samples/drop_in/" + name);
+}
+
+// The project's version, from the project line of CMakeLists.txt.
+std::string project_version() {
+    const std::string cmake = read(std::string(LUMETRA_SOURCE_DIR) + "/CMakeLists.txt");
+    const std::string mark = "\nproject(lumetra VERSION ";
+    const size_t at = cmake.find(mark);
+    if (at == std::string::npos) return "<none>";
+    const size_t start = at + mark.size();
+    return cmake.substr(start, cmake.find(' ', start) - start);
+}
+
+std::string first_line(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+// Runs the converter with text on its standard input.
+result convert_piped(const std::vector<std::string>& args, std::string_view input,
+                     std::string* out) {
+    std::vector<std::string> argv{LUMETRA_CONVERT_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    simtest::process p(argv, {}, true);
+    p.write_stdin(input);
+    p.close_stdin();
+    result r;
+    if (p.wait(60000)) r.status = p.status();
+    r.err = p.err();
+    *out = p.out();
+    return r;
+}
+
+}  // namespace
+
+// An output is never the input itself, however it is named, and a file the converter
+// did not write is replaced only with --force.
+TEST(ConvertToolOverwrite, NeverTheInputAndNoFileItDidNotWrite) {
+    simtest::scratch_dir dir;
+    const std::string film = sample("film.srt");
+    const std::string hand = "[KTF2: 1 0 ]\n{25}{75}Met de hand geschreven\n";
+    write(dir.file("same.srt"), film);
+    write(dir.file("beside.srt"), film);
+    write(dir.file("beside.tkx"), hand);
+    write(dir.file("hand.tkx"), hand);
+    write(dir.file("old.tkx"), "[KTF2: 1 0 converted from same.srt]\n{25}{75}oud\n");
+    write(dir.file("empty.tkx"), "");
+    fs::create_directory_symlink(".", dir.file("here"));
+    fs::create_hard_link(dir.file("same.srt"), dir.file("hard.tkx"));
+    const std::string same = dir.file("same.srt");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string said;       // in the line for the file
+        std::string untouched;  // keeps its bytes
+        std::string converted;  // holds the converted file afterwards
+    };
+    const std::vector<Case> cases = {
+        {{same, "-o", dir.path() + "/./same.srt"},
+         1,
+         "the output would replace the input",
+         "same.srt",
+         ""},
+        {{same, "-o", dir.file("here/same.srt")},
+         1,
+         "the output would replace the input",
+         "same.srt",
+         ""},
+        {{same, "-o", dir.file("hard.tkx")},
+         1,
+         "the output would replace the input",
+         "same.srt",
+         ""},
+        {{"--force", same, "-o", dir.file("here/same.srt")},
+         1,
+         "the output would replace the input",
+         "same.srt",
+         ""},
+        {{dir.file("beside.srt")},
+         1,
+         dir.file("beside.tkx") + " exists and was not written by lumetra-convert (--force "
+                                  "replaces it)",
+         "beside.tkx",
+         ""},
+        {{same, "-o", dir.file("hand.tkx")}, 1, "exists and was not written", "hand.tkx", ""},
+        {{"--force", same, "-o", dir.file("hand.tkx")}, 0, "SubRip", "same.srt", "hand.tkx"},
+        {{same, "-o", dir.file("old.tkx")}, 0, "SubRip", "same.srt", "old.tkx"},
+        {{same, "-o", dir.file("empty.tkx")}, 0, "SubRip", "same.srt", "empty.tkx"},
+    };
+    for (const Case& c : cases) {
+        const std::string before = read(dir.file(c.untouched));
+        const result r = convert(c.args);
+        std::string shown;
+        for (const auto& a : c.args) shown += a + " ";
+        EXPECT_EQ(r.status, c.status) << shown << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << shown << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << shown << r.err;
+        EXPECT_EQ(read(dir.file(c.untouched)), before) << shown;
+        if (!c.converted.empty()) {
+            const std::string start = "[KTF2: 5 0 converted from same.srt; ";
+            EXPECT_EQ(read(dir.file(c.converted)).substr(0, start.size()), start) << shown;
+        }
+    }
+    EXPECT_EQ(read(same), film);
+}
+
+// Any name the file system takes converts, beside itself under the name its base
+// gives, and the header keeps the whole name.
+TEST(ConvertToolNames, AnyNameConvertsAndIsRecordedWhole) {
+    simtest::scratch_dir dir;
+    const std::string film = sample("film.srt");
+    struct Case {
+        std::string name;
+        std::string output;
+    };
+    const std::vector<Case> cases = {
+        {std::string(247, 'a') + ".srt", std::string(247, 'a') + ".tkx"},  // 251 bytes
+        {std::string(236, 'b') + ".srt", std::string(236, 'b') + ".tkx"},  // 240: over 200
+        {".srt", ".srt.tkx"},
+        {"Amélie (2001) ČZ.srt", "Amélie (2001) ČZ.tkx"},
+        {"tab\there; new\nline \\ back.srt", "tab\there; new\nline \\ back.tkx"},
+        {"geen punt", "geen punt.tkx"},
+    };
+    for (const Case& c : cases) {
+        write(dir.file(c.name), film);
+        const result r = convert({dir.file(c.name)});
+        EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
+        ASSERT_TRUE(fs::exists(dir.file(c.output))) << c.name;
+        const std::string header = first_line(read(dir.file(c.output)));
+        EXPECT_NE(header.find(" converted from " + testsup::header_name(c.name)), std::string::npos)
+            << header;
+        EXPECT_EQ(header, "[KTF2: 5" + testsup::header_end(c.name, dir.file(c.name))) << c.name;
+        EXPECT_LE(header.size(), testsup::kLongestHeader) << c.name;
+        fs::remove(dir.file(c.name));
+        fs::remove(dir.file(c.output));
+        EXPECT_TRUE(names(dir.path()).empty()) << c.name << ": a file was left behind";
+    }
+}
+
+// The header line: what is written is read back, a name made of many escaped bytes
+// still fits the player's line, and lines the converter did not write name nothing.
+TEST(ConvertHeader, StampOptionsAndNameReadBack) {
+    const std::string srt = sample("film.srt");
+    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(srt.data()), srt.size());
+    struct Case {
+        std::string name;
+        std::optional<conv::SourceStamp> stamp;
+        double offset;
+        bool plain;
+        std::string options;
+    };
+    const std::vector<Case> cases = {
+        {"film.srt", conv::SourceStamp{367, 1700000000, 5}, 0, false, ""},
+        {"a; 5 bytes, modified 1.000000000.srt", conv::SourceStamp{1, -2, 999999999}, -1.5, true,
+         "--offset -1.5 --plain"},
+        {"back\\x41slash.srt", std::nullopt, 0, false, ""},
+        {std::string(255, '\x01'), conv::SourceStamp{2, 3, 4}, 0, false, ""},  // does not fit
+    };
+    for (const Case& c : cases) {
+        conv::ConvertOptions options;
+        options.source_name = c.name;
+        options.source_stamp = c.stamp;
+        options.offset_seconds = c.offset;
+        options.plain = c.plain;
+        conv::ConvertReport report;
+        std::string out;
+        ASSERT_EQ(conv::convert_subtitles(bytes, options, out, report), conv::kConvertOk);
+        const std::string line = first_line(out);
+        EXPECT_LE(line.size(), conv::kLongestHeaderLine);
+        const conv::ConvertedFrom from = conv::converted_from_header(line);
+        EXPECT_TRUE(from.converted) << line;
+        if (line.size() + 4 * c.name.size() < conv::kLongestHeaderLine) {
+            EXPECT_EQ(from.source_name, c.name) << line;
+            EXPECT_TRUE(from.source_stamp == c.stamp) << line;
+            EXPECT_EQ(from.options, c.options) << line;
+        } else {
+            EXPECT_EQ(line, "[KTF2: 5 0 converted from ]");
+        }
+    }
+    // Written before stamps: the name alone, even with a "; " of its own.
+    const conv::ConvertedFrom old = conv::converted_from_header("[KTF2: 3 0 converted from a; b]");
+    EXPECT_TRUE(old.converted);
+    EXPECT_EQ(old.source_name, "a; b");
+    EXPECT_FALSE(old.source_stamp.has_value());
+    for (const char* line : {"[KTF2: 1 0 ]", "[KTF2: 1 0 my notes]", "[KTF2: x converted from a]",
+                             "{25}{50}converted from a.srt]", ""}) {
+        EXPECT_FALSE(conv::converted_from_header(line).converted) << line;
+    }
+}
+
+// Of several sources of one name --all converts one, chosen by the order of formats,
+// whatever the order of the directory.
+TEST(ConvertToolOrder, AllConvertsOneSourceOfEachNameInTheOrderOfFormats) {
+    simtest::scratch_dir dir;
+    write(dir.file("dup.ass"), sample("film.ass"));
+    write(dir.file("dup.vtt"), sample("film.vtt"));
+    write(dir.file("dup.srt"), sample("film.srt"));
+    write(dir.file("solo.vtt"), sample("film.vtt"));
+    write(dir.file("spare.vtt"), sample("film.vtt"));
+    write(dir.file("spare.srt"), sample("no_cues.vtt"));  // .srt first, but it fails
+    const result r = convert({"--all", dir.path()});
+    EXPECT_EQ(r.status, 1) << r.err;
+    for (const auto& [tkx, source] : std::vector<std::pair<std::string, std::string>>{
+             {"dup.tkx", "dup.srt"}, {"solo.tkx", "solo.vtt"}, {"spare.tkx", "spare.vtt"}}) {
+        const std::string header = first_line(read(dir.file(tkx)));
+        const std::string end = testsup::header_end(source, dir.file(source));
+        EXPECT_EQ(header.substr(header.find(' ', 7)), end) << tkx;
+    }
+    EXPECT_NE(r.err.find(dir.file("dup.ass") + ": skipped: dup.srt is converted to " +
+                         dir.file("dup.tkx")),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(dir.file("dup.vtt") + ": skipped"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(dir.file("spare.srt") + ": failed: no subtitles found"), std::string::npos)
+        << r.err;
+}
+
+// The command line as people expect one: every option explained by --help, the
+// version, standard input and output, and getopt_long's forms of the options.
+TEST(ConvertToolCommandLine, HelpVersionStandardStreamsAndOptionForms) {
+    simtest::process help({LUMETRA_CONVERT_BINARY, "--help"});
+    ASSERT_TRUE(help.wait(60000));
+    EXPECT_EQ(help.status(), 0);
+    for (const char* option :
+         {"--encoding NAME", "--fps N", "--offset SECONDS", "--wrap N", "--plain", "-o OUT",
+          "--all DIR", "--force", "-h, --help", "--version"}) {
+        const std::string line = "\n  " + std::string(option) + " ";
+        const size_t at = help.out().find(line);
+        ASSERT_NE(at, std::string::npos) << option << " is not explained:\n" << help.out();
+        const std::string rest = help.out().substr(at + line.size());
+        EXPECT_GT(rest.find_first_not_of(' '), 0u) << option;
+        EXPECT_GT(rest.find('\n') - rest.find_first_not_of(' '), 8u) << option << ": no words";
+    }
+
+    const std::string version = project_version();
+    for (const std::string& program :
+         {std::string(LUMETRA_CONVERT_BINARY), std::string(LUMETRA_SIM_BINARY)}) {
+        simtest::process p({program, "--version"});
+        ASSERT_TRUE(p.wait(60000));
+        EXPECT_EQ(p.status(), 0) << program;
+        EXPECT_EQ(p.out(), fs::path(program).filename().string() + " " + version + "\n");
+    }
+
+    simtest::scratch_dir dir;
+    const std::string srt = sample("film.srt");
+    // What the library makes of the sample read from standard input, with an offset or not.
+    const auto from_input = [&](double offset) {
+        conv::ConvertOptions options;
+        options.source_name = "standard input";
+        options.offset_seconds = offset;
+        conv::ConvertReport report;
+        std::string made;
+        EXPECT_EQ(
+            conv::convert_subtitles({reinterpret_cast<const uint8_t*>(srt.data()), srt.size()},
+                                    options, made, report),
+            conv::kConvertOk);
+        return made;
+    };
+    const std::string want = from_input(-1.5);
+    ASSERT_EQ(first_line(want), "[KTF2: 5 0 converted from standard input; --offset -1.5]");
+    // Every form gives the same file: standard input in, standard output out.
+    const std::vector<std::vector<std::string>> forms = {
+        {"--offset", "-1.5", "-", "-o", "-"},
+        {"-", "--offset=-1.5"},
+        {"--off", "-1.5", "--", "-"},
+        {"-o-", "--offset", "-1.5", "-"},
+    };
+    for (const auto& args : forms) {
+        std::string out;
+        const result r = convert_piped(args, srt, &out);
+        EXPECT_EQ(r.status, 0) << args[0] << " " << args[1] << ": " << r.err;
+        EXPECT_EQ(out, want) << args[0] << " " << args[1];
+        EXPECT_EQ(r.err.substr(0, 10), "-: SubRip,") << r.err;
+    }
+    std::string out;
+    EXPECT_EQ(convert_piped({"-", "-o", dir.file("piped.tkx")}, srt, &out).status, 0);
+    EXPECT_EQ(read(dir.file("piped.tkx")), from_input(0));
+    EXPECT_TRUE(out.empty());
+
+    // Usage errors name the argument in the program's words, with status 2.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"--plain=yes", "-"}, "lumetra-convert: --plain takes no value\n"},
+        {{"--f", "1", "-"}, "lumetra-convert: ambiguous option --f\n"},
+        {{"-x", "-"}, "lumetra-convert: unknown option -x\n"},
+        {{"-", "-o"}, "lumetra-convert: -o needs a value\n"},
+        {{"-", "--wrap"}, "lumetra-convert: --wrap needs a value\n"},
+    };
+    for (const auto& [args, said] : refused) {
+        const result r = convert(args);
+        EXPECT_EQ(r.status, 2) << said;
+        EXPECT_EQ(r.err.substr(0, said.size()), said) << r.err;
     }
 }

@@ -1,7 +1,10 @@
 // Drop-in subtitle files: what the file menu converts, lists and deletes, in
 // process and as a whole run of lumetra-sim.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/input.h>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,11 +16,13 @@
 #include <vector>
 
 #include "conv/convert.h"
+#include "fb/status.h"
 #include "menu/drop_in.h"
 #include "menu/menus.h"
 #include "sim/model.h"
 #include "sim/picture.h"
 #include "sub/subtitles.h"
+#include "tests/support/converted_header.h"
 #include "tests/support/menu_support.h"
 #include "tests/support/sim_support.h"
 
@@ -92,7 +97,9 @@ TEST_F(DropIn, ConvertsNewFilesListsThemAndLeavesFailuresAlone) {
     EXPECT_EQ(loaded(), "Eerste regel");
     EXPECT_EQ(names(), (std::vector<std::string>{"a.tkx", "broken.srt", "film.srt", "film.tkx",
                                                  "folder.srt", "notes.txt", "tresk.qst"}));
-    EXPECT_EQ(root.read(std::string(kTit) + "film.tkx"), converted("film.srt"));
+    EXPECT_EQ(
+        root.read(std::string(kTit) + "film.tkx"),
+        testsup::with_stamp(converted("film.srt"), root.host(std::string(kTit) + "film.srt")));
 
     // Nothing new: the pass opens no file at all, not even the ones that failed.
     sim::fail_call("fopen", EIO, -1, kTit);
@@ -104,10 +111,11 @@ TEST_F(DropIn, ConvertsNewFilesListsThemAndLeavesFailuresAlone) {
     // A failed file that changes is tried again; a write that fails leaves neither a
     // .tkx nor a half file behind.
     root.write_subtitles("broken.srt", kSrt);
-    sim::fail_call("rename", EIO, 1, "broken");
+    sim::fail_call("rename", EIO, 1, ".part");
     rc_convert_dropped_files();
-    EXPECT_FALSE(exists("broken.tkx"));
-    EXPECT_FALSE(exists("broken.tkx.part"));
+    EXPECT_EQ(sim::faults_injected(), faults + 1);
+    EXPECT_EQ(names(), (std::vector<std::string>{"a.tkx", "broken.srt", "film.srt", "film.tkx",
+                                                 "folder.srt", "notes.txt", "tresk.qst"}));
     root.write_subtitles("broken.srt", std::string(kSrt) + "\r\n");
     rc_convert_dropped_files();
     EXPECT_TRUE(exists("broken.tkx"));
@@ -182,3 +190,292 @@ TEST(DropInSim, DroppedSubRipFilePlaysAndIsDeletedWithItsConvertedFile) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string sample(const std::string& name) {
+    std::ifstream in(std::string(LUMETRA_SOURCE_DIR) + "/tests/samples/drop_in/" + name,
+                     std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string tit(const std::string& name) {
+    return kTit + name;
+}
+
+std::string first_line(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+void set_modified(const std::string& host_path, time_t seconds) {
+    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, host_path.c_str(), times, 0), 0) << host_path;
+}
+
+// The status strip (message and icons) as the screen shows it now.
+std::vector<uint32_t> status_strip() {
+    std::vector<uint32_t> out;
+    for (int y = 50; y < 82; ++y) {
+        for (int x = 40; x <= 670; ++x) out.push_back(testsup::pixel(x, y));
+    }
+    return out;
+}
+
+// The strip as it looks with text on it.
+std::vector<uint32_t> strip_showing(const std::string& text) {
+    fb_zobr_info(text.c_str());
+    return status_strip();
+}
+
+std::vector<uint32_t> blank_strip() {
+    fb_smaz_info();
+    return status_strip();
+}
+
+class DropInFiles : public DropIn {
+  protected:
+    // True when converted (a .tkx) was made from source as it is now, with the
+    // default options.
+    bool made_from_now(const std::string& converted, const std::string& source) const {
+        if (!exists(converted)) return false;
+        const std::string header = first_line(root.read(tit(converted)));
+        const std::string end = testsup::header_end(source, root.host(tit(source)));
+        return header.starts_with("[KTF2: ") && header.ends_with(end);
+    }
+    // The same for the .tkx named after source without its extension.
+    bool made_from_now(const std::string& source) const {
+        return made_from_now(source.substr(0, source.rfind('.')) + ".tkx", source);
+    }
+    // True when the header of converted names source, whole, as what it was made from.
+    bool names_source(const std::string& converted, const std::string& source) const {
+        const std::string header = first_line(root.read(tit(converted)));
+        const std::string named = " converted from " + testsup::header_name(source);
+        const size_t at = header.find(named);
+        return at != std::string::npos && at + named.size() < header.size() &&
+               (header[at + named.size()] == ';' || header[at + named.size()] == ']');
+    }
+};
+
+}  // namespace
+
+// A file that cannot be converted is named on the status line with the reason, once
+// for each state of it, and the line stays while the menu loads a file.
+TEST_F(DropInFiles, AFileThatCannotBeConvertedIsNamedOncePerChange) {
+    root.write_subtitles("film.tkx", hand_written("film"));
+    root.write_subtitles("notities.txt", sample("readme.srt"));  // no subtitles: no word
+    const std::vector<uint32_t> blank = blank_strip();
+    const std::string picture("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x02\x80", 20);
+    struct Case {
+        std::string name;
+        std::string bytes;
+        std::string shown;
+        uintmax_t grown_to = 0;  // made this large (and sparse) after writing
+    };
+    const std::vector<Case> cases = {
+        {"leeg.srt", "", "leeg.srt: leeg bestand"},
+        {"omslag.srt", picture, "omslag.srt: geen tekstbestand"},
+        {"lees mij.srt", sample("readme.srt"), "lees mij.srt: onbekend formaat"},
+        {"later.vtt", sample("no_cues.vtt"), "later.vtt: geen ondertitels gevonden"},
+        {"groot.srt", sample("film.srt"), "groot.srt: bestand te groot", 5u << 20},
+        {"tab\tnaam.vtt", sample("no_cues.vtt"), "tab?naam.vtt: geen ondertitels gevonden"},
+        {"De.Veerboot.1962.1080p.BluRay.x264-GROEP.nl.vtt", sample("no_cues.vtt"),
+         "De.Veerboot.1962\u2026.nl.vtt: geen ondertitels gevonden"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        root.write_subtitles(c.name, c.bytes);
+        if (c.grown_to != 0) fs::resize_file(root.host(tit(c.name)), c.grown_to);
+        rc_convert_dropped_files();
+        const std::vector<uint32_t> shown = status_strip();
+        const std::vector<uint32_t> wanted = strip_showing(c.shown);
+        ASSERT_NE(wanted, blank);
+        EXPECT_TRUE(shown == wanted) << "the status line does not read \"" << c.shown << "\"";
+        // Unchanged, it is not named again.
+        fb_smaz_info();
+        rc_convert_dropped_files();
+        EXPECT_TRUE(status_strip() == blank);
+        fs::remove(root.host(tit(c.name)));
+    }
+
+    // Changed, it is named again; two at once are counted.
+    root.write_subtitles("later.vtt", sample("no_cues.vtt"));
+    root.write_subtitles("ook.vtt", sample("no_cues.vtt"));
+    rc_convert_dropped_files();
+    EXPECT_TRUE(status_strip() == strip_showing("later.vtt: geen ondertitels gevonden (+1)"));
+    fb_smaz_info();
+    root.write_subtitles("later.vtt", sample("no_cues.vtt") + "\n");
+    rc_convert_dropped_files();
+    EXPECT_TRUE(status_strip() == strip_showing("later.vtt: geen ondertitels gevonden"));
+
+    // Through the menu: film, the only file, loads at once, and the line stays.
+    fb_smaz_info();
+    root.write_subtitles("kapot.vtt", sample("no_cues.vtt"));
+    EXPECT_EQ(menu({}), 0);
+    EXPECT_EQ(loaded(), "film");
+    EXPECT_TRUE(status_strip() == strip_showing("kapot.vtt: geen ondertitels gevonden"));
+    EXPECT_EQ(names(), (std::vector<std::string>{"film.tkx", "kapot.vtt", "later.vtt",
+                                                 "notities.txt", "ook.vtt", "tresk.qst"}));
+}
+
+// A .tkx made by conversion follows its source: a source replaced (other size or
+// other time, older or newer) is converted again. The viewer's own files are not
+// replaced: written by hand, made with options chosen by hand, or copied from the
+// converted file of another name.
+TEST_F(DropInFiles, AReplacedSourceIsConvertedAgainAndNoFileOfTheViewersIs) {
+    const std::string film = sample("film.srt"), corrected = sample("film_corrected.srt");
+    std::string same_size = film;
+    same_size.replace(same_size.find("zes uur"), 7, "elf uur");
+    const std::vector<std::pair<std::string, std::string>> kept = {
+        {"hand.tkx", hand_written("hand")},
+        {"opties.tkx",
+         "[KTF2: 1 0 converted from opties.srt; 1 bytes, modified 1.000000000; --offset -1.5]\n"
+         "{25}{75}opties\n"},
+        {"kopie.tkx",
+         "[KTF2: 1 0 converted from film.srt; 1 bytes, modified 1.000000000]\n"
+         "{25}{75}kopie\n"},
+    };
+    const auto source_of = [](const std::string& tkx) {
+        return tkx.substr(0, tkx.find('.')) + ".srt";
+    };
+    for (const auto& [name, text] : kept) {
+        root.write_subtitles(name, text);
+        root.write_subtitles(source_of(name), film);
+    }
+    for (const char* source : {"film.srt", "gelijk.srt", "oud.srt", "nieuw.srt"}) {
+        root.write_subtitles(source, film);
+    }
+    // Converted before sources were stamped: kept while the source is not newer.
+    for (const std::string name : {"oud.tkx", "nieuw.tkx"}) {
+        root.write_subtitles(name,
+                             "[KTF2: 1 0 converted from " + source_of(name) + "]\n{25}{75}x\n");
+        set_modified(root.host(tit(name)), 1200000000);
+    }
+    set_modified(root.host(tit("oud.srt")), 1100000000);
+    set_modified(root.host(tit("nieuw.srt")), 1300000000);
+
+    rc_convert_dropped_files();
+    EXPECT_TRUE(made_from_now("film.srt"));
+    EXPECT_TRUE(made_from_now("gelijk.srt"));
+    EXPECT_TRUE(made_from_now("nieuw.srt"));
+    EXPECT_EQ(first_line(root.read(tit("oud.tkx"))), "[KTF2: 1 0 converted from oud.srt]");
+
+    root.write_subtitles("film.srt", corrected);
+    root.write_subtitles("gelijk.srt", same_size);
+    set_modified(root.host(tit("gelijk.srt")), 1000000000);  // older than before
+    set_modified(root.host(tit("oud.srt")), 1250000000);
+    for (const auto& [name, text] : kept) root.write_subtitles(source_of(name), corrected);
+    rc_convert_dropped_files();
+    for (const char* source : {"film.srt", "gelijk.srt", "oud.srt", "nieuw.srt"}) {
+        EXPECT_TRUE(made_from_now(source)) << source;
+    }
+    EXPECT_NE(root.read(tit("film.tkx")).find("half zeven"), std::string::npos);
+    EXPECT_NE(root.read(tit("gelijk.tkx")).find("elf uur"), std::string::npos);
+    for (const auto& [name, text] : kept) EXPECT_EQ(root.read(tit(name)), text) << name;
+}
+
+// Deleting an entry deletes every source of its name, so that it does not come back
+// (also beside a .tkx written by hand); which source makes the .tkx is fixed by the
+// order of formats.
+TEST_F(DropInFiles, DeletingAnEntryDeletesEverySourceOfItsName) {
+    const std::vector<std::vector<std::pair<std::string, std::string>>> sets = {
+        {{"een.vtt", "film.vtt"}, {"een.srt", "film.srt"}},
+        {{"twee.ass", "film.ass"}, {"twee.srt", "film.srt"}},
+        {{"drie.txt", "film.srt"}, {"drie.vtt", "film.vtt"}},
+        {{"vier.ass", "film.ass"}, {"vier.SRT", "film.srt"}},
+        {{"vijf.zzz", "film.srt"}, {"vijf.ssa", "film.ass"}},
+        {{"zes.srt", "film.srt"}, {"zes.vtt", "film.vtt"}},
+        {{"zeven.ssa", "film.ass"}, {"zeven.ass", "film.ass"}},
+        {{"acht.sub", "film.srt"}, {"acht.vtt", "film.vtt"}},
+        {{"negen.txt", "film.srt"}, {"negen.sub", "film.srt"}},
+    };
+    const std::vector<std::string> first = {"een.srt",   "twee.srt", "drie.vtt",
+                                            "vier.SRT",  "vijf.ssa", "zes.srt",
+                                            "zeven.ass", "acht.vtt", "negen.sub"};
+    for (const auto& set : sets) {
+        for (const auto& [name, source] : set) root.write_subtitles(name, sample(source));
+    }
+    root.write_subtitles("een.nfo", sample("readme.srt"));  // no subtitles: stays
+    rc_convert_dropped_files();
+    for (const std::string& source : first) {
+        EXPECT_TRUE(names_source(source.substr(0, source.find('.')) + ".tkx", source)) << source;
+        EXPECT_TRUE(made_from_now(source)) << source;
+    }
+    for (const std::string& source : first) {
+        const std::string converted = source.substr(0, source.find('.')) + ".tkx";
+        EXPECT_EQ(rc_delete_subtitle_file(tit(converted).c_str()), 0);
+    }
+    rc_convert_dropped_files();
+    EXPECT_EQ(names(), std::vector<std::string>{"een.nfo"});
+
+    // Through the menu: dup and hand marked and deleted; keep is left and loads at once.
+    root.write_subtitles("dup.srt", sample("film.srt"));
+    root.write_subtitles("dup.ass", sample("film.ass"));
+    root.write_subtitles("hand.srt", sample("film.srt"));
+    root.write_subtitles("hand.tkx", hand_written("hand"));
+    root.write_subtitles("keep.tkx", hand_written("keep"));
+    EXPECT_EQ(menu({KEY_BLUE, KEY_DOWN, KEY_BLUE, KEY_OK, testsup::kDrained, KEY_GREEN}), 0);
+    EXPECT_EQ(loaded(), "keep");
+    EXPECT_EQ(names(), (std::vector<std::string>{"een.nfo", "keep.tkx", "tresk.qst"}));
+}
+
+// Deleting a converted file deletes only sources of its own base name, whatever its
+// header names, and only regular files of the directory.
+TEST_F(DropInFiles, DeletingDeletesOnlySourcesOfTheSameBaseName) {
+    root.write_subtitles("ander.srt", sample("film.srt"));
+    rc_convert_dropped_files();
+    ASSERT_TRUE(exists("ander.tkx"));
+    const std::string copy = root.read(tit("ander.tkx"));
+    root.write_subtitles("mijn.tkx", copy + "{500}{550}Mijn eigen regel\n");
+    root.write_subtitles("hernoemd.tkx", copy);
+    root.write_subtitles("hernoemd.txt", "Gekopieerd van ander.tkx\n");
+    root.write("/var/tuxbox/Tresk/slachtoffer.srt", sample("film.srt"));
+    fs::create_symlink("../slachtoffer.srt", root.host(tit("link.srt")));
+    root.write_subtitles("link.tkx", copy);
+    fs::create_directory(root.host(tit("map.srt")));
+    root.write_subtitles("map.tkx", copy);
+    for (const char* name : {"mijn.tkx", "hernoemd.tkx", "link.tkx", "map.tkx"}) {
+        EXPECT_EQ(rc_delete_subtitle_file(tit(name).c_str()), 0) << name;
+    }
+    EXPECT_EQ(names(), (std::vector<std::string>{"ander.srt", "ander.tkx", "hernoemd.txt",
+                                                 "link.srt", "map.srt"}));
+    EXPECT_EQ(root.read("/var/tuxbox/Tresk/slachtoffer.srt"), sample("film.srt"));
+}
+
+// Any name the file system takes converts, is converted again when replaced, goes
+// with its entry, and lists and loads.
+TEST_F(DropInFiles, AnyNameTheFileSystemTakesConvertsAndGoesWithItsEntry) {
+    const std::string longest = std::string(247, 'a') + ".srt";  // 251 bytes
+    const std::vector<std::pair<std::string, std::string>> sources = {
+        {longest, std::string(247, 'a') + ".tkx"},
+        {std::string(236, 'b') + ".srt", std::string(236, 'b') + ".tkx"},  // more than 200
+        {".srt", ".srt.tkx"},                                              // listed as ".srt"
+        {"tab\there; new\nline \\ back.srt", "tab\there; new\nline \\ back.tkx"},
+        {"Amélie (2001) ČZ.srt", "Amélie (2001) ČZ.tkx"},
+        {"geen punt", "geen punt.tkx"},
+    };
+    for (const auto& [source, converted] : sources)
+        root.write_subtitles(source, sample("film.srt"));
+    rc_convert_dropped_files();
+    for (const auto& [source, converted] : sources) {
+        ASSERT_TRUE(exists(converted)) << source;
+        EXPECT_TRUE(names_source(converted, source)) << source;
+        EXPECT_TRUE(made_from_now(converted, source)) << source;
+    }
+    EXPECT_EQ(names().size(), 2 * sources.size()) << "a temporary file was left behind";
+
+    for (const auto& [source, converted] : sources) {
+        root.write_subtitles(source, sample("film_corrected.srt"));
+    }
+    rc_convert_dropped_files();
+    for (const auto& [source, converted] : sources) {
+        EXPECT_TRUE(made_from_now(converted, source)) << source;
+    }
+
+    for (const auto& [source, converted] : sources) {
+        if (source == longest) continue;
+        EXPECT_EQ(rc_delete_subtitle_file(tit(converted).c_str()), 0) << source;
+    }
+    EXPECT_EQ(names(), (std::vector<std::string>{longest, std::string(247, 'a') + ".tkx"}));
+    EXPECT_EQ(menu({}), 0);
+    EXPECT_EQ(loaded(), "De veerboot vertrekt om half zeven.");
+}

@@ -251,3 +251,46 @@ TEST(SimOptions, BadOptionsAreRefusedWithAReason) {
         EXPECT_EQ(o.root, "kept") << "a refused command line leaves the options alone";
     }
 }
+
+// The command line as getopt_long reads it: -h, the start of an option's name,
+// values after "=" or in the next argument, options in any order, "--" ending them;
+// and refusals in the simulator's words. (--version: ConvertToolCommandLine.)
+TEST(SimOptions, ReadAsGetoptLongReadsThem) {
+    struct Case {
+        std::vector<const char*> args;
+        bool headless, help;
+        std::string keys;
+        uint32_t width;
+    };
+    const std::vector<Case> accepted = {
+        {{"-h"}, false, true, "", 1280},
+        {{"--head", "--mode=720x576"}, true, false, "", 720},
+        {{"--keys", "-", "--headless"}, true, false, "-", 1280},
+        {{"--keys=--mode", "--mo", "640x480"}, false, false, "--mode", 640},
+        {{"--hel", "--"}, false, true, "", 1280},
+    };
+    for (const Case& c : accepted) {
+        sim::options o;
+        std::string err;
+        ASSERT_TRUE(parse_args(c.args, o, err)) << c.args[0] << ": " << err;
+        EXPECT_EQ(o.headless, c.headless) << c.args[0];
+        EXPECT_EQ(o.help, c.help) << c.args[0];
+        EXPECT_EQ(o.keys, c.keys) << c.args[0];
+        EXPECT_EQ(o.mode_width, c.width) << c.args[0];
+    }
+    const std::vector<std::pair<std::vector<const char*>, std::string>> refused = {
+        {{"--v"}, "ambiguous option '--v'"},
+        {{"-x"}, "unknown option '-x'"},
+        {{"--no-fb=1"}, "option '--no-fb' takes no value"},
+        {{"--vid=no"}, "option '--video' takes no value"},
+        {{"--sna"}, "option '--snapshot' needs a value"},
+        {{"--headless", "--", "--video"}, "unexpected argument '--video'"},
+        {{"--version=2"}, "option '--version' takes no value"},
+    };
+    for (const auto& [args, want] : refused) {
+        sim::options o;
+        std::string err;
+        EXPECT_FALSE(parse_args(args, o, err)) << want;
+        EXPECT_EQ(err, want);
+    }
+}

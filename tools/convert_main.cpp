@@ -1,14 +1,17 @@
 // lumetra-convert: converts downloaded subtitle files into the player's format on
 // the command line, on the PC or on the box itself.
 //
-//   lumetra-convert [options] FILE...
+//   lumetra-convert [OPTION]... FILE...
 //
 // Each FILE is written beside itself with its extension replaced by ".tkx" (or to
 // OUT with -o), through a temporary file in the same directory and a rename, so a
-// reader never sees half a file. One summary line per file goes to standard error.
+// reader never sees half a file. "-" as FILE reads standard input, "-o -" writes
+// standard output. One summary line per file goes to standard error.
 // Exit status: 0 when every file was converted, 1 when any failed, 2 on a usage error.
 #include <dirent.h>
 #include <fcntl.h>
+#include <getopt.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,28 +32,89 @@
 #include <vector>
 
 #include "conv/convert.h"
+#include "tools/getopt_refusal.h"
+
+#ifndef LUMETRA_VERSION
+#define LUMETRA_VERSION "unknown"
+#endif
 
 namespace {
 
 constexpr std::string_view kProgram = "lumetra-convert";
 constexpr std::string_view kExtension = ".tkx";
-constexpr const char* kUsage =
-    "usage: lumetra-convert [--encoding NAME] [--fps N] [--offset SECONDS] [--wrap N] [--plain]\n"
-    "                       [-o OUT] [--all DIR] FILE...\n"
-    "  writes FILE with its extension replaced by .tkx (or OUT, for one FILE);\n"
-    "  --all DIR converts every subtitle file in DIR that has no .tkx of its own\n";
+constexpr std::string_view kStandardStream = "-";
+// The name a file read from standard input is recorded under in its header.
+constexpr std::string_view kStandardInputName = "standard input";
+constexpr const char* kSynopsis = "usage: lumetra-convert [OPTION]... FILE...\n";
+constexpr const char* kHelp =
+    "usage: lumetra-convert [OPTION]... FILE...\n"
+    "Converts subtitle files (SubRip, MicroDVD, ASS/SSA, WebVTT, MPL2, TMPlayer,\n"
+    "SubViewer) to the player's .tkx files. Each FILE is written beside itself with\n"
+    "its extension replaced by .tkx. FILE - reads standard input and, without -o,\n"
+    "writes standard output.\n"
+    "\n"
+    "  --encoding NAME    read the files in this encoding (e.g. WINDOWS-1250)\n"
+    "                     instead of guessing it\n"
+    "  --fps N            frame rate of a MicroDVD file that declares none\n"
+    "                     (default 23.976)\n"
+    "  --offset SECONDS   add this to every time, e.g. --offset -1.5\n"
+    "  --wrap N           wrap lines longer than N characters (default 40)\n"
+    "  --plain            no second colour for lines wholly in italics\n"
+    "  -o OUT             write to OUT (one FILE only); -o - writes standard output\n"
+    "  --all DIR          convert every subtitle file in DIR that has no .tkx of its\n"
+    "                     own yet (of several with one name: .srt, .ass, .ssa, .vtt,\n"
+    "                     .sub, .txt, then others)\n"
+    "  --force            replace an existing output that lumetra-convert did not write\n"
+    "  -h, --help         this text\n"
+    "  --version          the version\n"
+    "\n"
+    "An output is never the input itself, even through a link. One line per file\n"
+    "goes to standard error. Exit status: 0 when every file was converted, 1 when\n"
+    "any failed, 2 for a wrong option.\n";
 // Larger inputs are not subtitles anyone downloads; refusing them bounds the memory.
 constexpr uintmax_t kMaxInputBytes = 64u << 20;
 // Bytes looks_convertible is shown when --all decides what to convert.
 constexpr size_t kProbeBytes = 4096;
+// The temporary file beside an output: short, whatever the output's name.
+constexpr std::string_view kTemporaryName = ".lumetra-XXXXXX.part";
+constexpr int kTemporarySuffix = 5;  // ".part"
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kHelpShown = -1;
+constexpr int kExitDone = -1;  // --help or --version printed: nothing more to do
+
+// The values getopt_long gives the options without a short form.
+enum LongOption : int {
+    kEncoding = 256,
+    kFps,
+    kOffset,
+    kWrap,
+    kPlain,
+    kAll,
+    kForce,
+    kVersion,
+};
+
+constexpr std::array<option, 11> kOptions{{
+    {"encoding", required_argument, nullptr, kEncoding},
+    {"fps", required_argument, nullptr, kFps},
+    {"offset", required_argument, nullptr, kOffset},
+    {"wrap", required_argument, nullptr, kWrap},
+    {"plain", no_argument, nullptr, kPlain},
+    {"all", required_argument, nullptr, kAll},
+    {"force", no_argument, nullptr, kForce},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {"output", required_argument, nullptr, 'o'},
+    {nullptr, 0, nullptr, 0},
+}};
+// ":" first: a missing value is told from an unknown option.
+constexpr const char* kShortOptions = ":ho:";
 
 struct Arguments {
     conv::ConvertOptions options;
     std::string output;   // -o
     std::string all_dir;  // --all
+    bool force = false;
     std::vector<std::string> files;
 };
 
@@ -61,9 +125,15 @@ struct FdCloser {
     }
 };
 
+void print_line(std::string_view text) {
+    std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(kProgram.size()), kProgram.data(),
+                 static_cast<int>(text.size()), text.data());
+}
+
 int usage_error(std::string_view message) {
-    std::fprintf(stderr, "%.*s: %.*s\n%s", static_cast<int>(kProgram.size()), kProgram.data(),
-                 static_cast<int>(message.size()), message.data(), kUsage);
+    print_line(message);
+    std::fputs(kSynopsis, stderr);
+    print_line("--help lists the options");
     return kExitUsage;
 }
 
@@ -79,6 +149,7 @@ std::optional<double> parse_double(std::string_view text) {
 
 // The options that take a number, and the numbers they take.
 struct NumberOption {
+    int option;
     std::string_view name;
     double low, high;
     bool whole;
@@ -86,63 +157,85 @@ struct NumberOption {
 };
 // An offset beyond a day either way is no film's; the times would overflow.
 constexpr std::array<NumberOption, 3> kNumberOptions{{
-    {"--fps", 1.0, 1000.0, false, "frames per second between 1 and 1000"},
-    {"--offset", -86400.0, 86400.0, false, "seconds, e.g. -1.5 or +2, within a day"},
-    {"--wrap", 1.0, 1000.0, true, "a number of characters between 1 and 1000"},
+    {kFps, "--fps", 1.0, 1000.0, false, "frames per second between 1 and 1000"},
+    {kOffset, "--offset", -86400.0, 86400.0, false, "seconds, e.g. -1.5 or +2, within a day"},
+    {kWrap, "--wrap", 1.0, 1000.0, true, "a number of characters between 1 and 1000"},
 }};
 
-const NumberOption* number_option(std::string_view name) {
+const NumberOption* number_option(int option) {
     for (const NumberOption& o : kNumberOptions) {
-        if (o.name == name) return &o;
+        if (o.option == option) return &o;
     }
     return nullptr;
 }
 
-// Fills args from argv; returns 0, kHelpShown, or the exit status of a usage error
+// The usage error for an argument getopt_long refused.
+std::string refused_option(int code, char** argv) {
+    const tools::getopt_refusal r = tools::refused_by_getopt(code, argv, kOptions.data());
+    switch (r.kind) {
+        case tools::getopt_refusal::kAmbiguous:
+            return "ambiguous option " + r.option;
+        case tools::getopt_refusal::kNeedsValue:
+            return r.option + " needs a value";
+        case tools::getopt_refusal::kTakesNoValue:
+            return r.option + " takes no value";
+        case tools::getopt_refusal::kUnknown:
+            break;
+    }
+    return "unknown option " + r.option;
+}
+
+// Fills args from argv; returns 0, kExitDone, or the exit status of a usage error
 // already printed.
 int parse_arguments(int argc, char** argv, Arguments& args) {
-    bool options_done = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (options_done || arg.empty() || arg.front() != '-' || arg == "-") {
-            args.files.emplace_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            options_done = true;
-            continue;
-        }
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return kHelpShown;
-        }
-        if (arg == "--plain") {
-            args.options.plain = true;
-            continue;
-        }
-        const bool takes_value =
-            arg == "--encoding" || arg == "-o" || arg == "--all" || number_option(arg) != nullptr;
-        if (!takes_value) return usage_error("unknown option " + std::string(arg));
-        if (i + 1 >= argc) return usage_error(std::string(arg) + " needs a value");
-        const std::string_view value = argv[++i];
-        if (arg == "--encoding") {
-            if (value.empty()) return usage_error("--encoding needs a name");
-            args.options.forced_encoding = value;
-        } else if (const NumberOption* number = number_option(arg)) {
+    optind = 0;  // a fresh scan
+    opterr = 0;  // the messages are this program's own
+    for (;;) {
+        const int code = getopt_long(argc, argv, kShortOptions, kOptions.data(), nullptr);
+        if (code == -1) break;
+        const std::string_view value = optarg != nullptr ? optarg : "";
+        if (const NumberOption* number = number_option(code)) {
             const auto parsed = parse_double(value);
             if (!parsed || *parsed < number->low || *parsed > number->high ||
                 (number->whole && *parsed != std::floor(*parsed))) {
-                return usage_error(std::string(arg) + " takes " + number->takes);
+                return usage_error(std::string(number->name) + " takes " + number->takes);
             }
-            if (arg == "--fps") args.options.fps = *parsed;
-            if (arg == "--offset") args.options.offset_seconds = *parsed;
-            if (arg == "--wrap") args.options.wrap_width = static_cast<int>(*parsed);
-        } else if (arg == "-o") {
-            args.output = value;
-        } else {
-            args.all_dir = value;
+            if (code == kFps) args.options.fps = *parsed;
+            if (code == kOffset) args.options.offset_seconds = *parsed;
+            if (code == kWrap) args.options.wrap_width = static_cast<int>(*parsed);
+            continue;
+        }
+        switch (code) {
+            case 'h':
+                std::fputs(kHelp, stdout);
+                return kExitDone;
+            case kVersion:
+                std::printf("%.*s %s\n", static_cast<int>(kProgram.size()), kProgram.data(),
+                            LUMETRA_VERSION);
+                return kExitDone;
+            case kEncoding:
+                if (value.empty()) return usage_error("--encoding needs a name");
+                args.options.forced_encoding = value;
+                break;
+            case kPlain:
+                args.options.plain = true;
+                break;
+            case kForce:
+                args.force = true;
+                break;
+            case 'o':
+                if (value.empty()) return usage_error("-o needs a value");
+                args.output = value;
+                break;
+            case kAll:
+                if (value.empty()) return usage_error("--all needs a value");
+                args.all_dir = value;
+                break;
+            default:
+                return usage_error(refused_option(code, argv));
         }
     }
+    for (int i = optind; i < argc; ++i) args.files.emplace_back(argv[i]);
     if (args.files.empty() && args.all_dir.empty()) return usage_error("no FILE given");
     if (!args.output.empty() && (args.files.size() != 1 || !args.all_dir.empty())) {
         return usage_error("-o takes exactly one FILE");
@@ -155,13 +248,11 @@ std::string_view base_name(std::string_view path) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-// FILE's name with its extension (from the last "." of the name) replaced by ".tkx".
+// FILE's path with its name's extension replaced by ".tkx" (conv::name_base).
 std::string output_name_for(std::string_view path) {
     const std::string_view name = base_name(path);
-    const size_t dot = name.rfind('.');
-    const size_t keep =
-        path.size() - name.size() + (dot == std::string_view::npos ? name.size() : dot);
-    return std::string(path.substr(0, keep)) + std::string(kExtension);
+    return std::string(path.substr(0, path.size() - name.size())) +
+           std::string(conv::name_base(name)) + std::string(kExtension);
 }
 
 bool ends_with_extension(std::string_view name) {
@@ -173,16 +264,48 @@ std::string errno_text(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
 
-// Reads a regular file whole, or only its first kProbeBytes when just_the_start;
-// false with error set otherwise.
+// Reads what an open descriptor holds, at most limit bytes; false with error set
+// when it cannot be read or holds more.
+bool read_descriptor(int fd, uintmax_t limit, std::vector<uint8_t>& bytes, std::string& error) {
+    constexpr size_t kChunk = 64 * 1024;
+    size_t done = 0;
+    for (;;) {
+        try {
+            if (bytes.size() < done + kChunk) bytes.resize(done + kChunk);
+        } catch (const std::bad_alloc&) {
+            error = "out of memory";
+            return false;
+        }
+        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = errno_text("cannot read the file");
+            return false;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+        if (done > limit) {
+            error = "file too large (over " + std::to_string(limit >> 20) + " MiB)";
+            return false;
+        }
+    }
+    bytes.resize(done);
+    return true;
+}
+
+// Reads a regular file (or standard input for "-") whole, or only its first
+// kProbeBytes when just_the_start, and what fstat says about it; false with error set
+// otherwise.
 bool read_file(const std::string& path, bool just_the_start, std::vector<uint8_t>& bytes,
-               std::string& error) {
-    FdCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    struct stat st;
-    if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
+               struct stat& st, std::string& error) {
+    const bool standard_input = path == kStandardStream;
+    FdCloser file{standard_input ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    const int fd = standard_input ? STDIN_FILENO : file.fd;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
         error = errno_text("cannot read the file");
         return false;
     }
+    if (standard_input) return read_descriptor(fd, kMaxInputBytes, bytes, error);
     if (!S_ISREG(st.st_mode)) {
         error = "not a regular file";
         return false;
@@ -202,7 +325,7 @@ bool read_file(const std::string& path, bool just_the_start, std::vector<uint8_t
     }
     size_t done = 0;
     while (done < wanted) {
-        const ssize_t n = ::read(file.fd, bytes.data() + done, wanted - done);
+        const ssize_t n = ::read(fd, bytes.data() + done, wanted - done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             error = errno_text("cannot read the file");
@@ -230,13 +353,13 @@ bool write_all(int fd, std::string_view data) {
 bool write_replacing(const std::string& path, std::string_view data, std::string& error) {
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    std::string temp = dir + "." + std::string(base_name(path)) + ".XXXXXX";
-    FdCloser file{::mkstemp(temp.data())};
+    std::string temp = dir + std::string(kTemporaryName);
+    FdCloser file{::mkstemps(temp.data(), kTemporarySuffix)};
     if (file.fd < 0) {
         error = errno_text("cannot create a file beside the output");
         return false;
     }
-    // mkstemp makes the file private; the output gets the mode a new file would get.
+    // mkstemps makes the file private; the output gets the mode a new file would get.
     const mode_t mask = ::umask(0);
     ::umask(mask);
     bool ok =
@@ -253,20 +376,52 @@ bool write_replacing(const std::string& path, std::string_view data, std::string
     return ok;
 }
 
+// Why output may not be written over, or empty when it may: it is the input itself
+// (the same file, whatever the names), or a file with content that this program did
+// not write and force was not given.
+std::string output_refused(const std::string& output, const struct stat& input, bool force) {
+    struct stat st;
+    if (::stat(output.c_str(), &st) != 0) return {};
+    if (st.st_dev == input.st_dev && st.st_ino == input.st_ino) {
+        return "the output would replace the input";
+    }
+    if (force || !S_ISREG(st.st_mode) || st.st_size == 0) return {};
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(output.c_str(), "rb"), std::fclose);
+    std::array<char, conv::kLongestHeaderLine + 2> line{};
+    if (file && std::fgets(line.data(), static_cast<int>(line.size()), file.get()) != nullptr &&
+        conv::converted_from_header(line.data()).converted) {
+        return {};
+    }
+    return output + " exists and was not written by " + std::string(kProgram) +
+           " (--force replaces it)";
+}
+
 // Converts one file and prints its summary line; true when the output was written.
 bool convert_file(const std::string& input, const std::string& output,
-                  const conv::ConvertOptions& base_options) {
+                  const conv::ConvertOptions& base_options, bool force) {
     conv::ConvertOptions options = base_options;
-    options.source_name = base_name(input);
     conv::ConvertReport report;
     std::string converted;
     std::vector<uint8_t> bytes;
+    struct stat st;
     int result = conv::kConvertFailed;
-    if (output == input) {
-        report.error = "the output would replace the input";
-    } else if (read_file(input, false, bytes, report.error)) {
+    const bool to_standard_output = output == kStandardStream;
+    if (read_file(input, false, bytes, st, report.error) &&
+        (to_standard_output || (report.error = output_refused(output, st, force)).empty())) {
+        if (input == kStandardStream) {
+            options.source_name = kStandardInputName;
+        } else {
+            options.source_name = base_name(input);
+            options.source_stamp = conv::SourceStamp{st.st_size, st.st_mtim.tv_sec,
+                                                     static_cast<int32_t>(st.st_mtim.tv_nsec)};
+        }
         result = conv::convert_subtitles(bytes, options, converted, report);
-        if (result == conv::kConvertOk && !write_replacing(output, converted, report.error)) {
+        if (result == conv::kConvertOk && to_standard_output &&
+            !write_all(STDOUT_FILENO, converted)) {
+            report.error = errno_text("cannot write the output");
+            result = conv::kConvertFailed;
+        } else if (result == conv::kConvertOk && !to_standard_output &&
+                   !write_replacing(output, converted, report.error)) {
             result = conv::kConvertFailed;
         }
     }
@@ -274,29 +429,38 @@ bool convert_file(const std::string& input, const std::string& output,
     return result == conv::kConvertOk;
 }
 
-// The files of dir to convert: regular files in a format the converter reads, without
-// a .tkx of their own, in name order. False when dir cannot be read.
-bool files_to_convert(const std::string& dir, std::vector<std::string>& files) {
+// The files of dir to convert, by base name (conv::name_base): regular files in a
+// format the converter reads whose base name has no .tkx, each base name's files in
+// the order they are tried (conv::source_rank, then by name). False when dir cannot
+// be read.
+bool files_to_convert(const std::string& dir, std::vector<std::vector<std::string>>& groups) {
     std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
     if (!d) return false;
     const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
     std::vector<std::string> names;
     while (const dirent* e = ::readdir(d.get())) {
         const std::string_view name = e->d_name;
-        if (name.front() == '.' && (name.size() == 1 || name == "..")) continue;
-        if (!ends_with_extension(name)) names.emplace_back(name);
+        if (name == "." || name == ".." || ends_with_extension(name)) continue;
+        names.emplace_back(name);
     }
-    std::sort(names.begin(), names.end());
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const std::string_view base_a = conv::name_base(a), base_b = conv::name_base(b);
+        if (base_a != base_b) return base_a < base_b;
+        const int rank_a = conv::source_rank(a), rank_b = conv::source_rank(b);
+        return rank_a != rank_b ? rank_a < rank_b : a < b;
+    });
+    std::string_view group_base;
     for (const std::string& name : names) {
         const std::string path = prefix + name;
         struct stat st;
         if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if (::stat(output_name_for(path).c_str(), &st) == 0) continue;
+        if (::lstat(output_name_for(path).c_str(), &st) == 0) continue;
         std::vector<uint8_t> head;
         std::string error;
-        if (read_file(path, true, head, error) && conv::looks_convertible(head)) {
-            files.push_back(path);
-        }
+        if (!read_file(path, true, head, st, error) || !conv::looks_convertible(head)) continue;
+        if (groups.empty() || conv::name_base(name) != group_base) groups.emplace_back();
+        group_base = conv::name_base(name);
+        groups.back().push_back(path);
     }
     return true;
 }
@@ -304,25 +468,37 @@ bool files_to_convert(const std::string& dir, std::vector<std::string>& files) {
 int run(int argc, char** argv) {
     Arguments args;
     if (const int status = parse_arguments(argc, argv, args); status != 0) {
-        return status == kHelpShown ? 0 : status;
+        return status == kExitDone ? 0 : status;
     }
 
-    std::vector<std::string> inputs = args.files;
+    std::vector<std::vector<std::string>> groups;
+    for (const std::string& file : args.files) groups.push_back({file});
     if (!args.all_dir.empty()) {
-        if (!files_to_convert(args.all_dir, inputs)) {
-            std::fprintf(stderr, "%.*s: %s: %s\n", static_cast<int>(kProgram.size()),
-                         kProgram.data(), args.all_dir.c_str(), std::strerror(errno));
+        if (!files_to_convert(args.all_dir, groups)) {
+            print_line(args.all_dir + ": " + std::strerror(errno));
             return kExitFailed;
         }
-        if (inputs.empty()) {
-            std::fprintf(stderr, "%.*s: nothing to convert in %s\n",
-                         static_cast<int>(kProgram.size()), kProgram.data(), args.all_dir.c_str());
-        }
+        if (groups.size() == args.files.size()) print_line("nothing to convert in " + args.all_dir);
     }
     bool all_ok = true;
-    for (const std::string& input : inputs) {
-        const std::string output = args.output.empty() ? output_name_for(input) : args.output;
-        all_ok = convert_file(input, output, args.options) && all_ok;
+    for (const std::vector<std::string>& group : groups) {
+        // Of several sources of one .tkx, the first that converts makes it.
+        const std::string* made_by = nullptr;
+        for (const std::string& input : group) {
+            const std::string output = !args.output.empty()       ? args.output
+                                       : input == kStandardStream ? std::string(kStandardStream)
+                                                                  : output_name_for(input);
+            if (made_by != nullptr) {
+                std::fprintf(stderr, "%s: skipped: %s is converted to %s\n", input.c_str(),
+                             std::string(base_name(*made_by)).c_str(), output.c_str());
+                continue;
+            }
+            if (convert_file(input, output, args.options, args.force)) {
+                made_by = &input;
+            } else {
+                all_ok = false;
+            }
+        }
     }
     return all_ok ? 0 : kExitFailed;
 }
@@ -334,8 +510,7 @@ int main(int argc, char** argv) {
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "%.*s: out of memory\n", static_cast<int>(kProgram.size()),
-                     kProgram.data());
+        print_line("out of memory");
         return kExitFailed;
     }
 }
