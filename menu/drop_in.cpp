@@ -310,7 +310,7 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
     size_t length = 0;
     if (!read_source(path, st, subtitles_by_name, bytes, length, error)) return false;
     if (!text_shown) {
-        fb_zobr_info(kConvertingText);
+        fb_show_status(kConvertingText);
         text_shown = true;
     }
     try {
@@ -446,7 +446,7 @@ std::string shown_name(std::string_view name) {
 void show_failures(const pass_state& pass) {
     std::string text = shown_name(pass.first_name) + ": " + reason_for(pass.first_error);
     if (pass.failures > 1) text += " (+" + std::to_string(pass.failures - 1) + ")";
-    fb_zobr_info(text.c_str());
+    fb_show_status(text.c_str());
 }
 
 // Deletes the regular files of the directory whose base name is base and that are in
@@ -480,7 +480,7 @@ void delete_sources_of(std::string_view base) {
 
 }  // namespace
 
-void rc_convert_dropped_files() {
+void menu_convert_dropped_files() {
     pass_state pass;
     try {
         std::vector<source_file> sources;
@@ -504,13 +504,13 @@ void rc_convert_dropped_files() {
         }
     }
     if (pass.text_shown || pass.failures > 0) {
-        fb_smaz_info();
-        fb_info_paletka();
+        fb_clear_status();
+        fb_show_icons();
     }
 }
 
-int rc_delete_subtitle_file(const char* path) {
-    const int result = smaz_cestu(path);
+int menu_delete_subtitle_file(const char* path) {
+    const int result = menu_remove_path(path);
     const std::string_view p = path != nullptr ? path : "";
     if (result != 0 || !p.starts_with(kDirectory) || !ends_with(p, kExtension)) return result;
     const std::string_view base =

@@ -12,10 +12,10 @@
 // status-line text while it works, and names a file that could not be converted and
 // why; such a file is tried (and named) again only once it changes. With nothing new
 // it reads only the directory listing and stats each candidate.
-void rc_convert_dropped_files();
+void menu_convert_dropped_files();
 
-// Removes the subtitle file at path (as smaz_cestu does) and, when that worked and
+// Removes the subtitle file at path (as menu_remove_path does) and, when that worked and
 // path is a ".tkx" of the subtitle directory, every regular file of the directory
 // with the same base name in a format the converter reads, so that the entry does
-// not come back converted. Returns smaz_cestu's result for path.
-int rc_delete_subtitle_file(const char* path);
+// not come back converted. Returns menu_remove_path's result for path.
+int menu_delete_subtitle_file(const char* path);

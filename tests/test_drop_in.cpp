@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kTit = "/var/tuxbox/Tresk/tit/";
+constexpr const char* kSubtitleDirPath = "/var/tuxbox/Tresk/tit/";
 
 // The first cue starts at 0, so that it is on screen while the clock stands still.
 constexpr std::string_view kSrt =
@@ -58,13 +58,13 @@ std::string converted(const std::string& source) {
 // The file menu with keys queued ahead; its result.
 int menu(std::initializer_list<int> keys) {
     testsup::queue(keys);
-    return testsup::run_modal([] { return rc_file_menu(); });
+    return testsup::run_modal([] { return menu_file(); });
 }
 
 // The first line of the first subtitle loaded.
 std::string loaded() {
-    if (titulky.load() == nullptr || pocet_titulku <= 0) return "<none>";
-    return titulky.load()[0].radky[0].get();
+    if (subtitles.load() == nullptr || subtitle_count <= 0) return "<none>";
+    return subtitles.load()[0].lines[0].get();
 }
 
 class DropIn : public ::testing::Test {
@@ -73,11 +73,11 @@ class DropIn : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(testsup::open_menu_box(root)); }
     void TearDown() override { testsup::close_menu_box(); }
 
-    bool exists(const std::string& name) const { return root.exists(kTit + name); }
+    bool exists(const std::string& name) const { return root.exists(kSubtitleDirPath + name); }
     // The names in the subtitle directory, sorted.
     std::vector<std::string> names() const {
         std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(root.host(kTit))) {
+        for (const auto& e : fs::directory_iterator(root.host(kSubtitleDirPath))) {
             out.push_back(e.path().filename().string());
         }
         std::sort(out.begin(), out.end());
@@ -90,21 +90,21 @@ TEST_F(DropIn, ConvertsNewFilesListsThemAndLeavesFailuresAlone) {
     root.write_subtitles("film.srt", kSrt);
     root.write_subtitles("broken.srt", kBrokenSrt);
     root.write_subtitles("notes.txt", "Bring popcorn.\n");
-    fs::create_directory(root.host(std::string(kTit) + "folder.srt"));
+    fs::create_directory(root.host(std::string(kSubtitleDirPath) + "folder.srt"));
 
     // Listed: a, film; broken.srt failed and has no .tkx to list.
     EXPECT_EQ(menu({KEY_DOWN, KEY_OK}), 1);
     EXPECT_EQ(loaded(), "Eerste regel");
     EXPECT_EQ(names(), (std::vector<std::string>{"a.tkx", "broken.srt", "film.srt", "film.tkx",
                                                  "folder.srt", "notes.txt", "tresk.qst"}));
-    EXPECT_EQ(
-        root.read(std::string(kTit) + "film.tkx"),
-        testsup::with_stamp(converted("film.srt"), root.host(std::string(kTit) + "film.srt")));
+    EXPECT_EQ(root.read(std::string(kSubtitleDirPath) + "film.tkx"),
+              testsup::with_stamp(converted("film.srt"),
+                                  root.host(std::string(kSubtitleDirPath) + "film.srt")));
 
     // Nothing new: the pass opens no file at all, not even the ones that failed.
-    sim::fail_call("fopen", EIO, -1, kTit);
+    sim::fail_call("fopen", EIO, -1, kSubtitleDirPath);
     const int faults = sim::faults_injected();
-    rc_convert_dropped_files();
+    menu_convert_dropped_files();
     EXPECT_EQ(sim::faults_injected(), faults) << "a file was opened with nothing new to convert";
     sim::clear_faults();
 
@@ -112,12 +112,12 @@ TEST_F(DropIn, ConvertsNewFilesListsThemAndLeavesFailuresAlone) {
     // .tkx nor a half file behind.
     root.write_subtitles("broken.srt", kSrt);
     sim::fail_call("rename", EIO, 1, ".part");
-    rc_convert_dropped_files();
+    menu_convert_dropped_files();
     EXPECT_EQ(sim::faults_injected(), faults + 1);
     EXPECT_EQ(names(), (std::vector<std::string>{"a.tkx", "broken.srt", "film.srt", "film.tkx",
                                                  "folder.srt", "notes.txt", "tresk.qst"}));
     root.write_subtitles("broken.srt", std::string(kSrt) + "\r\n");
-    rc_convert_dropped_files();
+    menu_convert_dropped_files();
     EXPECT_TRUE(exists("broken.tkx"));
 }
 
@@ -184,9 +184,9 @@ TEST(DropInSim, DroppedSubRipFilePlaysAndIsDeletedWithItsConvertedFile) {
         for (uint32_t x = 0; x < w; ++x) visible += (px[size_t{y} * w + x] >> 24) != 0;
     }
     EXPECT_GT(visible, 200u);
-    EXPECT_FALSE(root.exists(std::string(kTit) + "film.srt"));
-    EXPECT_FALSE(root.exists(std::string(kTit) + "film.tkx"));
-    EXPECT_TRUE(root.exists(std::string(kTit) + "andere.tkx"));
+    EXPECT_FALSE(root.exists(std::string(kSubtitleDirPath) + "film.srt"));
+    EXPECT_FALSE(root.exists(std::string(kSubtitleDirPath) + "film.tkx"));
+    EXPECT_TRUE(root.exists(std::string(kSubtitleDirPath) + "andere.tkx"));
 }
 
 }  // namespace
@@ -199,8 +199,8 @@ std::string sample(const std::string& name) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::string tit(const std::string& name) {
-    return kTit + name;
+std::string subtitle_path(const std::string& name) {
+    return kSubtitleDirPath + name;
 }
 
 std::string first_line(const std::string& text) {
@@ -223,12 +223,12 @@ std::vector<uint32_t> status_strip() {
 
 // The strip as it looks with text on it.
 std::vector<uint32_t> strip_showing(const std::string& text) {
-    fb_zobr_info(text.c_str());
+    fb_show_status(text.c_str());
     return status_strip();
 }
 
 std::vector<uint32_t> blank_strip() {
-    fb_smaz_info();
+    fb_clear_status();
     return status_strip();
 }
 
@@ -238,8 +238,8 @@ class DropInFiles : public DropIn {
     // default options.
     bool made_from_now(const std::string& converted, const std::string& source) const {
         if (!exists(converted)) return false;
-        const std::string header = first_line(root.read(tit(converted)));
-        const std::string end = testsup::header_end(source, root.host(tit(source)));
+        const std::string header = first_line(root.read(subtitle_path(converted)));
+        const std::string end = testsup::header_end(source, root.host(subtitle_path(source)));
         return header.starts_with("[KTF2: ") && header.ends_with(end);
     }
     // The same for the .tkx named after source without its extension.
@@ -248,7 +248,7 @@ class DropInFiles : public DropIn {
     }
     // True when the header of converted names source, whole, as what it was made from.
     bool names_source(const std::string& converted, const std::string& source) const {
-        const std::string header = first_line(root.read(tit(converted)));
+        const std::string header = first_line(root.read(subtitle_path(converted)));
         const std::string named = " converted from " + testsup::header_name(source);
         const size_t at = header.find(named);
         return at != std::string::npos && at + named.size() < header.size() &&
@@ -284,31 +284,31 @@ TEST_F(DropInFiles, AFileThatCannotBeConvertedIsNamedOncePerChange) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         root.write_subtitles(c.name, c.bytes);
-        if (c.grown_to != 0) fs::resize_file(root.host(tit(c.name)), c.grown_to);
-        rc_convert_dropped_files();
+        if (c.grown_to != 0) fs::resize_file(root.host(subtitle_path(c.name)), c.grown_to);
+        menu_convert_dropped_files();
         const std::vector<uint32_t> shown = status_strip();
         const std::vector<uint32_t> wanted = strip_showing(c.shown);
         ASSERT_NE(wanted, blank);
         EXPECT_TRUE(shown == wanted) << "the status line does not read \"" << c.shown << "\"";
         // Unchanged, it is not named again.
-        fb_smaz_info();
-        rc_convert_dropped_files();
+        fb_clear_status();
+        menu_convert_dropped_files();
         EXPECT_TRUE(status_strip() == blank);
-        fs::remove(root.host(tit(c.name)));
+        fs::remove(root.host(subtitle_path(c.name)));
     }
 
     // Changed, it is named again; two at once are counted.
     root.write_subtitles("later.vtt", sample("no_cues.vtt"));
     root.write_subtitles("ook.vtt", sample("no_cues.vtt"));
-    rc_convert_dropped_files();
+    menu_convert_dropped_files();
     EXPECT_TRUE(status_strip() == strip_showing("later.vtt: geen ondertitels gevonden (+1)"));
-    fb_smaz_info();
+    fb_clear_status();
     root.write_subtitles("later.vtt", sample("no_cues.vtt") + "\n");
-    rc_convert_dropped_files();
+    menu_convert_dropped_files();
     EXPECT_TRUE(status_strip() == strip_showing("later.vtt: geen ondertitels gevonden"));
 
     // Through the menu: film, the only file, loads at once, and the line stays.
-    fb_smaz_info();
+    fb_clear_status();
     root.write_subtitles("kapot.vtt", sample("no_cues.vtt"));
     EXPECT_EQ(menu({}), 0);
     EXPECT_EQ(loaded(), "film");
@@ -348,29 +348,30 @@ TEST_F(DropInFiles, AReplacedSourceIsConvertedAgainAndNoFileOfTheViewersIs) {
     for (const std::string name : {"oud.tkx", "nieuw.tkx"}) {
         root.write_subtitles(name,
                              "[KTF2: 1 0 converted from " + source_of(name) + "]\n{25}{75}x\n");
-        set_modified(root.host(tit(name)), 1200000000);
+        set_modified(root.host(subtitle_path(name)), 1200000000);
     }
-    set_modified(root.host(tit("oud.srt")), 1100000000);
-    set_modified(root.host(tit("nieuw.srt")), 1300000000);
+    set_modified(root.host(subtitle_path("oud.srt")), 1100000000);
+    set_modified(root.host(subtitle_path("nieuw.srt")), 1300000000);
 
-    rc_convert_dropped_files();
+    menu_convert_dropped_files();
     EXPECT_TRUE(made_from_now("film.srt"));
     EXPECT_TRUE(made_from_now("gelijk.srt"));
     EXPECT_TRUE(made_from_now("nieuw.srt"));
-    EXPECT_EQ(first_line(root.read(tit("oud.tkx"))), "[KTF2: 1 0 converted from oud.srt]");
+    EXPECT_EQ(first_line(root.read(subtitle_path("oud.tkx"))),
+              "[KTF2: 1 0 converted from oud.srt]");
 
     root.write_subtitles("film.srt", corrected);
     root.write_subtitles("gelijk.srt", same_size);
-    set_modified(root.host(tit("gelijk.srt")), 1000000000);  // older than before
-    set_modified(root.host(tit("oud.srt")), 1250000000);
+    set_modified(root.host(subtitle_path("gelijk.srt")), 1000000000);  // older than before
+    set_modified(root.host(subtitle_path("oud.srt")), 1250000000);
     for (const auto& [name, text] : kept) root.write_subtitles(source_of(name), corrected);
-    rc_convert_dropped_files();
+    menu_convert_dropped_files();
     for (const char* source : {"film.srt", "gelijk.srt", "oud.srt", "nieuw.srt"}) {
         EXPECT_TRUE(made_from_now(source)) << source;
     }
-    EXPECT_NE(root.read(tit("film.tkx")).find("half zeven"), std::string::npos);
-    EXPECT_NE(root.read(tit("gelijk.tkx")).find("elf uur"), std::string::npos);
-    for (const auto& [name, text] : kept) EXPECT_EQ(root.read(tit(name)), text) << name;
+    EXPECT_NE(root.read(subtitle_path("film.tkx")).find("half zeven"), std::string::npos);
+    EXPECT_NE(root.read(subtitle_path("gelijk.tkx")).find("elf uur"), std::string::npos);
+    for (const auto& [name, text] : kept) EXPECT_EQ(root.read(subtitle_path(name)), text) << name;
 }
 
 // Deleting an entry deletes every source of its name, so that it does not come back
@@ -395,16 +396,16 @@ TEST_F(DropInFiles, DeletingAnEntryDeletesEverySourceOfItsName) {
         for (const auto& [name, source] : set) root.write_subtitles(name, sample(source));
     }
     root.write_subtitles("een.nfo", sample("readme.srt"));  // no subtitles: stays
-    rc_convert_dropped_files();
+    menu_convert_dropped_files();
     for (const std::string& source : first) {
         EXPECT_TRUE(names_source(source.substr(0, source.find('.')) + ".tkx", source)) << source;
         EXPECT_TRUE(made_from_now(source)) << source;
     }
     for (const std::string& source : first) {
         const std::string converted = source.substr(0, source.find('.')) + ".tkx";
-        EXPECT_EQ(rc_delete_subtitle_file(tit(converted).c_str()), 0);
+        EXPECT_EQ(menu_delete_subtitle_file(subtitle_path(converted).c_str()), 0);
     }
-    rc_convert_dropped_files();
+    menu_convert_dropped_files();
     EXPECT_EQ(names(), std::vector<std::string>{"een.nfo"});
 
     // Through the menu: dup and hand marked and deleted; keep is left and loads at once.
@@ -422,19 +423,19 @@ TEST_F(DropInFiles, DeletingAnEntryDeletesEverySourceOfItsName) {
 // header names, and only regular files of the directory.
 TEST_F(DropInFiles, DeletingDeletesOnlySourcesOfTheSameBaseName) {
     root.write_subtitles("ander.srt", sample("film.srt"));
-    rc_convert_dropped_files();
+    menu_convert_dropped_files();
     ASSERT_TRUE(exists("ander.tkx"));
-    const std::string copy = root.read(tit("ander.tkx"));
+    const std::string copy = root.read(subtitle_path("ander.tkx"));
     root.write_subtitles("mijn.tkx", copy + "{500}{550}Mijn eigen regel\n");
     root.write_subtitles("hernoemd.tkx", copy);
     root.write_subtitles("hernoemd.txt", "Gekopieerd van ander.tkx\n");
     root.write("/var/tuxbox/Tresk/slachtoffer.srt", sample("film.srt"));
-    fs::create_symlink("../slachtoffer.srt", root.host(tit("link.srt")));
+    fs::create_symlink("../slachtoffer.srt", root.host(subtitle_path("link.srt")));
     root.write_subtitles("link.tkx", copy);
-    fs::create_directory(root.host(tit("map.srt")));
+    fs::create_directory(root.host(subtitle_path("map.srt")));
     root.write_subtitles("map.tkx", copy);
     for (const char* name : {"mijn.tkx", "hernoemd.tkx", "link.tkx", "map.tkx"}) {
-        EXPECT_EQ(rc_delete_subtitle_file(tit(name).c_str()), 0) << name;
+        EXPECT_EQ(menu_delete_subtitle_file(subtitle_path(name).c_str()), 0) << name;
     }
     EXPECT_EQ(names(), (std::vector<std::string>{"ander.srt", "ander.tkx", "hernoemd.txt",
                                                  "link.srt", "map.srt"}));
@@ -455,7 +456,7 @@ TEST_F(DropInFiles, AnyNameTheFileSystemTakesConvertsAndGoesWithItsEntry) {
     };
     for (const auto& [source, converted] : sources)
         root.write_subtitles(source, sample("film.srt"));
-    rc_convert_dropped_files();
+    menu_convert_dropped_files();
     for (const auto& [source, converted] : sources) {
         ASSERT_TRUE(exists(converted)) << source;
         EXPECT_TRUE(names_source(converted, source)) << source;
@@ -466,14 +467,14 @@ TEST_F(DropInFiles, AnyNameTheFileSystemTakesConvertsAndGoesWithItsEntry) {
     for (const auto& [source, converted] : sources) {
         root.write_subtitles(source, sample("film_corrected.srt"));
     }
-    rc_convert_dropped_files();
+    menu_convert_dropped_files();
     for (const auto& [source, converted] : sources) {
         EXPECT_TRUE(made_from_now(converted, source)) << source;
     }
 
     for (const auto& [source, converted] : sources) {
         if (source == longest) continue;
-        EXPECT_EQ(rc_delete_subtitle_file(tit(converted).c_str()), 0) << source;
+        EXPECT_EQ(menu_delete_subtitle_file(subtitle_path(converted).c_str()), 0) << source;
     }
     EXPECT_EQ(names(), (std::vector<std::string>{longest, std::string(247, 'a') + ".tkx"}));
     EXPECT_EQ(menu({}), 0);
