@@ -22,9 +22,9 @@
 
 namespace {
 
-constexpr size_t kHlavicka = 20;
+constexpr size_t kHeaderSize = 20;
 
-int32_t cti32(const uint8_t* p) {
+int32_t read_i32(const uint8_t* p) {
     uint32_t v = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
     return static_cast<int32_t>(v);
 }
@@ -33,11 +33,11 @@ int32_t cti32(const uint8_t* p) {
 // decoder reads no byte past the terminator (the buffer ends there).
 void check_decoding(const unsigned char* s) {
     for (size_t i = 0; s[i] != 0; ++i) {
-        uint32_t kod = 0xffffffff;
-        int32_t delka = utf2long(s + i, &kod);
-        FUZZ_CHECK(delka >= 1 && delka <= 3);
-        FUZZ_CHECK(kod <= 0x1ffff);
-        if (s[i] < 0x80) FUZZ_CHECK(delka == 1 && kod == s[i]);
+        uint32_t code = 0xffffffff;
+        int32_t length = fb_decode_utf8(s + i, &code);
+        FUZZ_CHECK(length >= 1 && length <= 3);
+        FUZZ_CHECK(code <= 0x1ffff);
+        if (s[i] < 0x80) FUZZ_CHECK(length == 1 && code == s[i]);
     }
 }
 
@@ -50,36 +50,36 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < kHlavicka) return -1;
-    const uint8_t cil = data[0] & 1;
-    const size_t posun = (data[0] >> 1) & 7;
-    int32_t x = cti32(data + 1);
-    int32_t y = cti32(data + 5);
-    int32_t sirka = cti32(data + 9);
-    const auto zarovnani = static_cast<int32_t>(static_cast<int8_t>(data[13]));
-    const auto barva = static_cast<int8_t>(data[14]);
+    if (size < kHeaderSize) return -1;
+    const uint8_t target = data[0] & 1;
+    const size_t offset = (data[0] >> 1) & 7;
+    int32_t x = read_i32(data + 1);
+    int32_t y = read_i32(data + 5);
+    int32_t width = read_i32(data + 9);
+    const auto align = static_cast<int32_t>(static_cast<int8_t>(data[13]));
+    const auto colour = static_cast<int8_t>(data[14]);
     if ((data[18] & 1) == 0) {
         // Positions around the screen and a little beyond, widths up to two lines.
         x = static_cast<int32_t>(static_cast<uint32_t>(x) % 1000) - 100;
         y = static_cast<int32_t>(static_cast<uint32_t>(y) % 800) - 100;
-        sirka = static_cast<int32_t>(static_cast<uint32_t>(sirka) % 1500) - 20;
+        width = static_cast<int32_t>(static_cast<uint32_t>(width) % 1500) - 20;
     }
     zoom = data[15] % 8;
-    transp = data[16] % 3;
-    barva_tit = data[17] % 4;
-    paleta_idx = static_cast<int8_t>(data[19] & 1);
-    paleta = palety[static_cast<size_t>(paleta_idx.load())].data();
-    fb_font_nastav_zoom();
+    background_level = data[16] % 3;
+    colour_scheme = data[17] % 4;
+    palette_index = static_cast<int8_t>(data[19] & 1);
+    palette = palettes[static_cast<size_t>(palette_index.load())].data();
+    fb_font_set_zoom();
 
     // The text, terminated, at the chosen offset of a buffer that ends right there.
-    const size_t n = size - kHlavicka;
-    std::unique_ptr<unsigned char[]> buf(new unsigned char[posun + n + 1]);
-    std::memset(buf.get(), 0xAA, posun);
-    std::memcpy(buf.get() + posun, data + kHlavicka, n);
-    buf[posun + n] = 0;
-    const unsigned char* s = buf.get() + posun;
+    const size_t n = size - kHeaderSize;
+    std::unique_ptr<unsigned char[]> buf(new unsigned char[offset + n + 1]);
+    std::memset(buf.get(), 0xAA, offset);
+    std::memcpy(buf.get() + offset, data + kHeaderSize, n);
+    buf[offset + n] = 0;
+    const unsigned char* s = buf.get() + offset;
     check_decoding(s);
 
-    fb_ZobrString(reinterpret_cast<const char*>(s), cil, x, y, zarovnani, sirka, barva);
+    fb_draw_string(reinterpret_cast<const char*>(s), target, x, y, align, width, colour);
     return 0;
 }
