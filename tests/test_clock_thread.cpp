@@ -174,7 +174,7 @@ TEST_F(Thread, ReplacementWhileRunning) {
     tmr_play();
     ASSERT_TRUE(wait_until([] { return current_index == 1; }));
     write_sub("other.tkx", "[KTF2: 2 0 ]\n{0}{5}x\n{10}{15}y\n");
-    ASSERT_EQ(sub_load_new("other.tkx"), 0);
+    ASSERT_EQ(tmr_load_subtitles("other.tkx"), 0);
     // Stopped at time 0 inside the new subtitle 0, which the thread shows.
     ASSERT_TRUE(wait_until([] { return current_index == 1; }));
     EXPECT_EQ(painted_record.load(), &subtitles[0]);

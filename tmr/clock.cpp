@@ -359,6 +359,31 @@ void tmr_set_film_end_locked() {
     change_clock([end = records[count - 1].end_ms + kFilmEndMargin] { film_end_ms = end; });
 }
 
+int tmr_load_subtitles(const char* name) {
+    {
+        std::lock_guard lock(subtitles_mutex);
+        const int error = sub_replace(name);
+        if (error != 0) return error;
+        // The clock still stands where the old file was; put it at the start
+        // before the thread can look at the new records.
+        tmr_reset_locked();
+    }
+    tmr_go_to_time(-1);
+    return 0;
+}
+
+void tmr_rescale(const float& factor) {
+    {
+        std::lock_guard lock(subtitles_mutex);
+        if (!sub_rescale(factor)) return;
+        // The end of the film moves with the records, or a film rescaled to play
+        // longer would end before its last subtitles.
+        tmr_set_film_end_locked();
+    }
+    // The subtitle thread may be waiting for a time that has just moved.
+    tmr_wake();
+}
+
 void tmr_restore_band() {
     {
         std::lock_guard lock(subtitles_mutex);

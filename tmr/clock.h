@@ -72,6 +72,13 @@ void tmr_reset();
 void tmr_reset_locked();
 // Wall-clock milliseconds, wrapping in 32 bits; only differences are meaningful.
 int32_t tmr_get_ms();
+// Replaces the subtitles by a file of the subtitle directory (sub_replace) and puts the
+// clock at the start of the new ones before the thread can see them, then stops it
+// there; 0 or the load's error number, the subtitles and the clock unchanged then.
+int tmr_load_subtitles(const char* name);
+// Rescales every subtitle time by factor (sub_rescale) and moves the end of the film
+// with them, as one step for the thread; by reference, as sub_rescale takes it.
+void tmr_rescale(const float& factor);
 // Wakes the subtitle thread after the main thread changed the clock, so the change shows at once.
 void tmr_wake();
 void* tmr_subtitle_thread(void*);
