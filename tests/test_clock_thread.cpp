@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "fb/screen.h"
+#include "fb/status.h"
 #include "menu/menus.h"
 #include "sim/model.h"
 #include "sub/subtitles.h"
@@ -101,6 +102,23 @@ TEST_F(Thread, ShowsAndClearsInTimeAndEndsTheFilmOnce) {
     EXPECT_EQ(tmr_resume_index(), 3);
     tmr_play();
     ASSERT_TRUE(wait_until([] { return film_ended == 1; }));
+}
+
+// The painter only reports a subtitle that ends a part: the clock stops itself there
+// and asks the viewer to go on; the next subtitle waits for OK.
+TEST_F(Thread, AnEndOfPartStopsTheClockAndAsksToGoOn) {
+    start_with("[KTF2: 2 0 ]\n{5}{10}{512}Einde deel 1\n{15}{20}b\n");
+    status_countdown = -1;
+    tmr_play();
+    ASSERT_TRUE(wait_until([] { return current_index == 1; }));
+    EXPECT_EQ(clock_running, 0);
+    EXPECT_EQ(status_playing, 0);
+    EXPECT_EQ(status_countdown, 100) << "the message and the icons were drawn";
+    EXPECT_EQ(painted_record.load(), &subtitles[0]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(current_index, 1);
+    tmr_play();
+    EXPECT_TRUE(wait_until([] { return current_index == 2; }));
 }
 
 TEST_F(Thread, JumpShowsTheTargetAtOnce) {
