@@ -16,5 +16,9 @@ int app_pass();
 int app_main();
 // Shuts everything down; returns the save flag.
 int app_shutdown(int save_position);
+// The resume position a shut-down with this save flag stores: kKeepResumePosition keeps
+// the stored one, 0 stores 0, any other flag the clock's resume index, once subtitles
+// were loaded in this run (else 0).
+int32_t app_resume_position(int save_position);
 // Dispatches one key of the main loop's table.
 void app_key(int code);

@@ -238,11 +238,16 @@ int app_main() {
     return r;
 }
 
+int32_t app_resume_position(int save_position) {
+    if (save_position == kKeepResumePosition) return kKeepResumePosition;
+    return save_position != 0 && subtitles_ever_loaded ? tmr_resume_index() : 0;
+}
+
 int app_shutdown(int save_position) {
     hw_usleep(1000000);
     tmr_sub_deinit();
     tmr_film_close();
-    fb_deinit(save_position);
+    fb_deinit(app_resume_position(save_position));
     rc_deinit();
     hw_close(fb);
     fb = -1;

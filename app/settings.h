@@ -19,9 +19,10 @@ static_assert(sizeof(stored_settings) == 16);
 
 extern stored_settings saved_settings;
 
-// The save flag of fb_deinit and app_shutdown that keeps the resume position read from the
-// file: a start-up that fails, or an end because no subtitles could be loaded, is not
-// the viewer's own close and must not lose the place in the film.
+// The save flag of app_shutdown, and the resume position of fb_deinit, that keeps the
+// resume position read from the file: a start-up that fails, or an end because no
+// subtitles could be loaded, is not the viewer's own close and must not lose the place
+// in the film.
 constexpr int kKeepResumePosition = -1;
 
 // First step of fb_init: read the file and apply the accepted values.

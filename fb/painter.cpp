@@ -16,14 +16,12 @@
 #include "fb/status.h"
 #include "fb/text.h"
 #include "sub/subtitles.h"
-#include "tmr/clock.h"
 
 namespace {
 
 constexpr int32_t kAtTop = 0x100;
 constexpr int32_t kEndOfPart = 0x200;
 constexpr int32_t kLineSlots = 4;
-constexpr const char* kEndOfPartMessage = "Volgende deel ondertitels. Ga verder \x0e\x0f";
 
 }  // namespace
 
@@ -35,18 +33,18 @@ const std::array<std::array<int32_t, 4>, 4> colour_schemes{{
 }};
 relaxed<int32_t> colour_scheme{0};
 relaxed<int32_t> background_level{1};
+relaxed<int32_t> painting{0};
 
 namespace {
 
 bool paint(const subtitle* record);
-void end_part();
 
 }  // namespace
 
-void fb_paint_subtitle(const subtitle* record) {
-    if (record == nullptr) return;
+bool fb_paint_subtitle(const subtitle* record) {
+    if (record == nullptr) return false;
     std::lock_guard paint_lock(paint_mutex);
-    if (paint(record)) end_part();
+    return paint(record);
 }
 
 void fb_next_colour_scheme() {
@@ -73,7 +71,7 @@ void fb_next_zoom() {
     fb_repaint_subtitle();
 }
 
-// A repaint only redraws: the end of a part was announced when the subtitle was
+// A repaint only redraws: the end of a part was dealt with when the subtitle was
 // first shown, and a restyle must not stop a clock the viewer has started since.
 void fb_repaint_subtitle() {
     std::lock_guard paint_lock(paint_mutex);
@@ -138,11 +136,6 @@ bool paint(const subtitle* record) {
 
     fb_paint_back_buffer(band_position);
     return (flags & kEndOfPart) != 0;
-}
-
-void end_part() {
-    tmr_stop();
-    fb_show_status(kEndOfPartMessage);
 }
 
 }  // namespace

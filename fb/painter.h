@@ -5,8 +5,7 @@
 #include <cstdint>
 
 #include "app/relaxed.h"
-
-struct subtitle;
+#include "fb/band.h"
 
 // 4 colour schemes x 4 palette indexes, chosen by two bits per line of a record's flags.
 extern const std::array<std::array<int32_t, 4>, 4> colour_schemes;
@@ -14,11 +13,8 @@ extern const std::array<std::array<int32_t, 4>, 4> colour_schemes;
 extern relaxed<int32_t> colour_scheme;
 extern relaxed<int32_t> background_level;
 
-// Paints a record into the back buffer and copies it to its band position; the
-// subtitle thread and the main thread's repaints. Holds paint_mutex throughout.
-void fb_paint_subtitle(const subtitle* record);
 // YELLOW, BLUE, RED: next colour scheme, background level, zoom level; each
-// repaints the subtitle on screen.
+// repaints the subtitle on screen. BLUE and RED do nothing while the thread paints.
 void fb_next_colour_scheme();
 void fb_next_background();
 void fb_next_zoom();

@@ -23,7 +23,6 @@
 #include "hw/device.h"
 #include "menu/menus.h"
 #include "sub/subtitles.h"
-#include "tmr/clock.h"
 
 namespace {
 
@@ -181,13 +180,9 @@ int fb_init() {
     return 1;
 }
 
-void fb_deinit(int save_position) {
-    int32_t position = 0;
-    if (save_position == kKeepResumePosition) {
-        position = saved_settings.position;
-    } else if (save_position != 0 && subtitles_ever_loaded) {
-        position = tmr_resume_index();
-    }
+void fb_deinit(int32_t resume_position) {
+    const int32_t position =
+        resume_position == kKeepResumePosition ? saved_settings.position : resume_position;
     fb_font_deinit();
     {
         std::lock_guard paint_lock(paint_mutex);
@@ -240,6 +235,18 @@ void fb_clear_subtitle() {
     std::lock_guard paint_lock(paint_mutex);
     fb_clear_band();
     subtitle_shown = 0;
+}
+
+bool fb_restore_band(uint32_t time_ms, uint32_t& end_ms) {
+    std::lock_guard paint_lock(paint_mutex);
+    const subtitle* record = painted_record;
+    if (record != nullptr && record->start_ms <= time_ms && time_ms <= record->end_ms) {
+        fb_show_back_buffer(band_position);
+        end_ms = record->end_ms;
+        return true;
+    }
+    fb_clear_subtitle();
+    return false;
 }
 
 void fb_show_back_buffer(int position) {

@@ -15,8 +15,7 @@
 #include <span>
 
 #include "app/relaxed.h"
-
-struct subtitle;
+#include "fb/band.h"
 
 // Framebuffer descriptor, opened by main before fb_init, closed by app_shutdown.
 extern int fb;
@@ -65,11 +64,10 @@ extern std::recursive_mutex paint_mutex;
 
 // 1 on success, 0 on failure (a diagnostic has been printed).
 int fb_init();
-// Tears the display down; 0 stores resume position 0, kKeepResumePosition keeps the
-// stored one, any other value stores the current subtitle.
-void fb_deinit(int save_position);
+// Tears the display down and stores the settings with resume_position as the resume
+// position (the subtitle index to start at); kKeepResumePosition keeps the stored one.
+void fb_deinit(int32_t resume_position);
 void fb_compute_band();
-void fb_clear_subtitle();
 void fb_show_back_buffer(int band_position);
 void fb_put_back_subtitle();
 void fb_shift_band(int direction);

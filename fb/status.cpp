@@ -10,7 +10,6 @@
 #include "fb/screen.h"
 #include "fb/symbols.h"
 #include "fb/text.h"
-#include "tmr/clock.h"
 
 namespace {
 
@@ -35,6 +34,7 @@ constexpr std::array<char, 18> kTimeTemplate{" Tijd: -u --m --s"};
 }  // namespace
 
 relaxed<int32_t> status_countdown{-1};
+relaxed<int32_t> status_playing{0};
 
 namespace {
 
@@ -107,8 +107,8 @@ void draw_icons() {
     const int32_t info_y = y0 + kSymbolTop;
     const int32_t limit = x1;
 
-    int32_t r = fb_draw_symbol(0, clock_running && film_paused == 0 ? kPlaySymbol : kPauseSymbol,
-                               info_x, info_y, limit, k);
+    int32_t r = fb_draw_symbol(0, status_playing != 0 ? kPlaySymbol : kPauseSymbol, info_x, info_y,
+                               limit, k);
     if (r != -1) info_x += r;
     r = fb_draw_symbol(0, palette_index == 0 ? kDimPaletteSymbol : kBrightPaletteSymbol, info_x,
                        info_y, limit, k);

@@ -10,17 +10,10 @@
 #include <cstdint>
 
 #include "app/relaxed.h"
+#include "fb/band.h"
 
 // Status-line countdown in main-loop passes; -1 = not shown. Set to 100 by every drawing
 // of the icons (either thread), to -1 by fb_clear_status; counted down by the main loop.
 extern relaxed<int32_t> status_countdown;
-
-// Shows a message (UTF-8 with inline codes) on the strip, then the icons.
-void fb_show_status(const char* message);
-// Shows the playback time ms (milliseconds): one hour digit, minutes and seconds,
-// as in " Tijd: 1u 05m 09s".
-void fb_show_time(uint32_t ms);
-// Redraws only the icon box and restarts the countdown.
-void fb_show_icons();
-// Removes the status line (the strip becomes transparent) and sets status_countdown to -1.
-void fb_clear_status();
+// The operations (fb_show_status, fb_show_time, fb_show_icons, fb_clear_status) are
+// declared in fb/band.h, for the clock; fb_clear_status sets status_countdown to -1.

@@ -9,6 +9,7 @@
 #include "fuzz/fuzz_support.h"
 #include "menu/menus.h"
 #include "sub/subtitles.h"
+#include "tmr/clock.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ void exercise(const subtitle* records, int32_t count) {
             FUZZ_CHECK(r >= 0 && r <= count);
         }
     }
-    for (float factor : fps_factors) sub_rescale(factor);
+    for (float factor : fps_factors) tmr_rescale(factor);
 }
 
 }  // namespace

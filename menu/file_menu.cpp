@@ -19,6 +19,7 @@
 #include "menu/menus.h"
 #include "menu/window.h"
 #include "sub/subtitles.h"
+#include "tmr/clock.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ int menu_file() {
             continue;  // marked rows (deleted or not): list the directory again
         }
 
-        const int error = sub_load_new(file);
+        const int error = tmr_load_subtitles(file);
         if (error > 0) {
             menu_error_box(error);
             if (single) always_list = true;

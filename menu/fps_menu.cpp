@@ -5,7 +5,6 @@
 #include "fb/status.h"
 #include "menu/list.h"
 #include "menu/menus.h"
-#include "sub/subtitles.h"
 #include "tmr/clock.h"
 
 namespace {
@@ -33,6 +32,6 @@ void menu_fps() {
                             fps_labels.data(), nullptr, 0);
     // Every negative answer is a cancel.
     if (static_cast<unsigned>(r) < fps_factors.size())
-        sub_rescale(fps_factors[static_cast<size_t>(r)]);
+        tmr_rescale(fps_factors[static_cast<size_t>(r)]);
     tmr_step_subtitle(0);
 }

@@ -13,7 +13,6 @@
 #include "fb/screen.h"
 #include "hw/device.h"
 #include "sub/subtitles.h"
-#include "tmr/clock.h"
 
 namespace {
 
@@ -190,7 +189,7 @@ void sub_release(std::unique_ptr<subtitle[]>& records, int32_t count) {
     subtitle_count = 0;
 }
 
-int sub_load_new(const char* name) {
+int sub_replace(const char* name) {
     size_t length = name != nullptr ? std::strlen(name) : 0;
     std::unique_ptr<char[]> path;
     if (name != nullptr) {
@@ -200,32 +199,22 @@ int sub_load_new(const char* name) {
     }
     // The subtitles in force are released only once the new file has loaded, so a
     // choice that fails leaves them playing with the clock where it stood.
-    bool loaded;
-    {
-        std::lock_guard lock(subtitles_mutex);
-        const installed_file in_force{subtitle_count, time_offset_ms, last_end_ms};
-        std::unique_ptr<subtitle[]> replacement = sub_load_file(path.get());
-        loaded = replacement != nullptr;
-        if (loaded) {
-            const int32_t count = subtitle_count;
-            sub_release(subtitles_owner, in_force.count);
-            subtitles_owner = std::move(replacement);
-            subtitles = subtitles_owner.get();
-            subtitle_count = count;
-            subtitles_ever_loaded = true;
-            // The clock still stands where the old file was; put it at the start
-            // before the thread can look at the new records.
-            tmr_reset_locked();
-        } else {
-            // The failed load wrote the count, offset and last end of a file that is
-            // not installed; the installed one's go back before the lock is let go.
-            subtitle_count = in_force.count;
-            time_offset_ms = in_force.offset;
-            last_end_ms = in_force.last_end;
-        }
+    const installed_file in_force{subtitle_count, time_offset_ms, last_end_ms};
+    std::unique_ptr<subtitle[]> replacement = sub_load_file(path.get());
+    if (!replacement) {
+        // The failed load wrote the count, offset and last end of a file that is
+        // not installed; the installed one's go back before the lock is let go.
+        subtitle_count = in_force.count;
+        time_offset_ms = in_force.offset;
+        last_end_ms = in_force.last_end;
+        return sub_error;
     }
-    if (!loaded) return sub_error;
-    tmr_go_to_time(-1);
+    const int32_t count = subtitle_count;
+    sub_release(subtitles_owner, in_force.count);
+    subtitles_owner = std::move(replacement);
+    subtitles = subtitles_owner.get();
+    subtitle_count = count;
+    subtitles_ever_loaded = true;
     return 0;
 }
 

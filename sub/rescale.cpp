@@ -1,9 +1,7 @@
 // Rescaling every subtitle time by a frame-rate factor.
 #include <cstdint>
-#include <mutex>
 
 #include "sub/subtitles.h"
-#include "tmr/clock.h"
 
 namespace {
 
@@ -14,23 +12,17 @@ uint32_t rescale_time(uint32_t time_ms, float factor);
 
 }  // namespace
 
-void sub_rescale(const float& factor) {
-    {
-        std::lock_guard lock(subtitles_mutex);
-        subtitle* records = subtitles;
-        int32_t count = subtitle_count;
-        if (records == nullptr || count <= 0) return;
-        for (int32_t i = 0; i < count; ++i) {
-            records[i].start_ms = rescale_time(records[i].start_ms, factor);
-            records[i].end_ms = rescale_time(records[i].end_ms, factor);
-        }
-        // The end of the film and the bound of a typed time move with the records,
-        // or a film rescaled to play longer would end before its last subtitles.
-        last_end_ms = static_cast<int32_t>(records[count - 1].end_ms);
-        tmr_set_film_end_locked();
+bool sub_rescale(const float& factor) {
+    subtitle* records = subtitles;
+    int32_t count = subtitle_count;
+    if (records == nullptr || count <= 0) return false;
+    for (int32_t i = 0; i < count; ++i) {
+        records[i].start_ms = rescale_time(records[i].start_ms, factor);
+        records[i].end_ms = rescale_time(records[i].end_ms, factor);
     }
-    // The subtitle thread may be waiting for a time that has just moved.
-    tmr_wake();
+    // The bound of a typed time moves with the records.
+    last_end_ms = static_cast<int32_t>(records[count - 1].end_ms);
+    return true;
 }
 
 namespace {

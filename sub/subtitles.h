@@ -35,12 +35,13 @@ extern int32_t time_offset_ms;
 extern int32_t last_end_ms;
 // Error number of the last failed load (3 also when a line text cannot be allocated). Main thread.
 extern int32_t sub_error;
-// Guards the array and its records between the loader/rescale and the subtitle thread.
+// Guards the array and its records between the loader/rescale and the subtitle thread;
+// the clock takes it around a replacement or a rescale together with its own update.
 extern std::mutex subtitles_mutex;
 
 // Loads a file; returns the new array (subtitle_count set) or null (sub_error set).
 // It writes subtitle_count: while the thread runs, call it only with subtitles_mutex held,
-// as sub_load_new does, which puts the count back when the load fails.
+// as sub_replace does, which puts the count back when the load fails.
 std::unique_ptr<subtitle[]> sub_load_file(const char* path);
 // Reads one subtitle line into a zeroed record: 0 at end of file, -1 malformed, else success.
 int sub_read_line(FILE* file, subtitle* record);
@@ -49,13 +50,17 @@ int sub_read_line(FILE* file, subtitle* record);
 void sub_release(std::unique_ptr<subtitle[]>& records, int32_t count);
 // Replaces the loaded subtitles by a file of the subtitle directory; 0 or an error
 // number. The old subtitles go only once the new file has loaded: after a failure
-// they, their offset and last end, and the clock are as they were.
-int sub_load_new(const char* name);
+// they, their offset and their last end are as they were. The caller holds
+// subtitles_mutex and sets the clock to the new records before letting it go
+// (tmr_load_subtitles).
+int sub_replace(const char* name);
 // The start-up load: the file named by the link, else the special file.
 void sub_load_at_start();
 // Index for time time_ms; hint is tried first.
 int32_t sub_find(uint32_t time_ms, int32_t hint);
-// Multiplies every start and end time by factor in single precision. The factor is
-// passed by reference so that callers need no floating-point register: on the box
-// only this function pays for the software floating point.
-void sub_rescale(const float& factor);
+// Multiplies every start and end time by factor in single precision; false when no
+// subtitles are loaded. The factor is passed by reference so that callers need no
+// floating-point register: on the box only this function pays for the software
+// floating point. The caller holds subtitles_mutex and moves the end of the film with
+// the records (tmr_rescale).
+bool sub_rescale(const float& factor);

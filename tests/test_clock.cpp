@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "fb/band.h"
 #include "sub/subtitles.h"
 #include "tests/support/store_support.h"
 #include "tmr/clock.h"
@@ -46,6 +47,39 @@ TEST_F(Clock, ResetUsesTheLastEnd) {
     EXPECT_EQ(current_index, 0);
     EXPECT_EQ(clock_ms, 0u);
     EXPECT_EQ(film_end_ms, 12410u);
+}
+
+// The status icon is told every change of the clock: each operation leaves the
+// word the icon draws from as the clock now is.
+TEST_F(Clock, ThePlayIconIsToldEveryStartAndStop) {
+    struct step {
+        const char* what;
+        void (*op)();
+        int32_t playing;
+    };
+    const step steps[] = {
+        {"start", [] { tmr_play(); }, 1},
+        {"stop", [] { tmr_stop(); }, 0},
+        {"start", [] { tmr_play(); }, 1},
+        {"positioning stops it", [] { tmr_go_to_subtitle(3); }, 0},
+        {"a shift starts it", [] { tmr_shift(1); }, 1},
+        {"step", [] { tmr_step_subtitle(1); }, 0},
+        {"start", [] { tmr_play(); }, 1},
+        {"typed time", [] { tmr_go_to_time(5000); }, 0},
+        {"start after the end of the film",
+         [] {
+             film_ended = 1;
+             tmr_play();
+         },
+         0},
+    };
+    status_playing = 1;
+    tmr_reset();
+    for (const step& s : steps) {
+        s.op();
+        EXPECT_EQ(status_playing, s.playing) << s.what;
+        EXPECT_EQ(clock_running, s.playing) << s.what;
+    }
 }
 
 TEST_F(Clock, SetByIndex) {

@@ -66,6 +66,7 @@ TEST_F(Film, PausesAndJumpsOfTheFilmCarryTheSubtitles) {
     sim::video_pause();
     ASSERT_TRUE(wait_until([] { return film_paused == 1; }));
     EXPECT_EQ(clock_running, 1);
+    EXPECT_EQ(status_playing, 0) << "the icon shows the pause";
     const uint32_t held = clock_ms;
     EXPECT_TRUE(with_film());
     std::this_thread::sleep_for(std::chrono::milliseconds(1300));
@@ -74,6 +75,7 @@ TEST_F(Film, PausesAndJumpsOfTheFilmCarryTheSubtitles) {
     sim::video_play();
     ASSERT_TRUE(wait_until([] { return current_index == 2; }));
     EXPECT_EQ(film_paused, 0);
+    EXPECT_EQ(status_playing, 1);
     EXPECT_TRUE(with_film());
 
     // A minute forward (into subtitle 2): the index follows by search and it shows.

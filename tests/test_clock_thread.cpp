@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "fb/screen.h"
+#include "fb/status.h"
 #include "menu/menus.h"
 #include "sim/model.h"
 #include "sub/subtitles.h"
@@ -103,6 +104,23 @@ TEST_F(Thread, ShowsAndClearsInTimeAndEndsTheFilmOnce) {
     ASSERT_TRUE(wait_until([] { return film_ended == 1; }));
 }
 
+// The painter only reports a subtitle that ends a part: the clock stops itself there
+// and asks the viewer to go on; the next subtitle waits for OK.
+TEST_F(Thread, AnEndOfPartStopsTheClockAndAsksToGoOn) {
+    start_with("[KTF2: 2 0 ]\n{5}{10}{512}Einde deel 1\n{15}{20}b\n");
+    status_countdown = -1;
+    tmr_play();
+    ASSERT_TRUE(wait_until([] { return current_index == 1; }));
+    EXPECT_EQ(clock_running, 0);
+    EXPECT_EQ(status_playing, 0);
+    EXPECT_EQ(status_countdown, 100) << "the message and the icons were drawn";
+    EXPECT_EQ(painted_record.load(), &subtitles[0]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(current_index, 1);
+    tmr_play();
+    EXPECT_TRUE(wait_until([] { return current_index == 2; }));
+}
+
 TEST_F(Thread, JumpShowsTheTargetAtOnce) {
     start_with("[KTF2: 3 0 ]\n{250}{300}a\n{500}{550}b\n{750}{800}c\n");
     tmr_go_to_time(21000);
@@ -174,7 +192,7 @@ TEST_F(Thread, ReplacementWhileRunning) {
     tmr_play();
     ASSERT_TRUE(wait_until([] { return current_index == 1; }));
     write_sub("other.tkx", "[KTF2: 2 0 ]\n{0}{5}x\n{10}{15}y\n");
-    ASSERT_EQ(sub_load_new("other.tkx"), 0);
+    ASSERT_EQ(tmr_load_subtitles("other.tkx"), 0);
     // Stopped at time 0 inside the new subtitle 0, which the thread shows.
     ASSERT_TRUE(wait_until([] { return current_index == 1; }));
     EXPECT_EQ(painted_record.load(), &subtitles[0]);

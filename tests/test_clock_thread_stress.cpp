@@ -93,17 +93,17 @@ TEST_F(Stress, MainThreadOperationsAgainstThePlayingThread) {
                 break;
             case 11:
                 // Rescale and come back, as the FPS menu does, so times stay in range.
-                sub_rescale(std::bit_cast<float>(kFactors[rng() % 6]));
+                tmr_rescale(std::bit_cast<float>(kFactors[rng() % 6]));
                 tmr_step_subtitle(0);
                 break;
             case 12: {
                 const char* names[] = {"a.tkx", "b.tkx", "bad.tkx"};
                 const char* name = names[rng() % 3];
-                int r = sub_load_new(name);
+                int r = tmr_load_subtitles(name);
                 EXPECT_EQ(r, name[0] == 'b' && name[1] == 'a' ? 9 : 0);
                 ++replaced;
                 if (r != 0) {
-                    ASSERT_EQ(sub_load_new("a.tkx"), 0);
+                    ASSERT_EQ(tmr_load_subtitles("a.tkx"), 0);
                 }
                 tmr_play();
                 break;
@@ -127,7 +127,7 @@ TEST_F(Stress, MainThreadOperationsAgainstThePlayingThread) {
     EXPECT_GT(replaced, 250);
 
     // Still in step afterwards: a jump shows its target at once.
-    ASSERT_EQ(sub_load_new("a.tkx"), 0);
+    ASSERT_EQ(tmr_load_subtitles("a.tkx"), 0);
     tmr_go_to_subtitle(10);
     ASSERT_TRUE(wait_until([] { return current_index == 11; }));
     EXPECT_EQ(painted_record.load(), &subtitles[10]);

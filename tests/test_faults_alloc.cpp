@@ -223,7 +223,7 @@ TEST_F(LoaderAlloc, ReplacementFailsCleanlyAtEverySite) {
         ASSERT_NE(old, nullptr);
         const long before = window_live;
         open_window(n);
-        const int r = sub_load_new("next.tkx");
+        const int r = tmr_load_subtitles("next.tkx");
         if (!close_window()) {
             EXPECT_EQ(r, 0);
             EXPECT_EQ(subtitle_count, 3);

@@ -38,7 +38,7 @@ class FpsMenu : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(testsup::open_menu_box(root));
         root.write_subtitles("film.tkx", kFilm);
-        ASSERT_EQ(sub_load_new("film.tkx"), 0);
+        ASSERT_EQ(tmr_load_subtitles("film.tkx"), 0);
         ASSERT_EQ(subtitle_count.load(), 1);
     }
     void TearDown() override { testsup::close_menu_box(); }
@@ -56,7 +56,7 @@ class FpsMenu : public ::testing::Test {
 
 TEST_F(FpsMenu, EachRowRescalesEveryTime) {
     for (int row = 0; row < 6; ++row) {
-        ASSERT_EQ(sub_load_new("film.tkx"), 0);
+        ASSERT_EQ(tmr_load_subtitles("film.tkx"), 0);
         std::vector<int> keys(static_cast<size_t>(row), KEY_DOWN);
         for (int k : keys) testsup::press(k);
         run({KEY_OK});

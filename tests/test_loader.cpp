@@ -301,7 +301,7 @@ TEST_F(Replace, NewFileResetsTheClockAndDropsTheRepaintRecord) {
     film_ended = 1;
     clock_running = 1;
     write_sub("new.tkx", "[KTF2: 3 0 ]\n{10}{20}n1\n{30}{40}n2\n{50}{60}n3\n");
-    EXPECT_EQ(sub_load_new("new.tkx"), 0);
+    EXPECT_EQ(tmr_load_subtitles("new.tkx"), 0);
     ASSERT_NE(subtitles.load(), nullptr);
     EXPECT_EQ(subtitles.load(), subtitles_owner.get());
     EXPECT_EQ(subtitle_count, 3);
@@ -330,7 +330,7 @@ TEST_F(Replace, FailedLoadKeepsTheOldSubtitlesPlayingAndTheClockWhereItWas) {
     const std::pair<const char*, int> failures[] = {
         {"bad.tkx", 9}, {"missing.tkx", 2}, {nullptr, 2}};
     for (const auto& [name, error] : failures) {
-        EXPECT_EQ(sub_load_new(name), error) << error;
+        EXPECT_EQ(tmr_load_subtitles(name), error) << error;
         ASSERT_EQ(subtitles.load(), old);
         ASSERT_EQ(subtitle_count, 3);
         EXPECT_EQ(line(subtitles[2], 0), "three");

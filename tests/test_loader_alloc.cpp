@@ -9,6 +9,7 @@
 
 #include "sub/subtitles.h"
 #include "tests/support/store_support.h"
+#include "tmr/clock.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ TEST_F(ReplaceAlloc, PathBlockLeavesTheLoadedSubtitles) {
     subtitle* old = subtitles;
     write_sub("new.tkx", kFile);
     fail_nth(1);
-    EXPECT_EQ(sub_load_new("new.tkx"), 3);
+    EXPECT_EQ(tmr_load_subtitles("new.tkx"), 3);
     fail_at = 0;
     EXPECT_EQ(subtitles.load(), old);
     EXPECT_EQ(subtitle_count, 2);

@@ -228,28 +228,25 @@ TEST_F(Painter, ClearsTheBandAndTheBackBufferFirst) {
     EXPECT_LT(box.bottom, line_heights[1]);
 }
 
-TEST_F(Painter, EndOfPartStopsTheClockAndAsksToGoOn) {
+// The painter tells the end of a part and leaves what follows to the clock: it
+// neither stops it nor writes on the status line.
+TEST_F(Painter, EndOfPartIsReportedNotActedOn) {
     subtitle t = make_record({"Einde deel 1"}, 0x200);
     clock_running = 1;
     status_countdown = -1;
-    fb_paint_subtitle(&t);
-    EXPECT_EQ(clock_running, 0);
-    EXPECT_EQ(status_countdown, 100);
-    EXPECT_EQ(testsup::pixel(sx + 1, sy), colour(7));
+    EXPECT_TRUE(fb_paint_subtitle(&t));
+    EXPECT_EQ(clock_running, 1);
+    EXPECT_EQ(status_countdown, -1);
     EXPECT_TRUE(screen_shows_bb_at(target_line(0)));
 
     subtitle plain_record = make_record({"Verder"}, 0);
-    clock_running = 1;
-    status_countdown = -1;
-    fb_paint_subtitle(&plain_record);
-    EXPECT_EQ(clock_running, 1);
-    EXPECT_EQ(status_countdown, -1);
+    EXPECT_FALSE(fb_paint_subtitle(&plain_record));
+    EXPECT_FALSE(fb_paint_subtitle(nullptr));
 }
 
 TEST_F(Painter, RestyleOfAnEndOfPartSubtitleDoesNotStopTheClockAgain) {
     subtitle t = make_record({"Einde deel 1"}, 0x200);
-    fb_paint_subtitle(&t);
-    ASSERT_EQ(clock_running, 0);
+    ASSERT_TRUE(fb_paint_subtitle(&t));
     // The viewer goes on while the subtitle is still on screen, then restyles it.
     clock_running = 1;
     fb_next_colour_scheme();

@@ -44,7 +44,7 @@ TEST_F(Rescale, TableOfTheSixFactors) {
     constexpr std::array<uint32_t, 6> k60000{57542, 62562, 57600, 62499, 71928, 50050};
     for (int row = 0; row < 6; ++row) {
         set({{40, 60000}});
-        sub_rescale(factor(row));
+        tmr_rescale(factor(row));
         EXPECT_EQ(records[0].start_ms, k40[row]) << row;
         EXPECT_EQ(records[0].end_ms, k60000[row]) << row;
     }
@@ -52,8 +52,8 @@ TEST_F(Rescale, TableOfTheSixFactors) {
 
 TEST_F(Rescale, EveryRecordBothEndsAndCompounding) {
     set({{40, 60000}, {100000, 100040}});
-    sub_rescale(factor(0));
-    sub_rescale(factor(1));
+    tmr_rescale(factor(0));
+    tmr_rescale(factor(1));
     // Back to within a millisecond, not exactly.
     EXPECT_EQ(records[0].start_ms, 39u);
     EXPECT_EQ(records[0].end_ms, 59999u);
@@ -65,14 +65,14 @@ TEST_F(Rescale, TimesAreRoundedToSinglePrecisionFirst) {
     // 2^24 + 1 has no float of its own: it rounds to 2^24 (ties to even), and
     // 2^24 + 3 to 2^24 + 4, before the multiplication by 1.
     set({{16777217, 16777219}});
-    sub_rescale(1.0f);
+    tmr_rescale(1.0f);
     EXPECT_EQ(records[0].start_ms, 16777216u);
     EXPECT_EQ(records[0].end_ms, 16777220u);
 }
 
 TEST_F(Rescale, ResultsPastTheRangeSaturate) {
     set({{4000000000u, 4294967295u}});
-    sub_rescale(factor(4));
+    tmr_rescale(factor(4));
     EXPECT_EQ(records[0].start_ms, UINT32_MAX);
     EXPECT_EQ(records[0].end_ms, UINT32_MAX);
 }
@@ -85,7 +85,7 @@ TEST_F(Rescale, EndOfFilmAndTypedTimeBoundFollowTheRecordsButTheOffsetStays) {
         set({{1000, 2000}, {9200, 10000}});
         last_end_ms = 10000;
         film_end_ms = 10010;
-        sub_rescale(factor(row));
+        tmr_rescale(factor(row));
         EXPECT_EQ(last_end_ms, static_cast<int32_t>(records[1].end_ms)) << row;
         EXPECT_EQ(film_end_ms, records[1].end_ms + 10) << row;
         EXPECT_EQ(time_offset_ms, 1200);
@@ -96,11 +96,11 @@ TEST_F(Rescale, EndOfFilmAndTypedTimeBoundFollowTheRecordsButTheOffsetStays) {
 TEST_F(Rescale, NothingLoadedIsANoOp) {
     set({{40, 60000}});
     subtitle_count = 0;
-    sub_rescale(factor(0));
+    tmr_rescale(factor(0));
     EXPECT_EQ(records[0].start_ms, 40u);
     subtitles = nullptr;
     subtitle_count = 1;
-    sub_rescale(factor(0));  // must not touch a missing array
+    tmr_rescale(factor(0));  // must not touch a missing array
 }
 
 }  // namespace

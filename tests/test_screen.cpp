@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/app.h"
 #include "app/settings.h"
 #include "fb/painter.h"
 #include "fb/primitives.h"
@@ -296,15 +297,20 @@ TEST(Deinit, ResumePositionOnlyWhenAskedAndSubtitlesWereLoaded) {
     film_ended = 0;
     current_index = 7;
     saved_settings.position = -1;  // so that the record differs and is written
-    fb_deinit(1);
+    fb_deinit(app_resume_position(1));
     EXPECT_EQ(read_settings(root).position, 0);
 
     subtitles_ever_loaded = true;
     ASSERT_EQ(testsup::open_display(), 1);
-    fb_deinit(0);
+    fb_deinit(app_resume_position(0));
     EXPECT_EQ(read_settings(root).position, 0);
     ASSERT_EQ(testsup::open_display(), 1);
-    fb_deinit(1);
+    fb_deinit(app_resume_position(1));
+    EXPECT_EQ(read_settings(root).position, 7);
+    // A failed start keeps the stored place whatever the clock says.
+    current_index = 9;
+    ASSERT_EQ(testsup::open_display(), 1);
+    fb_deinit(app_resume_position(kKeepResumePosition));
     EXPECT_EQ(read_settings(root).position, 7);
     subtitles_ever_loaded = false;
 }

@@ -12,7 +12,6 @@
 #include "fb/status.h"
 #include "fb/text.h"
 #include "tests/support/text_support.h"
-#include "tmr/clock.h"
 
 using testsup::kDim;
 using testsup::ref_face;
@@ -128,12 +127,12 @@ TEST(Status, IconsShowClockAndPaletteInTheSchemeColour) {
     text_display d;
     ASSERT_TRUE(d.ok());
     const int x = 670 - 64, y = 50 + 4;
-    clock_running = 1;
+    status_playing = 1;
     fb_show_icons();
     expect_picture(d, kPlay, x, y, kDim[3], kDim[4]);  // scheme 0: colour 3
     expect_picture(d, kSmallSun, x + 16, y, kDim[3], kDim[4]);
 
-    clock_running = 0;
+    status_playing = 0;
     palette_index = 1;
     palette = palettes[1].data();
     colour_scheme = 1;  // scheme 1: colour 7
@@ -214,11 +213,11 @@ TEST(Status, MessageKeepsClearOfTheIcons) {
 TEST(Status, IconsAloneLeaveTheMessage) {
     text_display d;
     ASSERT_TRUE(d.ok());
-    clock_running = 0;
+    status_playing = 0;
     fb_show_status("Hallo");
     std::vector<uint32_t> before = d.screen();
     status_countdown = 3;
-    clock_running = 1;
+    status_playing = 1;
     fb_show_icons();
     EXPECT_EQ(status_countdown, 100);
     std::vector<uint32_t> after = d.screen();

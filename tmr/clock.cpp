@@ -1,6 +1,12 @@
 // The playback clock: start, stop, shift and positioning on the main thread, and
 // the subtitle thread that advances the clock and shows and clears subtitles.
 //
+// The clock decides what belongs on the band and when; the painter draws it, told
+// through fb/band.h (the paint, the clear, the status line and the play icon's
+// state), and asks the clock nothing. The store does not call the clock either: a
+// replacement or a rescale of the subtitles runs here, under subtitles_mutex, with
+// the clock's own update in the same hold.
+//
 // Locks. subtitles_mutex (the store's) is held by the thread for a whole pass and by the
 // positioning operations while they write the index and time, so the two never
 // interleave and the thread never reads a record being released. clock_mutex
@@ -43,9 +49,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "fb/painter.h"
-#include "fb/screen.h"
-#include "fb/status.h"
+#include "fb/band.h"
 #include "hw/device.h"
 #include "sub/subtitles.h"
 #include "tmr/clock.h"
@@ -72,6 +76,8 @@ constexpr std::chrono::milliseconds kStopPollWait{100};
 constexpr useconds_t kStopPauseUs = 10000;
 constexpr int kThreadError = 6;
 constexpr const char* kEndOfFilmMessage = "Einde. Druk \x0b\x02\x12\x13\x0c voor sluiten.";
+// Shown when a subtitle that ends a part of the film has stopped the clock.
+constexpr const char* kEndOfPartMessage = "Volgende deel ondertitels. Ga verder \x0e\x0f";
 // Reading the decoder while the clock runs: every 50 ms notices a pause within a
 // quarter of a second, and costs twenty short wake-ups a second.
 constexpr std::chrono::milliseconds kFilmRead{50};
@@ -131,6 +137,7 @@ void advance_clock(const instant& t);
 void set_position(int32_t position, uint32_t time_ms);
 template <typename F>
 void change_clock(F&& change);
+void publish_play_state();
 std::chrono::nanoseconds mono_now();
 bool run_pass(std::chrono::nanoseconds& deadline, bool& at_start, const film_reading& film,
               std::chrono::nanoseconds film_due);
@@ -139,7 +146,6 @@ void sleep_until_due(uint32_t seen, std::chrono::nanoseconds deadline, bool at_s
 }  // namespace
 
 relaxed<int32_t> clock_running{0};
-relaxed<int32_t> painting{0};
 relaxed<int32_t> film_ended{0};
 relaxed<int32_t> current_index{0};
 relaxed<uint32_t> clock_ms{0};
@@ -359,6 +365,31 @@ void tmr_set_film_end_locked() {
     change_clock([end = records[count - 1].end_ms + kFilmEndMargin] { film_end_ms = end; });
 }
 
+int tmr_load_subtitles(const char* name) {
+    {
+        std::lock_guard lock(subtitles_mutex);
+        const int error = sub_replace(name);
+        if (error != 0) return error;
+        // The clock still stands where the old file was; put it at the start
+        // before the thread can look at the new records.
+        tmr_reset_locked();
+    }
+    tmr_go_to_time(-1);
+    return 0;
+}
+
+void tmr_rescale(const float& factor) {
+    {
+        std::lock_guard lock(subtitles_mutex);
+        if (!sub_rescale(factor)) return;
+        // The end of the film moves with the records, or a film rescaled to play
+        // longer would end before its last subtitles.
+        tmr_set_film_end_locked();
+    }
+    // The subtitle thread may be waiting for a time that has just moved.
+    tmr_wake();
+}
+
 void tmr_restore_band() {
     {
         std::lock_guard lock(subtitles_mutex);
@@ -368,15 +399,8 @@ void tmr_restore_band() {
             advance_clock(wall_now());
             time_ms = clock_ms;
         }
-        std::lock_guard paint_lock(paint_mutex);
-        const subtitle* record = painted_record;
-        if (record != nullptr && record->start_ms <= time_ms && time_ms <= record->end_ms) {
-            fb_show_back_buffer(band_position);
-            shown_end_ms = record->end_ms;
-        } else {
-            fb_clear_subtitle();
-            shown_end_ms = kNothingShown;
-        }
+        uint32_t end_ms = 0;
+        shown_end_ms = fb_restore_band(time_ms, end_ms) ? end_ms : kNothingShown;
     }
     // The thread's next deadline may be the end just put back.
     tmr_wake();
@@ -487,9 +511,16 @@ void change_clock(F&& change) {
     {
         std::lock_guard clock_lock(clock_mutex);
         change();
+        publish_play_state();
         ++clock_changes;
     }
     clock_cv.notify_all();
+}
+
+// Hands the play icon's state to the painter after every change of clock_running or
+// film_paused, clock_mutex held, so that the icon drawn next shows the clock as it is.
+void publish_play_state() {
+    status_playing = clock_running != 0 && film_paused == 0 ? 1 : 0;
 }
 
 // One pass of the thread, with subtitles_mutex held: advance, end of film, show, clear.
@@ -531,6 +562,7 @@ bool run_pass(std::chrono::nanoseconds& deadline, bool& at_start, const film_rea
         running = clock_running != 0;
         end_announced = film_ended != 0;
         standing = film_paused != 0;
+        publish_play_state();
     }
     if (film_news.pause_changed) fb_show_icons();
     if (film_news.jumped) {
@@ -559,7 +591,11 @@ bool run_pass(std::chrono::nanoseconds& deadline, bool& at_start, const film_rea
         const subtitle& record = records[position];
         if (record.start_ms <= time_ms && time_ms <= record.end_ms) {
             painting = 1;
-            fb_paint_subtitle(&record);
+            if (fb_paint_subtitle(&record)) {
+                // The end of a part: the viewer starts the next part with OK.
+                tmr_stop();
+                fb_show_status(kEndOfPartMessage);
+            }
             shown_end_ms = record.end_ms;
             // Nobody else writes the index while subtitles_mutex is held.
             current_index = position + 1;

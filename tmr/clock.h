@@ -14,14 +14,12 @@
 
 // 1 while the clock runs. Main thread starts/stops it; the thread stops it at the end of film.
 extern relaxed<int32_t> clock_running;
-// 1 while the subtitle thread paints a subtitle. Written by the thread, read by the main thread.
-extern relaxed<int32_t> painting;
 // 1 once the clock has passed the end-of-film time. Thread sets it, positioning clears it.
 extern relaxed<int32_t> film_ended;
 // Index of the next subtitle the thread will show. Thread advances it, positioning sets it.
 extern relaxed<int32_t> current_index;
-// Playback time in ms, as of the clock's last advance. Written by both threads under the clock
-// lock.
+// Playback time in ms, as of the clock's last advance. Written by both threads under the
+// clock lock.
 extern relaxed<uint32_t> clock_ms;
 // Sets the end-of-film time from the loaded records (after a rescale); holds subtitles_mutex.
 void tmr_set_film_end_locked();
@@ -42,7 +40,7 @@ extern relaxed<uint32_t> film_end_ms;
 extern relaxed<int32_t> thread_state;
 // 1 while the clock follows a film that stands (paused, frozen or stopped on the
 // decoder): the clock stands with it. Written by the subtitle thread under the clock
-// lock, cleared by every start and stop; read by the status icon.
+// lock, cleared by every start and stop. The status icon is told (status_playing).
 extern relaxed<int32_t> film_paused;
 // Handle of the subtitle thread, set by tmr_sub_init (main thread).
 extern pthread_t subtitle_thread_id;
@@ -72,6 +70,13 @@ void tmr_reset();
 void tmr_reset_locked();
 // Wall-clock milliseconds, wrapping in 32 bits; only differences are meaningful.
 int32_t tmr_get_ms();
+// Replaces the subtitles by a file of the subtitle directory (sub_replace) and puts the
+// clock at the start of the new ones before the thread can see them, then stops it
+// there; 0 or the load's error number, the subtitles and the clock unchanged then.
+int tmr_load_subtitles(const char* name);
+// Rescales every subtitle time by factor (sub_rescale) and moves the end of the film
+// with them, as one step for the thread; by reference, as sub_rescale takes it.
+void tmr_rescale(const float& factor);
 // Wakes the subtitle thread after the main thread changed the clock, so the change shows at once.
 void tmr_wake();
 void* tmr_subtitle_thread(void*);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "fb/status.h"
+#include "fb/band.h"
 #include "sub/subtitles.h"
 #include "tmr/clock.h"
 

@@ -9,7 +9,6 @@
 #include "fb/painter.h"
 #include "fb/primitives.h"
 #include "fb/screen.h"
-#include "tmr/clock.h"
 
 namespace testsup {
 
@@ -20,7 +19,7 @@ text_display::text_display(const std::string& font) : root_(font) {
     colour_scheme = 0;
     palette_index = 0;
     palette = palettes[0].data();
-    clock_running = 0;
+    status_playing = 0;
     ok_ = open_display() == 1;
     if (ok_) clear();
 }
