@@ -34,6 +34,17 @@ bool tmr_following();
 // After an operation that stopped the clock: when it followed the film before
 // (`followed`), starts it again with a new sync point and redraws the icons.
 void tmr_resume_following(bool followed);
+// The film's time now on the clock's scale (ms) while the clock follows the film,
+// by the sync point it took; otherwise, or when the decoder does not answer, the clock's.
+uint32_t tmr_film_time();
+// After a box that stopped the clock while it followed the film (a menu left without
+// a new file): starts the clock again at the film's time by the sync point taken
+// before, with the index found for that time, so the time in the box is not lost.
+// Main thread, holding no lock.
+void tmr_rejoin_film();
+// Finds the index for the clock's time after the records moved under it (a sync
+// correction), without moving the clock. The caller holds subtitles_mutex.
+void tmr_find_position_locked();
 // Wall-clock ms at the last advance of clock_ms. Written by both threads under the clock lock.
 extern relaxed<int32_t> last_tick_ms;
 // End-of-film time in ms: end_ms of the last record + 10. Set by the clock reset.
