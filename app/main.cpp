@@ -13,6 +13,7 @@
 #include "fb/status.h"
 #include "hw/device.h"
 #include "menu/menus.h"
+#include "menu/sync_offer.h"
 #include "menu/window.h"
 #include "rc/remote.h"
 #include "sub/subtitles.h"
@@ -62,12 +63,16 @@ bool confirm_exit() {
 void toggle_play() {
     if (clock_running) {
         tmr_stop();
-    } else {
-        tmr_play();
-        fb_clear_status();
-        if (help_countdown >= 0) menu_help_box(0);
+        rc_sync_stopped();
+        fb_show_icons();
+        return;
     }
+    tmr_play();
+    fb_clear_status();
+    if (help_countdown >= 0) menu_help_box(0);
     fb_show_icons();
+    // Every start by OK is a sync: it may show the rate correction it gives.
+    rc_sync_started();
 }
 
 // Dispatches one key; returns whether the help box is closed after it (pass step 8).
@@ -102,11 +107,18 @@ bool handle_key(int code) {
             if (clock_running) return true;
             menu_help_box(1);
             return false;
-        case KEY_MENU:
+        case KEY_MENU: {
+            // The film runs on while the menu is open: a menu left without a new file
+            // puts the subtitles back on the film's time, not on the clock's old one.
+            const bool followed = tmr_following();
             tmr_stop();
-            menu_file();
+            if (menu_file() == -1 && followed) {
+                tmr_rejoin_film();
+                fb_show_icons();
+            }
             tmr_restore_band();
             return true;
+        }
         case KEY_EXIT:
             if (!confirm_exit()) return false;
             hw_usleep(5000);
@@ -115,13 +127,9 @@ bool handle_key(int code) {
         case KEY_OK:
             if (film_ended == 0) toggle_play();
             return true;
-        case KEY_TV: {
-            const bool followed = tmr_following();
-            tmr_stop();
+        case KEY_TV:
             menu_fps();
-            tmr_resume_following(followed);
             return true;
-        }
         case KEY_VIDEO:
             fb_toggle_inset();
             return true;
@@ -192,12 +200,16 @@ int app_start() {
     tmr_stop();
     fb_show_status(film ? kStartFilm : kStartMessage);
     if (subtitles != nullptr) {
+        // A remembered correction is applied at once; the status line says so once
+        // the resume position is shown.
+        rc_sync_startup_file_loaded();
         if (saved_settings.position > 0) {
             tmr_go_to_subtitle(saved_settings.position);
         } else {
             hw_usleep(200000);
             menu_help_box(1);
         }
+        rc_sync_show_restored();
     }
     save_on_exit = 0;
     return -1;
@@ -244,10 +256,12 @@ int32_t app_resume_position(int save_position) {
 }
 
 int app_shutdown(int save_position) {
+    rc_sync_take_leaving();
     hw_usleep(1000000);
     tmr_sub_deinit();
     tmr_film_close();
     fb_deinit(app_resume_position(save_position));
+    rc_sync_write_taken();
     rc_deinit();
     hw_close(fb);
     fb = -1;

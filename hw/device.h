@@ -37,6 +37,7 @@ DIR* hw_opendir(const char* path);
 int hw_unlink(const char* path);
 int hw_rmdir(const char* path);
 int hw_symlink(const char* target, const char* linkpath);
+ssize_t hw_readlink(const char* path, char* buf, size_t size);
 int hw_rename(const char* from, const char* to);
 int hw_fsync(int fd);
 

@@ -52,6 +52,9 @@ int hw_rmdir(const char* path) {
 int hw_symlink(const char* target, const char* linkpath) {
     return ::symlink(target, linkpath);
 }
+ssize_t hw_readlink(const char* path, char* buf, size_t size) {
+    return ::readlink(path, buf, size);
+}
 int hw_rename(const char* from, const char* to) {
     return std::rename(from, to);
 }

@@ -17,6 +17,7 @@
 #include "menu/drop_in.h"
 #include "menu/list.h"
 #include "menu/menus.h"
+#include "menu/sync_offer.h"
 #include "menu/window.h"
 #include "sub/subtitles.h"
 #include "tmr/clock.h"
@@ -102,6 +103,8 @@ int menu_file() {
             continue;  // marked rows (deleted or not): list the directory again
         }
 
+        // The file playing keeps its sync and position for when it comes back.
+        rc_sync_file_leaving();
         const int error = tmr_load_subtitles(file);
         if (error > 0) {
             menu_error_box(error);
@@ -109,6 +112,7 @@ int menu_file() {
             continue;
         }
         set_link(file);
+        rc_sync_file_loaded(file, true);
         return result;
     }
 }

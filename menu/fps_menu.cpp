@@ -1,15 +1,35 @@
 // The frame-rate menu: rescales every subtitle time for a film that runs at
 // another rate than the one its subtitle file was timed for.
+#include <algorithm>
 #include <bit>
 
 #include "fb/status.h"
 #include "menu/list.h"
 #include "menu/menus.h"
+#include "menu/sync_offer.h"
+#include "sub/retime.h"
 #include "tmr/clock.h"
+#include "tmr/sync.h"
 
 namespace {
 
 constexpr int kListChars = 8;
+constexpr const char* kOriginal = "Origineel";
+
+// Each row's factor as an exact fraction, for the shift that keeps the film's
+// current time in place while the clock follows the film.
+struct rate_fraction {
+    uint32_t num;
+    uint32_t den;
+};
+constexpr std::array<rate_fraction, 6> kRowFractions{{
+    {2997, 3125},
+    {3125, 2997},
+    {24, 25},
+    {25, 24},
+    {2997, 2500},
+    {2500, 2997},
+}};
 
 }  // namespace
 
@@ -27,11 +47,35 @@ const std::array<float, 6> fps_factors{
 };
 
 void menu_fps() {
+    // While the clock follows the film, the film runs on behind the menu: the clock
+    // goes back to it afterwards, and a rescale turns about the film's current time.
+    const bool followed = tmr_following();
+    tmr_stop();
     fb_show_icons();
-    const int r = menu_list("FPS", static_cast<int>(fps_labels.size()), kListChars,
-                            fps_labels.data(), nullptr, 0);
+    // The six rate rows, then the row that puts the file back on its own times.
+    std::array<const char*, 7> rows{};
+    std::copy(fps_labels.begin(), fps_labels.end(), rows.begin());
+    rows.back() = kOriginal;
+    const int r =
+        menu_list("FPS", static_cast<int>(rows.size()), kListChars, rows.data(), nullptr, 0);
+    if (r == static_cast<int>(rows.size()) - 1) rc_sync_original();
     // Every negative answer is a cancel.
-    if (static_cast<unsigned>(r) < fps_factors.size())
+    const bool rescale = static_cast<unsigned>(r) < fps_factors.size();
+    const rate_fraction f = rescale ? kRowFractions[static_cast<size_t>(r)] : rate_fraction{1, 1};
+    if (!followed) {
+        if (rescale) {
+            tmr_rescale(fps_factors[static_cast<size_t>(r)]);
+            tmr_sync_rescaled(0, f.num, f.den);
+        }
+        tmr_step_subtitle(0);
+        return;
+    }
+    if (rescale) {
+        const uint32_t now = tmr_film_time();
         tmr_rescale(fps_factors[static_cast<size_t>(r)]);
-    tmr_step_subtitle(0);
+        tmr_shift_all(int64_t{now} - sub_map_time(now, {0, f.num, f.den}));
+        tmr_sync_rescaled(now, f.num, f.den);
+    }
+    tmr_rejoin_film();
+    fb_show_icons();
 }

@@ -40,7 +40,7 @@ int32_t help_countdown = -1;
 int32_t help_page = 0;
 
 const std::array<help_row, 9> help_page1{{
-    {"\x0e\x0f", "Start / Stop"},
+    {"\x0e\x0f", "Start / Stop, synchroniseer"},
     {"\x0b\x02\x12\x13\x0c", "Sluiten"},
     {"\x07\x08", "Vorige/Volgende ondertitel"},
     {"\x1a\x1b", "Volgende/Vorige 10 ondertitels"},
@@ -55,7 +55,7 @@ const std::array<help_row, 6> help_page2{{
     {"0-9", "Verander positie (verstreken tijd)"},
     {"Bouq.", "Verplaats ondertitels +/- 0.5 sec"},
     {"Vol.", "Verschuif ondertitels omhoog/omlaag"},
-    {"TV", "Verander FPS"},
+    {"TV", "Verander FPS / Origineel"},
     {"Video", "Schakel ondertitels positie"},
     {"\x10\x11", "Selecteer ondertitels"},
 }};

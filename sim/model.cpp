@@ -53,6 +53,8 @@ struct video_device {
     uint64_t pts = 0;
     std::chrono::steady_clock::time_point since;
     int open_count = 0;
+    uint64_t pts_requests = 0;
+    uint64_t status_requests = 0;
 
     uint64_t now() const {
         if (!cfg.playing) return pts;
@@ -496,6 +498,8 @@ void set_video(const video_config& cfg) {
     model& md = the_model();
     std::lock_guard lk(md.m);
     md.video.cfg = cfg;
+    md.video.pts_requests = 0;
+    md.video.status_requests = 0;
     md.video.restart(cfg.start_pts);
 }
 
@@ -550,6 +554,18 @@ bool video_open() {
     model& md = the_model();
     std::lock_guard lk(md.m);
     return md.video.open_count > 0;
+}
+
+uint64_t video_pts_requests() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    return md.video.pts_requests;
+}
+
+uint64_t video_status_requests() {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    return md.video.status_requests;
 }
 
 }  // namespace sim
@@ -657,12 +673,14 @@ int hw_ioctl(int fd, unsigned long request, void* arg) {
     }
     if (it->second.k == kind::video) {
         video_device& v = md.video;
+        if (request == VIDEO_GET_PTS) ++v.pts_requests;
+        if (request == VIDEO_GET_STATUS) ++v.status_requests;
         if (request == VIDEO_GET_PTS && !v.cfg.fail_pts) {
             const uint64_t pts = v.now();
             std::memcpy(arg, &pts, sizeof pts);
             return 0;
         }
-        if (request == VIDEO_GET_STATUS) {
+        if (request == VIDEO_GET_STATUS && !v.cfg.fail_status) {
             video_status st{};
             st.play_state = v.cfg.playing ? VIDEO_PLAYING : VIDEO_FREEZED;
             std::memcpy(arg, &st, sizeof st);
@@ -837,6 +855,9 @@ int hw_rmdir(const char* path) {
 int hw_symlink(const char* target, const char* linkpath) {
     if (fault_hit("symlink", linkpath)) return -1;
     return ::symlink(target, sim::resolve(linkpath).c_str());
+}
+ssize_t hw_readlink(const char* path, char* buf, size_t size) {
+    return ::readlink(sim::resolve(path).c_str(), buf, size);
 }
 int hw_rename(const char* from, const char* to) {
     if (fault_hit("rename", from)) return -1;

@@ -52,6 +52,7 @@ struct video_config {
     bool playing = true;
     bool fail_open = false;  // exists, but open fails (EBUSY: the box's player holds it)
     bool fail_pts = false;   // VIDEO_GET_PTS fails (EIO)
+    bool fail_status = false;  // VIDEO_GET_STATUS fails (ENOTTY: a driver without it)
 };
 
 // The longest jump of the video decoder's time stamp: 2^33 ticks of 90 kHz.
@@ -123,6 +124,9 @@ void video_fail_pts(bool fail);
 uint64_t video_pts();
 bool video_playing();
 bool video_open();
+// VIDEO_GET_PTS and VIDEO_GET_STATUS requests made since the decoder was set.
+uint64_t video_pts_requests();
+uint64_t video_status_requests();
 
 // hw_fread and hw_fseek calls since the last reset().
 long file_reads();

@@ -159,6 +159,8 @@ int sub_read_line(FILE* file, subtitle* record) {
     record->start_ms = static_cast<uint32_t>(wrap32(from)) * kMsPerFrame;
     record->end_ms = static_cast<uint32_t>(wrap32(to)) * kMsPerFrame;
     if (record->start_ms >= record->end_ms) record->end_ms = record->start_ms + kFallbackDurationMs;
+    record->own_start = record->start_ms;
+    record->own_end = record->end_ms;
     last_end_ms = static_cast<int32_t>(record->end_ms);
 
     if (!split_text(text, record)) {

@@ -20,6 +20,8 @@ struct subtitle {
     uint32_t start_ms;   // start, ms from the start of the film
     uint32_t end_ms;     // end, ms; always after start_ms
     std::unique_ptr<char[]> lines[4];  // line texts; only the first line_count are set
+    uint32_t own_start = 0;            // start_ms and end_ms as the file gave them, before
+    uint32_t own_end = 0;              // any rate or sync correction (sub/retime.h)
 };
 
 // The loaded array (null = none), owned by subtitles_owner; the count of its records.

@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "fb/screen.h"
+#include "app/app.h"
+#include "rc/remote.h"
 #include "sim/model.h"
 #include "sub/subtitles.h"
 #include "tests/support/store_support.h"
@@ -103,7 +105,9 @@ TEST_F(Film, ASeekOfAFilmPausedBeforeTheStartMovesTheStandingClock) {
     sim::video_seek(61000);
     ASSERT_TRUE(wait_until([] { return current_index == 3; }));
     EXPECT_EQ(painted_record.load(), &subtitles[2]);
-    EXPECT_EQ(film_paused, 1);
+    // The decoder's state is not asked at every reading: the stamp that moved with
+    // the seek must stand again for a moment before the pause is seen anew.
+    ASSERT_TRUE(wait_until([] { return film_paused == 1; }));
     EXPECT_TRUE(with_film()) << clock_ms << " " << film_ms();
 }
 
@@ -181,6 +185,108 @@ TEST_F(Film, WithoutAUsableDecoderTheClockIsManual) {
     sim::video_pause();
     ASSERT_TRUE(wait_until([] { return clock_ms > 400; }));
     EXPECT_EQ(film_paused, 0);
+}
+
+TEST(FilmGap, ASecondOrMoreEitherWayIsAJump) {
+    const struct {
+        int64_t difference;
+        film_gap gap;
+    } cases[] = {
+        {0, film_gap::none},       {100, film_gap::none},    {-100, film_gap::none},
+        {101, film_gap::drift},    {-101, film_gap::drift},  {999, film_gap::drift},
+        {-999, film_gap::drift},   {1000, film_gap::jump},   {-1000, film_gap::jump},
+        {3600000, film_gap::jump},
+    };
+    for (const auto& c : cases) EXPECT_EQ(tmr_film_gap(c.difference), c.gap) << c.difference;
+}
+
+// The decoder's state is asked at most once a second while its time stamp is read at
+// every reading, and never again once the request failed; a pause is still seen.
+TEST_F(Film, TheDecodersStateIsAskedSeldomAndNotAfterItFailed) {
+    for (bool fail : {false, true}) {
+        start({.present = true, .fail_status = fail});
+        play();
+        const uint64_t pts_before = sim::video_pts_requests();
+        const uint64_t status_before = sim::video_status_requests();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+        EXPECT_GT(sim::video_pts_requests() - pts_before, 20u) << "read every 50 ms";
+        const uint64_t asked = sim::video_status_requests() - status_before;
+        if (fail) {
+            EXPECT_EQ(asked, 0u) << "the request failed at opening";
+        } else {
+            EXPECT_GE(asked, 1u);
+            EXPECT_LE(asked, 3u);
+        }
+        sim::video_pause();
+        ASSERT_TRUE(wait_until([] { return film_paused == 1; })) << fail;
+        sim::video_play();
+        ASSERT_TRUE(wait_until([] { return film_paused == 0; })) << fail;
+        EXPECT_TRUE(with_film());
+        tmr_sub_deinit();
+        thread_started = false;
+        tmr_film_close();
+    }
+}
+
+// Menus opened while the clock follows the film: the film runs on behind them, and
+// the clock comes back to it; a rescale keeps the film's current time in place.
+TEST_F(Film, MenusLeftWithoutAChoiceKeepTheFilmsClock) {
+    write_sub("tweede.tkx", kFilm);
+    ASSERT_EQ(rc_init(), 1);
+    testsup::press(KEY_EXIT);  // a release: the remote's guard against the launching OK
+    while (rc_read_key() >= 0) {
+    }
+    start({.present = true});
+    play();
+    ASSERT_TRUE(wait_until([] { return current_index == 1; }));
+    // The key that opens the menu goes through the main loop's table; the one that
+    // leaves it comes 1.2 s later, while the film runs on.
+    const struct {
+        const char* what;
+        int open;
+        int leave;
+    } cases[] = {
+        {"file menu", KEY_MENU, KEY_EXIT},
+        {"FPS menu", KEY_TV, KEY_EXIT},
+        {"FPS menu, red", KEY_TV, KEY_RED},
+    };
+    for (const auto& c : cases) {
+        std::thread keys([&c] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+            testsup::press(c.leave);
+        });
+        app_key(c.open);
+        keys.join();
+        EXPECT_EQ(clock_running, 1) << c.what;
+        EXPECT_TRUE(with_film()) << c.what << ": " << clock_ms << " " << film_ms();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(with_film()) << c.what << ": " << clock_ms << " " << film_ms();
+    }
+    // The film a minute on (inside subtitle 2, 60.8..62 s), a rescale 25 -> 23.976
+    // there: subtitle 2 keeps its place about the film's time, the clock stays with
+    // the film, and the subtitle shows.
+    sim::video_seek(61000 - film_ms());
+    ASSERT_TRUE(wait_until([] { return current_index == 3; }));
+    const uint32_t start2 = subtitles[2].start_ms, end2 = subtitles[2].end_ms;
+    std::thread keys([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        testsup::press(KEY_DOWN);
+        testsup::press(KEY_OK);
+    });
+    app_key(KEY_TV);
+    keys.join();
+    EXPECT_TRUE(with_film()) << clock_ms << " " << film_ms();
+    const int64_t now = clock_ms;
+    // About the time of the choice: the start and end move by 1.042709 times their
+    // distance from it, so less than 200 ms for a subtitle this close.
+    EXPECT_LT(std::llabs(int64_t{subtitles[2].start_ms} - start2), 200) << now;
+    EXPECT_LT(std::llabs(int64_t{subtitles[2].end_ms} - end2), 200) << now;
+    EXPECT_GT(subtitles[3].start_ms, 3000000u + 14000u) << "a far subtitle moves by the rate";
+    EXPECT_EQ(last_end_ms, static_cast<int32_t>(subtitles[3].end_ms));
+    EXPECT_EQ(film_end_ms, subtitles[3].end_ms + 10);
+    ASSERT_TRUE(wait_until([] { return current_index == 3; }));
+    EXPECT_EQ(painted_record.load(), &subtitles[2]);
+    rc_deinit();
 }
 
 }  // namespace

@@ -123,6 +123,8 @@ std::map<std::string, file_state> outside_snapshot(const std::string& root) {
         const std::string p = it->path().string();
         if (p.rfind(subtitle_path, 0) == 0 || p + "/" == subtitle_path) continue;
         if (p.find("tresk.conf") != std::string::npos) continue;
+        // The player's own memory of each file's sync, beside the settings.
+        if (p.find("tresk.sync") != std::string::npos) continue;
         if (!it->is_regular_file()) {
             m[p] = file_state{0, {}, it->is_directory() ? "<dir>" : "<other>"};
             continue;

@@ -32,8 +32,8 @@
 // While the clock runs, the thread reads the decoder every kFilmRead and compares
 // the film's time, T0 + (PTS - P0) / 90 ms, with the clock: a standing time stamp
 // (or a frozen decoder) holds the clock at the film's time until it moves again, a
-// difference beyond kFilmJump is a jump in the film that the index follows by
-// search, and a smaller one beyond kFilmDrift is corrected quietly. Between readings
+// jump in the film (tmr_film_gap) is followed by search, and a drift is corrected
+// quietly. Between readings
 // the clock runs on the wall clock as without a decoder, so subtitles still come on
 // time; a reading that fails just leaves it so. The viewer's shift moves T0 (a new
 // sync point at the next reading); positioning keeps the clock following.
@@ -51,6 +51,7 @@
 
 #include "fb/band.h"
 #include "hw/device.h"
+#include "sub/retime.h"
 #include "sub/subtitles.h"
 #include "tmr/clock.h"
 #include "tmr/film.h"
@@ -85,12 +86,6 @@ constexpr std::chrono::milliseconds kFilmRead{50};
 // well beyond the 40 ms between two frames plus a reading's delay, and short enough
 // that a subtitle cannot come much too early at a pause.
 constexpr std::chrono::milliseconds kFilmStill{200};
-// A film time this far (ms) from the clock is a jump in the film: well beyond any
-// frame step or reading delay, and below any seek a player offers.
-constexpr int64_t kFilmJump = 1000;
-// Differences up to this (ms) are the decoder's frame steps and reading delays; the
-// clock is set to the film only beyond it, so it does not stutter back and forth.
-constexpr int64_t kFilmDrift = 100;
 
 // One reading of the wall clock: milliseconds as tmr_get_ms counts them, and the
 // microseconds already run within that millisecond.
@@ -131,6 +126,7 @@ struct film_change {
     bool pause_changed = false;
 };
 film_change follow_film(const film_reading& film, std::chrono::nanoseconds mono);
+uint32_t film_time_at(uint64_t pts);
 
 instant wall_now();
 void advance_clock(const instant& t);
@@ -340,6 +336,52 @@ void tmr_resume_following(bool followed) {
     fb_show_icons();
 }
 
+uint32_t tmr_film_time() {
+    uint64_t pts = 0;
+    const bool read = tmr_film_pts(pts);
+    std::lock_guard clock_lock(clock_mutex);
+    advance_clock(wall_now());
+    if (!read || !tmr_film_present()) return clock_ms;
+    return film_time_at(pts);
+}
+
+void tmr_rejoin_film() {
+    uint64_t pts = 0;
+    const bool read = tmr_film_pts(pts);
+    {
+        std::lock_guard lock(subtitles_mutex);
+        const subtitle* records = subtitles;
+        const int32_t count = subtitle_count;
+        change_clock([&] {
+            if (film_ended != 0) return;
+            const instant t = wall_now();
+            advance_clock(t);
+            // The sync point taken before stays: the clock goes to the film's time by
+            // it, and a reading that fails now leaves the thread to do so later. A
+            // sync point still due was never taken: it is taken at the next reading.
+            if (read && !film_sync_due) {
+                clock_ms = film_time_at(pts);
+                if (records != nullptr && count > 0) current_index = sub_find(clock_ms, count);
+            }
+            last_tick_ms = t.ms;
+            clock_running = 1;
+            film_paused = 0;
+        });
+        // The box that covered the band cleared it.
+        shown_end_ms = kNothingShown;
+    }
+}
+
+void tmr_find_position_locked() {
+    const subtitle* records = subtitles;
+    const int32_t count = subtitle_count;
+    if (records == nullptr || count <= 0) return;
+    change_clock([count] {
+        advance_clock(wall_now());
+        current_index = sub_find(clock_ms, count);
+    });
+}
+
 int32_t tmr_resume_index() {
     return film_ended != 0 ? 0 : current_index.load();
 }
@@ -387,6 +429,28 @@ void tmr_rescale(const float& factor) {
         tmr_set_film_end_locked();
     }
     // The subtitle thread may be waiting for a time that has just moved.
+    tmr_wake();
+}
+
+void tmr_apply_map(const time_map& map) {
+    {
+        std::lock_guard lock(subtitles_mutex);
+        if (!sub_apply_map_locked(map)) return;
+        // The end of the film and the index follow the records; the clock stays.
+        tmr_set_film_end_locked();
+        tmr_find_position_locked();
+    }
+    tmr_wake();
+}
+
+void tmr_shift_all(int64_t delta_ms) {
+    {
+        std::lock_guard lock(subtitles_mutex);
+        if (!sub_shift_all_locked(delta_ms)) return;
+        // The end of the film and the index follow the records; the clock stays.
+        tmr_set_film_end_locked();
+        tmr_find_position_locked();
+    }
     tmr_wake();
 }
 
@@ -667,14 +731,21 @@ film_change follow_film(const film_reading& film, std::chrono::nanoseconds mono)
     const bool standing = !film.playing || mono - film_last_move > kFilmStill;
     const int64_t film_time_ms = std::clamp<int64_t>(
         int64_t{film_t0} + tmr_film_ms(film_p0, film.pts), 0, int64_t{UINT32_MAX});
-    const int64_t difference = film_time_ms - int64_t{clock_ms};
+    const film_gap gap = tmr_film_gap(film_time_ms - int64_t{clock_ms});
     change.pause_changed = standing != (film_paused != 0);
-    change.jumped = difference > kFilmJump || difference < -kFilmJump;
+    change.jumped = gap == film_gap::jump;
     film_paused = standing ? 1 : 0;
-    if (change.pause_changed || difference > kFilmDrift || difference < -kFilmDrift) {
+    if (change.pause_changed || gap != film_gap::none) {
         clock_ms = static_cast<uint32_t>(film_time_ms);
     }
     return change;
+}
+
+// The film's time at time stamp `pts` on the clock's scale, by the sync point;
+// clock_mutex is held.
+uint32_t film_time_at(uint64_t pts) {
+    return static_cast<uint32_t>(std::clamp<int64_t>(
+        int64_t{film_t0} + tmr_film_ms(film_p0, pts), 0, int64_t{UINT32_MAX}));
 }
 
 // The monotonic clock as a duration since its epoch.

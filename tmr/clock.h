@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "app/relaxed.h"
+#include "sub/retime.h"
 
 // 1 while the clock runs. Main thread starts/stops it; the thread stops it at the end of film.
 extern relaxed<int32_t> clock_running;
@@ -32,6 +33,17 @@ bool tmr_following();
 // After an operation that stopped the clock: when it followed the film before
 // (`followed`), starts it again with a new sync point and redraws the icons.
 void tmr_resume_following(bool followed);
+// The film's time now on the clock's scale (ms) while the clock follows the film,
+// by the sync point it took; otherwise, or when the decoder does not answer, the clock's.
+uint32_t tmr_film_time();
+// After a box that stopped the clock while it followed the film (a menu left without
+// a new file): starts the clock again at the film's time by the sync point taken
+// before, with the index found for that time, so the time in the box is not lost.
+// Main thread, holding no lock.
+void tmr_rejoin_film();
+// Finds the index for the clock's time after the records moved under it (a sync
+// correction), without moving the clock. The caller holds subtitles_mutex.
+void tmr_find_position_locked();
 // Wall-clock ms at the last advance of clock_ms. Written by both threads under the clock lock.
 extern relaxed<int32_t> last_tick_ms;
 // End-of-film time in ms: end_ms of the last record + 10. Set by the clock reset.
@@ -77,6 +89,11 @@ int tmr_load_subtitles(const char* name);
 // Rescales every subtitle time by factor (sub_rescale) and moves the end of the film
 // with them, as one step for the thread; by reference, as sub_rescale takes it.
 void tmr_rescale(const float& factor);
+// Puts every subtitle on a correction of the file's own times (tmr_apply_map), or
+// moves every subtitle time by delta_ms (tmr_shift_all); the end of the film and the
+// index follow the new times while the clock stays where it is. Main thread.
+void tmr_apply_map(const time_map& map);
+void tmr_shift_all(int64_t delta_ms);
 // Wakes the subtitle thread after the main thread changed the clock, so the change shows at once.
 void tmr_wake();
 void* tmr_subtitle_thread(void*);

@@ -27,9 +27,24 @@ bool tmr_film_open();
 void tmr_film_close();
 // Whether a decoder was found.
 bool tmr_film_present();
-// Reads the time stamp and the play state. A decoder that cannot tell its state is
-// taken as playing: a standing time stamp still tells a pause.
+// Reads the time stamp and the play state. The time stamp alone tells a pause (it
+// stands), so the decoder's state is asked at most once a second and never again
+// once that request fails; in between, its last answer counts while the stamp has
+// not moved since. A decoder that cannot tell its state is taken as playing. Called
+// by one thread at a time: the main thread at opening, then the subtitle thread.
 film_reading tmr_film_read();
+// Reads the time stamp only (any thread); false when the decoder does not answer.
+bool tmr_film_pts(uint64_t& pts);
+
+// What a difference between the film's time and the clock's is.
+enum class film_gap {
+    none,   // frame steps and reading delays: left alone
+    drift,  // corrected quietly
+    jump,   // the film jumped: the index is found anew
+};
+// Classifies a difference in ms: a jump from a second on either way (no player seeks
+// by less), a drift above 100 ms.
+film_gap tmr_film_gap(int64_t difference_ms);
 // Milliseconds from time stamp `from` to `to`, across the 33-bit wrap: the shorter
 // way round, so negative for a stamp that lies behind.
 int64_t tmr_film_ms(uint64_t from, uint64_t to);

@@ -1,0 +1,27 @@
+// Each subtitle file's sync, kept in /var/tuxbox/Tresk/tresk.sync beside the
+// settings: the correction applied to the file's own times and the position reached,
+// for at most kSyncMemoryEntries files, the least recently used going first. A file
+// is known by its name and size, so a file replaced by another of the same name
+// starts clean. A damaged or foreign memory file is ignored and rewritten.
+//
+// Main thread only. The file is read and written whole at each call: it is small.
+#pragma once
+
+#include <cstdint>
+
+#include "sub/retime.h"
+
+inline constexpr int kSyncMemoryEntries = 64;
+
+// What is remembered of one file.
+struct sync_entry {
+    time_map map;
+    int32_t position = 0;  // the subtitle index to resume at; 0 from the start
+};
+
+// The entry of a file, if there is one.
+bool sync_memory_recall(const char* name, uint64_t size, sync_entry& out);
+// Puts a file's entry first, replacing its old one; false when it could not be written.
+bool sync_memory_store(const char* name, uint64_t size, const sync_entry& entry);
+// Forgets a file.
+void sync_memory_forget(const char* name, uint64_t size);

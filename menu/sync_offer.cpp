@@ -1,0 +1,138 @@
+// Offering the rate two syncs give, in the player's own yes/no dialog.
+#include "menu/sync_offer.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/sync_memory.h"
+#include "fb/status.h"
+#include "hw/device.h"
+#include "menu/window.h"
+#include "sub/retime.h"
+#include "sub/subtitles.h"
+#include "tmr/clock.h"
+#include "tmr/sync.h"
+
+namespace {
+
+// Width of the question's box in units of 20 pixels; the dialog widens it to fit.
+constexpr int kQuestionWidth = 15;
+constexpr int kQuestionLines = 1;
+constexpr const char* kDirectory = "/var/tuxbox/Tresk/tit/";
+constexpr const char* kLink = "/var/tuxbox/Tresk/tit/tresk.qst";
+constexpr const char* kSpecialName = "tresk.tkx";
+
+// The file playing, as the memory knows it: its name in the subtitle directory and
+// its size. Empty while none is known.
+std::string playing_name;
+uint64_t playing_size = 0;
+
+// An entry taken at shut-down, still to be written.
+bool entry_taken = false;
+sync_entry taken;
+
+bool file_size(const std::string& name, uint64_t& size);
+void remember();
+
+}  // namespace
+
+void rc_sync_started() {
+    const rate_estimate rate = tmr_sync_started();
+    if (rate.kind != rate_kind::standard && rate.kind != rate_kind::measured) return;
+    char question[96];
+    tmr_sync_question(rate, question, sizeof question);
+    if (menu_dialog(kQuestionLines, kQuestionWidth, question) != 0) {
+        tmr_sync_apply(rate);
+        remember();
+    } else {
+        tmr_sync_decline(rate);
+    }
+    // The dialog cleared the band.
+    tmr_restore_band();
+}
+
+void rc_sync_stopped() {
+    tmr_sync_stopped();
+}
+
+void rc_sync_file_loaded(const char* name, bool chosen) {
+    tmr_sync_reset({});
+    playing_name.clear();
+    uint64_t size = 0;
+    if (name == nullptr || !file_size(name, size)) return;
+    playing_name = name;
+    playing_size = size;
+    sync_entry entry;
+    if (!sync_memory_recall(name, size, entry)) return;
+    const bool restored = !(entry.map == time_map{});
+    if (restored) {
+        tmr_apply_map(entry.map);
+        tmr_sync_reset(entry.map);
+    }
+    // Positioning shows the clock's time on the status line: the restore text comes
+    // after it, so that the viewer sees it.
+    if (chosen && entry.position > 0) tmr_go_to_subtitle(entry.position);
+    if (restored) rc_sync_show_restored();
+}
+
+void rc_sync_show_restored() {
+    const time_map applied = tmr_sync_applied();
+    if (subtitles == nullptr || applied == time_map{}) return;
+    char text[96];
+    tmr_sync_restored_text(applied, text, sizeof text);
+    fb_show_status(text);
+}
+
+void rc_sync_startup_file_loaded() {
+    char target[256];
+    const ssize_t n = hw_readlink(kLink, target, sizeof target - 1);
+    uint64_t size = 0;
+    if (n > 0) {
+        target[n] = '\0';
+        if (file_size(target, size)) {
+            rc_sync_file_loaded(target, false);
+            return;
+        }
+    }
+    rc_sync_file_loaded(kSpecialName, false);
+}
+
+void rc_sync_file_leaving() {
+    if (subtitles == nullptr) return;
+    remember();
+}
+
+void rc_sync_take_leaving() {
+    entry_taken = subtitles != nullptr && !playing_name.empty();
+    taken = {tmr_sync_applied(), tmr_resume_index()};
+}
+
+void rc_sync_write_taken() {
+    if (!entry_taken) return;
+    entry_taken = false;
+    sync_memory_store(playing_name.c_str(), playing_size, taken);
+}
+
+void rc_sync_original() {
+    tmr_apply_map({});
+    tmr_sync_reset({});
+    if (!playing_name.empty()) sync_memory_forget(playing_name.c_str(), playing_size);
+}
+
+namespace {
+
+bool file_size(const std::string& name, uint64_t& size) {
+    struct stat st;
+    if (hw_stat((kDirectory + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+void remember() {
+    if (playing_name.empty()) return;
+    sync_memory_store(playing_name.c_str(), playing_size, {tmr_sync_applied(), tmr_resume_index()});
+}
+
+}  // namespace
