@@ -5,13 +5,14 @@
 # the shared library and none of the libraries FreeType itself needs, so the
 # archives are named here.
 #
-# When cross-compiling with an emulator (cmake/mipsel-toolchain.cmake) the tests
+# When cross-compiling with an emulator (cmake/cross-toolchain.cmake) the tests
 # run through it, the scenario and converter tests reach lumetra-sim and
 # lumetra-convert through wrappers that start them under the emulator too (so the
-# static converter's output is checked on the box's side), and three more tests
-# check the box binaries: they are static stripped executables and the player
-# fails cleanly without a framebuffer, only the frame-rate rescale uses the FPU,
-# and the .ipk package holds what it should.
+# static converter's output is checked on the box's side), and more tests check
+# the box binaries: they are static stripped executables for the box's
+# architecture and the player fails cleanly without a framebuffer, the .ipk
+# package holds what it should, and on MIPS (whose boxes have no FPU) only the
+# frame-rate rescale and the conversion use the FPU.
 
 option(LUMETRA_STATIC_BOX "Link the box binary statically and strip it" OFF)
 
@@ -83,10 +84,10 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
   endif()
 
   if(LUMETRA_TESTS AND TARGET lumetra)
-    if(LUMETRA_STATIC_BOX)
+    if(LUMETRA_STATIC_BOX AND LUMETRA_CROSS_ARCH)
       add_test(NAME box.binary
-        COMMAND sh "${CMAKE_SOURCE_DIR}/tests/box_binary_test.sh" "$<TARGET_FILE:lumetra>"
-          "$<TARGET_FILE:lumetra-convert>" ${CMAKE_CROSSCOMPILING_EMULATOR})
+        COMMAND sh "${CMAKE_SOURCE_DIR}/tests/box_binary_test.sh" ${LUMETRA_CROSS_ARCH}
+          "$<TARGET_FILE:lumetra>" "$<TARGET_FILE:lumetra-convert>" ${CMAKE_CROSSCOMPILING_EMULATOR})
       set_tests_properties(box.binary PROPERTIES LABELS "box" SKIP_RETURN_CODE 77 TIMEOUT 60)
     endif()
     if(_lumetra_mips)
@@ -94,17 +95,17 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
         COMMAND bash "${CMAKE_SOURCE_DIR}/scripts/check-fpu.sh" "${CMAKE_BINARY_DIR}")
       set_tests_properties(box.fpu PROPERTIES LABELS "box" TIMEOUT 120)
     endif()
-    if(_lumetra_mips AND LUMETRA_STATIC_BOX)
+    if(LUMETRA_STATIC_BOX AND LUMETRA_CROSS_ARCH)
       add_test(NAME box.package
-        COMMAND sh "${CMAKE_SOURCE_DIR}/tests/box_package_test.sh" "$<TARGET_FILE:lumetra>"
-          "$<TARGET_FILE:lumetra-convert>")
+        COMMAND sh "${CMAKE_SOURCE_DIR}/tests/box_package_test.sh" ${LUMETRA_CROSS_ARCH}
+          "$<TARGET_FILE:lumetra>" "$<TARGET_FILE:lumetra-convert>")
       set_tests_properties(box.package PROPERTIES LABELS "box" TIMEOUT 120)
     endif()
   endif()
 
-  if(TARGET lumetra AND _lumetra_mips)
+  if(TARGET lumetra AND LUMETRA_CROSS_ARCH)
     add_custom_target(box-package
-      COMMAND bash "${CMAKE_SOURCE_DIR}/scripts/box-package.sh"
+      COMMAND bash "${CMAKE_SOURCE_DIR}/scripts/box-package.sh" --arch ${LUMETRA_CROSS_ARCH}
         --binary "$<TARGET_FILE:lumetra>" --converter "$<TARGET_FILE:lumetra-convert>"
         --out "${CMAKE_BINARY_DIR}"
       DEPENDS lumetra lumetra-convert

@@ -7,11 +7,14 @@
 #   /var/tuxbox/Tresk/Tresk.ttf.copyright     the font's licence
 #   /var/tuxbox/Tresk/tit/                    the subtitle directory, empty
 #
-#   scripts/box-package.sh                    cross-builds the box binaries in
-#                                             build-mipsel, packs them there
-#   scripts/box-package.sh --binary FILE --converter FILE [--out DIR]
+#   scripts/box-package.sh [--arch ARCH]      cross-builds the box binaries in
+#                                             build-ARCH, packs them there
+#   scripts/box-package.sh [--arch ARCH] --binary FILE --converter FILE [--out DIR]
 #                                             packs binaries built already
 #
+# ARCH: mipsel (the default), armhf or aarch64; the package is
+# lumetra_<version>_<ARCH>.ipk, and its control file names the architecture the
+# box images' opkg accepts for that CPU (scripts/cross-arch.sh; README says why).
 # Prints the path of the package. Its version is the project's (CMakeLists.txt's
 # project line, which the binaries print with --version); LUMETRA_VERSION overrides it.
 set -euo pipefail
@@ -19,14 +22,20 @@ cd "$(dirname "$0")/.."
 binary=""
 converter=""
 out=""
+arch=mipsel
+usage="usage: box-package.sh [--arch mipsel|armhf|aarch64] [--binary FILE --converter FILE] [--out DIR]"
 while [ $# -gt 0 ]; do
   case "$1" in
+    --arch) arch=${2:-}; shift 2 || { echo "$usage" >&2; exit 2; } ;;
     --binary) binary=$2; shift 2 ;;
     --converter) converter=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
-    *) echo "usage: box-package.sh [--binary FILE --converter FILE] [--out DIR]" >&2; exit 2 ;;
+    *) echo "$usage" >&2; exit 2 ;;
   esac
 done
+# shellcheck source=scripts/cross-arch.sh
+source scripts/cross-arch.sh
+cross_arch "$arch" || { echo "$usage" >&2; exit 2; }
 VERSION=${LUMETRA_VERSION:-$(sed -n 's/^project(lumetra VERSION \([0-9][0-9.]*\) .*/\1/p' CMakeLists.txt)}
 [ -n "$VERSION" ] || { echo "box-package: no version in CMakeLists.txt's project line" >&2; exit 1; }
 FONT=/usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf
@@ -34,11 +43,11 @@ LICENCE=/usr/share/doc/fonts-dejavu-extra/copyright
 [ -f "$LICENCE" ] || LICENCE=/usr/share/doc/fonts-dejavu-core/copyright
 
 if [ -z "$binary" ] && [ -z "$converter" ]; then
-  bash scripts/mipsel-build.sh --configure-only build-mipsel
-  cmake --build build-mipsel --target lumetra lumetra-convert
-  binary=build-mipsel/lumetra
-  converter=build-mipsel/lumetra-convert
-  out=${out:-build-mipsel}
+  bash scripts/cross-build.sh "$arch" --configure-only "build-$arch"
+  cmake --build "build-$arch" --target lumetra lumetra-convert
+  binary=build-$arch/lumetra
+  converter=build-$arch/lumetra-convert
+  out=${out:-build-$arch}
 fi
 out=${out:-.}
 if [ ! -f "$FONT" ] || [ ! -f "$LICENCE" ]; then
@@ -50,6 +59,16 @@ if [ ! -f "$FONT" ] || [ ! -f "$LICENCE" ]; then
 fi
 [ -f "$binary" ] || { echo "box-package: no binary $binary" >&2; exit 1; }
 [ -f "$converter" ] || { echo "box-package: no converter $converter" >&2; exit 1; }
+# A binary for another CPU would install without complaint and then not start.
+for f in "$binary" "$converter"; do
+  header=$(LC_ALL=C readelf -h "$f" 2>/dev/null) || { echo "box-package: $f is no ELF file" >&2; exit 1; }
+  if ! printf '%s\n' "$header" | grep -Eq "Class: +$CROSS_ELF_CLASS\$" ||
+    ! printf '%s\n' "$header" | grep -Eq "Machine: +$CROSS_ELF_MACHINE( |\$)"; then
+    echo "box-package: $f is not an $CROSS_ELF_CLASS $CROSS_ELF_MACHINE binary for $arch:" \
+      "$(printf '%s\n' "$header" | sed -n 's/^ *Machine: *//p')" >&2
+    exit 1
+  fi
+done
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -66,7 +85,7 @@ size_kb=$(find "$data" -type f -printf '%s\n' | awk '{ s += $1 } END { print int
 cat >"$control/control" <<EOF
 Package: lumetra
 Version: $VERSION
-Architecture: mipsel
+Architecture: $CROSS_IPK_ARCH
 Maintainer: Lumetra developers
 Section: multimedia
 Priority: optional
@@ -90,7 +109,7 @@ pack "$control" "$stage/control.tar.gz"
 pack "$data" "$stage/data.tar.gz"
 
 mkdir -p "$out"
-ipk=$(cd "$out" && pwd)/lumetra_${VERSION}_mipsel.ipk
+ipk=$(cd "$out" && pwd)/lumetra_${VERSION}_${arch}.ipk
 rm -f "$ipk"
 (cd "$stage" && ar rcD "$ipk" debian-binary control.tar.gz data.tar.gz)
 echo "$ipk"

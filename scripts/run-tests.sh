@@ -3,12 +3,16 @@
 #   1. the suite on the host (plain build);
 #   2. the suite again under AddressSanitizer + UndefinedBehaviorSanitizer (LeakSanitizer on);
 #   3. the suite again under ThreadSanitizer;
-#   4. the cross-build for the box (32-bit MIPS) with the suite under qemu-mipsel,
+#   4. the cross-build for the MIPS box (32-bit) with the suite under qemu-mipsel,
 #      the static box binary, its FPU check and the box package;
-#   5. the box binary in a virtual machine on a real kernel, against the simulator;
-#   6. the shipped static binary (from the box package) on a real MIPS kernel, with its
+#   5. the cross-build for ARMv7 boxes with the suite under qemu-arm, and its package;
+#   6. the cross-build for AArch64 boxes with the converter, scenario and input-record
+#      tests under qemu-aarch64, and its package;
+#   7. the box binary in a virtual machine on a real kernel, against the simulator;
+#   8. the shipped static binary (from the box package) on a real MIPS kernel, with its
 #      memory measured while it plays a two-hour film;
-#   7. a short pass of every fuzz target and a short soak.
+#   9. the shipped ARMv7 binary (from its package) on a real ARM kernel;
+#  10. a short pass of every fuzz target and a short soak.
 # LUMETRA_QUICK=1 runs only step 1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +21,13 @@ JOBS=$(nproc)
 started=$SECONDS
 
 step() { echo; echo "== $* ($((SECONDS - started)) s)"; }
+# Runs one leg and says how long it took.
+leg() {  # name, command...
+  local name=$1 t0=$SECONDS
+  shift
+  "$@"
+  echo "the $name leg took $((SECONDS - t0)) s"
+}
 
 build() {  # dir, sanitizer, targets...
   local dir=$1 san=$2
@@ -42,15 +53,22 @@ build build-tsan "thread"
   ctest --output-on-failure --no-tests=error -j "$JOBS")
 
 step "box: mipsel cross-build, suite under qemu-mipsel, package"
-bash scripts/mipsel-build.sh
+leg mipsel bash scripts/mipsel-build.sh
+
+step "box: armhf cross-build, suite under qemu-arm, package"
+leg armhf bash scripts/cross-build.sh armhf
+
+step "box: aarch64 cross-build, converter and scenario tests under qemu-aarch64, package"
+leg aarch64 bash scripts/cross-build.sh aarch64 --subset
 
 step "box binary in a virtual machine"
 bash tests/vm/run.sh build
 
 step "box binary from the package on a MIPS kernel"
-mips_started=$SECONDS
-bash tests/vm/run.sh --mips build
-echo "the MIPS leg took $((SECONDS - mips_started)) s"
+leg "MIPS VM" bash tests/vm/run.sh --mips build
+
+step "box binary from the ARMv7 package on an ARM kernel"
+leg "ARM VM" bash tests/vm/run.sh --arm build
 
 step "fuzzing (short pass) and soak (short)"
 bash fuzz/run.sh

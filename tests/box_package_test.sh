@@ -1,13 +1,23 @@
 #!/bin/sh
 # Packs the box package from a built box binary, lists its contents and checks
 # them: the ar members in opkg's order, the control record, exactly the files the
-# box needs with root ownership and the right modes, and their bytes.
+# box needs with root ownership and the right modes, and their bytes. Binaries
+# for another architecture than the one asked for are refused.
 #
-#   box_package_test.sh BINARY CONVERTER
+#   box_package_test.sh ARCH BINARY CONVERTER        ARCH: mipsel, armhf or aarch64
 set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
-bin=$1
-converter=$2
+arch=$1
+bin=$2
+converter=$3
+# The Architecture field opkg on the box images matches against its own list
+# (README, "Which package"): a change here strands the boxes of that kind.
+case "$arch" in
+  mipsel) control_arch=mipsel other=armhf ;;
+  armhf) control_arch=armv7ahf-neon other=aarch64 ;;
+  aarch64) control_arch=aarch64 other=mipsel ;;
+  *) echo "FAIL: unknown architecture '$arch'"; exit 1 ;;
+esac
 font=/usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -23,10 +33,10 @@ check() {  # description, then a command that must succeed
   fi
 }
 
-ipk=$(LUMETRA_VERSION=1.2.3 bash "$here/scripts/box-package.sh" --binary "$bin" --converter "$converter" \
-  --out "$work" | tail -n1)
+ipk=$(LUMETRA_VERSION=1.2.3 bash "$here/scripts/box-package.sh" --arch "$arch" --binary "$bin" \
+  --converter "$converter" --out "$work" | tail -n1)
 [ -f "$ipk" ] || { echo "FAIL: no package made"; exit 1; }
-check "package named for version and architecture" test "$(basename "$ipk")" = lumetra_1.2.3_mipsel.ipk
+check "package named for version and architecture" test "$(basename "$ipk")" = "lumetra_1.2.3_$arch.ipk"
 
 echo "ar members:"
 ar t "$ipk" | sed 's/^/  /'
@@ -41,7 +51,7 @@ check "control archive holds the control file only" \
   test "$(tar -tzf "$work/x/control.tar.gz" | sort | tr '\n' ' ')" = "./ ./control "
 tar -xzf "$work/x/control.tar.gz" -C "$work/x" ./control
 sed 's/^/  | /' "$work/x/control"
-for field in "Package: lumetra" "Version: 1.2.3" "Architecture: mipsel"; do
+for field in "Package: lumetra" "Version: 1.2.3" "Architecture: $control_arch"; do
   check "control: $field" grep -qx "$field" "$work/x/control"
 done
 check "control: a description" grep -q "^Description: ." "$work/x/control"
@@ -85,18 +95,45 @@ check "Installed-Size matches the contents ($size_kb kB)" \
 
 # Packing twice gives the same bytes.
 mkdir "$work/again"
-ipk2=$(LUMETRA_VERSION=1.2.3 bash "$here/scripts/box-package.sh" --binary "$bin" --converter "$converter" \
-  --out "$work/again" | tail -n1)
+ipk2=$(LUMETRA_VERSION=1.2.3 bash "$here/scripts/box-package.sh" --arch "$arch" --binary "$bin" \
+  --converter "$converter" --out "$work/again" | tail -n1)
 check "packing is reproducible" cmp -s "$ipk" "$ipk2"
 
-# Without LUMETRA_VERSION the package carries the version the converter prints.
-mkdir "$work/default"
-ipk3=$(bash "$here/scripts/box-package.sh" --binary "$bin" --converter "$converter" \
-  --out "$work/default" | tail -n1)
-if command -v qemu-mipsel >/dev/null; then
+# The binaries asked to be packed for another architecture: refused, nothing made.
+# Without --arch the package is for MIPS.
+refused() {  # expected package architecture, then box-package.sh's options
+  want=$1
+  shift
+  rm -rf "$work/wrong"
+  msg=$(LUMETRA_VERSION=1.2.3 bash "$here/scripts/box-package.sh" "$@" --binary "$bin" \
+    --converter "$converter" --out "$work/wrong" 2>&1)
+  status=$?
+  printf '%s\n' "$msg" | sed 's/^/  | /'
+  test "$status" -eq 1 && test -z "$(ls -A "$work/wrong" 2>/dev/null)" &&
+    printf '%s\n' "$msg" | grep -q "is not an .* binary for $want"
+}
+check "$arch binaries refused as $other" refused "$other" --arch "$other"
+if [ "$arch" = mipsel ]; then
+  rm -rf "$work/default"
+  ipk3=$(LUMETRA_VERSION=1.2.3 bash "$here/scripts/box-package.sh" --binary "$bin" \
+    --converter "$converter" --out "$work/default" | tail -n1)
+  check "without --arch: the MIPS package" cmp -s "$ipk" "$ipk3"
+else
+  check "without --arch: $arch binaries refused as mipsel" refused mipsel
+fi
+check "an unknown architecture is a usage error" \
+  sh -c 'bash "$1/scripts/box-package.sh" --arch mips64 --binary "$2" --converter "$3" \
+    --out "$4/unknown" >/dev/null 2>&1; test $? -eq 2 && test ! -e "$4/unknown"' - \
+  "$here" "$bin" "$converter" "$work"
+
+# Without LUMETRA_VERSION the MIPS package carries the version the converter prints.
+if [ "$arch" = mipsel ] && command -v qemu-mipsel >/dev/null; then
+  mkdir "$work/versioned"
+  ipk4=$(bash "$here/scripts/box-package.sh" --binary "$bin" --converter "$converter" \
+    --out "$work/versioned" | tail -n1)
   printed=$(qemu-mipsel "$converter" --version | sed -n 's/^lumetra-convert //p')
   check "package version is the converter's (${printed:-none printed})" \
-    test "$(basename "$ipk3")" = "lumetra_${printed:-?}_mipsel.ipk"
+    test "$(basename "$ipk4")" = "lumetra_${printed:-?}_mipsel.ipk"
 fi
 
 # dpkg-deb reads the same ar layout: an independent reader agrees.

@@ -1,6 +1,7 @@
 // The input-event record as the platform lays it out, and key records of that
-// size read one at a time through the device layer and rc_read_key. The box
-// (32-bit MIPS) has 16-byte records with 32-bit time fields; the PC has 24 bytes.
+// size read one at a time through the device layer and rc_read_key. The 32-bit
+// boxes (MIPS, ARMv7) have 16-byte records with 32-bit time fields; the PC and
+// AArch64 boxes have 24 bytes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/input.h>
@@ -18,9 +19,9 @@
 
 namespace {
 
-#if defined(__mips__) && _MIPS_SIM == _ABIO32
+#if (defined(__mips__) && _MIPS_SIM == _ABIO32) || defined(__arm__)
 constexpr size_t kExpected = 16;
-#elif defined(__x86_64__)
+#elif defined(__x86_64__) || defined(__aarch64__)
 constexpr size_t kExpected = 24;
 #else
 constexpr size_t kExpected = 0;  // not one of the platforms this test knows
@@ -57,7 +58,7 @@ TEST_F(InputEventAbi, RecordSizeAndLayoutMatchThePlatform) {
     EXPECT_EQ(offsetof(input_event, type), kRecord - 8);
     EXPECT_EQ(offsetof(input_event, code), kRecord - 6);
     EXPECT_EQ(offsetof(input_event, value), kRecord - 4);
-#if defined(__mips__)
+#if defined(__mips__) || defined(__arm__)
     EXPECT_EQ(sizeof(long), 4u);
     EXPECT_EQ(sizeof(void*), 4u);
     EXPECT_EQ(offsetof(input_event, input_event_usec), 4u);

@@ -1,7 +1,7 @@
 # Sourced by run.sh: Debian's 6.1 kernel for the test machine, fetched once and kept in $CACHE.
 #   kernel_kit  -> sets KIT to a folder holding vmlinux, modules/*.ko and modules/order
-# KERNEL_ARCH and KERNEL_FLAVOUR choose the kernel: amd64/amd64 (the default) or
-# mipsel/4kc-malta. Modules the flavour's kernel lacks (BUILT_MODULES, each with its
+# KERNEL_ARCH and KERNEL_FLAVOUR choose the kernel: amd64/amd64 (the default),
+# mipsel/4kc-malta or armhf/armmp. Modules the flavour's kernel lacks (BUILT_MODULES, each with its
 # build_NAME function) are built out of tree against the package's headers.
 KERNEL_ARCH=${KERNEL_ARCH:-amd64}
 KERNEL_FLAVOUR=${KERNEL_FLAVOUR:-amd64}
@@ -26,16 +26,19 @@ kernel_package() {
 }
 
 # Downloads a package into the cache once: PACKAGE[:ARCH] -> prints the .deb's path.
+# The same package for two architectures (busybox-static) gets a file each.
 cached_deb() {
-    local package=$1 name=${1%%:*} deb
-    deb=$(ls "$CACHE/${name}_"*.deb 2>/dev/null | head -n1)
+    local package=$1 name=${1%%:*} glob deb
+    glob="${name}_*.deb"
+    [ "$package" = "$name" ] || glob="${name}_*_${package#*:}.deb"
+    deb=$(ls "$CACHE/"$glob 2>/dev/null | head -n1)
     if [ -z "$deb" ]; then
         # apt's unprivileged download user may not write into the cache.
         local as_root=()
         [ "$(id -u)" -eq 0 ] && as_root=(-o APT::Sandbox::User=root)
         (cd "$CACHE" && apt-get download "${as_root[@]}" "$package" >"$CACHE/download.log" 2>&1) ||
             { cat "$CACHE/download.log" >&2; echo "apt-get download $package failed" >&2; return 1; }
-        deb=$(ls "$CACHE/${name}_"*.deb | head -n1)
+        deb=$(ls "$CACHE/"$glob | head -n1)
     fi
     echo "$deb"
 }
@@ -105,9 +108,13 @@ extract_vmlinux() {  # bzImage, output
 modinfo_depends() {  # .ko file
     local tmp
     tmp=$(mktemp)
-    local objcopy=objcopy
     # The host's objcopy reads only its own architecture's files.
-    [ "$KERNEL_ARCH" = amd64 ] || objcopy=$KERNEL_ARCH-linux-gnu-objcopy
+    local objcopy=objcopy
+    case "$KERNEL_ARCH" in
+    amd64) ;;
+    armhf) objcopy=arm-linux-gnueabihf-objcopy ;;
+    *) objcopy=$KERNEL_ARCH-linux-gnu-objcopy ;;
+    esac
     $objcopy -O binary --only-section=.modinfo "$1" "$tmp" ||
         echo "modinfo of $1 unreadable" >&2
     tr '\0' '\n' <"$tmp" | sed -n 's/^depends=//p' | tr ',' ' '
@@ -174,7 +181,8 @@ kernel_kit() {
     if [ "$KERNEL_ARCH" = amd64 ]; then
         extract_vmlinux "$(ls "$tree"/boot/vmlinuz-*)" "$KIT/vmlinux" || { rm -rf "$tree"; return 1; }
     else
-        # The MIPS kernel is an ELF file that QEMU loads as it is.
+        # The MIPS kernel is an ELF file and the ARM one a zImage that decompresses
+        # itself: QEMU loads either as it is.
         cp "$(ls "$tree"/boot/vmlinuz-*)" "$KIT/vmlinux"
     fi
     if ! modules_in_order "$tree" 2>/dev/null; then

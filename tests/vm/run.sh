@@ -3,7 +3,7 @@
 # emulation), the real `lumetra` runs over the bochs DRM framebuffer and a uinput remote
 # control, and what it prints, draws, scans out and saves is checked against the simulator.
 #
-#   bash tests/vm/run.sh [--mips] [BUILD_DIR]
+#   bash tests/vm/run.sh [--mips | --arm] [BUILD_DIR]
 #
 # BUILD_DIR (default build-vm/build; relative to the repository) is configured if it is not
 # yet, and the lumetra and lumetra-sim targets are built there. The kernel package and the
@@ -17,15 +17,26 @@
 # is missing); BUILD_DIR then only gives the simulator. Its files go to build-vm/out-mips.
 # This leg also runs the player with an 8-bit display (which it must refuse) and measures
 # the memory of the binary while it plays a two-hour film.
+#
+# --arm: the same scenario with the static binary of the ARMv7 box package
+# (build-armhf/lumetra_*_armhf.ipk) on Debian's 32-bit ARM kernel (armmp) for QEMU's
+# virt board with one Cortex-A15 (ARMv7-A, as in the 4K boxes' chips). Its files go to
+# build-vm/out-arm.
 set -uo pipefail
 cd "$(dirname "$0")/../.." || exit 1
 SRC=$PWD
 VM=$SRC/build-vm
 ARCH=x86_64
-if [ "${1:-}" = --mips ]; then
+case "${1:-}" in
+--mips)
     ARCH=mipsel
     shift
-fi
+    ;;
+--arm)
+    ARCH=armhf
+    shift
+    ;;
+esac
 if [ -n "${LUMETRA_VM_CACHE:-}" ]; then
     CACHE=$LUMETRA_VM_CACHE
 elif mkdir -p /var/cache/lumetra-vm 2>/dev/null && [ -w /var/cache/lumetra-vm ]; then
@@ -36,10 +47,16 @@ fi
 OUT=$VM/out
 TOOLS=$VM/tools
 INITRD=$VM/initrd.cpio
-if [ $ARCH = mipsel ]; then
+case $ARCH in
+mipsel)
     OUT=$VM/out-mips
     INITRD=$VM/initrd-mips.cpio
-fi
+    ;;
+armhf)
+    OUT=$VM/out-arm
+    INITRD=$VM/initrd-arm.cpio
+    ;;
+esac
 BUILD=${1:-$VM/build}
 case "$BUILD" in /*) ;; *) BUILD=$SRC/$BUILD ;; esac
 FONT=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
@@ -81,9 +98,14 @@ die() {
 install_packages() {
     bash scripts/install-deps.sh || die "installing the build dependencies failed"
     local missing=() p wanted=(qemu-system-x86 busybox-static binutils xz-utils)
-    # The MIPS leg builds uinput.ko (the Malta kernel has none) and a static helper.
-    [ $ARCH = mipsel ] && wanted=(qemu-system-mips binutils xz-utils make linux-kbuild-6.1
-        linux-source-6.1 gcc-12-mipsel-linux-gnu g++-mipsel-linux-gnu)
+    # The MIPS leg builds uinput.ko (the Malta kernel has none) and a static helper; its
+    # VGA device loads the VGA BIOS, which qemu-system-mips only recommends.
+    [ $ARCH = mipsel ] && wanted=(qemu-system-mips seabios binutils xz-utils make
+        linux-kbuild-6.1 linux-source-6.1 gcc-12-mipsel-linux-gnu g++-mipsel-linux-gnu)
+    # The ARM kernel has uinput; the cross binutils read its modules, and busybox packs
+    # the initramfs.
+    [ $ARCH = armhf ] && wanted=(qemu-system-arm busybox-static binutils-arm-linux-gnueabihf
+        g++-arm-linux-gnueabihf xz-utils)
     for p in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$p")
@@ -95,9 +117,9 @@ install_packages() {
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends \
             "${missing[@]}" >/dev/null || die "apt-get install ${missing[*]} failed"
     fi
-    if [ $ARCH = mipsel ] && ! dpkg --print-foreign-architectures | grep -qx mipsel; then
-        dpkg --add-architecture mipsel && apt-get update >/dev/null ||
-            die "adding the mipsel architecture failed"
+    if [ $ARCH != x86_64 ] && ! dpkg --print-foreign-architectures | grep -qx $ARCH; then
+        dpkg --add-architecture $ARCH && apt-get update >/dev/null ||
+            die "adding the $ARCH architecture failed"
     fi
 }
 
@@ -110,10 +132,11 @@ build() {
         { tail -n 30 "$VM/build.log"; die "building lumetra failed"; }
     mkdir -p "$TOOLS"
     local cxx=g++ vmtool=$TOOLS/vmtool
-    if [ $ARCH = mipsel ]; then
-        cxx=mipsel-linux-gnu-g++
-        vmtool=$TOOLS/vmtool-mipsel
-    fi
+    case $ARCH in
+    mipsel) cxx=mipsel-linux-gnu-g++ ;;
+    armhf) cxx=arm-linux-gnueabihf-g++ ;;
+    esac
+    [ $ARCH = x86_64 ] || vmtool=$TOOLS/vmtool-$ARCH
     if [ ! -x "$vmtool" ] || [ tests/vm/vmtool.cpp -nt "$vmtool" ]; then
         $cxx -std=c++20 -O2 -Wall -Wextra -static -o "$vmtool" tests/vm/vmtool.cpp ||
             die "building vmtool failed"
@@ -132,17 +155,17 @@ make_box() {  # root
     ln -s film.tkx "$1/var/tuxbox/Tresk/tit/tresk.qst"
 }
 
-# The static box binary as the box package holds it: BOX_BINARY.
+# The static box binary as the box package of the architecture holds it: BOX_BINARY.
 shipped_binary() {
     local ipk
-    ipk=$(ls "$SRC"/build-mipsel/lumetra_*_mipsel.ipk 2>/dev/null | head -n1)
+    ipk=$(ls "$SRC/build-$ARCH/lumetra_"*"_$ARCH.ipk" 2>/dev/null | head -n1)
     if [ -z "$ipk" ]; then
-        echo "== no box package yet: packing one"
-        bash scripts/box-package.sh >"$VM/box-package.log" 2>&1 ||
+        echo "== no $ARCH box package yet: packing one"
+        bash scripts/box-package.sh --arch $ARCH >"$VM/box-package.log" 2>&1 ||
             { tail -n 30 "$VM/box-package.log"; die "packing the box package failed"; }
-        ipk=$(ls "$SRC"/build-mipsel/lumetra_*_mipsel.ipk | head -n1)
+        ipk=$(ls "$SRC/build-$ARCH/lumetra_"*"_$ARCH.ipk" | head -n1)
     fi
-    local dir=$VM/ipk
+    local dir=$VM/ipk-$ARCH
     rm -rf "$dir"
     mkdir -p "$dir"
     (cd "$dir" && ar x "$ipk" data.tar.gz && tar -xzf data.tar.gz ./usr/bin/lumetra) ||
@@ -151,11 +174,11 @@ shipped_binary() {
     echo "== shipped binary from $(basename "$ipk"): $(wc -c <"$BOX_BINARY") bytes"
 }
 
-# The MIPS machine's busybox: Debian's static one for mipsel, kept in the cache.
-mips_busybox() {
-    local deb dir=$CACHE/busybox-mipsel
+# The box machine's busybox: Debian's static one for its architecture, kept in the cache.
+target_busybox() {
+    local deb dir=$CACHE/busybox-$ARCH
     if [ ! -x "$dir/bin/busybox" ]; then
-        deb=$(cached_deb busybox-static:mipsel) || die "no busybox-static:mipsel"
+        deb=$(cached_deb busybox-static:$ARCH) || die "no busybox-static:$ARCH"
         rm -rf "$dir"
         dpkg-deb -x "$deb" "$dir" || die "unpacking $deb failed"
     fi
@@ -168,14 +191,16 @@ make_initramfs() {
     mkdir -p "$root"/{bin,lib/modules/vm,vm,tmp}
     install -m 755 tests/vm/init "$root/init"
     cp "$KIT"/modules/* "$root/lib/modules/vm/"
-    if [ $ARCH = mipsel ]; then
-        cp "$(mips_busybox)" "$root/bin/busybox"
-        cp "$TOOLS/vmtool-mipsel" "$root/bin/vmtool"
+    if [ $ARCH != x86_64 ]; then
+        cp "$(target_busybox)" "$root/bin/busybox"
+        cp "$TOOLS/vmtool-$ARCH" "$root/bin/vmtool"
         cp "$BOX_BINARY" "$root/bin/lumetra"
+    fi
+    if [ $ARCH = mipsel ]; then
         # The memory run: a two-hour film and keys that page through it at every zoom.
         awk -f tests/vm/long-film.awk >"$root/vm/long.tkx"
         memory_keys >"$root/vm/memory.keys"
-    else
+    elif [ $ARCH = x86_64 ]; then
         cp /bin/busybox "$root/bin/busybox"
         cp "$TOOLS/vmtool" "$BUILD/lumetra" "$root/bin/"
         # The box binary as the project builds it, with the shared libraries it was linked with.
@@ -243,9 +268,21 @@ run_vm() {
     local cmdline="console=ttyS0 panic=-1 no_timer_check vt.global_cursor_default=0"
     cmdline+=" consoleblank=0 vmtest=$run"
     local machine=(qemu-system-x86_64 -accel tcg -M pc -m 512 -smp "$VM_SMP")
-    # The Malta board has one CPU and the box's 32-bit little-endian MIPS; its memory
-    # stays below the 256 MB its kernel can reach without highmem.
-    [ $ARCH = mipsel ] && machine=(qemu-system-mipsel -M malta -m 256)
+    case $ARCH in
+    mipsel)
+        # The Malta board has one CPU and the box's 32-bit little-endian MIPS; its memory
+        # stays below the 256 MB its kernel can reach without highmem.
+        machine=(qemu-system-mipsel -M malta -m 256)
+        ;;
+    armhf)
+        # One Cortex-A15 and the memory of a small box. The armmp kernel has no LPAE:
+        # with the high PCI window it cannot reach the PCI bus (no display, no share).
+        machine=(qemu-system-arm -M virt,highmem=off -cpu cortex-a15 -m 256 -smp 1)
+        cmdline="console=ttyAMA0 panic=-1 vt.global_cursor_default=0 consoleblank=0 vmtest=$run"
+        # qemu-system-arm has no VGA BIOS files; the virt board needs none.
+        vga+=",romfile="
+        ;;
+    esac
     "${machine[@]}" -nodefaults -no-reboot \
         -display none -vga none -device "$vga" \
         -serial "file:$dir/serial.log" -monitor "pipe:$dir/mon" \
@@ -440,6 +477,7 @@ main() {
     # The emulated MIPS machine is slower, and its memory run plays for about a minute.
     local timeout=180
     [ $ARCH = mipsel ] && timeout=360
+    [ $ARCH = armhf ] && timeout=300
     VM_TIMEOUT=${VM_TIMEOUT:-$timeout}
     VM_SMP=${VM_SMP:-1}
     mkdir -p "$CACHE" "$OUT"
@@ -452,15 +490,23 @@ main() {
     echo "== lumetra built in $BUILD after $(elapsed "$t") s"
     t=$(date +%s.%N)
     # shellcheck source=tests/vm/kernel.sh
-    if [ $ARCH = mipsel ]; then
+    case $ARCH in
+    mipsel)
         KERNEL_ARCH=mipsel KERNEL_FLAVOUR=4kc-malta
         source tests/vm/kernel.sh
         VM_MODULES=(bochs evdev virtio_pci 9pnet_virtio 9p)
         BUILT_MODULES=(uinput)
         shipped_binary
-    else
+        ;;
+    armhf)
+        KERNEL_ARCH=armhf KERNEL_FLAVOUR=armmp
         source tests/vm/kernel.sh
-    fi
+        shipped_binary
+        ;;
+    *)
+        source tests/vm/kernel.sh
+        ;;
+    esac
     # The cache is the machine's: another run may be filling it at the same time.
     local lock
     exec {lock}>"$CACHE/lock"
