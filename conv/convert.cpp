@@ -58,12 +58,10 @@ const Format* choose_format(std::string_view text) {
 
 }  // namespace
 
-int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, Decoder decoder,
-                 bool use_uchardet, std::string& output, ConvertReport& report) {
-    output.clear();
+int read_subtitles(std::span<const uint8_t> input, const ConvertOptions& options, Decoder decoder,
+                   bool use_uchardet, ReadResult& read, ConvertReport& report) {
     report = ConvertReport{};
     auto fail = [&](std::string message) {
-        output.clear();
         report.error = std::move(message);
         return kConvertFailed;
     };
@@ -81,11 +79,18 @@ int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, 
     const Format* format = choose_format(text);
     if (format == nullptr) return fail("no subtitle format recognised");
     report.format = format->name;
-    ReadResult read;
     format->read(text, options, read);
     if (!read.error.empty()) return fail(read.error);
-    std::string().swap(text);  // the cues own their texts
-    int result = finish_conversion(read, options, output, report);
+    return kConvertOk;
+}
+
+int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, Decoder decoder,
+                 bool use_uchardet, std::string& output, ConvertReport& report) {
+    output.clear();
+    ReadResult read;
+    int result = read_subtitles(input, options, decoder, use_uchardet, read, report);
+    if (result != kConvertOk) return result;
+    result = finish_conversion(read, options, output, report);
     if (result != kConvertOk) output.clear();
     return result;
 }

@@ -33,7 +33,7 @@ step_done "toolchain and sysroot"
 step "configure"
 # No window (no SDL for the target), no benchmarks; the box binaries static and
 # stripped; the converter decodes code pages with its own tables (a static binary
-# cannot load glibc's iconv modules).
+# cannot load glibc's iconv modules) and has no FFmpeg (film sound is PC-only).
 cmake -S . -B "$BUILD" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mipsel-toolchain.cmake" \
   -DLUMETRA_MIPSEL_SYSROOT="$(cd "$BUILD" && pwd)/sysroot" \
@@ -41,7 +41,7 @@ cmake -S . -B "$BUILD" -G Ninja \
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
   -DLUMETRA_BENCH=OFF -DLUMETRA_WINDOW=OFF -DLUMETRA_SIM=ON -DLUMETRA_TESTS=ON \
-  -DLUMETRA_STATIC_BOX=ON -DLUMETRA_CONV_ICONV=OFF >/dev/null
+  -DLUMETRA_STATIC_BOX=ON -DLUMETRA_CONV_ICONV=OFF -DLUMETRA_CONVERT_FFMPEG=OFF >/dev/null
 step_done "configure"
 [ "$configure_only" = 1 ] && exit 0
 

@@ -28,7 +28,11 @@
 #include <system_error>
 #include <vector>
 
+#include "conv/align.h"
 #include "conv/convert.h"
+#if LUMETRA_HAVE_FFMPEG
+#include "tools/film_audio.h"
+#endif
 
 namespace {
 
@@ -36,9 +40,12 @@ constexpr std::string_view kProgram = "lumetra-convert";
 constexpr std::string_view kExtension = ".tkx";
 constexpr const char* kUsage =
     "usage: lumetra-convert [--encoding NAME] [--fps N] [--offset SECONDS] [--wrap N] [--plain]\n"
-    "                       [-o OUT] [--all DIR] FILE...\n"
+    "                       [--sync-to REFERENCE [--force]] [-o OUT] [--all DIR] FILE...\n"
     "  writes FILE with its extension replaced by .tkx (or OUT, for one FILE);\n"
-    "  --all DIR converts every subtitle file in DIR that has no .tkx of its own\n";
+    "  --all DIR converts every subtitle file in DIR that has no .tkx of its own;\n"
+    "  --sync-to moves FILE's subtitles onto the timing of the subtitle file REFERENCE\n"
+    "  (or of the speech in a film, where built with FFmpeg), refusing a poor match\n"
+    "  (--force writes such a FILE unaligned)\n";
 // Larger inputs are not subtitles anyone downloads; refusing them bounds the memory.
 constexpr uintmax_t kMaxInputBytes = 64u << 20;
 // Bytes looks_convertible is shown when --all decides what to convert.
@@ -51,6 +58,8 @@ struct Arguments {
     conv::ConvertOptions options;
     std::string output;   // -o
     std::string all_dir;  // --all
+    std::string sync_to;  // --sync-to: the reference's path
+    bool force = false;   // --force: a file without a reliable match written unaligned
     std::vector<std::string> files;
 };
 
@@ -120,8 +129,12 @@ int parse_arguments(int argc, char** argv, Arguments& args) {
             args.options.plain = true;
             continue;
         }
-        const bool takes_value =
-            arg == "--encoding" || arg == "-o" || arg == "--all" || number_option(arg) != nullptr;
+        if (arg == "--force") {
+            args.force = true;
+            continue;
+        }
+        const bool takes_value = arg == "--encoding" || arg == "-o" || arg == "--all" ||
+                                 arg == "--sync-to" || number_option(arg) != nullptr;
         if (!takes_value) return usage_error("unknown option " + std::string(arg));
         if (i + 1 >= argc) return usage_error(std::string(arg) + " needs a value");
         const std::string_view value = argv[++i];
@@ -139,6 +152,9 @@ int parse_arguments(int argc, char** argv, Arguments& args) {
             if (arg == "--wrap") args.options.wrap_width = static_cast<int>(*parsed);
         } else if (arg == "-o") {
             args.output = value;
+        } else if (arg == "--sync-to") {
+            if (value.empty()) return usage_error("--sync-to needs a file");
+            args.sync_to = value;
         } else {
             args.all_dir = value;
         }
@@ -253,25 +269,67 @@ bool write_replacing(const std::string& path, std::string_view data, std::string
     return ok;
 }
 
-// Converts one file and prints its summary line; true when the output was written.
+// The reference of --sync-to: its path and its timing.
+struct SyncReference {
+    std::string path;
+    std::vector<conv::TimeSpan> spans;
+    bool force = false;
+};
+
+// Converts one file and prints its summary line; true when the output was written
+// (and aligned, with a reference).
 bool convert_file(const std::string& input, const std::string& output,
-                  const conv::ConvertOptions& base_options) {
+                  const conv::ConvertOptions& base_options, const SyncReference* reference) {
     conv::ConvertOptions options = base_options;
     options.source_name = base_name(input);
     conv::ConvertReport report;
     std::string converted;
     std::vector<uint8_t> bytes;
+    conv::Alignment alignment;
     int result = conv::kConvertFailed;
     if (output == input) {
         report.error = "the output would replace the input";
     } else if (read_file(input, false, bytes, report.error)) {
-        result = conv::convert_subtitles(bytes, options, converted, report);
+        if (reference == nullptr) {
+            result = conv::convert_subtitles(bytes, options, converted, report);
+        } else {
+            result = conv::convert_aligned(bytes, options, reference->spans, reference->force,
+                                           converted, report, alignment);
+        }
         if (result == conv::kConvertOk && !write_replacing(output, converted, report.error)) {
             result = conv::kConvertFailed;
         }
     }
-    std::fprintf(stderr, "%s\n", conv::summary_line(input, result, report).c_str());
-    return result == conv::kConvertOk;
+    if (reference == nullptr) {
+        std::fprintf(stderr, "%s\n", conv::summary_line(input, result, report).c_str());
+        return result == conv::kConvertOk;
+    }
+    std::fprintf(
+        stderr, "%s\n",
+        conv::aligned_summary_line(input, reference->path, result, report, alignment).c_str());
+    return result == conv::kConvertOk && alignment.reliable;
+}
+
+// The timing of the --sync-to reference: a subtitle file's cues or, for a file that
+// does not look like subtitles, the speech in a film's sound (where built with FFmpeg).
+bool read_reference(const std::string& path, std::vector<conv::TimeSpan>& spans,
+                    std::string& error) {
+    std::string film_error;
+#if LUMETRA_HAVE_FFMPEG
+    std::vector<uint8_t> head;
+    if (!read_file(path, true, head, error)) return false;
+    if (!conv::looks_convertible(head)) {
+        if (tools::film_speech_spans(path, spans, film_error)) return true;
+        film_error = "; as a film: " + film_error;
+    }
+#endif
+    std::vector<uint8_t> bytes;
+    if (read_file(path, false, bytes, error) &&
+        conv::read_reference_subtitles(bytes, spans, error) == conv::kConvertOk) {
+        return true;
+    }
+    error += film_error;
+    return false;
 }
 
 // The files of dir to convert: regular files in a format the converter reads, without
@@ -319,10 +377,21 @@ int run(int argc, char** argv) {
                          static_cast<int>(kProgram.size()), kProgram.data(), args.all_dir.c_str());
         }
     }
+    std::optional<SyncReference> reference;
+    if (!args.sync_to.empty()) {
+        reference.emplace(SyncReference{args.sync_to, {}, args.force});
+        std::string error;
+        if (!read_reference(args.sync_to, reference->spans, error)) {
+            std::fprintf(stderr, "%.*s: %s: %s\n", static_cast<int>(kProgram.size()),
+                         kProgram.data(), args.sync_to.c_str(), error.c_str());
+            return kExitFailed;
+        }
+    }
     bool all_ok = true;
     for (const std::string& input : inputs) {
         const std::string output = args.output.empty() ? output_name_for(input) : args.output;
-        all_ok = convert_file(input, output, args.options) && all_ok;
+        all_ok =
+            convert_file(input, output, args.options, reference ? &*reference : nullptr) && all_ok;
     }
     return all_ok ? 0 : kExitFailed;
 }
