@@ -199,12 +199,10 @@ bool take_parts(std::string_view tail, ConvertedFrom& out) {
 
 }  // namespace
 
-int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, Decoder decoder,
-                 bool use_uchardet, std::string& output, ConvertReport& report) {
-    output.clear();
+int read_subtitles(std::span<const uint8_t> input, const ConvertOptions& options, Decoder decoder,
+                   bool use_uchardet, ReadResult& read, ConvertReport& report) {
     report = ConvertReport{};
     auto fail = [&](std::string message) {
-        output.clear();
         report.error = std::move(message);
         return kConvertFailed;
     };
@@ -223,7 +221,6 @@ int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, 
     const Format* format = choose_format(text);
     if (format == nullptr) return fail("no subtitle format recognised");
     report.format = format->name;
-    ReadResult read;
     // Bytes the encoding cannot read are shown as U+FFFD.
     if (replaced.count == 1)
         read.notes.push_back("line " + std::to_string(replaced.first_line) +
@@ -232,7 +229,11 @@ int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, 
         read.notes.push_back(std::to_string(replaced.count) + " bytes not valid in " + encoding +
                              " replaced, the first on line " + std::to_string(replaced.first_line));
     format->read(text, options, read);
-    std::string().swap(text);  // the cues own their texts
+    return kConvertOk;
+}
+
+int finish_with_header(ReadResult& read, const ConvertOptions& options, std::string& output,
+                       ConvertReport& report) {
     // The timeline writes the plain header; the one naming the source replaces it.
     ConvertOptions unnamed = options;
     unnamed.source_name.clear();
@@ -242,6 +243,16 @@ int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, 
         return result;
     }
     output.replace(0, output.find('\n'), header_line(report.cues_written, options));
+    return result;
+}
+
+int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, Decoder decoder,
+                 bool use_uchardet, std::string& output, ConvertReport& report) {
+    output.clear();
+    ReadResult read;
+    const int result = read_subtitles(input, options, decoder, use_uchardet, read, report);
+    if (result != kConvertOk) return result;
+    return finish_with_header(read, options, output, report);
     return result;
 }
 

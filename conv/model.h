@@ -206,6 +206,15 @@ bool have_iconv();
 int finish_conversion(ReadResult& read, const ConvertOptions& options, std::string& output,
                       ConvertReport& report);
 
+// Decoding and reading into cues, without the timeline: kConvertOk, or kConvertFailed
+// with report.error set.
+int read_subtitles(std::span<const uint8_t> input, const ConvertOptions& options, Decoder decoder,
+                   bool use_uchardet, ReadResult& read, ConvertReport& report);
+// finish_conversion with the header line that names the source, its stamp and the
+// options (conv/convert.cpp); output is empty unless the result is kConvertOk.
+int finish_with_header(ReadResult& read, const ConvertOptions& options, std::string& output,
+                       ConvertReport& report);
+
 // The whole conversion with the encoding path chosen (tests compare both).
 int convert_with(std::span<const uint8_t> input, const ConvertOptions& options, Decoder decoder,
                  bool use_uchardet, std::string& output, ConvertReport& report);

@@ -5,7 +5,7 @@
 #   fuzz/run.sh                      every target for 10 s (the short pass CI runs)
 #   fuzz/run.sh --seconds 60         every target for 60 s
 #   fuzz/run.sh --runs 1000000       every target for a million executions (the long run)
-#   fuzz/run.sh --runs 1000000 text  only the named targets (loader settings text script main_loop convert)
+#   fuzz/run.sh --runs 1000000 text  only the named targets (loader settings text script main_loop convert align)
 #   fuzz/run.sh --build-only
 #
 # Environment: FUZZ_BUILD_DIR (default build-fuzz in the repository), FUZZ_JOBS
@@ -20,7 +20,7 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}"
 JOBS="${FUZZ_JOBS:-2}"
 NICE="${FUZZ_NICE:-0}"
-ALL_TARGETS=(loader settings text script main_loop convert)
+ALL_TARGETS=(loader settings text script main_loop convert align)
 
 seconds=10
 runs=""
@@ -47,6 +47,7 @@ max_len() {
     script) echo 4096 ;;
     main_loop) echo 48 ;;
     convert) echo 16384 ;;
+    align) echo 4096 ;;
   esac
 }
 

@@ -55,7 +55,7 @@ cmake -S . -B "$BUILD" -G Ninja \
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
   -DLUMETRA_BENCH=OFF -DLUMETRA_WINDOW=OFF -DLUMETRA_SIM=ON -DLUMETRA_TESTS=ON \
-  -DLUMETRA_STATIC_BOX=ON -DLUMETRA_CONV_ICONV=OFF >"$BUILD/configure.log" ||
+  -DLUMETRA_STATIC_BOX=ON -DLUMETRA_CONV_ICONV=OFF -DLUMETRA_CONVERT_FFMPEG=OFF >"$BUILD/configure.log" ||
   { cat "$BUILD/configure.log"; exit 1; }
 # The same dependency policy on every box: a converter without uchardet would
 # guess code pages worse on one architecture than on another.

@@ -6,6 +6,8 @@ PACKAGES=(
   libfreetype-dev libpng-dev libjpeg-dev zlib1g-dev libsdl2-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev libass-dev
   libuchardet-dev
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+  espeak-ng sox ffmpeg
   fonts-dejavu-core fonts-dejavu-extra
   clang libclang-rt-14-dev
   xvfb xdotool

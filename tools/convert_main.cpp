@@ -31,11 +31,15 @@
 #include <system_error>
 #include <vector>
 
+#include "conv/align.h"
 #include "conv/convert.h"
 #include "tools/getopt_refusal.h"
 
 #ifndef LUMETRA_VERSION
 #define LUMETRA_VERSION "unknown"
+#endif
+#if LUMETRA_HAVE_FFMPEG
+#include "tools/film_audio.h"
 #endif
 
 namespace {
@@ -64,7 +68,11 @@ constexpr const char* kHelp =
     "  --all DIR          convert every subtitle file in DIR that has no .tkx of its\n"
     "                     own yet (of several with one name: .srt, .ass, .ssa, .vtt,\n"
     "                     .sub, .txt, then others)\n"
-    "  --force            replace an existing output that lumetra-convert did not write\n"
+    "  --sync-to REFERENCE  move the subtitles onto the timing of REFERENCE: a subtitle\n"
+    "                     file in any of these formats, or the speech in a film where\n"
+    "                     built with FFmpeg; a poor match is refused\n"
+    "  --force            replace an existing output that lumetra-convert did not write;\n"
+    "                     with --sync-to, write a file without a reliable match unaligned\n"
     "  -h, --help         this text\n"
     "  --version          the version\n"
     "\n"
@@ -92,9 +100,10 @@ enum LongOption : int {
     kAll,
     kForce,
     kVersion,
+    kSyncTo,
 };
 
-constexpr std::array<option, 11> kOptions{{
+constexpr std::array<option, 12> kOptions{{
     {"encoding", required_argument, nullptr, kEncoding},
     {"fps", required_argument, nullptr, kFps},
     {"offset", required_argument, nullptr, kOffset},
@@ -102,6 +111,7 @@ constexpr std::array<option, 11> kOptions{{
     {"plain", no_argument, nullptr, kPlain},
     {"all", required_argument, nullptr, kAll},
     {"force", no_argument, nullptr, kForce},
+    {"sync-to", required_argument, nullptr, kSyncTo},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {"output", required_argument, nullptr, 'o'},
@@ -114,7 +124,8 @@ struct Arguments {
     conv::ConvertOptions options;
     std::string output;   // -o
     std::string all_dir;  // --all
-    bool force = false;
+    std::string sync_to;  // --sync-to: the reference's path
+    bool force = false;   // --force: replace a file not ours; write unaligned on a poor match
     std::vector<std::string> files;
 };
 
@@ -226,6 +237,10 @@ int parse_arguments(int argc, char** argv, Arguments& args) {
             case 'o':
                 if (value.empty()) return usage_error("-o needs a value");
                 args.output = value;
+                break;
+            case kSyncTo:
+                if (value.empty()) return usage_error("--sync-to needs a file");
+                args.sync_to = value;
                 break;
             case kAll:
                 if (value.empty()) return usage_error("--all needs a value");
@@ -396,13 +411,23 @@ std::string output_refused(const std::string& output, const struct stat& input, 
            " (--force replaces it)";
 }
 
-// Converts one file and prints its summary line; true when the output was written.
+// The reference of --sync-to: its path and its timing.
+struct SyncReference {
+    std::string path;
+    std::vector<conv::TimeSpan> spans;
+    bool force = false;
+};
+
+// Converts one file and prints its summary line; true when the output was written
+// (and aligned, with a reference).
 bool convert_file(const std::string& input, const std::string& output,
-                  const conv::ConvertOptions& base_options, bool force) {
+                  const conv::ConvertOptions& base_options, bool force,
+                  const SyncReference* reference) {
     conv::ConvertOptions options = base_options;
     conv::ConvertReport report;
     std::string converted;
     std::vector<uint8_t> bytes;
+    conv::Alignment alignment;
     struct stat st;
     int result = conv::kConvertFailed;
     const bool to_standard_output = output == kStandardStream;
@@ -415,7 +440,12 @@ bool convert_file(const std::string& input, const std::string& output,
             options.source_stamp = conv::SourceStamp{st.st_size, st.st_mtim.tv_sec,
                                                      static_cast<int32_t>(st.st_mtim.tv_nsec)};
         }
-        result = conv::convert_subtitles(bytes, options, converted, report);
+        if (reference == nullptr) {
+            result = conv::convert_subtitles(bytes, options, converted, report);
+        } else {
+            result = conv::convert_aligned(bytes, options, reference->spans, reference->force,
+                                           converted, report, alignment);
+        }
         if (result == conv::kConvertOk && to_standard_output &&
             !write_all(STDOUT_FILENO, converted)) {
             report.error = errno_text("cannot write the output");
@@ -425,8 +455,37 @@ bool convert_file(const std::string& input, const std::string& output,
             result = conv::kConvertFailed;
         }
     }
-    std::fprintf(stderr, "%s\n", conv::summary_line(input, result, report).c_str());
-    return result == conv::kConvertOk;
+    if (reference == nullptr) {
+        std::fprintf(stderr, "%s\n", conv::summary_line(input, result, report).c_str());
+        return result == conv::kConvertOk;
+    }
+    std::fprintf(
+        stderr, "%s\n",
+        conv::aligned_summary_line(input, reference->path, result, report, alignment).c_str());
+    return result == conv::kConvertOk && alignment.reliable;
+}
+
+// The timing of the --sync-to reference: a subtitle file's cues or, for a file that
+// does not look like subtitles, the speech in a film's sound (where built with FFmpeg).
+bool read_reference(const std::string& path, std::vector<conv::TimeSpan>& spans,
+                    std::string& error) {
+    std::string film_error;
+    struct stat st;
+#if LUMETRA_HAVE_FFMPEG
+    std::vector<uint8_t> head;
+    if (!read_file(path, true, head, st, error)) return false;
+    if (!conv::looks_convertible(head)) {
+        if (tools::film_speech_spans(path, spans, film_error)) return true;
+        film_error = "; as a film: " + film_error;
+    }
+#endif
+    std::vector<uint8_t> bytes;
+    if (read_file(path, false, bytes, st, error) &&
+        conv::read_reference_subtitles(bytes, spans, error) == conv::kConvertOk) {
+        return true;
+    }
+    error += film_error;
+    return false;
 }
 
 // The files of dir to convert, by base name (conv::name_base): regular files in a
@@ -480,6 +539,16 @@ int run(int argc, char** argv) {
         }
         if (groups.size() == args.files.size()) print_line("nothing to convert in " + args.all_dir);
     }
+    std::optional<SyncReference> reference;
+    if (!args.sync_to.empty()) {
+        reference.emplace(SyncReference{args.sync_to, {}, args.force});
+        std::string error;
+        if (!read_reference(args.sync_to, reference->spans, error)) {
+            std::fprintf(stderr, "%.*s: %s: %s\n", static_cast<int>(kProgram.size()),
+                         kProgram.data(), args.sync_to.c_str(), error.c_str());
+            return kExitFailed;
+        }
+    }
     bool all_ok = true;
     for (const std::vector<std::string>& group : groups) {
         // Of several sources of one .tkx, the first that converts makes it.
@@ -493,7 +562,8 @@ int run(int argc, char** argv) {
                              std::string(base_name(*made_by)).c_str(), output.c_str());
                 continue;
             }
-            if (convert_file(input, output, args.options, args.force)) {
+            if (convert_file(input, output, args.options, args.force,
+                             reference ? &*reference : nullptr)) {
                 made_by = &input;
             } else {
                 all_ok = false;

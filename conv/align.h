@@ -1,0 +1,98 @@
+// Automatic sync: finds how a subtitle file's times map onto a reference's timing
+// (another subtitle file, a recording's subtitle streams, speech found in a film),
+// as one frame-rate ratio and one offset per stretch of cues. Integer arithmetic
+// only, bounded time and memory: it runs on the box as well as on the PC. Every
+// function runs on the calling thread and keeps no state between calls.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "conv/model.h"
+
+namespace conv {
+
+// A stretch of time in ms, start included, end excluded.
+struct TimeSpan {
+    int64_t start_ms = 0;
+    int64_t end_ms = 0;
+};
+
+// Cues whose source start is at or after from_ms (and before the next segment's)
+// move by offset_ms after the ratio has been applied.
+struct AlignSegment {
+    int64_t from_ms = 0;
+    int64_t offset_ms = 0;
+};
+
+struct Alignment {
+    // False: no reliable match; the cues are to be left as they were.
+    bool reliable = false;
+    // Source times are multiplied by ratio_numerator / ratio_denominator first.
+    int64_t ratio_numerator = 1;
+    int64_t ratio_denominator = 1;
+    const char* ratio_name = "1";  // "25/23.976", ...; "1" for none
+    // In ascending order of from_ms; the first one covers everything before it too.
+    // Empty only when there was nothing to align.
+    std::vector<AlignSegment> segments;
+    // Ms of the cues' time covered by the reference after alignment, and the cues'
+    // own total time: the score is their quotient.
+    int64_t matched_ms = 0;
+    int64_t cue_ms = 0;
+    // How far each stretch's placement stands out above its best placement elsewhere
+    // (10 s or more away), relative to its height above the average placement, in
+    // thousandths weighed by cues: near 0 when the best is one peak of noise among
+    // others, 1000 when nothing else covers anything.
+    int confidence_permille = 0;
+    // The best single offset without ratio or splits, and its matched ms: the
+    // baseline a user could find by hand.
+    int64_t single_offset_ms = 0;
+    int64_t single_matched_ms = 0;
+};
+
+// The confidence below which a match is refused.
+constexpr int kReliablePermille = 300;
+// The furthest any offset goes, either way.
+constexpr int64_t kMaxOffsetMs = 10 * 60 * 1000;
+
+// Aligns cues (any order; spans with end <= start are ignored) to the reference's
+// spans (any order, may overlap). Returns within bounded time for any input.
+Alignment align_spans(std::span<const TimeSpan> cues, std::span<const TimeSpan> reference);
+
+// The time a source time t of the cue starting at start_ms moves to.
+int64_t aligned_time(const Alignment& alignment, int64_t start_ms, int64_t t);
+
+// Moves each cue by the alignment (nothing when it has no segments).
+void apply_alignment(const Alignment& alignment, std::vector<Cue>& cues);
+
+// The cues' spans, for aligning or as a reference.
+std::vector<TimeSpan> cue_spans(std::span<const Cue> cues);
+
+// What was applied, for the converter's summary line: "offset +1.500 s, ratio
+// 25/23.976, 2 splits (+91.500 s, -88.500 s), score 93 %".
+std::string alignment_text(const Alignment& alignment);
+
+// The line a refused match gives, byte for byte.
+constexpr const char* kNoReliableMatch = "no reliable match: left as it was";
+
+// Reads a subtitle file in any format the converter reads into its cues' spans, for
+// use as a reference; kConvertOk, or kConvertFailed with error set.
+int read_reference_subtitles(std::span<const uint8_t> input, std::vector<TimeSpan>& spans,
+                             std::string& error);
+
+// convert_subtitles with the cues aligned to the reference before anything else is
+// done with them. A match below the confidence fails with kNoReliableMatch as the
+// error, unless write_unaligned: then the file is converted as it was. alignment
+// says what was found either way.
+int convert_aligned(std::span<const uint8_t> input, const ConvertOptions& options,
+                    std::span<const TimeSpan> reference, bool write_unaligned, std::string& output,
+                    ConvertReport& report, Alignment& alignment);
+
+// The converter's summary line for a file aligned to reference_name.
+std::string aligned_summary_line(std::string_view file_name, std::string_view reference_name,
+                                 int result, const ConvertReport& report,
+                                 const Alignment& alignment);
+
+}  // namespace conv

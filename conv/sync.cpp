@@ -1,0 +1,56 @@
+// Conversion with the cues aligned to a reference: reading, aligning, and the
+// timeline and writer as a plain conversion has them.
+#include <string>
+
+#include "conv/align.h"
+#include "conv/model.h"
+
+namespace conv {
+
+int read_reference_subtitles(std::span<const uint8_t> input, std::vector<TimeSpan>& spans,
+                             std::string& error) {
+    ReadResult read;
+    ConvertReport report;
+    spans.clear();
+    if (read_subtitles(input, ConvertOptions{}, default_decoder(), have_uchardet(), read, report) !=
+        kConvertOk) {
+        error = report.error;
+        return kConvertFailed;
+    }
+    spans = cue_spans(read.cues);
+    return kConvertOk;
+}
+
+int convert_aligned(std::span<const uint8_t> input, const ConvertOptions& options,
+                    std::span<const TimeSpan> reference, bool write_unaligned, std::string& output,
+                    ConvertReport& report, Alignment& alignment) {
+    output.clear();
+    alignment = Alignment{};
+    ReadResult read;
+    int result = read_subtitles(input, options, default_decoder(), have_uchardet(), read, report);
+    if (result != kConvertOk) return result;
+    alignment = align_spans(cue_spans(read.cues), reference);
+    if (alignment.reliable) {
+        apply_alignment(alignment, read.cues);
+    } else if (!write_unaligned) {
+        report.error = kNoReliableMatch;
+        return kConvertFailed;
+    }
+    return finish_with_header(read, options, output, report);
+}
+
+std::string aligned_summary_line(std::string_view file_name, std::string_view reference_name,
+                                 int result, const ConvertReport& report,
+                                 const Alignment& alignment) {
+    if (result != kConvertOk && report.error == kNoReliableMatch)
+        return std::string(file_name) + ": " + kNoReliableMatch;
+    std::string line = summary_line(file_name, result, report);
+    if (result == kConvertOk && alignment.reliable) {
+        line += "; aligned to " + std::string(reference_name) + ": " + alignment_text(alignment);
+    } else if (result == kConvertOk) {
+        line += "; " + std::string(kNoReliableMatch);
+    }
+    return line;
+}
+
+}  // namespace conv

@@ -1,0 +1,158 @@
+// lumetra-convert --sync-to FILM: a subtitle file distorted by an offset, a frame-rate
+// ratio or an advertising break, aligned back onto the speech of a film made here with
+// espeak-ng and FFmpeg; and films that give no reference refused with a clear line.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/sim_support.h"
+#include "tests/support/speech_film.h"
+#include "tests/support/sync_samples.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string err;
+};
+
+Result convert(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{LUMETRA_CONVERT_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    simtest::process p(argv);
+    Result r;
+    if (p.wait(120000)) r.status = p.status();
+    r.err = p.err();
+    return r;
+}
+
+void write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// MPEG audio layer II encodes several times faster than AAC: the benchmark's films
+// have AAC, as most films do.
+const std::string kQuickCodec = "mp2 -b:a 64k";
+
+// Why a speech film cannot be made and used here, or empty.
+std::string why_skip() {
+    if (!LUMETRA_HAVE_FFMPEG) return "lumetra-convert was built without FFmpeg's libraries";
+    const std::string missing = testsup::speech_film_tools_missing();
+    return missing.empty() ? "" : "no " + missing + " to make a speech film with";
+}
+
+// Thousandths of the copy's cues whose converted start ("Regel n" in a .tkx, frames
+// of 40 ms) lies within tolerance_ms of where they belong.
+int placed_permille(const testsup::Distorted& copy, const std::string& path, int64_t tolerance_ms) {
+    std::ifstream in(path);
+    std::string line;
+    std::map<int, int64_t> found;
+    std::getline(in, line);  // the header
+    while (std::getline(in, line)) {
+        const int64_t frame = std::atoll(line.c_str() + 1);
+        for (size_t at = line.find("Regel "); at != std::string::npos;
+             at = line.find("Regel ", at + 1)) {
+            found.emplace(std::atoi(line.c_str() + at + 6), frame * 40);
+        }
+    }
+    int genuine = 0, placed = 0;
+    for (size_t i = 0; i < copy.cues.size(); ++i) {
+        if (copy.belongs[i] < 0) continue;
+        ++genuine;
+        const auto it = found.find(static_cast<int>(i + 1));
+        if (it != found.end() && std::abs(it->second - copy.belongs[i]) <= tolerance_ms) ++placed;
+    }
+    return genuine == 0 ? 0 : placed * 1000 / genuine;
+}
+
+// The film's second half 35 s later: the copy was cut from a recording with a break.
+testsup::Distorted with_break(const std::vector<conv::TimeSpan>& film) {
+    testsup::Distorted copy;
+    for (size_t i = 0; i < film.size(); ++i) {
+        const int64_t move = i < film.size() / 2 ? -2'500 : 32'500;
+        copy.cues.push_back({film[i].start_ms + move, film[i].end_ms + move});
+        copy.belongs.push_back(film[i].start_ms);
+    }
+    return copy;
+}
+
+TEST(SyncAudio, DistortedCopiesGoBackOntoTheSpeech) {
+    if (const std::string why = why_skip(); !why.empty()) GTEST_SKIP() << why;
+    simtest::scratch_dir dir;
+    // About six minutes: enough cues for a stretch on each side of a break.
+    const std::vector<conv::TimeSpan> film = testsup::film_times(100, 31);
+    std::string why;
+    ASSERT_TRUE(testsup::make_speech_film(dir.path(), film, "film.mkv", why, kQuickCodec)) << why;
+    const struct {
+        const char* name;
+        testsup::Distorted copy;
+        const char* summary;  // what the summary line says was applied
+    } cases[] = {
+        {"offset", testsup::distort(film, testsup::kDistortions[0], 32), ", ratio 1, 0 splits"},
+        {"ratio", testsup::distort(film, testsup::kDistortions[3], 33),
+         ", ratio 23.976/25, 0 splits"},
+        {"break", with_break(film), ", ratio 1, 1 split (-32."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        write(dir.file("film.srt"), testsup::subrip(c.copy.cues));
+        const Result r = convert({"--sync-to", dir.file("film.mkv"), dir.file("film.srt")});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("; aligned to " + dir.file("film.mkv") + ": offset "),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find(c.summary), std::string::npos) << r.err;
+        // 200 ms, and the 40 ms frames round by up to 20 ms more.
+        EXPECT_GE(placed_permille(c.copy, dir.file("film.tkx"), 220), 900) << r.err;
+        fs::remove(dir.file("film.tkx"));
+    }
+}
+
+TEST(SyncAudio, FilmsWithoutAReferenceAreRefused) {
+    if (const std::string why = why_skip(); !why.empty()) GTEST_SKIP() << why;
+    simtest::scratch_dir dir;
+    const std::vector<conv::TimeSpan> film = testsup::film_times(20, 41);
+    write(dir.file("film.srt"), testsup::subrip(film));
+    std::string why;
+    // Noise and hum for a minute, nobody speaking.
+    ASSERT_TRUE(testsup::make_speech_track(dir.path(), {}, 60'000, why)) << why;
+    ASSERT_TRUE(testsup::mux_film(dir.path(), "quiet.mkv", 60'000, why, kQuickCodec)) << why;
+    // A picture and no sound.
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -y -v error -f lavfi -i color=s=64x36:r=5 -t 20 "
+                           "-c:v mpeg4 '" +
+                           dir.file("silent.mkv") + "'")
+                              .c_str()),
+              0);
+    std::string noise(100'000, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 7919 % 251);
+    write(dir.file("noise.bin"), noise);
+    const struct {
+        std::string reference;
+        int status;
+        std::string says;
+    } cases[] = {
+        {dir.file("quiet.mkv"), 1, dir.file("film.srt") + ": no reliable match: left as it was\n"},
+        {dir.file("silent.mkv"), 1,
+         "lumetra-convert: " + dir.file("silent.mkv") +
+             ": not a text file; as a film: it has no sound\n"},
+        {dir.file("noise.bin"), 1,
+         "lumetra-convert: " + dir.file("noise.bin") +
+             ": not a text file; as a film: FFmpeg cannot read it: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reference);
+        const Result r = convert({"--sync-to", c.reference, dir.file("film.srt")});
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err.substr(0, c.says.size()), c.says);
+        EXPECT_FALSE(fs::exists(dir.file("film.tkx")));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+// lumetra-convert --sync-to run as a program: a distorted SubRip file aligned to the
+// file it came from, a reference that does not match refused (and written unaligned
+// with --force), and references that cannot be read.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/sim_support.h"
+#include "tests/support/sync_samples.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string err;
+};
+
+Result convert(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{LUMETRA_CONVERT_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    simtest::process p(argv);
+    Result r;
+    if (p.wait(60000)) r.status = p.status();
+    r.err = p.err();
+    return r;
+}
+
+void write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The start (ms) of the first subtitle showing each "Regel n" in a converted file.
+std::map<int, int64_t> starts(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::map<int, int64_t> out;
+    std::getline(in, line);  // the header
+    while (std::getline(in, line)) {
+        const int64_t frame = std::atoll(line.c_str() + 1);
+        for (size_t at = line.find("Regel "); at != std::string::npos;
+             at = line.find("Regel ", at + 1)) {
+            out.emplace(std::atoi(line.c_str() + at + 6), frame * 40);
+        }
+    }
+    return out;
+}
+
+// Thousandths of the copy's cues whose converted start lies within tolerance_ms of
+// where they belong.
+int placed_permille(const testsup::Distorted& copy, const std::string& path, int64_t tolerance_ms) {
+    const std::map<int, int64_t> found = starts(path);
+    int genuine = 0, placed = 0;
+    for (size_t i = 0; i < copy.cues.size(); ++i) {
+        if (copy.belongs[i] < 0) continue;
+        ++genuine;
+        const auto it = found.find(static_cast<int>(i + 1));
+        if (it != found.end() && std::abs(it->second - copy.belongs[i]) <= tolerance_ms) ++placed;
+    }
+    return genuine == 0 ? 0 : placed * 1000 / genuine;
+}
+
+TEST(SyncTool, AlignsRefusesAndForces) {
+    simtest::scratch_dir dir;
+    const std::vector<conv::TimeSpan> film = testsup::film_times(600, 21);
+    const testsup::Distorted copy = testsup::distort(film, testsup::kDistortions[11], 22);
+    const testsup::Distorted unrelated =
+        testsup::distort(testsup::film_times(600, 23), testsup::kDistortions[0], 24);
+    write(dir.file("film.en.srt"), testsup::subrip(film));
+    write(dir.file("film.srt"), testsup::subrip(copy.cues));
+    write(dir.file("other.srt"), testsup::subrip(unrelated.cues));
+    const std::string out = dir.file("film.tkx");
+    const std::string other_out = dir.file("other.tkx");
+
+    // Aligned: ratio, two breaks and the rest undone; the summary says what was done.
+    Result r = convert({"--sync-to", dir.file("film.en.srt"), dir.file("film.srt")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("; aligned to " + dir.file("film.en.srt") + ": offset "),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(", ratio 23.976/25, 2 splits ("), std::string::npos) << r.err;
+    // Frames of 40 ms round the times by up to 20 ms.
+    EXPECT_GE(placed_permille(copy, out, 120), 980);
+
+    // No match: nothing written, one line, exit 1.
+    r = convert({"--sync-to", dir.file("film.en.srt"), dir.file("other.srt")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, dir.file("other.srt") + ": no reliable match: left as it was\n");
+    EXPECT_FALSE(fs::exists(other_out));
+
+    // --force writes it as it was, still exit 1.
+    r = convert({"--sync-to", dir.file("film.en.srt"), "--force", dir.file("other.srt")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(" dropped; no reliable match: left as it was\n"), std::string::npos)
+        << r.err;
+    testsup::Distorted as_it_was = unrelated;
+    for (size_t i = 0; i < as_it_was.cues.size(); ++i)
+        as_it_was.belongs[i] = as_it_was.cues[i].start_ms;
+    EXPECT_EQ(placed_permille(as_it_was, other_out, 20), 1000);
+}
+
+TEST(SyncTool, UnreadableReferenceWritesNothing) {
+    simtest::scratch_dir dir;
+    write(dir.file("film.srt"), testsup::subrip(testsup::film_times(50, 1)));
+    write(dir.file("notes.txt"), "nothing with a time in it\n");
+    const struct {
+        std::string reference;
+        std::string says;
+    } cases[] = {
+        {dir.file("missing.srt"), "cannot read the file"},
+        {dir.file("notes.txt"), "no subtitle format recognised"},
+        {dir.path(), "not a regular file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reference);
+        const Result r = convert({"--sync-to", c.reference, dir.file("film.srt")});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.rfind("lumetra-convert: " + c.reference + ": " + c.says, 0), 0u) << r.err;
+        EXPECT_FALSE(fs::exists(dir.file("film.tkx")));
+    }
+    EXPECT_EQ(convert({dir.file("film.srt"), "--sync-to"}).status, 2);
+    EXPECT_EQ(convert({"--sync-to", "", dir.file("film.srt")}).status, 2);
+}
+
+}  // namespace
