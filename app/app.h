@@ -4,9 +4,9 @@
 #include <cstdint>
 
 // 1 ends the main loop after the current pass.
-extern int32_t konec_programu;
+extern int32_t quit_requested;
 // The save flag of the exit prompt: 1 after "save and close".
-extern int32_t ulozit;
+extern int32_t save_on_exit;
 
 // Start-up steps; returns -1 to go on into the main loop, else the exit status.
 int app_start();
@@ -15,6 +15,6 @@ int app_pass();
 // The whole program: start-up, loop, shut-down; returns the exit status.
 int app_main();
 // Shuts everything down; returns the save flag.
-int konec(int ulozit_pozici);
+int app_shutdown(int save_position);
 // Dispatches one key of the main loop's table.
-void app_klavesa(int kod);
+void app_key(int code);

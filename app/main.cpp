@@ -20,128 +20,128 @@
 #include "tmr/film.h"
 #include "tmr/time_entry.h"
 
-int32_t konec_programu = 0;
-int32_t ulozit = 0;
+int32_t quit_requested = 0;
+int32_t save_on_exit = 0;
 
 namespace {
 
-constexpr const char* kStartZprava =
+constexpr const char* kStartMessage =
     "Druk: \x0e\x0f om te starten \x0b\x02\x12\x13\x0c om te sluiten";
 // The start message when the clock follows the box's video decoder.
 constexpr const char* kStartFilm = "Volgt de film - Druk: \x0e\x0f om te starten";
-constexpr const char* kKonecDotaz =
+constexpr const char* kExitPrompt =
     " \x0b\x03\x0e\x0f\x0c Sluiten - \x0b\x04\x14\x15\x0c Opslaan & Sluiten - "
     "\x0b\x02\x12\x13\x0c Annuleren";
 
-void vyprazdni_vstup() {
-    while (rc_nacti_kod() >= 0) hw_usleep(5000);
+void drain_input() {
+    while (rc_read_key() >= 0) hw_usleep(5000);
 }
 
 // The exit prompt. Returns true when the viewer chose to leave.
-bool potvrd_konec() {
-    fb_zobr_info(kKonecDotaz);
-    vyprazdni_vstup();
-    bool odejit = false;
+bool confirm_exit() {
+    fb_show_status(kExitPrompt);
+    drain_input();
+    bool leave = false;
     for (;;) {
         hw_usleep(10000);
-        int k = rc_nacti_kod();
+        int k = rc_read_key();
         if (k == KEY_EXIT || k == KEY_RED) break;
         if (k == KEY_OK || k == KEY_GREEN || k == KEY_YELLOW) {
-            tmr_zastav();
-            ulozit = k == KEY_YELLOW ? 1 : 0;
-            odejit = true;
+            tmr_stop();
+            save_on_exit = k == KEY_YELLOW ? 1 : 0;
+            leave = true;
             break;
         }
     }
-    fb_smaz_info();
-    vyprazdni_vstup();
-    return odejit;
+    fb_clear_status();
+    drain_input();
+    return leave;
 }
 
 // Play/pause on OK.
-void spust_zastav() {
-    if (bezi_timer) {
-        tmr_zastav();
+void toggle_play() {
+    if (clock_running) {
+        tmr_stop();
     } else {
         tmr_play();
-        fb_smaz_info();
-        if (helpt >= 0) fb_help_box(0);
+        fb_clear_status();
+        if (help_countdown >= 0) menu_help_box(0);
     }
-    fb_info_paletka();
+    fb_show_icons();
 }
 
 // Dispatches one key; returns whether the help box is closed after it (pass step 8).
-bool proved_klavesu(int kod) {
-    switch (kod) {
+bool handle_key(int code) {
+    switch (code) {
         case KEY_1: case KEY_2: case KEY_3: case KEY_4: case KEY_5:
         case KEY_6: case KEY_7: case KEY_8: case KEY_9:
-            rc_cas(kod - KEY_1 + 1);
+            tmr_enter_digit(code - KEY_1 + 1);
             return true;
         case KEY_0:
-            rc_cas(0);
+            tmr_enter_digit(0);
             return true;
         case KEY_UP:
-            tmr_update_tit(9);
+            tmr_step_subtitle(9);
             return true;
         case KEY_LEFT:
-            tmr_update_tit(bezi_timer - 2);
+            tmr_step_subtitle(clock_running - 2);
             return true;
         case KEY_RIGHT:
-            tmr_update_tit(0);
+            tmr_step_subtitle(0);
             return true;
         case KEY_DOWN:
-            tmr_update_tit(bezi_timer - 11);
+            tmr_step_subtitle(clock_running - 11);
             return true;
         case KEY_VOLUMEDOWN:
-            fb_uprav_posun(1);
+            fb_shift_band(1);
             return true;
         case KEY_VOLUMEUP:
-            fb_uprav_posun(-1);
+            fb_shift_band(-1);
             return true;
         case KEY_HELP:
-            if (bezi_timer) return true;
-            fb_help_box(1);
+            if (clock_running) return true;
+            menu_help_box(1);
             return false;
         case KEY_MENU:
-            tmr_zastav();
-            rc_file_menu();
-            tmr_obnov_pas();
+            tmr_stop();
+            menu_file();
+            tmr_restore_band();
             return true;
         case KEY_EXIT:
-            if (!potvrd_konec()) return false;
+            if (!confirm_exit()) return false;
             hw_usleep(5000);
-            konec_programu = 1;
+            quit_requested = 1;
             return true;
         case KEY_OK:
-            if (konec_filmu == 0) spust_zastav();
+            if (film_ended == 0) toggle_play();
             return true;
         case KEY_TV: {
             const bool followed = tmr_following();
-            tmr_zastav();
-            rc_fps_menu();
+            tmr_stop();
+            menu_fps();
             tmr_resume_following(followed);
             return true;
         }
         case KEY_VIDEO:
-            fb_prepni_posun();
+            fb_toggle_inset();
             return true;
         case KEY_RED:
-            if (kreslim == 0) fb_zmen_zoom();
+            if (painting == 0) fb_next_zoom();
             return true;
         case KEY_GREEN:
-            fb_zmen_paletu();
+            fb_next_palette();
             return true;
         case KEY_YELLOW:
-            fb_zmen_barvu_tit();
+            fb_next_colour_scheme();
             return true;
         case KEY_BLUE:
-            if (kreslim == 0) fb_zmen_transp();
+            if (painting == 0) fb_next_background();
             return true;
         case KEY_CHANNELUP:
-            tmr_uprav(1);
+            tmr_shift(1);
             return true;
         case KEY_CHANNELDOWN:
-            tmr_uprav(-1);
+            tmr_shift(-1);
             return true;
         default:
             return false;
@@ -150,14 +150,14 @@ bool proved_klavesu(int kod) {
 
 }  // namespace
 
-void app_klavesa(int kod) {
-    int32_t help_pred = helpt;
-    if (proved_klavesu(kod) && help_pred > 0) fb_help_box(0);
+void app_key(int code) {
+    int32_t help_before = help_countdown;
+    if (handle_key(code) && help_before > 0) menu_help_box(0);
 }
 
 int app_start() {
-    konec_programu = 0;
-    ulozit = 0;
+    quit_requested = 0;
+    save_on_exit = 0;
     fb = hw_open("/dev/fb/0", O_RDWR);
     if (fb < 0) fb = hw_open("/dev/fb0", O_RDWR);
     if (fb < 0) {
@@ -183,50 +183,50 @@ int app_start() {
     // The video decoder, when the box has one the player may read, makes the clock
     // follow the film; without it the clock is manual.
     const bool film = tmr_film_open();
-    int chyba = tmr_sub_init();
-    if (chyba != 0) {
-        fb_error_box(chyba);
-        konec(kKeepResumePosition);
+    int error = tmr_sub_init();
+    if (error != 0) {
+        menu_error_box(error);
+        app_shutdown(kKeepResumePosition);
         return 0;
     }
-    tmr_zastav();
-    fb_zobr_info(film ? kStartFilm : kStartZprava);
-    if (titulky != nullptr) {
-        if (ul_konf.poz > 0) {
-            tmr_nastav_akt_tit(ul_konf.poz);
+    tmr_stop();
+    fb_show_status(film ? kStartFilm : kStartMessage);
+    if (subtitles != nullptr) {
+        if (saved_settings.position > 0) {
+            tmr_go_to_subtitle(saved_settings.position);
         } else {
             hw_usleep(200000);
-            fb_help_box(1);
+            menu_help_box(1);
         }
     }
-    ulozit = 0;
+    save_on_exit = 0;
     return -1;
 }
 
 int app_pass() {
     hw_usleep(10000);
-    if (titulky == nullptr) {
-        int r = rc_file_menu();
+    if (subtitles == nullptr) {
+        int r = menu_file();
         // -3: the special file was loaded; play it like any other choice.
         if (r < 0 && r != -3) {
-            tmr_zastav();
+            tmr_stop();
             hw_usleep(5000);
-            konec_programu = 1;
-            konec(kKeepResumePosition);
+            quit_requested = 1;
+            app_shutdown(kKeepResumePosition);
             return 0;
         }
     } else {
-        if (bezi_timer) {
-            if (infol > 0) infol -= 1;
-            if (infol == 0) fb_smaz_info();
+        if (clock_running) {
+            if (status_countdown > 0) status_countdown -= 1;
+            if (status_countdown == 0) fb_clear_status();
         }
-        if (helpt > 0) helpt -= 1;
-        if (helpt == 0) fb_help_box(0);
-        int kod = rc_nacti_kod();
-        if (kod >= 0) app_klavesa(kod);
+        if (help_countdown > 0) help_countdown -= 1;
+        if (help_countdown == 0) menu_help_box(0);
+        int code = rc_read_key();
+        if (code >= 0) app_key(code);
     }
-    if (konec_programu) {
-        konec(ulozit);
+    if (quit_requested) {
+        app_shutdown(save_on_exit);
         return 0;
     }
     return -1;
@@ -238,14 +238,14 @@ int app_main() {
     return r;
 }
 
-int konec(int ulozit_pozici) {
+int app_shutdown(int save_position) {
     hw_usleep(1000000);
     tmr_sub_deinit();
     tmr_film_close();
-    fb_deinit(ulozit_pozici);
+    fb_deinit(save_position);
     rc_deinit();
     hw_close(fb);
     fb = -1;
     hw_usleep(10000);
-    return ulozit_pozici;
+    return save_position;
 }

@@ -14,17 +14,17 @@
 
 // What the record holds before any file is read. Its transparency byte (0) differs
 // from the level in force without a file (1), so a first run writes the file.
-nastaveni ul_konf{1, 0, 0, 0, 0, 0, 0};
+stored_settings saved_settings{1, 0, 0, 0, 0, 0, 0};
 
 namespace {
 
-constexpr const char* kSoubor = "/var/tuxbox/Tresk/tresk.conf";
-constexpr const char* kDocasny = "/var/tuxbox/Tresk/tresk.conf.new";
-constexpr const char* kAdresar = "/var/tuxbox/Tresk";
+constexpr const char* kSettingsPath = "/var/tuxbox/Tresk/tresk.conf";
+constexpr const char* kTemporaryPath = "/var/tuxbox/Tresk/tresk.conf.new";
+constexpr const char* kSettingsDirectory = "/var/tuxbox/Tresk";
 
 // Makes the rename itself durable: a box is often switched off at the wall.
-void synchronizuj_adresar() {
-    int fd = hw_open(kAdresar, O_RDONLY | O_DIRECTORY);
+void sync_directory() {
+    int fd = hw_open(kSettingsDirectory, O_RDONLY | O_DIRECTORY);
     if (fd < 0) return;
     hw_fsync(fd);
     hw_close(fd);
@@ -32,52 +32,56 @@ void synchronizuj_adresar() {
 
 }  // namespace
 
-void nastaveni_nacti() {
-    FILE* f = hw_fopen(kSoubor, "rb");
+void app_read_settings() {
+    FILE* f = hw_fopen(kSettingsPath, "rb");
     if (f == nullptr) return;
     // A short file changes nothing, not even the record: the resume position then stays 0.
-    nastaveni precteno;
-    size_t n = std::fread(&precteno, sizeof precteno, 1, f);
+    stored_settings on_disk;
+    size_t n = std::fread(&on_disk, sizeof on_disk, 1, f);
     std::fclose(f);
     if (n != 1) return;
-    ul_konf = precteno;
+    saved_settings = on_disk;
 
-    auto bajt = [](int8_t b) { return static_cast<int>(static_cast<uint8_t>(b)); };
-    zoom = bajt(ul_konf.zoom) <= 7 ? bajt(ul_konf.zoom) : 1;
-    transp = bajt(ul_konf.transp) <= 2 ? bajt(ul_konf.transp) : 1;
-    paleta_idx = static_cast<int8_t>(bajt(ul_konf.paleta_idx) & 1);
-    paleta = palety[static_cast<size_t>(paleta_idx.load())].data();
-    barva_tit = bajt(ul_konf.barva_tit) <= 3 ? bajt(ul_konf.barva_tit) : 0;
-    posun_dole = ul_konf.posun_dole;
-    posun_nahore = ul_konf.posun_nahore;
+    auto byte_value = [](int8_t b) { return static_cast<int>(static_cast<uint8_t>(b)); };
+    zoom = byte_value(saved_settings.zoom) <= 7 ? byte_value(saved_settings.zoom) : 1;
+    background_level = byte_value(saved_settings.background_level) <= 2
+                           ? byte_value(saved_settings.background_level)
+                           : 1;
+    palette_index = static_cast<int8_t>(byte_value(saved_settings.palette_index) & 1);
+    palette = palettes[static_cast<size_t>(palette_index.load())].data();
+    colour_scheme = byte_value(saved_settings.colour_scheme) <= 3
+                        ? byte_value(saved_settings.colour_scheme)
+                        : 0;
+    bottom_shift = saved_settings.bottom_shift;
+    top_shift = saved_settings.top_shift;
 }
 
-nastaveni nastaveni_aktualni(int32_t poz) {
+stored_settings app_current_settings(int32_t position) {
     return {static_cast<int8_t>(zoom.load()),
-            static_cast<int8_t>(transp.load()),
-            paleta_idx.load(),
-            static_cast<int8_t>(barva_tit.load()),
-            poz,
-            posun_dole.load(),
-            posun_nahore.load()};
+            static_cast<int8_t>(background_level.load()),
+            palette_index.load(),
+            static_cast<int8_t>(colour_scheme.load()),
+            position,
+            bottom_shift.load(),
+            top_shift.load()};
 }
 
-void nastaveni_uloz(int32_t poz) {
-    const nastaveni nove = nastaveni_aktualni(poz);
-    if (nove == ul_konf) return;
+void app_save_settings(int32_t position) {
+    const stored_settings replacement = app_current_settings(position);
+    if (replacement == saved_settings) return;
 
     // The new record goes to a file of its own, reaches the disk, and only then
     // replaces the old one: at every moment the file is the old or the new record.
-    FILE* f = hw_fopen(kDocasny, "wb");
+    FILE* f = hw_fopen(kTemporaryPath, "wb");
     if (f == nullptr) return;
-    bool ok = std::fwrite(&nove, sizeof nove, 1, f) == 1;
+    bool ok = std::fwrite(&replacement, sizeof replacement, 1, f) == 1;
     ok = std::fflush(f) == 0 && ok;
     ok = hw_fsync(fileno(f)) == 0 && ok;
     ok = std::fclose(f) == 0 && ok;
-    if (!ok || hw_rename(kDocasny, kSoubor) != 0) {
-        hw_unlink(kDocasny);
+    if (!ok || hw_rename(kTemporaryPath, kSettingsPath) != 0) {
+        hw_unlink(kTemporaryPath);
         return;
     }
-    synchronizuj_adresar();
-    ul_konf = nove;
+    sync_directory();
+    saved_settings = replacement;
 }

@@ -42,59 +42,59 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kFont = "/usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf";
-constexpr const char* kRadky[2][2] = {
+constexpr const char* kLines[2][2] = {
     {"Dat had je niet moeten zeggen,", "want nu weet iedereen het al."},
     {"Morgen gaan we samen naar zee,", "als het weer een beetje meezit."},
 };
 constexpr int32_t kZoom = 3;
 
-titulek record_of(const char* const (&radky)[2]) {
-    titulek t{};
-    t.pocet_radku = 2;
+subtitle record_of(const char* const (&lines)[2]) {
+    subtitle t{};
+    t.line_count = 2;
     for (int i = 0; i < 2; ++i) {
-        size_t n = std::strlen(radky[i]) + 1;
-        t.radky[i] = std::make_unique<char[]>(n);
-        std::memcpy(t.radky[i].get(), radky[i], n);
+        size_t n = std::strlen(lines[i]) + 1;
+        t.lines[i] = std::make_unique<char[]>(n);
+        std::memcpy(t.lines[i].get(), lines[i], n);
     }
     return t;
 }
 
 // A display brought up for one benchmark, with the two subtitles; the glyph cache
 // starts empty.
-struct displej {
-    std::string koren;
-    titulek records[2] = {record_of(kRadky[0]), record_of(kRadky[1])};
-    bool pripraven = false;
+struct bench_display {
+    std::string root;
+    subtitle records[2] = {record_of(kLines[0]), record_of(kLines[1])};
+    bool ready = false;
 
-    displej() {
-        std::string vzor = (fs::temp_directory_path() / "lumetra-bench-XXXXXX").string();
-        if (::mkdtemp(vzor.data()) == nullptr) return;
-        koren = vzor;
+    bench_display() {
+        std::string dir_template = (fs::temp_directory_path() / "lumetra-bench-XXXXXX").string();
+        if (::mkdtemp(dir_template.data()) == nullptr) return;
+        root = dir_template;
         std::error_code ec;
-        fs::create_directories(koren + "/var/tuxbox/Tresk/tit", ec);
-        fs::copy_file(kFont, koren + "/var/tuxbox/Tresk/Tresk.ttf", ec);
+        fs::create_directories(root + "/var/tuxbox/Tresk/tit", ec);
+        fs::copy_file(kFont, root + "/var/tuxbox/Tresk/Tresk.ttf", ec);
         if (ec) return;
         sim::reset();
-        sim::set_root(koren);
+        sim::set_root(root);
         sim::set_framebuffer({.xres = 720, .yres = 576});
         fb = hw_open("/dev/fb/0", O_RDWR);
-        pripraven = open();
+        ready = open();
     }
-    displej(const displej&) = delete;
-    displej& operator=(const displej&) = delete;
+    bench_display(const bench_display&) = delete;
+    bench_display& operator=(const bench_display&) = delete;
 
     bool open() {
         sx = 40;
         sy = 50;
         ex = 670;
         ey = 526;
-        akt_titulek = nullptr;
-        titulek_zobrazen = 0;
+        painted_record = nullptr;
+        subtitle_shown = 0;
         if (fb_init() != 1) return false;
         zoom = kZoom;
-        transp = 0;
-        fb_font_nastav_zoom();
-        fb_prepocti_pas();
+        background_level = 0;
+        fb_font_set_zoom();
+        fb_compute_band();
         return true;
     }
     void close() {
@@ -102,23 +102,23 @@ struct displej {
     }
 
     // The two subtitles in turn, each after the other.
-    void paint(int64_t i) { fb_zobraz_titulek(&records[i & 1]); }
+    void paint(int64_t i) { fb_paint_subtitle(&records[i & 1]); }
 
-    ~displej() {
+    ~bench_display() {
         close();
         if (fb >= 0) hw_close(fb);
         fb = -1;
         std::error_code ec;
-        if (!koren.empty()) fs::remove_all(koren, ec);
+        if (!root.empty()) fs::remove_all(root, ec);
     }
 };
 
 // The calling thread's CPU time as a std::chrono clock.
-struct cpu_hodiny {
+struct cpu_clock {
     using duration = std::chrono::nanoseconds;
     using rep = duration::rep;
     using period = duration::period;
-    using time_point = std::chrono::time_point<cpu_hodiny>;
+    using time_point = std::chrono::time_point<cpu_clock>;
     static constexpr bool is_steady = true;
     static time_point now() {
         timespec ts{};
@@ -127,31 +127,32 @@ struct cpu_hodiny {
     }
 };
 
-double micros(cpu_hodiny::duration t, double n) {
+double micros(cpu_clock::duration t, double n) {
     return std::chrono::duration<double, std::micro>(t).count() / n;
 }
 
 // What a paint of the whole band costs at least: clear the band, copy the back buffer.
-void spodek() {
-    std::memset(reinterpret_cast<char*>(fb_mem) + pas_od, 0, static_cast<size_t>(pas_delka));
-    auto cil = reinterpret_cast<uintptr_t>(bb_cil[0].load()) - reinterpret_cast<uintptr_t>(fb_mem);
-    size_t delka = std::min<size_t>(static_cast<size_t>(bbuf_delka), fb_fix.smem_len - cil);
-    std::memcpy(reinterpret_cast<char*>(fb_mem) + cil, bbuf.get(), delka);
+void floor_paint() {
+    std::memset(reinterpret_cast<char*>(fb_mem) + band_start, 0, static_cast<size_t>(band_size));
+    auto target =
+        reinterpret_cast<uintptr_t>(bb_targets[0].load()) - reinterpret_cast<uintptr_t>(fb_mem);
+    size_t length = std::min<size_t>(static_cast<size_t>(bbuf_size), fb_fix.smem_len - target);
+    std::memcpy(reinterpret_cast<char*>(fb_mem) + target, bbuf.get(), length);
     benchmark::ClobberMemory();
 }
 
 void BM_Floor(benchmark::State& state) {
-    displej d;
-    if (!d.pripraven) return state.SkipWithError("no display");
-    for (auto _ : state) spodek();
-    state.SetBytesProcessed(state.iterations() * (pas_delka + bbuf_delka));
+    bench_display d;
+    if (!d.ready) return state.SkipWithError("no display");
+    for (auto _ : state) floor_paint();
+    state.SetBytesProcessed(state.iterations() * (band_size + bbuf_size));
 }
 BENCHMARK(BM_Floor);
 
 // Warm paints: the glyphs are in the cache after the first two.
 void BM_Compose(benchmark::State& state) {
-    displej d;
-    if (!d.pripraven) return state.SkipWithError("no display");
+    bench_display d;
+    if (!d.ready) return state.SkipWithError("no display");
     d.paint(0);
     d.paint(1);
     int64_t i = 0;
@@ -168,20 +169,20 @@ BENCHMARK(BM_Compose);
 // A line wider than the band at the largest size, as a viewer who turned the size up
 // sees it: the paint breaks it into screen lines. Warm, like BM_Compose.
 void BM_ComposeLongLine(benchmark::State& state) {
-    displej d;
-    if (!d.pripraven) return state.SkipWithError("no display");
+    bench_display d;
+    if (!d.ready) return state.SkipWithError("no display");
     zoom = 7;
-    fb_font_nastav_zoom();
-    fb_prepocti_pas();
-    const char* const radky[2] = {
+    fb_font_set_zoom();
+    fb_compute_band();
+    const char* const lines[2] = {
         "Dat had je niet moeten zeggen, want nu weet iedereen het al en dat was niet de "
         "bedoeling.",
         "Morgen gaan we samen naar zee."};
-    titulek t = record_of(radky);
-    fb_zobraz_titulek(&t);
+    subtitle t = record_of(lines);
+    fb_paint_subtitle(&t);
     const long reads = sim::file_reads();
     for (auto _ : state) {
-        fb_zobraz_titulek(&t);
+        fb_paint_subtitle(&t);
         benchmark::ClobberMemory();
     }
     state.counters["font_reads"] =
@@ -195,18 +196,18 @@ BENCHMARK(BM_ComposeLongLine);
 template <typename First, typename Between, typename Second>
 void in_turn(benchmark::State& state, First first, Between between, Second second,
              const char* first_name, const char* second_name, const char* ratio_name) {
-    cpu_hodiny::duration first_time{}, second_time{};
+    cpu_clock::duration first_time{}, second_time{};
     const long reads = sim::file_reads();
     for (auto _ : state) {
-        auto t0 = cpu_hodiny::now();
+        auto t0 = cpu_clock::now();
         first();
         benchmark::ClobberMemory();
-        auto t1 = cpu_hodiny::now();
+        auto t1 = cpu_clock::now();
         between();
-        auto t2 = cpu_hodiny::now();
+        auto t2 = cpu_clock::now();
         second();
         benchmark::ClobberMemory();
-        auto t3 = cpu_hodiny::now();
+        auto t3 = cpu_clock::now();
         first_time += t1 - t0;
         second_time += t3 - t2;
     }
@@ -222,13 +223,13 @@ void in_turn(benchmark::State& state, First first, Between between, Second secon
 // blank and the back buffer copied: the paint between, after which the screen rows
 // are forgotten, puts the screen back in a paint's hands.
 void BM_ComposeOverFloor(benchmark::State& state) {
-    displej d;
-    if (!d.pripraven) return state.SkipWithError("no display");
+    bench_display d;
+    if (!d.ready) return state.SkipWithError("no display");
     d.paint(0);
     d.paint(1);
     int64_t i = 0;
     in_turn(
-        state, spodek,
+        state, floor_paint,
         [&] {
             fb_forget_screen_rows();
             d.paint(i++);
@@ -240,21 +241,21 @@ BENCHMARK(BM_ComposeOverFloor);
 // The first paint of a subtitle whose glyphs are not in the cache: every iteration
 // starts with a display brought up afresh (not timed).
 void BM_ComposeCold(benchmark::State& state) {
-    displej d;
-    if (!d.pripraven) return state.SkipWithError("no display");
-    using hodiny = cpu_hodiny;
-    hodiny::duration malba{};
+    bench_display d;
+    if (!d.ready) return state.SkipWithError("no display");
+    using clock_lock = cpu_clock;
+    clock_lock::duration paints{};
     for (auto _ : state) {
         state.PauseTiming();
         d.close();
         if (!d.open()) return state.SkipWithError("display set-up failed");
         state.ResumeTiming();
-        auto t0 = hodiny::now();
+        auto t0 = clock_lock::now();
         d.paint(0);
         benchmark::ClobberMemory();
-        malba += hodiny::now() - t0;
+        paints += clock_lock::now() - t0;
     }
-    state.counters["paint_us"] = micros(malba, static_cast<double>(state.iterations()));
+    state.counters["paint_us"] = micros(paints, static_cast<double>(state.iterations()));
 }
 BENCHMARK(BM_ComposeCold);
 
@@ -268,13 +269,13 @@ struct writes {
     int64_t changed;  // bytes of the rows whose pixels changed
 };
 
-writes measure_writes(displej& d, int64_t i) {
-    std::span<uint32_t> px = fb_pixely(0);
+writes measure_writes(bench_display& d, int64_t i) {
+    std::span<uint32_t> px = fb_pixels(0);
     std::vector<uint32_t> before(px.begin(), px.end());
     std::fill(px.begin(), px.end(), kMarker);
     d.paint(i);
     writes z{0, 0};
-    const size_t row = px_na_radek;
+    const size_t row = px_per_line;
     for (size_t r = 0; r * row < px.size(); ++r) {
         bool changed_row = false;
         for (size_t j = r * row; j < std::min(px.size(), (r + 1) * row); ++j) {
@@ -291,8 +292,8 @@ writes measure_writes(displej& d, int64_t i) {
 }
 
 void BM_PaintBytes(benchmark::State& state) {
-    displej d;
-    if (!d.pripraven) return state.SkipWithError("no display");
+    bench_display d;
+    if (!d.ready) return state.SkipWithError("no display");
     d.paint(0);
     d.paint(1);
     writes now{}, full{};
@@ -346,7 +347,7 @@ struct libass {
             char line[256];
             std::snprintf(line, sizeof line,
                           "Dialogue: 0,0:00:%02d.00,0:00:%02d.00,Default,,0,0,0,,%s\\N%s\n", 5 * i,
-                          5 * i + 5, kRadky[i][0], kRadky[i][1]);
+                          5 * i + 5, kLines[i][0], kLines[i][1]);
             script += line;
         }
         track = ass_read_memory(library, script.data(), script.size(), nullptr);
@@ -365,8 +366,8 @@ struct libass {
     // where present), the player by its em: the style's size is converted, and the
     // glyph width scaled to the player's width.
     static std::string header() {
-        const double height = velikosti_fontu[kZoom][0];
-        const double width = velikosti_fontu[kZoom][1];
+        const double height = font_sizes[kZoom][0];
+        const double width = font_sizes[kZoom][1];
         double size = height;
         FT_Library lib = nullptr;
         FT_Face face = nullptr;
@@ -398,7 +399,7 @@ struct libass {
                "MarginV, Effect, Text\n";
     }
 
-    bool pripraven() const { return track != nullptr && track->n_events == 2; }
+    bool ready() const { return track != nullptr && track->n_events == 2; }
 
     // Draws subtitle i & 1; returns the number of images blended.
     int paint(int64_t i) {
@@ -445,7 +446,7 @@ struct libass {
 
 void BM_Libass(benchmark::State& state) {
     libass a;
-    if (!a.pripraven()) return state.SkipWithError("libass set-up failed");
+    if (!a.ready()) return state.SkipWithError("libass set-up failed");
     a.paint(0);
     a.paint(1);
     int64_t i = 0;
@@ -458,10 +459,10 @@ BENCHMARK(BM_Libass);
 
 // Our warm paint and libass's in turn, in the same moments.
 void BM_PaintOverLibass(benchmark::State& state) {
-    displej d;
+    bench_display d;
     libass a;
-    if (!d.pripraven) return state.SkipWithError("no display");
-    if (!a.pripraven()) return state.SkipWithError("libass set-up failed");
+    if (!d.ready) return state.SkipWithError("no display");
+    if (!a.ready()) return state.SkipWithError("libass set-up failed");
     d.paint(0);
     d.paint(1);
     a.paint(0);

@@ -26,7 +26,7 @@ constexpr int kStride = 720;
 
 struct glyph {
     std::vector<uint8_t> data;
-    fb_bitmapa b{};
+    fb_bitmap b{};
     int left = 0, top = 0, advance = 0;
 };
 
@@ -60,11 +60,10 @@ std::vector<glyph> line_glyphs() {
     return out;
 }
 
-void literal(std::vector<uint32_t>& buf, const fb_bitmapa& b, int x, int y, uint32_t p,
-             uint32_t o) {
+void literal(std::vector<uint32_t>& buf, const fb_bitmap& b, int x, int y, uint32_t p, uint32_t o) {
     const int rows = static_cast<int>(buf.size()) / kStride;
-    for (int i = 0; i < b.vyska; ++i) {
-        for (int j = 0; j < b.sirka; ++j) {
+    for (int i = 0; i < b.height; ++i) {
+        for (int j = 0; j < b.width; ++j) {
             if (((b.data[i * b.pitch + j / 8] >> (7 - j % 8)) & 1) == 0) continue;
             int c = x + j, r = y + i;
             for (int rr = r - 2; rr <= r + 2; ++rr) {
@@ -95,8 +94,7 @@ void BM_OutlineFast(benchmark::State& state) {
         std::memset(buf.data(), 0, buf.size() * 4);
         int x = 41;
         for (const glyph& g : gs) {
-            fb_kresli_bitmapu(buf, kStride, g.b, x + g.left, 40 - g.top, 0xffa8a800, true,
-                              0xff000000);
+            fb_draw_bitmap(buf, kStride, g.b, x + g.left, 40 - g.top, 0xffa8a800, true, 0xff000000);
             x += g.advance;
         }
         benchmark::DoNotOptimize(buf.data());
@@ -126,7 +124,7 @@ void BM_GlyphsNoOutline(benchmark::State& state) {
         std::memset(buf.data(), 0, buf.size() * 4);
         int x = 41;
         for (const glyph& g : gs) {
-            fb_kresli_bitmapu(buf, kStride, g.b, x + g.left, 40 - g.top, 0xffa8a800, false, 0);
+            fb_draw_bitmap(buf, kStride, g.b, x + g.left, 40 - g.top, 0xffa8a800, false, 0);
             x += g.advance;
         }
         benchmark::DoNotOptimize(buf.data());
@@ -151,12 +149,12 @@ class engine {
         fb_fix.smem_len = kStride * 4 * 576;
         mem_.assign(kStride * 576, 0);
         fb_mem = mem_.data();
-        px_na_radek = kStride;
-        bbuf_delka = 4 * kStride * 4 * vyska_radku[7];
-        bbuf.reset(new uint32_t[static_cast<size_t>(bbuf_delka) / 4]());
+        px_per_line = kStride;
+        bbuf_size = 4 * kStride * 4 * line_heights[7];
+        bbuf.reset(new uint32_t[static_cast<size_t>(bbuf_size) / 4]());
         sx = 40;
         ex = 670;
-        paleta = palety[0].data();
+        palette = palettes[0].data();
     }
     ~engine() {
         fb_font_deinit();
@@ -178,14 +176,14 @@ void line(benchmark::State& state, int background) {
         state.SkipWithError("font set-up failed");
         return;
     }
-    transp = background;
-    const int h = velikosti_fontu[3][0];
+    background_level = background;
+    const int h = font_sizes[3][0];
     // One line slot of the back buffer is cleared each time, as a paint would.
-    const size_t slot = static_cast<size_t>(kStride) * static_cast<size_t>(vyska_radku[3]);
-    fb_ZobrString(kLine, 1, 41, h, 1, 628, 3);  // warm the cache
+    const size_t slot = static_cast<size_t>(kStride) * static_cast<size_t>(line_heights[3]);
+    fb_draw_string(kLine, 1, 41, h, 1, 628, 3);  // warm the cache
     for (auto _ : state) {
         std::memset(bbuf.get(), 0, slot * 4);
-        benchmark::DoNotOptimize(fb_ZobrString(kLine, 1, 41, h, 1, 628, 3));
+        benchmark::DoNotOptimize(fb_draw_string(kLine, 1, 41, h, 1, 628, 3));
     }
 }
 

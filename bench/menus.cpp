@@ -51,7 +51,7 @@ class box {
         ex = 670;
         ey = 526;
         ok_ = fb_init() == 1 && rc_init() == 1;
-        posl_kod = 0;
+        last_code = 0;
     }
     ~box() {
         rc_deinit();
@@ -83,7 +83,7 @@ void BM_FileMenuOpenAndCancel(benchmark::State& state) {
     }
     for (auto _ : state) {
         press(KEY_EXIT);
-        benchmark::DoNotOptimize(rc_file_menu());
+        benchmark::DoNotOptimize(menu_file());
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
@@ -105,7 +105,7 @@ void BM_DropInPassNothingNew(benchmark::State& state) {
             std::ofstream(base + ".srt") << "1\n00:00:01,000 --> 00:00:02,000\nHallo\n";
         }
     }
-    for (auto _ : state) rc_convert_dropped_files();
+    for (auto _ : state) menu_convert_dropped_files();
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_DropInPassNothingNew)
@@ -128,7 +128,7 @@ void BM_ListMenuMoves(benchmark::State& state) {
     for (auto _ : state) {
         for (int i = 0; i < 50; ++i) press(KEY_DOWN);
         press(KEY_EXIT);
-        benchmark::DoNotOptimize(fb_list_menu("Bench", n, 28, items.data(), nullptr, 1));
+        benchmark::DoNotOptimize(menu_list("Bench", n, 28, items.data(), nullptr, 1));
     }
     state.SetItemsProcessed(state.iterations() * 51);
 }

@@ -39,77 +39,78 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kFont = "/usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf";
-// Subtitle i: frames kPrvni + kPerioda * i to kDelka frames later: 80 ms shown, 80 ms
-// gap, several times denser than a film's subtitles.
-constexpr int kPocet = 200;
-constexpr int kPrvni = 10;
-constexpr int kPerioda = 4;
-constexpr int kDelka = 2;
+// Subtitle i: frames kFirstFrame + kPeriodFrames * i to kLengthFrames frames later: 80 ms shown, 80
+// ms gap, several times denser than a film's subtitles.
+constexpr int kSubtitleCount = 200;
+constexpr int kFirstFrame = 10;
+constexpr int kPeriodFrames = 4;
+constexpr int kLengthFrames = 2;
 // The watcher wakes this long before a subtitle is due and spins from there.
-constexpr int64_t kPredstih_us = 3000;
+constexpr int64_t kWakeEarlyUs = 3000;
 
-int64_t ted_us() {
+int64_t now_us() {
     struct timeval tv {};
     gettimeofday(&tv, nullptr);
     return int64_t{tv.tv_sec} * 1000000 + tv.tv_usec;
 }
 
-int64_t cpu_ns(clockid_t hodiny) {
+int64_t cpu_ns(clockid_t clock_id) {
     struct timespec ts {};
-    clock_gettime(hodiny, &ts);
+    clock_gettime(clock_id, &ts);
     return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
 }
 
-void spi_do(int64_t cil_us) {
-    int64_t zbyva = cil_us - ted_us();
-    if (zbyva > 0) std::this_thread::sleep_for(std::chrono::microseconds(zbyva));
+void sleep_until(int64_t target_us) {
+    int64_t left = target_us - now_us();
+    if (left > 0) std::this_thread::sleep_for(std::chrono::microseconds(left));
 }
 
 std::string film() {
-    std::string s = "[KTF2: " + std::to_string(kPocet) + " 0 ]\n";
-    char radek[96];
-    for (int i = 0; i < kPocet; ++i) {
-        int od = kPrvni + kPerioda * i;
-        std::snprintf(radek, sizeof radek, "{%d}{%d}Ondertitel nummer %03d\n", od, od + kDelka, i);
-        s += radek;
+    std::string s = "[KTF2: " + std::to_string(kSubtitleCount) + " 0 ]\n";
+    char line[96];
+    for (int i = 0; i < kSubtitleCount; ++i) {
+        int from = kFirstFrame + kPeriodFrames * i;
+        std::snprintf(line, sizeof line, "{%d}{%d}Ondertitel nummer %03d\n", from,
+                      from + kLengthFrames, i);
+        s += line;
     }
     return s;
 }
 
-// The wall-clock time in us at which the running clock reaches film time cas: the
-// moment tmr_get_ms() has counted (cas - akt_cas) ms on from posl_tik.
-int64_t splatnost_us(uint32_t cas) {
+// The wall-clock time in us at which the running clock reaches film time time_ms: the
+// moment tmr_get_ms() has counted (time_ms - clock_ms) ms on from last_tick_ms.
+int64_t due_us(uint32_t time_ms) {
     uint32_t a, a2;
     int32_t p;
     do {
-        a = akt_cas;
-        p = posl_tik;
-        a2 = akt_cas;
-    } while (a != a2 || p != posl_tik);
-    uint32_t cilove_ms = static_cast<uint32_t>(p) + (cas - a);
-    int64_t nyni_ms = ted_us() / 1000;
-    int64_t rozdil = static_cast<int32_t>(cilove_ms - static_cast<uint32_t>(nyni_ms));
-    return (nyni_ms + rozdil) * 1000;
+        a = clock_ms;
+        p = last_tick_ms;
+        a2 = clock_ms;
+    } while (a != a2 || p != last_tick_ms);
+    uint32_t due_ms = static_cast<uint32_t>(p) + (time_ms - a);
+    int64_t now_ms = now_us() / 1000;
+    int64_t difference = static_cast<int32_t>(due_ms - static_cast<uint32_t>(now_ms));
+    return (now_ms + difference) * 1000;
 }
 
 // A subtitle whose whole interval went by before the thread could run (a loaded
 // machine) stops the show: the index only moves by showing. The bench then jumps to
 // the next subtitle, which is shown at once, and lets the clock run on from there.
-void prejdi_vynechany(int poz) {
-    if (poz + 1 >= kPocet) return;
-    tmr_nastav_akt_tit(poz + 1);
-    int64_t limit = ted_us() + 1000000;
-    while (akt_poz != poz + 2 && ted_us() < limit) {
+void skip_missed(int position) {
+    if (position + 1 >= kSubtitleCount) return;
+    tmr_go_to_subtitle(position + 1);
+    int64_t limit = now_us() + 1000000;
+    while (current_index != position + 2 && now_us() < limit) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     tmr_play();
 }
 
-struct statistika {
+struct stats {
     double p10, p50, p90, p99, max;
 };
 
-statistika spocti(std::vector<double> v) {
+stats stats_of(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     size_t n = v.size();
     auto p = [&](size_t k) { return v[std::min(n - 1, (n * k + 99) / 100 - 1)]; };
@@ -120,15 +121,15 @@ statistika spocti(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     const bool follow = argc > 1 && std::string(argv[1]) == "--follow";
-    std::string vzor = (fs::temp_directory_path() / "lumetra-bench-XXXXXX").string();
-    if (::mkdtemp(vzor.data()) == nullptr) return 1;
-    std::string koren = vzor;
-    fs::create_directories(koren + "/var/tuxbox/Tresk/tit");
-    fs::copy_file(kFont, koren + "/var/tuxbox/Tresk/Tresk.ttf");
-    std::ofstream(koren + "/var/tuxbox/Tresk/tit/tresk.tkx") << film();
+    std::string dir_template = (fs::temp_directory_path() / "lumetra-bench-XXXXXX").string();
+    if (::mkdtemp(dir_template.data()) == nullptr) return 1;
+    std::string root = dir_template;
+    fs::create_directories(root + "/var/tuxbox/Tresk/tit");
+    fs::copy_file(kFont, root + "/var/tuxbox/Tresk/Tresk.ttf");
+    std::ofstream(root + "/var/tuxbox/Tresk/tit/tresk.tkx") << film();
 
     sim::reset();
-    sim::set_root(koren);
+    sim::set_root(root);
     sim::set_framebuffer({.xres = 720, .yres = 576});
     if (follow) sim::set_video({.present = true});
     fb = hw_open("/dev/fb/0", O_RDWR);
@@ -136,62 +137,63 @@ int main(int argc, char** argv) {
     sy = 50;
     ex = 670;
     ey = 526;
-    if (fb_init() != 1 || tmr_film_open() != follow || tmr_sub_init() != 0 || titulky == nullptr) {
+    if (fb_init() != 1 || tmr_film_open() != follow || tmr_sub_init() != 0 ||
+        subtitles == nullptr) {
         std::printf("set-up failed\n");
         return 1;
     }
     std::printf("\n");
-    clockid_t hodiny_vlakna;
-    if (pthread_getcpuclockid(titl_tid, &hodiny_vlakna) != 0) return 1;
+    clockid_t thread_clock;
+    if (pthread_getcpuclockid(subtitle_thread_id, &thread_clock) != 0) return 1;
 
     // Run 1: CPU time of the thread, while playing and while stopped.
-    tmr_nastav_tit(-1);
-    int64_t cpu0 = cpu_ns(hodiny_vlakna);
-    int64_t t0 = ted_us();
+    tmr_go_to_time(-1);
+    int64_t cpu0 = cpu_ns(thread_clock);
+    int64_t t0 = now_us();
     tmr_play();
-    int vynechano_1 = 0;
-    while (konec_filmu == 0) {
+    int missed_first = 0;
+    while (film_ended == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        int32_t poz = akt_poz;
-        if (poz >= kPocet || bezi_timer == 0) continue;
-        if (ted_us() > splatnost_us(titulky[poz].cas_do) + 20000) {
-            // Passed over; see prejdi_vynechany.
-            ++vynechano_1;
-            prejdi_vynechany(poz);
+        int32_t position = current_index;
+        if (position >= kSubtitleCount || clock_running == 0) continue;
+        if (now_us() > due_us(subtitles[position].end_ms) + 20000) {
+            // Passed over; see skip_missed.
+            ++missed_first;
+            skip_missed(position);
         }
     }
-    int64_t cpu_hraje = cpu_ns(hodiny_vlakna) - cpu0;
-    double s_hraje = static_cast<double>(ted_us() - t0) / 1e6;
-    int zobrazeno = kPocet - vynechano_1;
+    int64_t cpu_playing = cpu_ns(thread_clock) - cpu0;
+    double s_playing = static_cast<double>(now_us() - t0) / 1e6;
+    int shown = kSubtitleCount - missed_first;
 
-    cpu0 = cpu_ns(hodiny_vlakna);
-    t0 = ted_us();
+    cpu0 = cpu_ns(thread_clock);
+    t0 = now_us();
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    int64_t cpu_stoji = cpu_ns(hodiny_vlakna) - cpu0;
-    double s_stoji = static_cast<double>(ted_us() - t0) / 1e6;
+    int64_t cpu_stopped = cpu_ns(thread_clock) - cpu0;
+    double s_stopped = static_cast<double>(now_us() - t0) / 1e6;
 
     // Run 2: the delay. The watched pixel: the middle of the background box of
     // subtitle 0 in the centre column of the band (every subtitle has the same box).
-    tmr_nastav_akt_tit(0);
-    while (akt_poz != 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    tmr_go_to_subtitle(0);
+    while (current_index != 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     auto mem = sim::fb_memory();
-    uint32_t krok = sim::framebuffer().fix.line_length / 4;
+    uint32_t step = sim::framebuffer().fix.line_length / 4;
     const int x = (sx + ex) / 2;
-    int prvni = -1, posledni = -1;
+    int first_row = -1, last_row = -1;
     for (int y = sy + 32; y < ey; ++y) {
-        if (mem[static_cast<size_t>(y) * krok + x] != 0) {
-            if (prvni < 0) prvni = y;
-            posledni = y;
+        if (mem[static_cast<size_t>(y) * step + x] != 0) {
+            if (first_row < 0) first_row = y;
+            last_row = y;
         }
     }
-    if (prvni < 0) {
+    if (first_row < 0) {
         std::printf("no subtitle pixels found in the band\n");
         return 1;
     }
-    volatile uint32_t* bod = &mem[static_cast<size_t>((prvni + posledni) / 2) * krok + x];
+    volatile uint32_t* watched = &mem[static_cast<size_t>((first_row + last_row) / 2) * step + x];
 
-    tmr_nastav_tit(-1);
-    fb_smaz_titobr();
+    tmr_go_to_time(-1);
+    fb_clear_subtitle();
     tmr_play();
     // The watcher spins on a core of its own; as an idle-class thread it gives way
     // at once to the subtitle thread (and to anything else), so it does not delay
@@ -199,33 +201,33 @@ int main(int argc, char** argv) {
     // only come out too high, never too low.
     sched_param idle{};
     pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
-    std::vector<double> do_pixelu, do_indexu;
-    int vynechano_2 = 0;
-    for (int i = 0; i < kPocet; ++i) {
+    std::vector<double> to_pixels, to_index;
+    int missed_second = 0;
+    for (int i = 0; i < kSubtitleCount; ++i) {
         // The previous subtitle must be gone before this one is watched for.
-        int64_t cekat_do = ted_us() + 1000000;
-        while (*bod != 0 && ted_us() < cekat_do) {
+        int64_t wait_until_us = now_us() + 1000000;
+        while (*watched != 0 && now_us() < wait_until_us) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
-        int64_t splatny = splatnost_us(titulky[i].cas_od);
-        spi_do(splatny - kPredstih_us);
-        int64_t limit = splatnost_us(titulky[i].cas_do);
-        while (*bod == 0 && ted_us() < limit) {
+        int64_t due = due_us(subtitles[i].start_ms);
+        sleep_until(due - kWakeEarlyUs);
+        int64_t limit = due_us(subtitles[i].end_ms);
+        while (*watched == 0 && now_us() < limit) {
         }
-        int64_t pixel = ted_us();
-        while (akt_poz <= i && ted_us() < limit) {
+        int64_t pixel = now_us();
+        while (current_index <= i && now_us() < limit) {
         }
-        int64_t index = ted_us();
+        int64_t index = now_us();
         if (pixel >= limit) {
-            ++vynechano_2;
-            prejdi_vynechany(i);
+            ++missed_second;
+            skip_missed(i);
             ++i;
             continue;
         }
-        do_pixelu.push_back(static_cast<double>(pixel - splatny) / 1000.0);
-        do_indexu.push_back(static_cast<double>(index - splatny) / 1000.0);
+        to_pixels.push_back(static_cast<double>(pixel - due) / 1000.0);
+        to_index.push_back(static_cast<double>(index - due) / 1000.0);
     }
-    while (konec_filmu == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (film_ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
     // The paint alone, on this thread (back in the normal class) while the subtitle
     // thread waits with the clock stopped at the end of the film: the part of the
@@ -233,37 +235,38 @@ int main(int argc, char** argv) {
     // as in playback, where the buffers have gone cold in between.
     sched_param normal{};
     pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal);
-    auto namaluj = [](int i) {
-        std::lock_guard zamek(sub_zamek);
-        int64_t od = ted_us();
-        fb_zobraz_titulek(&titulky[i]);
-        return static_cast<double>(ted_us() - od) / 1000.0;
+    auto paint_one = [](int i) {
+        std::lock_guard lock(subtitles_mutex);
+        int64_t from = now_us();
+        fb_paint_subtitle(&subtitles[i]);
+        return static_cast<double>(now_us() - from) / 1000.0;
     };
-    std::vector<double> malba, malba_studena;
-    for (int i = 0; i < kPocet; ++i) malba.push_back(namaluj(i));
+    std::vector<double> paints, cold_paints;
+    for (int i = 0; i < kSubtitleCount; ++i) paints.push_back(paint_one(i));
     for (int i = 0; i < 100; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(80));
-        malba_studena.push_back(namaluj(i));
+        cold_paints.push_back(paint_one(i));
     }
 
-    if (do_pixelu.empty()) {
+    if (to_pixels.empty()) {
         std::printf("no subtitle was shown in the second run\n");
         return 1;
     }
-    statistika pix = spocti(do_pixelu);
-    statistika idx = spocti(do_indexu);
-    statistika mal = spocti(malba);
-    statistika mal_st = spocti(malba_studena);
-    double procent = 100.0 * static_cast<double>(cpu_hraje) / 1e9 / s_hraje;
-    std::printf("subtitle thread, %d subtitles of %d ms every %d ms%s\n", kPocet, kDelka * 40,
-                kPerioda * 40, follow ? ", following the film on the video decoder" : "");
+    stats pix = stats_of(to_pixels);
+    stats idx = stats_of(to_index);
+    stats paint_stats = stats_of(paints);
+    stats cold_stats = stats_of(cold_paints);
+    double percent = 100.0 * static_cast<double>(cpu_playing) / 1e9 / s_playing;
+    std::printf("subtitle thread, %d subtitles of %d ms every %d ms%s\n", kSubtitleCount,
+                kLengthFrames * 40, kPeriodFrames * 40,
+                follow ? ", following the film on the video decoder" : "");
     std::printf(
         "  playing: %.1f s, %d shown, thread CPU %.2f ms = %.3f %% of a core (target <= 0.5 %%)\n",
-        s_hraje, zobrazeno, static_cast<double>(cpu_hraje) / 1e6, procent);
+        s_playing, shown, static_cast<double>(cpu_playing) / 1e6, percent);
     std::printf("           per subtitle shown and cleared: %.1f us\n",
-                static_cast<double>(cpu_hraje) / 1e3 / std::max(1, zobrazeno));
-    std::printf("  stopped: %.1f s, thread CPU %.3f ms\n", s_stoji,
-                static_cast<double>(cpu_stoji) / 1e6);
+                static_cast<double>(cpu_playing) / 1e3 / std::max(1, shown));
+    std::printf("  stopped: %.1f s, thread CPU %.3f ms\n", s_stopped,
+                static_cast<double>(cpu_stopped) / 1e6);
     std::printf(
         "  start on the clock -> pixels in the framebuffer, ms: p10 %.3f  p50 %.3f  p90 %.3f  p99 "
         "%.3f  max %.3f  (targets p50 <= 0.2, p99 <= 2)\n",
@@ -276,11 +279,11 @@ int main(int argc, char** argv) {
     std::printf(
         "  the paint alone (fb_zobraz_titulek), ms: back to back p50 %.3f  p99 %.3f;"
         "  80 ms apart p50 %.3f  p99 %.3f\n",
-        mal.p50, mal.p99, mal_st.p50, mal_st.p99);
-    if (vynechano_1 > 0) {
+        paint_stats.p50, paint_stats.p99, cold_stats.p50, cold_stats.p99);
+    if (missed_first > 0) {
         std::printf(
             "  first run: %d subtitles passed over (the thread was held off a whole interval)\n",
-            vynechano_1);
+            missed_first);
     }
 
     tmr_sub_deinit();
@@ -288,6 +291,6 @@ int main(int argc, char** argv) {
     fb_deinit(0);
     hw_close(fb);
     std::error_code ec;
-    fs::remove_all(koren, ec);
+    fs::remove_all(root, ec);
     return 0;
 }

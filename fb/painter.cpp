@@ -5,7 +5,7 @@
 // the current text size goes on in the next screen line, so that a viewer who turns
 // the size up still reads the whole sentence. Both threads paint (the subtitle
 // thread in time, the main thread after a style change), so the whole paint runs
-// under kresleni_mutex: the two can never mix their clears, lines and copies.
+// under paint_mutex: the two can never mix their clears, lines and copies.
 #include "fb/painter.h"
 
 #include <algorithm>
@@ -20,127 +20,129 @@
 
 namespace {
 
-constexpr int32_t kNahore = 0x100;
-constexpr int32_t kKonecDilu = 0x200;
-constexpr int32_t kRadku = 4;
-constexpr const char* kZpravaKonecDilu = "Volgende deel ondertitels. Ga verder \x0e\x0f";
+constexpr int32_t kAtTop = 0x100;
+constexpr int32_t kEndOfPart = 0x200;
+constexpr int32_t kLineSlots = 4;
+constexpr const char* kEndOfPartMessage = "Volgende deel ondertitels. Ga verder \x0e\x0f";
 
 }  // namespace
 
-const std::array<std::array<int32_t, 4>, 4> barvy_tit{{
+const std::array<std::array<int32_t, 4>, 4> colour_schemes{{
     {3, 7, 6, 2},
     {7, 3, 6, 2},
     {6, 2, 7, 3},
     {2, 6, 3, 7},
 }};
-relaxed<int32_t> barva_tit{0};
-relaxed<int32_t> transp{1};
+relaxed<int32_t> colour_scheme{0};
+relaxed<int32_t> background_level{1};
 
 namespace {
 
-bool nakresli(const titulek* zaznam);
-void ukonci_dil();
+bool paint(const subtitle* record);
+void end_part();
 
 }  // namespace
 
-void fb_zobraz_titulek(const titulek* zaznam) {
-    if (zaznam == nullptr) return;
-    std::lock_guard kresleni(kresleni_mutex);
-    if (nakresli(zaznam)) ukonci_dil();
+void fb_paint_subtitle(const subtitle* record) {
+    if (record == nullptr) return;
+    std::lock_guard paint_lock(paint_mutex);
+    if (paint(record)) end_part();
 }
 
-void fb_zmen_barvu_tit() {
-    barva_tit = (barva_tit + 1) & 3;
-    if (kreslim == 0) fb_obnov_titulek();
+void fb_next_colour_scheme() {
+    colour_scheme = (colour_scheme + 1) & 3;
+    if (painting == 0) fb_repaint_subtitle();
 }
 
 // Each change and its repaint happen under the paint lock as one step, so that
 // no paint of the other thread sees the state half changed.
-void fb_zmen_transp() {
-    if (kreslim != 0) return;
-    std::lock_guard kresleni(kresleni_mutex);
-    transp = (transp + 1) % 3;
-    fb_obnov_titulek();
+void fb_next_background() {
+    if (painting != 0) return;
+    std::lock_guard paint_lock(paint_mutex);
+    background_level = (background_level + 1) % 3;
+    fb_repaint_subtitle();
 }
 
-void fb_zmen_zoom() {
-    if (kreslim != 0) return;
-    std::lock_guard kresleni(kresleni_mutex);
+void fb_next_zoom() {
+    if (painting != 0) return;
+    std::lock_guard paint_lock(paint_mutex);
     zoom = (zoom + 1) % 8;
-    fb_font_nastav_zoom();
-    fb_prepocti_pas();
-    fb_info_paletka();
-    fb_obnov_titulek();
+    fb_font_set_zoom();
+    fb_compute_band();
+    fb_show_icons();
+    fb_repaint_subtitle();
 }
 
 // A repaint only redraws: the end of a part was announced when the subtitle was
 // first shown, and a restyle must not stop a clock the viewer has started since.
-void fb_obnov_titulek() {
-    std::lock_guard kresleni(kresleni_mutex);
-    const titulek* zaznam = akt_titulek;
-    if (titulek_zobrazen != 0 && zaznam != nullptr) nakresli(zaznam);
+void fb_repaint_subtitle() {
+    std::lock_guard paint_lock(paint_mutex);
+    const subtitle* record = painted_record;
+    if (subtitle_shown != 0 && record != nullptr) paint(record);
 }
 
 namespace {
 
-// The paint itself, under kresleni_mutex; returns whether the record ends a part.
-bool nakresli(const titulek* zaznam) {
-    titulek_zobrazen = 1;
-    akt_titulek = zaznam;
-    int32_t flags = zaznam->flags;
-    pozice = (flags & kNahore) != 0 ? 1 : 0;
+// The paint itself, under paint_mutex; returns whether the record ends a part.
+bool paint(const subtitle* record) {
+    subtitle_shown = 1;
+    painted_record = record;
+    int32_t flags = record->flags;
+    band_position = (flags & kAtTop) != 0 ? 1 : 0;
     // The band is cleared by the copy at the end: the old subtitle stays up while
     // the new one is composed.
-    bb_smaz();
+    fb_clear_back_buffer();
 
-    const std::array<int32_t, 4>& schema = barvy_tit[static_cast<size_t>(barva_tit & 3)];
+    const std::array<int32_t, 4>& schema = colour_schemes[static_cast<size_t>(colour_scheme & 3)];
 
     size_t z = static_cast<size_t>(std::clamp<int32_t>(zoom, 0, 7));
-    int32_t vyska_pisma = velikosti_fontu[z][0];
-    int32_t radek = vyska_radku[z];
-    int32_t radku = std::clamp<int32_t>(zaznam->pocet_radku, 0, kRadku);
+    int32_t font_height = font_sizes[z][0];
+    int32_t row = line_heights[z];
+    int32_t rows = std::clamp<int32_t>(record->line_count, 0, kLineSlots);
     int32_t x = sx + 1;
-    int32_t sirka = ex - sx - 2;
+    int32_t width = ex - sx - 2;
 
     // The record's lines as screen lines: a line wider than the field at this size is
     // broken, but never into more than the four lines the band holds. Each line keeps
     // one screen line for every line after it, so no line is lost for an earlier one.
-    std::array<text_piece, kRadku> kusy;
-    std::array<int32_t, kRadku> radek_kusu{};
-    std::array<const char*, kRadku> texty{};
-    size_t pouzito = 0;
-    for (int32_t i = 0; i < radku; ++i) {
-        texty[static_cast<size_t>(i)] = zaznam->radky[i] ? zaznam->radky[i].get() : "";
-        const size_t volno = size_t{kRadku} - pouzito - static_cast<size_t>(radku - 1 - i);
-        const size_t k = fb_split_line(texty[static_cast<size_t>(i)], 1, x, sirka,
-                                       std::span(kusy).subspan(pouzito, volno));
-        std::fill_n(radek_kusu.begin() + static_cast<std::ptrdiff_t>(pouzito), k, i);
-        pouzito += k;
+    std::array<text_piece, kLineSlots> line_pieces;
+    std::array<int32_t, kLineSlots> piece_line{};
+    std::array<const char*, kLineSlots> line_texts{};
+    size_t used_slots = 0;
+    for (int32_t i = 0; i < rows; ++i) {
+        line_texts[static_cast<size_t>(i)] = record->lines[i] ? record->lines[i].get() : "";
+        const size_t free_slots =
+            size_t{kLineSlots} - used_slots - static_cast<size_t>(rows - 1 - i);
+        const size_t k = fb_split_line(line_texts[static_cast<size_t>(i)], 1, x, width,
+                                       std::span(line_pieces).subspan(used_slots, free_slots));
+        std::fill_n(piece_line.begin() + static_cast<std::ptrdiff_t>(used_slots), k, i);
+        used_slots += k;
     }
 
     // At the bottom position the last line always sits in the fourth slot.
-    int32_t y = vyska_pisma;
-    if ((flags & kNahore) == 0) y += (kRadku - static_cast<int32_t>(pouzito)) * radek;
-    text_colours barvy{};
-    for (size_t j = 0; j < pouzito; ++j) {
-        const int32_t i = radek_kusu[j];
+    int32_t y = font_height;
+    if ((flags & kAtTop) == 0) y += (kLineSlots - static_cast<int32_t>(used_slots)) * row;
+    text_colours line_colours{};
+    for (size_t j = 0; j < used_slots; ++j) {
+        const int32_t i = piece_line[j];
         // The pieces of one line go on in the colour state the piece before left.
-        if (j == 0 || radek_kusu[j - 1] != i) {
-            const auto barva =
+        if (j == 0 || piece_line[j - 1] != i) {
+            const auto colour =
                 static_cast<int8_t>(schema[static_cast<size_t>((flags >> (2 * i)) & 3)]);
-            barvy = {barva, barva};
+            line_colours = {colour, colour};
         }
-        fb_draw_piece(texty[static_cast<size_t>(i)], kusy[j], 1, x, y, 1, sirka, barvy);
-        y += radek;
+        fb_draw_piece(line_texts[static_cast<size_t>(i)], line_pieces[j], 1, x, y, 1, width,
+                      line_colours);
+        y += row;
     }
 
-    bb_paint_to_fb(pozice);
-    return (flags & kKonecDilu) != 0;
+    fb_paint_back_buffer(band_position);
+    return (flags & kEndOfPart) != 0;
 }
 
-void ukonci_dil() {
-    tmr_zastav();
-    fb_zobr_info(kZpravaKonecDilu);
+void end_part() {
+    tmr_stop();
+    fb_show_status(kEndOfPartMessage);
 }
 
 }  // namespace

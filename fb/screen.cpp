@@ -28,22 +28,22 @@
 namespace {
 
 // The mode the player draws in.
-constexpr uint32_t kSirka = 720;
-constexpr uint32_t kVyska = 576;
+constexpr uint32_t kModeWidth = 720;
+constexpr uint32_t kModeHeight = 576;
 // Height of the status strip above the band, and of the inset at top and bottom.
-constexpr int64_t kStatusRadku = 32;
-constexpr int32_t kOdsazeniRadku = 32;
+constexpr int64_t kStatusRows = 32;
+constexpr int32_t kInsetRows = 32;
 // The bottom position leaves this many lines under four text lines.
-constexpr int64_t kDoleRadku = 30;
+constexpr int64_t kBottomMargin = 30;
 // One band move, in lines.
-constexpr int64_t kKrokRadku = 5;
+constexpr int64_t kShiftRows = 5;
 
 // The part of the back buffer a copy to a band target writes, and where: byte
 // offsets into the back buffer and the mapping, already cut to both.
-struct kopie {
-    int64_t cil;
-    int64_t zdroj;
-    int64_t delka;
+struct copy_extent {
+    int64_t target;
+    int64_t source;
+    int64_t length;
 };
 
 // Framebuffer rows a paint can know to be all zero; rows past these are never known.
@@ -51,9 +51,9 @@ struct kopie {
 constexpr size_t kTrackedRows = 2048;
 
 // Releases a mapping that fb_init has made but not yet handed over to fb_mem.
-struct odmapovani {
-    size_t delka;
-    void operator()(void* adresa) const { hw_munmap(adresa, delka); }
+struct unmapper {
+    size_t length;
+    void operator()(void* address) const { hw_munmap(address, length); }
 };
 
 }  // namespace
@@ -62,62 +62,62 @@ int fb = -1;
 fb_var_screeninfo fb_var{};
 fb_fix_screeninfo fb_fix{};
 uint32_t* fb_mem = nullptr;
-uint32_t px_na_radek = 0;
+uint32_t px_per_line = 0;
 relaxed<int32_t> sx, sy, ex, ey;
 int32_t sy0, ey0;
-int32_t vyska_radku[8];
+int32_t line_heights[8];
 relaxed<int32_t> zoom{1};
-relaxed<int32_t> pas_od, pas_delka;
+relaxed<int32_t> band_start, band_size;
 std::unique_ptr<uint32_t[]> bbuf;
-int32_t bbuf_delka;
-relaxed<uint32_t*> bb_cil[2];
-relaxed<int32_t> pas_min, pas_max;
-relaxed<int32_t> posun_dole, posun_nahore;
-relaxed<int32_t> pozice;
-relaxed<const titulek*> akt_titulek{nullptr};
-relaxed<uint8_t> titulek_zobrazen;
-uint8_t odsazeni;
-std::mutex znak_mutex;
-std::recursive_mutex kresleni_mutex;
+int32_t bbuf_size;
+relaxed<uint32_t*> bb_targets[2];
+relaxed<int32_t> bottom_target_min, bottom_target_max;
+relaxed<int32_t> bottom_shift, top_shift;
+relaxed<int32_t> band_position;
+relaxed<const subtitle*> painted_record{nullptr};
+relaxed<uint8_t> subtitle_shown;
+uint8_t inset_on;
+std::mutex pixel_mutex;
+std::recursive_mutex paint_mutex;
 
 namespace {
 
 // Rows of the mapping known to hold only zeros: a paint need not clear them again.
 // A row is known once a clear covered it whole; any other write makes it unknown.
-// Guarded by znak_mutex, like the pixels.
+// Guarded by pixel_mutex, like the pixels.
 std::array<uint64_t, kTrackedRows / 64> zero_rows{};
 // Back-buffer rows [bb_used_from, bb_used_to) may hold pixels; all others are zero.
-// The drawing primitives widen it (fb_bb_rows_drawn). Guarded by znak_mutex.
+// The drawing primitives widen it (fb_bb_rows_drawn). Guarded by pixel_mutex.
 int64_t bb_used_from = 0;
 int64_t bb_used_to = 0;
 
 bool ensure_32_bits();
 
-int64_t delka_radku();
-int32_t uzavri(int64_t v);
-uint32_t* adresa_v_fb(int64_t posun);
-int64_t posun_v_fb(const uint32_t* adresa);
-int64_t dole_bez_posunu();
-int aktualni_zoom();
-void nastav_pas();
-void vymaz_v_fb(int64_t od, int64_t delka);
-kopie rozsah_kopie(int poz);
+int64_t line_bytes();
+int32_t saturate(int64_t v);
+uint32_t* fb_address(int64_t offset);
+int64_t fb_offset(const uint32_t* address);
+int64_t unshifted_bottom();
+int current_zoom();
+void set_band();
+void clear_fb_bytes(int64_t from, int64_t length);
+copy_extent copy_extent_for(int position);
 void mark_rows(int64_t from, int64_t to, bool zero);
 int64_t next_row(int64_t from, int64_t to, bool zero);
-void clear_band_outside_copy(int poz);
-void copy_whole_bb(int poz);
+void clear_band_outside_copy(int position);
+void copy_whole_bb(int position);
 
 }  // namespace
 
 int fb_init() {
-    nastaveni_nacti();
+    app_read_settings();
     // A failed set-up lets the font engine go again, and the font file it holds open.
-    struct pismo_pri_chybe {
-        bool pustit = true;
-        ~pismo_pri_chybe() {
-            if (pustit) fb_font_deinit();
+    struct font_on_failure {
+        bool release_on_exit = true;
+        ~font_on_failure() {
+            if (release_on_exit) fb_font_deinit();
         }
-    } pismo;
+    } font_guard;
     if (!fb_font_init()) return 0;
 
     if (hw_ioctl(fb, FBIOGET_FSCREENINFO, &fb_fix) == -1) {
@@ -128,9 +128,9 @@ int fb_init() {
         std::perror("tresk.fb_init.chyba: FBIOGET_VSCREENINFO");
         return 0;
     }
-    if (fb_var.xres != kSirka) {
-        fb_var.xres = kSirka;
-        fb_var.yres = kVyska;
+    if (fb_var.xres != kModeWidth) {
+        fb_var.xres = kModeWidth;
+        fb_var.yres = kModeHeight;
     }
     // Issued even when the mode is already right: it makes the driver apply it.
     if (hw_ioctl(fb, FBIOPUT_VSCREENINFO, &fb_var) == -1) {
@@ -145,56 +145,56 @@ int fb_init() {
         return 0;
     }
 
-    void* mapa = hw_mmap(nullptr, fb_fix.smem_len, PROT_READ | PROT_WRITE, MAP_SHARED, fb, 0);
-    if (mapa == MAP_FAILED) {
+    void* mapping = hw_mmap(nullptr, fb_fix.smem_len, PROT_READ | PROT_WRITE, MAP_SHARED, fb, 0);
+    if (mapping == MAP_FAILED) {
         std::perror("fb_init: mmap!");
         return 0;
     }
-    std::unique_ptr<void, odmapovani> drzi_mapu(mapa, odmapovani{fb_fix.smem_len});
+    std::unique_ptr<void, unmapper> mapping_guard(mapping, unmapper{fb_fix.smem_len});
 
-    int64_t l = delka_radku();
-    px_na_radek = fb_fix.line_length / 4;
+    int64_t l = line_bytes();
+    px_per_line = fb_fix.line_length / 4;
     sy0 = sy;
     ey0 = ey;
-    pas_od = uzavri(l * (sy + kStatusRadku));
-    pas_delka = uzavri(l * ey - pas_od);
-    bbuf_delka = uzavri(std::max<int64_t>(0, 4 * l * vyska_radku[7]));
+    band_start = saturate(l * (sy + kStatusRows));
+    band_size = saturate(l * ey - band_start);
+    bbuf_size = saturate(std::max<int64_t>(0, 4 * l * line_heights[7]));
 
     // Zeroed, so that a copy to the screen before the first subtitle shows nothing.
-    bbuf.reset(new (std::nothrow) uint32_t[static_cast<size_t>(bbuf_delka) / 4]());
+    bbuf.reset(new (std::nothrow) uint32_t[static_cast<size_t>(bbuf_size) / 4]());
     if (!bbuf) {
         errno = ENOMEM;  // what failed, whatever the allocator left in errno
         std::perror("Nelze alokovat bbuf!");
         return 0;
     }
-    fb_mem = static_cast<uint32_t*>(drzi_mapu.release());
+    fb_mem = static_cast<uint32_t*>(mapping_guard.release());
 
-    fb_prepocti_pas();
+    fb_compute_band();
     {
-        std::lock_guard kresleni(kresleni_mutex);
-        std::lock_guard zamek(znak_mutex);
+        std::lock_guard paint_lock(paint_mutex);
+        std::lock_guard lock(pixel_mutex);
         bb_used_from = bb_used_to = 0;
         std::memset(fb_mem, 0, fb_fix.smem_len);
         zero_rows.fill(~uint64_t{0});
     }
-    pismo.pustit = false;
+    font_guard.release_on_exit = false;
     return 1;
 }
 
-void fb_deinit(int ulozit_pozici) {
-    int32_t poz = 0;
-    if (ulozit_pozici == kKeepResumePosition) {
-        poz = ul_konf.poz;
-    } else if (ulozit_pozici != 0 && titulky_nacteny) {
-        poz = tmr_get_poz();
+void fb_deinit(int save_position) {
+    int32_t position = 0;
+    if (save_position == kKeepResumePosition) {
+        position = saved_settings.position;
+    } else if (save_position != 0 && subtitles_ever_loaded) {
+        position = tmr_resume_index();
     }
     fb_font_deinit();
     {
-        std::lock_guard kresleni(kresleni_mutex);
+        std::lock_guard paint_lock(paint_mutex);
         if (fb_mem != nullptr) {
             hw_fb_before_clear(fb_mem, fb_fix.smem_len);
             {
-                std::lock_guard zamek(znak_mutex);
+                std::lock_guard lock(pixel_mutex);
                 std::memset(fb_mem, 0, fb_fix.smem_len);
             }
             hw_munmap(fb_mem, fb_fix.smem_len);
@@ -202,85 +202,85 @@ void fb_deinit(int ulozit_pozici) {
         }
         bbuf.reset();
     }
-    nastaveni_uloz(poz);
+    app_save_settings(position);
 }
 
-void fb_prepocti_pas() {
-    int64_t krok = kKrokRadku * delka_radku();
-    int64_t od = pas_od;
-    int64_t max = dole_bez_posunu();
-    pas_max = uzavri(max);
-    pas_min = pas_od.load();
-    bb_cil[1] = adresa_v_fb(od);
-    bb_cil[0] = adresa_v_fb(max);
+void fb_compute_band() {
+    int64_t step = kShiftRows * line_bytes();
+    int64_t from = band_start;
+    int64_t max = unshifted_bottom();
+    bottom_target_max = saturate(max);
+    bottom_target_min = band_start.load();
+    bb_targets[1] = fb_address(from);
+    bb_targets[0] = fb_address(max);
 
     // A shift is kept only while its target stays inside the band and it is a whole
     // number of 5-line steps: any other byte count would shear the copied picture.
-    int64_t dole = posun_dole;
-    if (dole != 0) {
-        if (dole > 0 && krok > 0 && dole % krok == 0 && od < max - dole) {
-            bb_cil[0] = adresa_v_fb(max - dole);
+    int64_t bottom = bottom_shift;
+    if (bottom != 0) {
+        if (bottom > 0 && step > 0 && bottom % step == 0 && from < max - bottom) {
+            bb_targets[0] = fb_address(max - bottom);
         } else {
-            posun_dole = 0;
+            bottom_shift = 0;
         }
     }
-    int64_t nahore = posun_nahore;
-    if (nahore != 0) {
-        if (nahore > 0 && krok > 0 && nahore % krok == 0 && od + nahore < max) {
-            bb_cil[1] = adresa_v_fb(od + nahore);
+    int64_t top = top_shift;
+    if (top != 0) {
+        if (top > 0 && step > 0 && top % step == 0 && from + top < max) {
+            bb_targets[1] = fb_address(from + top);
         } else {
-            posun_nahore = 0;
+            top_shift = 0;
         }
     }
 }
 
-void fb_smaz_titobr() {
+void fb_clear_subtitle() {
     // Under the paint lock, so that a clear never lands between another paint's
     // clear and its copy.
-    std::lock_guard kresleni(kresleni_mutex);
-    fb_smaz_pas();
-    titulek_zobrazen = 0;
+    std::lock_guard paint_lock(paint_mutex);
+    fb_clear_band();
+    subtitle_shown = 0;
 }
 
-void bb_zobraz_na_fb(int poz) {
-    std::lock_guard kresleni(kresleni_mutex);
-    // The back buffer stands for akt_titulek; with none (nothing painted yet, or the
+void fb_show_back_buffer(int position) {
+    std::lock_guard paint_lock(paint_mutex);
+    // The back buffer stands for painted_record; with none (nothing painted yet, or the
     // subtitles it came from are gone) there is nothing to put back.
-    if (akt_titulek.load() == nullptr || fb_mem == nullptr || !bbuf) return;
-    copy_whole_bb(poz);
-    titulek_zobrazen = 1;
+    if (painted_record.load() == nullptr || fb_mem == nullptr || !bbuf) return;
+    copy_whole_bb(position);
+    subtitle_shown = 1;
 }
 
 // The screen must end up exactly as after clearing the band and copying the whole
 // back buffer, but framebuffer memory is slow: rows known to be zero that would
 // receive zeros are left alone, and only the back-buffer rows that hold pixels are
 // copied, in one block.
-void bb_paint_to_fb(int poz) {
-    std::lock_guard paint(kresleni_mutex);
-    if (akt_titulek.load() == nullptr || fb_mem == nullptr || !bbuf) return;
-    const int64_t l = delka_radku();
-    const kopie k = rozsah_kopie(poz);
-    const int64_t band_from = pas_od;
-    const int64_t band_length = pas_delka;
+void fb_paint_back_buffer(int position) {
+    std::lock_guard paint(paint_mutex);
+    if (painted_record.load() == nullptr || fb_mem == nullptr || !bbuf) return;
+    const int64_t l = line_bytes();
+    const copy_extent k = copy_extent_for(position);
+    const int64_t band_from = band_start;
+    const int64_t band_length = band_size;
     // Odd geometry (figures that are not whole rows) takes the plain way.
-    if (l <= 0 || l % 4 != 0 || k.delka <= 0 || k.cil % l != 0 || k.zdroj % l != 0 ||
-        k.delka % l != 0 || band_from % l != 0 || band_length % l != 0 ||
+    if (l <= 0 || l % 4 != 0 || k.length <= 0 || k.target % l != 0 || k.source % l != 0 ||
+        k.length % l != 0 || band_from % l != 0 || band_length % l != 0 ||
         fb_fix.smem_len % l != 0) {
-        clear_band_outside_copy(poz);
-        copy_whole_bb(poz);
-        titulek_zobrazen = 1;
+        clear_band_outside_copy(position);
+        copy_whole_bb(position);
+        subtitle_shown = 1;
         return;
     }
     const int64_t rows = static_cast<int64_t>(fb_fix.smem_len) / l;
     const int64_t b0 = std::max<int64_t>(band_from / l, 0);
     const int64_t b1 = std::min<int64_t>((band_from + band_length) / l, rows);
-    const int64_t c0 = k.cil / l;
-    const int64_t c1 = c0 + k.delka / l;
+    const int64_t c0 = k.target / l;
+    const int64_t c1 = c0 + k.length / l;
 
     char* mem = reinterpret_cast<char*>(fb_mem);
-    std::lock_guard lock(znak_mutex);
+    std::lock_guard lock(pixel_mutex);
     // Screen row of back-buffer row 0, and the screen rows that receive pixels.
-    const int64_t shift = c0 - k.zdroj / l;
+    const int64_t shift = c0 - k.source / l;
     int64_t t0 = std::max(c0, bb_used_from + shift);
     int64_t t1 = std::min(c1, bb_used_to + shift);
     if (t0 >= t1) t0 = t1 = c0;
@@ -305,7 +305,7 @@ void bb_paint_to_fb(int poz) {
                     static_cast<size_t>((t1 - t0) * l));
         mark_rows(t0, t1, false);
     }
-    titulek_zobrazen = 1;
+    subtitle_shown = 1;
 }
 
 void fb_screen_rows_drawn(int64_t from, int64_t to) {
@@ -324,95 +324,95 @@ void fb_bb_rows_drawn(int64_t from, int64_t to) {
 }
 
 void fb_forget_screen_rows() {
-    std::lock_guard paint(kresleni_mutex);
-    std::lock_guard lock(znak_mutex);
+    std::lock_guard paint(paint_mutex);
+    std::lock_guard lock(pixel_mutex);
     bb_used_from = 0;
-    bb_used_to = px_na_radek > 0 ? int64_t{bbuf_delka} / 4 / px_na_radek + 1 : 0;
+    bb_used_to = px_per_line > 0 ? int64_t{bbuf_size} / 4 / px_per_line + 1 : 0;
     zero_rows.fill(0);
 }
 
-void fb_prekresli_titulek() {
+void fb_put_back_subtitle() {
     // The position is read under the paint lock too: a paint of the other thread
     // between the read and the copy moves the subtitle, and the copy would put its
     // back buffer at the old position, over or beside the subtitle just painted.
-    std::lock_guard kresleni(kresleni_mutex);
-    bb_zobraz_na_fb(pozice);
+    std::lock_guard paint_lock(paint_mutex);
+    fb_show_back_buffer(band_position);
 }
 
 // The move and its repaint are one step under the paint lock, like every change
 // of the band geometry, so that no paint uses a half-changed geometry.
-void fb_uprav_posun(int smer) {
-    if (kreslim != 0) return;
-    std::lock_guard kresleni(kresleni_mutex);
-    int64_t d = kKrokRadku * smer * delka_radku();
-    int64_t max = pas_max;
-    int64_t min = pas_min;
-    if (pozice == 0) {
-        int64_t n = posun_dole - d;
+void fb_shift_band(int direction) {
+    if (painting != 0) return;
+    std::lock_guard paint_lock(paint_mutex);
+    int64_t d = kShiftRows * direction * line_bytes();
+    int64_t max = bottom_target_max;
+    int64_t min = bottom_target_min;
+    if (band_position == 0) {
+        int64_t n = bottom_shift - d;
         if (n < 0) return;
-        int64_t t = dole_bez_posunu() - n;
-        if (t > max && smer >= 0) return;
-        if (t < min && smer < 0) return;
+        int64_t t = unshifted_bottom() - n;
+        if (t > max && direction >= 0) return;
+        if (t < min && direction < 0) return;
         // A target on the band's first line would be dropped by the recompute and
         // throw the subtitle back to the bottom: refuse that step instead.
-        if (n > 0 && t <= pas_od) return;
-        posun_dole = uzavri(n);
+        if (n > 0 && t <= band_start) return;
+        bottom_shift = saturate(n);
     } else {
-        int64_t n = posun_nahore + d;
+        int64_t n = top_shift + d;
         if (n < 0) return;
-        int64_t t = pas_od + n;
-        if (t > max && smer >= 0) return;
-        if (t < min && smer < 0) return;
+        int64_t t = band_start + n;
+        if (t > max && direction >= 0) return;
+        if (t < min && direction < 0) return;
         // Likewise a top target on the bottom position.
         if (n > 0 && t >= max) return;
-        posun_nahore = uzavri(n);
+        top_shift = saturate(n);
     }
-    fb_prepocti_pas();
-    fb_obnov_titulek();
+    fb_compute_band();
+    fb_repaint_subtitle();
 }
 
-void fb_prepni_posun() {
-    if (kreslim != 0) return;
-    std::lock_guard kresleni(kresleni_mutex);
-    odsazeni = static_cast<uint8_t>((odsazeni + 1) & 1);
-    if (infol >= 0) fb_smaz_info();
-    if (helpt >= 0) {
-        fb_smaz_titobr();
-    } else if (titulek_zobrazen != 0) {
+void fb_toggle_inset() {
+    if (painting != 0) return;
+    std::lock_guard paint_lock(paint_mutex);
+    inset_on = static_cast<uint8_t>((inset_on + 1) & 1);
+    if (status_countdown >= 0) fb_clear_status();
+    if (help_countdown >= 0) {
+        fb_clear_subtitle();
+    } else if (subtitle_shown != 0) {
         // The repaint clears only the new band; the picture at the old place,
         // partly outside it, must go too.
-        fb_smaz_pas();
+        fb_clear_band();
     }
-    if (odsazeni == 1) {
-        sy = sy0 + kOdsazeniRadku;
-        ey = ey0 - kOdsazeniRadku;
+    if (inset_on == 1) {
+        sy = sy0 + kInsetRows;
+        ey = ey0 - kInsetRows;
     } else {
         sy = sy0;
         ey = ey0;
     }
-    nastav_pas();
-    fb_prepocti_pas();
-    fb_obnov_titulek();
+    set_band();
+    fb_compute_band();
+    fb_repaint_subtitle();
 }
 
-std::span<uint32_t> fb_pixely(uint8_t cil) {
-    if (cil == 0) {
+std::span<uint32_t> fb_pixels(uint8_t target) {
+    if (target == 0) {
         if (fb_mem == nullptr) return {};
         return {fb_mem, fb_fix.smem_len / 4};
     }
     if (!bbuf) return {};
-    return {bbuf.get(), static_cast<size_t>(std::max<int32_t>(bbuf_delka, 0)) / 4};
+    return {bbuf.get(), static_cast<size_t>(std::max<int32_t>(bbuf_size, 0)) / 4};
 }
 
-void fb_smaz_pas() {
-    vymaz_v_fb(pas_od, pas_delka);
+void fb_clear_band() {
+    clear_fb_bytes(band_start, band_size);
 }
 
-void bb_smaz() {
-    std::span<uint32_t> b = fb_pixely(1);
-    const int64_t row = px_na_radek;
+void fb_clear_back_buffer() {
+    std::span<uint32_t> b = fb_pixels(1);
+    const int64_t row = px_per_line;
     if (row <= 0) return;
-    std::lock_guard lock(znak_mutex);
+    std::lock_guard lock(pixel_mutex);
     const int64_t from = std::clamp<int64_t>(bb_used_from * row, 0, std::ssize(b));
     const int64_t to = std::clamp<int64_t>(bb_used_to * row, from, std::ssize(b));
     std::fill(b.begin() + from, b.begin() + to, 0u);
@@ -447,71 +447,72 @@ bool ensure_32_bits() {
     return false;
 }
 
-int64_t delka_radku() {
+int64_t line_bytes() {
     return fb_fix.line_length;
 }
 
 // The geometry words are 32 bits wide; figures beyond them (only from absurd
 // driver values) saturate instead of wrapping.
-int32_t uzavri(int64_t v) {
+int32_t saturate(int64_t v) {
     return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
 // Band targets may point outside the mapping; they are kept as addresses (other
 // code compares them with fb_mem) but computed in integers, never dereferenced
-// without the range test of bb_zobraz_na_fb.
-uint32_t* adresa_v_fb(int64_t posun) {
+// without the range test of fb_show_back_buffer.
+uint32_t* fb_address(int64_t offset) {
     return reinterpret_cast<uint32_t*>(reinterpret_cast<uintptr_t>(fb_mem) +
-                                       static_cast<uintptr_t>(posun));
+                                       static_cast<uintptr_t>(offset));
 }
 
 // Through intptr_t, so that an address below the mapping gives a negative offset on a
 // 32-bit box too.
-int64_t posun_v_fb(const uint32_t* adresa) {
-    return static_cast<int64_t>(static_cast<intptr_t>(reinterpret_cast<uintptr_t>(adresa) -
+int64_t fb_offset(const uint32_t* address) {
+    return static_cast<int64_t>(static_cast<intptr_t>(reinterpret_cast<uintptr_t>(address) -
                                                       reinterpret_cast<uintptr_t>(fb_mem)));
 }
 
 // Byte offset of the bottom position without shift: four text lines of the current
 // zoom ending 30 lines above ey.
-int64_t dole_bez_posunu() {
-    return delka_radku() * (ey - 4 * int64_t{vyska_radku[aktualni_zoom()]} - kDoleRadku);
+int64_t unshifted_bottom() {
+    return line_bytes() * (ey - 4 * int64_t{line_heights[current_zoom()]} - kBottomMargin);
 }
 
-int aktualni_zoom() {
+int current_zoom() {
     return std::clamp<int32_t>(zoom, 0, 7);
 }
 
-void nastav_pas() {
-    int64_t l = delka_radku();
-    pas_od = uzavri(l * (sy + kStatusRadku));
-    pas_delka = uzavri(l * ey - pas_od);
+void set_band() {
+    int64_t l = line_bytes();
+    band_start = saturate(l * (sy + kStatusRows));
+    band_size = saturate(l * ey - band_start);
 }
 
 // At the bottom position with a small zoom the copy reaches past the band, and a
 // target can lie anywhere the geometry puts it: the copy is cut to the mapping.
-kopie rozsah_kopie(int poz) {
-    kopie k{posun_v_fb(bb_cil[poz != 0 ? 1 : 0]), 0, bbuf ? int64_t{bbuf_delka} : 0};
+copy_extent copy_extent_for(int position) {
+    copy_extent k{fb_offset(bb_targets[position != 0 ? 1 : 0]), 0, bbuf ? int64_t{bbuf_size} : 0};
     if (fb_mem == nullptr) return {0, 0, 0};
-    if (k.cil < 0) {
-        k.zdroj = -k.cil;
-        k.delka += k.cil;
-        k.cil = 0;
+    if (k.target < 0) {
+        k.source = -k.target;
+        k.length += k.target;
+        k.target = 0;
     }
-    k.delka = std::min<int64_t>(k.delka, static_cast<int64_t>(fb_fix.smem_len) - k.cil);
-    if (k.delka < 0) k.delka = 0;
+    k.length = std::min<int64_t>(k.length, static_cast<int64_t>(fb_fix.smem_len) - k.target);
+    if (k.length < 0) k.length = 0;
     return k;
 }
 
-void vymaz_v_fb(int64_t od, int64_t delka) {
-    std::span<uint32_t> fbm = fb_pixely(0);
-    int64_t konec = std::min<int64_t>(od + delka, static_cast<int64_t>(fbm.size_bytes()));
-    od = std::max<int64_t>(od, 0);
-    if (od >= konec) return;
-    std::lock_guard zamek(znak_mutex);
-    std::memset(reinterpret_cast<char*>(fbm.data()) + od, 0, static_cast<size_t>(konec - od));
-    const int64_t l = delka_radku();
-    if (l > 0) mark_rows((od + l - 1) / l, konec / l, true);
+void clear_fb_bytes(int64_t from, int64_t length) {
+    std::span<uint32_t> fb_words = fb_pixels(0);
+    int64_t end = std::min<int64_t>(from + length, static_cast<int64_t>(fb_words.size_bytes()));
+    from = std::max<int64_t>(from, 0);
+    if (from >= end) return;
+    std::lock_guard lock(pixel_mutex);
+    std::memset(reinterpret_cast<char*>(fb_words.data()) + from, 0,
+                static_cast<size_t>(end - from));
+    const int64_t l = line_bytes();
+    if (l > 0) mark_rows((from + l - 1) / l, end / l, true);
 }
 
 // Whole words at a time: a paint marks and looks up hundreds of rows.
@@ -544,30 +545,31 @@ int64_t next_row(int64_t from, int64_t to, bool zero) {
 }
 
 // The band on screen, except the bytes that a copy of the back buffer to
-// bb_cil[poz] overwrites anyway.
-void clear_band_outside_copy(int poz) {
-    kopie k = rozsah_kopie(poz);
-    int64_t od = pas_od;
-    int64_t konec = od + pas_delka;
-    if (k.delka <= 0) {
-        vymaz_v_fb(od, konec - od);
+// bb_targets[position] overwrites anyway.
+void clear_band_outside_copy(int position) {
+    copy_extent k = copy_extent_for(position);
+    int64_t from = band_start;
+    int64_t end = from + band_size;
+    if (k.length <= 0) {
+        clear_fb_bytes(from, end - from);
         return;
     }
-    vymaz_v_fb(od, std::min(konec, k.cil) - od);
-    int64_t za = std::max(od, k.cil + k.delka);
-    vymaz_v_fb(za, konec - za);
+    clear_fb_bytes(from, std::min(end, k.target) - from);
+    int64_t after = std::max(from, k.target + k.length);
+    clear_fb_bytes(after, end - after);
 }
 
-// The whole back buffer to bb_cil[poz], cut to the mapping. The rows it writes
+// The whole back buffer to bb_targets[position], cut to the mapping. The rows it writes
 // are no longer known to be zero.
-void copy_whole_bb(int poz) {
-    kopie k = rozsah_kopie(poz);
-    if (k.delka <= 0) return;
-    std::lock_guard lock(znak_mutex);
-    std::memcpy(reinterpret_cast<char*>(fb_mem) + k.cil,
-                reinterpret_cast<const char*>(bbuf.get()) + k.zdroj, static_cast<size_t>(k.delka));
-    const int64_t l = delka_radku();
-    if (l > 0) mark_rows(k.cil / l, (k.cil + k.delka + l - 1) / l, false);
+void copy_whole_bb(int position) {
+    copy_extent k = copy_extent_for(position);
+    if (k.length <= 0) return;
+    std::lock_guard lock(pixel_mutex);
+    std::memcpy(reinterpret_cast<char*>(fb_mem) + k.target,
+                reinterpret_cast<const char*>(bbuf.get()) + k.source,
+                static_cast<size_t>(k.length));
+    const int64_t l = line_bytes();
+    if (l > 0) mark_rows(k.target / l, (k.target + k.length + l - 1) / l, false);
 }
 
 }  // namespace

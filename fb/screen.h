@@ -16,9 +16,9 @@
 
 #include "app/relaxed.h"
 
-struct titulek;
+struct subtitle;
 
-// Framebuffer descriptor, opened by main before fb_init, closed by konec.
+// Framebuffer descriptor, opened by main before fb_init, closed by app_shutdown.
 extern int fb;
 // Screen information as read (and, for the variable part, patched and written back).
 extern fb_var_screeninfo fb_var;
@@ -26,73 +26,73 @@ extern fb_fix_screeninfo fb_fix;
 // The mapped framebuffer (fb_fix.smem_len bytes); null when not mapped. Set by fb_init.
 extern uint32_t* fb_mem;
 // Pixels per framebuffer line: line_length / 4.
-extern uint32_t px_na_radek;
+extern uint32_t px_per_line;
 
-// Usable screen area in pixels; main sets 40, 50, 670, 526; fb_prepni_posun moves sy, ey.
+// Usable screen area in pixels; main sets 40, 50, 670, 526; fb_toggle_inset moves sy, ey.
 // Written by the main thread, read by both.
 extern relaxed<int32_t> sx, sy, ex, ey;
 // sy and ey as they were when fb_init ran.
 extern int32_t sy0, ey0;
 // Text line height in pixels of each zoom level 0..7, measured by the font set-up.
-extern int32_t vyska_radku[8];
+extern int32_t line_heights[8];
 // Current zoom level 0..7. Written by the main thread, read by the painter.
 extern relaxed<int32_t> zoom;
-// Byte offset of the first band line, L * (sy + 32), and the band's byte size, L * ey - pas_od.
-extern relaxed<int32_t> pas_od, pas_delka;
-// The back buffer: bbuf_delka bytes, same line layout as the framebuffer. Owned here.
+// Byte offset of the first band line, L * (sy + 32), and the band's byte size, L * ey - band_start.
+extern relaxed<int32_t> band_start, band_size;
+// The back buffer: bbuf_size bytes, same line layout as the framebuffer. Owned here.
 extern std::unique_ptr<uint32_t[]> bbuf;
-extern int32_t bbuf_delka;
+extern int32_t bbuf_size;
 // Screen addresses of back-buffer line 0: [0] bottom position, [1] top position.
-extern relaxed<uint32_t*> bb_cil[2];
+extern relaxed<uint32_t*> bb_targets[2];
 // Bounds of the bottom target's byte offset.
-extern relaxed<int32_t> pas_min, pas_max;
+extern relaxed<int32_t> bottom_target_min, bottom_target_max;
 // Upward shift of the bottom position and downward shift of the top one, in bytes
 // (whole 5-line steps); stored in the settings.
-extern relaxed<int32_t> posun_dole, posun_nahore;
+extern relaxed<int32_t> bottom_shift, top_shift;
 // Position of the subtitle painted last: 0 bottom, 1 top. Written by the painter.
-extern relaxed<int32_t> pozice;
+extern relaxed<int32_t> band_position;
 // The record painted last, for repaints; null when there is none to repaint.
-extern relaxed<const titulek*> akt_titulek;
+extern relaxed<const subtitle*> painted_record;
 // 1 while a composed subtitle is on screen.
-extern relaxed<uint8_t> titulek_zobrazen;
+extern relaxed<uint8_t> subtitle_shown;
 // 0: usable area as main set it; 1: inset by 32 lines at top and bottom. Main thread only.
-extern uint8_t odsazeni;
+extern uint8_t inset_on;
 // Serialises glyph rendering and every write of pixels by either thread.
-extern std::mutex znak_mutex;
+extern std::mutex pixel_mutex;
 // Held for a whole subtitle paint (clear, compose, copy) and for every copy of the
 // back buffer to the screen, so the two threads never paint at once.
-extern std::recursive_mutex kresleni_mutex;
+extern std::recursive_mutex paint_mutex;
 
 // 1 on success, 0 on failure (a diagnostic has been printed).
 int fb_init();
 // Tears the display down; 0 stores resume position 0, kKeepResumePosition keeps the
 // stored one, any other value stores the current subtitle.
-void fb_deinit(int ulozit_pozici);
-void fb_prepocti_pas();
-void fb_smaz_titobr();
-void bb_zobraz_na_fb(int pozice);
-void fb_prekresli_titulek();
-void fb_uprav_posun(int smer);
-void fb_prepni_posun();
+void fb_deinit(int save_position);
+void fb_compute_band();
+void fb_clear_subtitle();
+void fb_show_back_buffer(int band_position);
+void fb_put_back_subtitle();
+void fb_shift_band(int direction);
+void fb_toggle_inset();
 
 // The pixels of a drawing target: 0 the mapped framebuffer (smem_len bytes), any
-// other value the back buffer (bbuf_delka bytes); empty while it does not exist.
-// Lines are px_na_radek pixels apart in both.
-std::span<uint32_t> fb_pixely(uint8_t cil);
-// Clears the band on screen (pas_delka bytes from pas_od) but leaves titulek_zobrazen.
-void fb_smaz_pas();
+// other value the back buffer (bbuf_size bytes); empty while it does not exist.
+// Lines are px_per_line pixels apart in both.
+std::span<uint32_t> fb_pixels(uint8_t target);
+// Clears the band on screen (band_size bytes from band_start) but leaves subtitle_shown.
+void fb_clear_band();
 // Clears the whole back buffer: the rows the last paint left pixels in.
-void bb_smaz();
-// Shows a freshly composed back buffer at bb_cil[pozice]: the screen ends up as after
+void fb_clear_back_buffer();
+// Shows a freshly composed back buffer at bb_targets[band_position]: the screen ends up as after
 // a clear of the band and a copy of the whole back buffer, but only rows that can
 // differ are written, the subtitle's rows in one block copy. The painter's last step.
-void bb_paint_to_fb(int pozice);
+void fb_paint_back_buffer(int band_position);
 // Screen rows [from, to) were drawn by other means than a paint (windows, menus,
 // status line): the next paint must not take them for blank. The caller holds
-// znak_mutex; the drawing primitives call it for every write to the screen.
+// pixel_mutex; the drawing primitives call it for every write to the screen.
 void fb_screen_rows_drawn(int64_t from, int64_t to);
 // Back-buffer rows [from, to) were drawn: a paint copies them and the next one clears
-// them. The caller holds znak_mutex; the drawing primitives call it for every write to
+// them. The caller holds pixel_mutex; the drawing primitives call it for every write to
 // the back buffer.
 void fb_bb_rows_drawn(int64_t from, int64_t to);
 // Forgets which screen rows are blank, and clears the whole back buffer at the next

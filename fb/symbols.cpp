@@ -10,13 +10,13 @@
 
 namespace {
 
-constexpr int kPocet = 22;
-constexpr int kRadku = 21;
-constexpr int32_t kSirka = 16;
+constexpr int kSymbols = 22;
+constexpr int kSymbolRows = 21;
+constexpr int32_t kSymbolWidth = 16;
 
 // Each picture's rows top to bottom, bit 15 the leftmost pixel. In rows 7-13 of
 // the menu key (pictures 7 and 8) the label SETUP is cut out of the button body.
-constexpr std::array<std::array<uint16_t, kRadku>, kPocet> kObrazky{{
+constexpr std::array<std::array<uint16_t, kSymbolRows>, kSymbols> kPictures{{
     // 0 blank, code 0x04
     {0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
      0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000},
@@ -85,47 +85,51 @@ constexpr std::array<std::array<uint16_t, kRadku>, kPocet> kObrazky{{
      0x03FE, 0x03FC, 0x03F8, 0x03F0, 0x03E0, 0x03C0, 0x0380, 0x0300, 0x0200, 0x0000},
 }};
 
-constexpr std::array<uint8_t, kPocet * 42> rozloz(
-    const std::array<std::array<uint16_t, kRadku>, kPocet>& obrazky) {
-    std::array<uint8_t, kPocet * 42> bajty{};
-    for (int g = 0; g < kPocet; ++g) {
-        for (int r = 0; r < kRadku; ++r) {
-            bajty[42 * g + 2 * r] = static_cast<uint8_t>(obrazky[g][r] >> 8);
-            bajty[42 * g + 2 * r + 1] = static_cast<uint8_t>(obrazky[g][r] & 0xFF);
+constexpr std::array<uint8_t, kSymbols * 42> unpack(
+    const std::array<std::array<uint16_t, kSymbolRows>, kSymbols>& pictures) {
+    std::array<uint8_t, kSymbols * 42> bytes{};
+    for (int g = 0; g < kSymbols; ++g) {
+        for (int r = 0; r < kSymbolRows; ++r) {
+            bytes[42 * g + 2 * r] = static_cast<uint8_t>(pictures[g][r] >> 8);
+            bytes[42 * g + 2 * r + 1] = static_cast<uint8_t>(pictures[g][r] & 0xFF);
         }
     }
-    return bajty;
+    return bytes;
 }
 
 // Picture number of a control code, -1 for a code without a picture.
-int obrazek(uint8_t kod);
+int picture_index(uint8_t ch);
 
 }  // namespace
 
-const std::array<uint8_t, 22 * 42> fixfont = rozloz(kObrazky);
+const std::array<uint8_t, 22 * 42> symbol_font = unpack(kPictures);
 
-int32_t fb_zobraz_ff_znak(uint8_t cil, uint8_t kod, int32_t x, int32_t y, int32_t limit,
-                          int8_t barva) {
+int32_t fb_draw_symbol(uint8_t target, uint8_t ch, int32_t x, int32_t y, int32_t limit,
+                       int8_t colour) {
     (void)limit;  // a picture is never refused
-    const int g = obrazek(kod);
+    const int g = picture_index(ch);
     if (g < 0) return 0;
-    if (barva == -1) return kSirka;
-    const uint32_t* pal = paleta;
-    const int idx = barva & 0x0F;
+    if (colour == -1) return kSymbolWidth;
+    const uint32_t* pal = palette;
+    const int idx = colour & 0x0F;
     // Indexes 12..15 name no colour of the palette: nothing is drawn.
-    if (pal == nullptr || idx >= 12) return kSirka;
-    const fb_bitmapa b{
-        &fixfont[static_cast<size_t>(42 * g)], kSirka, kRadku, 2, FT_PIXEL_MODE_MONO, 1};
-    std::lock_guard zamek(znak_mutex);
-    fb_kresli_bitmapu(fb_cil_znaku(cil), px_na_radek, b, x, y, pal[idx], false, 0);
-    return kSirka;
+    if (pal == nullptr || idx >= 12) return kSymbolWidth;
+    const fb_bitmap b{&symbol_font[static_cast<size_t>(42 * g)],
+                      kSymbolWidth,
+                      kSymbolRows,
+                      2,
+                      FT_PIXEL_MODE_MONO,
+                      1};
+    std::lock_guard lock(pixel_mutex);
+    fb_draw_bitmap(fb_glyph_target(target), px_per_line, b, x, y, pal[idx], false, 0);
+    return kSymbolWidth;
 }
 
 namespace {
 
-int obrazek(uint8_t kod) {
-    if (kod >= 0x04 && kod <= 0x08) return kod - 0x04;
-    if (kod >= 0x0E && kod <= 0x1E) return kod - 0x09;
+int picture_index(uint8_t ch) {
+    if (ch >= 0x04 && ch <= 0x08) return ch - 0x04;
+    if (ch >= 0x0E && ch <= 0x1E) return ch - 0x09;
     return -1;
 }
 

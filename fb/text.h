@@ -8,15 +8,15 @@
 #include <cstdint>
 #include <span>
 
-// Background box colour per background level (transp): none, entry 11, entry 0.
-extern const std::array<uint8_t, 3> barvy_pozadi;
+// Background box colour per background level (background_level): none, entry 11, entry 0.
+extern const std::array<uint8_t, 3> background_colours;
 
-// Decodes one character at s into kod; returns its length in bytes (1, 2 or 3).
+// Decodes one character at s into code; returns its length in bytes (1, 2 or 3).
 // Never reads a byte after a NUL byte.
-int32_t utf2long(const unsigned char* s, uint32_t* kod);
+int32_t fb_decode_utf8(const unsigned char* s, uint32_t* code);
 // Draws text at (x, baseline y) in the target; returns the pen position after the last glyph.
-int32_t fb_ZobrString(const char* text, uint8_t cil, int32_t x, int32_t y, int32_t zarovnani,
-                      int32_t sirka, int8_t barva);
+int32_t fb_draw_string(const char* text, uint8_t target, int32_t x, int32_t y, int32_t align,
+                       int32_t width, int8_t colour);
 
 // The part of a string that one screen line shows, as the measuring pass found it.
 struct text_piece {
@@ -34,14 +34,14 @@ struct text_colours {
     int8_t saved;
 };
 
-// Splits text into screen lines of at most sirka pixels at x on the target, at most
+// Splits text into screen lines of at most width pixels at x on the target, at most
 // pieces.size() of them; returns how many (at least 1 when pieces is not empty). A line
 // that fits is one piece, measured once. One that does not is broken at its last space
 // that fits; a word wider than the field is clipped and the text goes on after it; the
 // last piece allowed is clipped at the field's edge.
-size_t fb_split_line(const char* text, uint8_t cil, int32_t x, int32_t sirka,
+size_t fb_split_line(const char* text, uint8_t target, int32_t x, int32_t width,
                      std::span<text_piece> pieces);
-// Draws a piece of text as fb_ZobrString draws a whole string, starting in colours and
+// Draws a piece of text as fb_draw_string draws a whole string, starting in colours and
 // leaving in them the state after the piece. Returns the pen position after the last glyph.
-int32_t fb_draw_piece(const char* text, const text_piece& piece, uint8_t cil, int32_t x, int32_t y,
-                      int32_t zarovnani, int32_t sirka, text_colours& colours);
+int32_t fb_draw_piece(const char* text, const text_piece& piece, uint8_t target, int32_t x,
+                      int32_t y, int32_t align, int32_t width, text_colours& colours);

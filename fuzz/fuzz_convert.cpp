@@ -32,15 +32,15 @@ void check_file(const std::string& output, const conv::ConvertReport& report,
     FUZZ_CHECK(conv::source_name_from_header(header) == options.source_name);
 
     fuzzsup::write_file(kFile, output.data(), output.size());
-    sub_chyba = 0;
-    std::unique_ptr<titulek[]> pole = sub_nacti_titulky(kFile);
-    FUZZ_CHECK(pole != nullptr);
-    FUZZ_CHECK(pocet_titulku == report.cues_written);
-    for (int32_t i = 0; i < pocet_titulku; ++i) {
-        FUZZ_CHECK(pole[i].cas_od < pole[i].cas_do);
-        if (i > 0) FUZZ_CHECK(pole[i - 1].cas_do <= pole[i].cas_od);
+    sub_error = 0;
+    std::unique_ptr<subtitle[]> records = sub_load_file(kFile);
+    FUZZ_CHECK(records != nullptr);
+    FUZZ_CHECK(subtitle_count == report.cues_written);
+    for (int32_t i = 0; i < subtitle_count; ++i) {
+        FUZZ_CHECK(records[i].start_ms < records[i].end_ms);
+        if (i > 0) FUZZ_CHECK(records[i - 1].end_ms <= records[i].start_ms);
     }
-    sub_uvolni(pole, pocet_titulku);
+    sub_release(records, subtitle_count);
 }
 
 }  // namespace

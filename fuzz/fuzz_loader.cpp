@@ -14,37 +14,37 @@ namespace {
 
 constexpr const char* kFile = "/var/tuxbox/Tresk/tit/fuzz.tkx";
 
-void check_records(const titulek* pole, int32_t pocet) {
-    for (int32_t i = 0; i < pocet; ++i) {
-        const titulek& t = pole[i];
-        FUZZ_CHECK(t.pocet_radku >= 1 && t.pocet_radku <= 4);
-        FUZZ_CHECK(t.cas_od != t.cas_do);
+void check_records(const subtitle* records, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        const subtitle& t = records[i];
+        FUZZ_CHECK(t.line_count >= 1 && t.line_count <= 4);
+        FUZZ_CHECK(t.start_ms != t.end_ms);
         for (int j = 0; j < 4; ++j) {
-            FUZZ_CHECK((j < t.pocet_radku) == (t.radky[j] != nullptr));
-            if (t.radky[j] == nullptr) continue;
+            FUZZ_CHECK((j < t.line_count) == (t.lines[j] != nullptr));
+            if (t.lines[j] == nullptr) continue;
             // Separators never reach a screen line.
-            FUZZ_CHECK(std::strpbrk(t.radky[j].get(), "|\r\n") == nullptr);
-            FUZZ_CHECK(std::strlen(t.radky[j].get()) < 1000);
+            FUZZ_CHECK(std::strpbrk(t.lines[j].get(), "|\r\n") == nullptr);
+            FUZZ_CHECK(std::strlen(t.lines[j].get()) < 1000);
         }
     }
 }
 
 // Searches and rescales the array as the clock and the FPS menu do; records may be
 // in any order and overlap, and neither may step outside the array.
-void exercise(const titulek* pole, int32_t pocet) {
+void exercise(const subtitle* records, int32_t count) {
     const uint32_t probes[] = {0u,
-                               pole[0].cas_od,
-                               pole[0].cas_do,
-                               pole[pocet - 1].cas_do + 1u,
-                               pole[pocet / 2].cas_od,
+                               records[0].start_ms,
+                               records[0].end_ms,
+                               records[count - 1].end_ms + 1u,
+                               records[count / 2].start_ms,
                                UINT32_MAX};
-    for (uint32_t cas : probes) {
-        for (int32_t hint : {-1, 0, pocet / 2, pocet - 1, pocet}) {
-            int32_t r = sub_najdi_titulek(cas, hint);
-            FUZZ_CHECK(r >= 0 && r <= pocet);
+    for (uint32_t time_ms : probes) {
+        for (int32_t hint : {-1, 0, count / 2, count - 1, count}) {
+            int32_t r = sub_find(time_ms, hint);
+            FUZZ_CHECK(r >= 0 && r <= count);
         }
     }
-    for (float koef : fps_koef) sub_prepocti(koef);
+    for (float factor : fps_factors) sub_rescale(factor);
 }
 
 }  // namespace
@@ -56,26 +56,26 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzsup::write_file(kFile, data, size);
-    sub_chyba = 0;
-    pocet_titulku = 0;
-    std::unique_ptr<titulek[]> pole = sub_nacti_titulky(kFile);
-    if (!pole) {
-        FUZZ_CHECK(sub_chyba == 9 || sub_chyba == 10 || sub_chyba == 3);
-        FUZZ_CHECK(pocet_titulku == 0);
+    sub_error = 0;
+    subtitle_count = 0;
+    std::unique_ptr<subtitle[]> records = sub_load_file(kFile);
+    if (!records) {
+        FUZZ_CHECK(sub_error == 9 || sub_error == 10 || sub_error == 3);
+        FUZZ_CHECK(subtitle_count == 0);
         return 0;
     }
-    const int32_t pocet = pocet_titulku;
-    FUZZ_CHECK(pocet >= 1);
-    check_records(pole.get(), pocet);
+    const int32_t count = subtitle_count;
+    FUZZ_CHECK(count >= 1);
+    check_records(records.get(), count);
 
     {
-        std::lock_guard zamek(sub_zamek);
-        titulky_pamet = std::move(pole);
-        titulky = titulky_pamet.get();
+        std::lock_guard lock(subtitles_mutex);
+        subtitles_owner = std::move(records);
+        subtitles = subtitles_owner.get();
     }
-    exercise(titulky, pocet);
-    std::lock_guard zamek(sub_zamek);
-    sub_uvolni(titulky_pamet, pocet_titulku);
-    FUZZ_CHECK(titulky == nullptr && pocet_titulku == 0);
+    exercise(subtitles, count);
+    std::lock_guard lock(subtitles_mutex);
+    sub_release(subtitles_owner, subtitle_count);
+    FUZZ_CHECK(subtitles == nullptr && subtitle_count == 0);
     return 0;
 }

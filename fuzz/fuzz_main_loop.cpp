@@ -51,7 +51,7 @@ constexpr int kModalReads = 8;
 // Cancelling keys sent in one input before the player counts as stuck.
 constexpr int kMaxCancels = 200;
 
-constexpr const char* kTit = "/var/tuxbox/Tresk/tit/";
+constexpr const char* kSubtitleDirPath = "/var/tuxbox/Tresk/tit/";
 
 struct seed_file {
     const char* name;
@@ -126,7 +126,7 @@ void on_read(int dev) {
 
 // Modification times of the subtitle directory and of its parent (the settings file)
 // as the last restore left them: any file made, removed or renamed there changes them.
-timespec g_tit_mtime{};
+timespec g_subtitle_dir_mtime{};
 timespec g_conf_mtime{};
 
 bool same_time(const timespec& a, const timespec& b) {
@@ -142,30 +142,31 @@ bool mtime(const std::string& path, timespec& t) {
 
 void restore_directory() {
     std::error_code ec;
-    const std::string tit = fuzzsup::host(kTit);
-    const std::string tresk = fuzzsup::host("/var/tuxbox/Tresk");
+    const std::string subtitle_path = fuzzsup::host(kSubtitleDirPath);
+    const std::string box_dir = fuzzsup::host("/var/tuxbox/Tresk");
     timespec t1{};
     timespec t2{};
-    if (mtime(tit, t1) && mtime(tresk, t2) && same_time(t1, g_tit_mtime) &&
+    if (mtime(subtitle_path, t1) && mtime(box_dir, t2) && same_time(t1, g_subtitle_dir_mtime) &&
         same_time(t2, g_conf_mtime)) {
         return;
     }
-    fs::create_directories(tit, ec);
+    fs::create_directories(subtitle_path, ec);
     for (const auto& f : kFiles) {
-        fuzzsup::write_file(std::string(kTit) + f.name, f.content, std::strlen(f.content));
+        fuzzsup::write_file(std::string(kSubtitleDirPath) + f.name, f.content,
+                            std::strlen(f.content));
     }
     for (int i = 0; i < kExtra; ++i) {
         std::string name = "f" + std::to_string(i) + ".tkx";
         std::string content = "[KTF2: 1 0 ]\n{" + std::to_string(i) + "}{200}" + name + "\n";
-        fuzzsup::write_file(kTit + name, content.data(), content.size());
+        fuzzsup::write_file(kSubtitleDirPath + name, content.data(), content.size());
     }
-    fs::create_directories(tit + "map.tkx", ec);
-    fs::remove(tit + "tresk.qst", ec);
-    fs::create_symlink("a.tkx", tit + "tresk.qst", ec);
+    fs::create_directories(subtitle_path + "map.tkx", ec);
+    fs::remove(subtitle_path + "tresk.qst", ec);
+    fs::create_symlink("a.tkx", subtitle_path + "tresk.qst", ec);
     // A program started by this input starts from the default settings.
     fs::remove(fuzzsup::host("/var/tuxbox/Tresk/tresk.conf"), ec);
-    mtime(tit, g_tit_mtime);
-    mtime(tresk, g_conf_mtime);
+    mtime(subtitle_path, g_subtitle_dir_mtime);
+    mtime(box_dir, g_conf_mtime);
 }
 
 // Starts the program; false when it ended at once. That is a finding when the display
@@ -184,7 +185,7 @@ bool start() {
 // clock's condition variable when it is destroyed, so the program is shut down.
 void stop_player() {
     sim::set_input_hook(nullptr);
-    if (g_running) konec(0);
+    if (g_running) app_shutdown(0);
     g_running = false;
 }
 

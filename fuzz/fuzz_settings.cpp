@@ -18,37 +18,37 @@ namespace {
 
 constexpr const char* kConf = "/var/tuxbox/Tresk/tresk.conf";
 
-titulek g_zaznam;
+subtitle g_record;
 
 // Whatever shifts were stored, both copy targets stay within the band: from its
 // first line down to the bottom position without shift.
 void check_targets() {
-    const auto* zacatek = reinterpret_cast<const char*>(fb_mem);
+    const auto* at_start = reinterpret_cast<const char*>(fb_mem);
     for (int k = 0; k < 2; ++k) {
-        const auto posun = reinterpret_cast<const char*>(bb_cil[k].load()) - zacatek;
-        FUZZ_CHECK(posun >= pas_od && posun <= pas_max);
+        const auto offset = reinterpret_cast<const char*>(bb_targets[k].load()) - at_start;
+        FUZZ_CHECK(offset >= band_start && offset <= bottom_target_max);
     }
 }
 
 void check_styles() {
     FUZZ_CHECK(zoom >= 0 && zoom <= 7);
-    FUZZ_CHECK(transp >= 0 && transp <= 2);
-    FUZZ_CHECK(paleta_idx == 0 || paleta_idx == 1);
-    FUZZ_CHECK(paleta == palety[static_cast<size_t>(paleta_idx.load())].data());
-    FUZZ_CHECK(barva_tit >= 0 && barva_tit <= 3);
+    FUZZ_CHECK(background_level >= 0 && background_level <= 2);
+    FUZZ_CHECK(palette_index == 0 || palette_index == 1);
+    FUZZ_CHECK(palette == palettes[static_cast<size_t>(palette_index.load())].data());
+    FUZZ_CHECK(colour_scheme >= 0 && colour_scheme <= 3);
 }
 
 // What the record and the styles hold before any file is read.
 void defaults() {
-    ul_konf = nastaveni{1, 0, 0, 0, 0, 0, 0};
+    saved_settings = stored_settings{1, 0, 0, 0, 0, 0, 0};
     zoom = 1;
-    transp = 1;
-    paleta_idx = 0;
-    paleta = palety[0].data();
-    barva_tit = 0;
-    posun_dole = 0;
-    posun_nahore = 0;
-    odsazeni = 0;
+    background_level = 1;
+    palette_index = 0;
+    palette = palettes[0].data();
+    colour_scheme = 0;
+    bottom_shift = 0;
+    top_shift = 0;
+    inset_on = 0;
     sy = sy0;
     ey = ey0;
 }
@@ -58,74 +58,76 @@ void defaults() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzzsup::make_root(true);
     fuzzsup::open_display();
-    static char radek1[] =
+    static char line1[] =
         "Agj \xc3\xa9\x0b\x02"
         "x";
-    static char radek2[] = "\x0e\x0f W";
-    g_zaznam.pocet_radku = 2;
-    g_zaznam.radky[0].reset(new char[sizeof radek1]);
-    std::memcpy(g_zaznam.radky[0].get(), radek1, sizeof radek1);
-    g_zaznam.radky[1].reset(new char[sizeof radek2]);
-    std::memcpy(g_zaznam.radky[1].get(), radek2, sizeof radek2);
+    static char line2[] = "\x0e\x0f W";
+    g_record.line_count = 2;
+    g_record.lines[0].reset(new char[sizeof line1]);
+    std::memcpy(g_record.lines[0].get(), line1, sizeof line1);
+    g_record.lines[1].reset(new char[sizeof line2]);
+    std::memcpy(g_record.lines[1].get(), line2, sizeof line2);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     defaults();
     fuzzsup::write_file(kConf, data, size);
-    nastaveni_nacti();
+    app_read_settings();
     check_styles();
-    if (size >= sizeof(nastaveni)) {
-        FUZZ_CHECK(std::memcmp(&ul_konf, data, sizeof(nastaveni)) == 0);
+    if (size >= sizeof(stored_settings)) {
+        FUZZ_CHECK(std::memcmp(&saved_settings, data, sizeof(stored_settings)) == 0);
     } else {
-        FUZZ_CHECK(ul_konf.zoom == 1 && ul_konf.transp == 0 && ul_konf.poz == 0);
+        FUZZ_CHECK(saved_settings.zoom == 1 && saved_settings.background_level == 0 &&
+                   saved_settings.position == 0);
     }
 
     // Start-up applies the values: the font size of the zoom level, the band positions.
-    fb_font_nastav_zoom();
-    fb_prepocti_pas();
+    fb_font_set_zoom();
+    fb_compute_band();
     check_targets();
 
     // A subtitle painted at one position and copied to the other, then the band
     // moved about as the keys do, with a copy to both positions after each move.
     const uint8_t extra = size > 16 ? data[16] : 0;
-    g_zaznam.flags = (extra & 1) ? 0x1e4 : 0x1b;
-    fb_zobraz_titulek(&g_zaznam);
-    bb_zobraz_na_fb(1 - pozice);
+    g_record.flags = (extra & 1) ? 0x1e4 : 0x1b;
+    fb_paint_subtitle(&g_record);
+    fb_show_back_buffer(1 - band_position);
     {
-        std::lock_guard kresleni(kresleni_mutex);
-        akt_titulek = nullptr;
-        titulek_zobrazen = 0;
+        std::lock_guard paint_lock(paint_mutex);
+        painted_record = nullptr;
+        subtitle_shown = 0;
     }
     for (int i = 1; i < 8; ++i) {
         if (i == 4) {
-            fb_prepni_posun();
+            fb_toggle_inset();
         } else {
-            pozice = (extra >> i) & 1;
-            fb_uprav_posun((extra >> (i + 1)) & 1 ? 1 : -1);
+            band_position = (extra >> i) & 1;
+            fb_shift_band((extra >> (i + 1)) & 1 ? 1 : -1);
         }
         check_targets();
-        bb_zobraz_na_fb(0);
-        bb_zobraz_na_fb(1);
+        fb_show_back_buffer(0);
+        fb_show_back_buffer(1);
     }
-    if (odsazeni != 0) fb_prepni_posun();
+    if (inset_on != 0) fb_toggle_inset();
     check_styles();
 
     // Written back (when it changed) and read again: the same values.
-    int32_t poz = 0;
-    if (size >= 21) std::memcpy(&poz, data + 17, sizeof poz);
-    const nastaveni pred = nastaveni_aktualni(poz);
-    nastaveni_uloz(poz);
-    std::string soubor;
-    FUZZ_CHECK(fuzzsup::read_file(kConf, soubor));
-    FUZZ_CHECK(soubor.size() == sizeof(nastaveni) || soubor.size() == size);
-    if (soubor.size() == sizeof(nastaveni)) {
+    int32_t position = 0;
+    if (size >= 21) std::memcpy(&position, data + 17, sizeof position);
+    const stored_settings before = app_current_settings(position);
+    app_save_settings(position);
+    std::string file;
+    FUZZ_CHECK(fuzzsup::read_file(kConf, file));
+    FUZZ_CHECK(file.size() == sizeof(stored_settings) || file.size() == size);
+    if (file.size() == sizeof(stored_settings)) {
         defaults();
-        nastaveni_nacti();
-        FUZZ_CHECK(std::memcmp(&ul_konf, &pred, sizeof pred) == 0);
-        FUZZ_CHECK(zoom == pred.zoom && transp == pred.transp && barva_tit == pred.barva_tit);
-        FUZZ_CHECK(paleta_idx == pred.paleta_idx);
-        FUZZ_CHECK(posun_dole == pred.posun_dole && posun_nahore == pred.posun_nahore);
+        app_read_settings();
+        FUZZ_CHECK(std::memcmp(&saved_settings, &before, sizeof before) == 0);
+        FUZZ_CHECK(zoom == before.zoom && background_level == before.background_level &&
+                   colour_scheme == before.colour_scheme);
+        FUZZ_CHECK(palette_index == before.palette_index);
+        FUZZ_CHECK(bottom_shift == before.bottom_shift && top_shift == before.top_shift);
     }
     return 0;
 }

@@ -140,7 +140,7 @@ bool write_subtitles(std::string_view base, const std::string& text) {
     size_t length = 0;
     if (st.st_size > kMaxSourceBytes || !read_convertible(path, st, bytes, length)) return false;
     if (!text_shown) {
-        fb_zobr_info(kConvertingText);
+        fb_show_status(kConvertingText);
         text_shown = true;
     }
     try {
@@ -194,7 +194,7 @@ std::string source_of(const char* path) {
 
 }  // namespace
 
-void rc_convert_dropped_files() {
+void menu_convert_dropped_files() {
     dir_handle d(hw_opendir(kDirectory));
     if (!d) return;  // the menu's own pass reports it
     bool text_shown = false;
@@ -216,14 +216,14 @@ void rc_convert_dropped_files() {
         if (!convert_one(name, base, path.data(), st, text_shown)) remember_failure(name, st);
     }
     if (text_shown) {
-        fb_smaz_info();
-        fb_info_paletka();
+        fb_clear_status();
+        fb_show_icons();
     }
 }
 
-int rc_delete_subtitle_file(const char* path) {
+int menu_delete_subtitle_file(const char* path) {
     const std::string source = source_of(path);
-    const int result = smaz_cestu(path);
+    const int result = menu_remove_path(path);
     path_buffer source_path;
     struct stat st;
     if (result == 0 && !source.empty() && make_path(source_path, source) &&

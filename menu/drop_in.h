@@ -8,9 +8,9 @@
 // ".tkx" of the same base name beside it, showing a status-line text while it works.
 // A file that fails is left alone and not tried again until it changes. With nothing
 // new it reads only the directory listing and stats each candidate.
-void rc_convert_dropped_files();
+void menu_convert_dropped_files();
 
-// Removes the subtitle file at path (as smaz_cestu does) and, when it was written by
+// Removes the subtitle file at path (as menu_remove_path does) and, when it was written by
 // the converter, the source named in its header: only a plain file name in the
-// subtitle directory, never a path. Returns smaz_cestu's result for path.
-int rc_delete_subtitle_file(const char* path);
+// subtitle directory, never a path. Returns menu_remove_path's result for path.
+int menu_delete_subtitle_file(const char* path);

@@ -22,141 +22,141 @@
 
 namespace {
 
-constexpr const char* kAdresar = "/var/tuxbox/Tresk/tit/";
-constexpr const char* kOdkaz = "/var/tuxbox/Tresk/tit/tresk.qst";
-constexpr const char* kSpecialni = "/var/tuxbox/Tresk/tit/tresk.tkx";
-constexpr const char* kSpecialniJmeno = "tresk.tkx";
-constexpr const char* kPripona = ".tkx";
-constexpr size_t kDelkaAdresare = 22;  // strlen(kAdresar)
-constexpr size_t kDelkaPripony = 4;    // strlen(kPripona)
-constexpr size_t kPrvniKapacita = 16;
+constexpr const char* kSubtitleDirectory = "/var/tuxbox/Tresk/tit/";
+constexpr const char* kLinkPath = "/var/tuxbox/Tresk/tit/tresk.qst";
+constexpr const char* kSpecialPath = "/var/tuxbox/Tresk/tit/tresk.tkx";
+constexpr const char* kSpecialName = "tresk.tkx";
+constexpr const char* kTkxExtension = ".tkx";
+constexpr size_t kDirectoryLength = 22;  // strlen(kSubtitleDirectory)
+constexpr size_t kExtensionLength = 4;   // strlen(kTkxExtension)
+constexpr size_t kFirstCapacity = 16;
 // The special file counts only when it is larger than this many bytes.
-constexpr off_t kMinVelikost = 20;
-constexpr int kChybaAdresare = 11;
-constexpr const char* kNazev = "Selecteer ondertitels";
-constexpr int kSirka = 28;
-constexpr const char* kOtazka = "Verwijder geselecteerde ondertitels?";
+constexpr off_t kMinLoadSize = 20;
+constexpr int kNoDirectoryError = 11;
+constexpr const char* kMenuTitle = "Selecteer ondertitels";
+constexpr int kListChars = 28;
+constexpr const char* kDeleteQuestion = "Verwijder geselecteerde ondertitels?";
 
-struct zavri_adresar {
+struct dir_closer {
     void operator()(DIR* d) const { closedir(d); }
 };
-using adresar = std::unique_ptr<DIR, zavri_adresar>;
+using dir_ptr = std::unique_ptr<DIR, dir_closer>;
 
 // The names found, each with its ".tkx" cut off by a NUL in place of the dot.
-using seznam = std::vector<std::unique_ptr<char[]>>;
+using name_list = std::vector<std::unique_ptr<char[]>>;
 
-bool nacti_jmena(seznam& jmena);
-void serad(seznam& jmena);
-int rezim_menu();
-void smaz_oznacene(const seznam& jmena, const char* znacky);
-void nastav_odkaz(const char* jmeno);
+bool read_names(name_list& names);
+void sort_names(name_list& names);
+int menu_mode();
+void delete_marked(const name_list& names, const char* marks);
+void set_link(const char* name);
 
 }  // namespace
 
-int rc_file_menu() {
-    fb_info_paletka();
+int menu_file() {
+    fb_show_icons();
     // After the only file of the directory failed to load, the list is shown even
     // for one file, so that the viewer can leave with EXIT instead of seeing the
     // same error box again and again.
-    bool vzdy_seznam = false;
+    bool always_list = false;
     for (;;) {
-        rc_convert_dropped_files();
-        seznam jmena;
-        if (!nacti_jmena(jmena)) {
-            fb_error_box(kChybaAdresare);
+        menu_convert_dropped_files();
+        name_list names;
+        if (!read_names(names)) {
+            menu_error_box(kNoDirectoryError);
             return -1;
         }
-        serad(jmena);
-        const int rezim = rezim_menu();
-        const int n = static_cast<int>(jmena.size());
+        sort_names(names);
+        const int mode = menu_mode();
+        const int n = static_cast<int>(names.size());
 
-        int vysledek = 0;
-        const bool jediny = n == 1 && !vzdy_seznam;
-        if (!jediny) {
-            std::vector<const char*> polozky;
+        int result = 0;
+        const bool single = n == 1 && !always_list;
+        if (!single) {
+            std::vector<const char*> items;
             try {
-                polozky.reserve(jmena.size());
+                items.reserve(names.size());
             } catch (const std::bad_alloc&) {
-                fb_error_box(kChybaAdresare);
+                menu_error_box(kNoDirectoryError);
                 return -1;
             }
-            for (const auto& j : jmena) polozky.push_back(j.get());
-            std::unique_ptr<char[]> znacky(new (std::nothrow) char[jmena.size() + 1]);
-            vysledek = fb_list_menu(kNazev, n, kSirka, polozky.data(), znacky.get(), rezim);
-            if (znacky && vysledek == -5 && fb_dialog(1, 15, kOtazka)) {
-                smaz_oznacene(jmena, znacky.get());
+            for (const auto& j : names) items.push_back(j.get());
+            std::unique_ptr<char[]> marks(new (std::nothrow) char[names.size() + 1]);
+            result = menu_list(kMenuTitle, n, kListChars, items.data(), marks.get(), mode);
+            if (marks && result == -5 && menu_dialog(1, 15, kDeleteQuestion)) {
+                delete_marked(names, marks.get());
             }
         }
 
-        const char* soubor = nullptr;
-        if (vysledek >= 0) {
-            char* jmeno = jmena[static_cast<size_t>(vysledek)].get();
-            jmeno[std::strlen(jmeno)] = '.';
-            soubor = jmeno;
-        } else if (vysledek == -3) {
-            soubor = kSpecialniJmeno;
-        } else if (vysledek == -1) {
+        const char* file = nullptr;
+        if (result >= 0) {
+            char* name = names[static_cast<size_t>(result)].get();
+            name[std::strlen(name)] = '.';
+            file = name;
+        } else if (result == -3) {
+            file = kSpecialName;
+        } else if (result == -1) {
             return -1;
         } else {
             continue;  // marked rows (deleted or not): list the directory again
         }
 
-        const int chyba = sub_nacti_novy(soubor);
-        if (chyba > 0) {
-            fb_error_box(chyba);
-            if (jediny) vzdy_seznam = true;
+        const int error = sub_load_new(file);
+        if (error > 0) {
+            menu_error_box(error);
+            if (single) always_list = true;
             continue;
         }
-        nastav_odkaz(soubor);
-        return vysledek;
+        set_link(file);
+        return result;
     }
 }
 
-int smaz_cestu(const char* cesta) {
+int menu_remove_path(const char* path) {
     struct stat st;
-    if (hw_lstat(cesta, &st) != 0) return -1;
-    return S_ISDIR(st.st_mode) ? hw_rmdir(cesta) : hw_unlink(cesta);
+    if (hw_lstat(path, &st) != 0) return -1;
+    return S_ISDIR(st.st_mode) ? hw_rmdir(path) : hw_unlink(path);
 }
 
 namespace {
 
 // Reads the names of the subtitle directory; false when it cannot be opened, holds
 // no subtitle file, or memory runs out (the names read so far are released).
-bool nacti_jmena(seznam& jmena) {
-    adresar d(hw_opendir(kAdresar));
+bool read_names(name_list& names) {
+    dir_ptr d(hw_opendir(kSubtitleDirectory));
     if (!d) return false;
     while (const dirent* e = readdir(d.get())) {
-        const char* tecka = std::strrchr(e->d_name, '.');
-        if (tecka == nullptr || std::strcmp(tecka, kPripona) != 0) continue;
-        if (jmena.size() == jmena.capacity()) {
+        const char* dot = std::strrchr(e->d_name, '.');
+        if (dot == nullptr || std::strcmp(dot, kTkxExtension) != 0) continue;
+        if (names.size() == names.capacity()) {
             try {
-                jmena.reserve(jmena.empty() ? kPrvniKapacita : 2 * jmena.capacity());
+                names.reserve(names.empty() ? kFirstCapacity : 2 * names.capacity());
             } catch (const std::bad_alloc&) {
-                jmena.clear();
+                names.clear();
                 return false;
             }
         }
-        const size_t delka = std::strlen(e->d_name);
-        std::unique_ptr<char[]> kopie(new (std::nothrow) char[delka + 1]);
-        if (!kopie) {
-            jmena.clear();
+        const size_t length = std::strlen(e->d_name);
+        std::unique_ptr<char[]> name_copy(new (std::nothrow) char[length + 1]);
+        if (!name_copy) {
+            names.clear();
             return false;
         }
-        std::memcpy(kopie.get(), e->d_name, delka + 1);
-        kopie[static_cast<size_t>(tecka - e->d_name)] = '\0';
-        jmena.push_back(std::move(kopie));  // capacity reserved above: does not allocate
+        std::memcpy(name_copy.get(), e->d_name, length + 1);
+        name_copy[static_cast<size_t>(dot - e->d_name)] = '\0';
+        names.push_back(std::move(name_copy));  // capacity reserved above: does not allocate
     }
-    return !jmena.empty();
+    return !names.empty();
 }
 
 // Shell sort with halving gaps, case-insensitive; equal names are swapped too.
-void serad(seznam& jmena) {
-    const auto n = static_cast<long>(jmena.size());
-    for (long mezera = n / 2; mezera > 0; mezera /= 2) {
-        for (long i = 0; i < n - mezera; ++i) {
-            for (long j = i; j >= 0; j -= mezera) {
-                auto& a = jmena[static_cast<size_t>(j)];
-                auto& b = jmena[static_cast<size_t>(j + mezera)];
+void sort_names(name_list& names) {
+    const auto n = static_cast<long>(names.size());
+    for (long gap = n / 2; gap > 0; gap /= 2) {
+        for (long i = 0; i < n - gap; ++i) {
+            for (long j = i; j >= 0; j -= gap) {
+                auto& a = names[static_cast<size_t>(j)];
+                auto& b = names[static_cast<size_t>(j + gap)];
                 if (strcasecmp(a.get(), b.get()) < 0) break;
                 std::swap(a, b);
             }
@@ -165,30 +165,30 @@ void serad(seznam& jmena) {
 }
 
 // 2 when the special file is there and large enough to be loaded with YELLOW, else 1.
-int rezim_menu() {
+int menu_mode() {
     struct stat st;
-    return (hw_stat(kSpecialni, &st) == 0 && st.st_size > kMinVelikost) ? 2 : 1;
+    return (hw_stat(kSpecialPath, &st) == 0 && st.st_size > kMinLoadSize) ? 2 : 1;
 }
 
 // Removes the marked rows, and the sources of converted ones. Every path is the
 // directory plus a name read from it with its own extension, so only entries of the
 // subtitle directory are ever touched; a link is removed itself, never what it points at.
-void smaz_oznacene(const seznam& jmena, const char* znacky) {
-    for (size_t i = 0; i < jmena.size(); ++i) {
-        if (znacky[i] != 1) continue;
-        const char* jmeno = jmena[i].get();
-        const size_t velikost = std::strlen(jmeno) + kDelkaAdresare + kDelkaPripony + 1;
-        std::unique_ptr<char[]> cesta(new (std::nothrow) char[velikost]);
-        if (!cesta) continue;
-        std::snprintf(cesta.get(), velikost, "%s%s%s", kAdresar, jmeno, kPripona);
-        rc_delete_subtitle_file(cesta.get());
+void delete_marked(const name_list& names, const char* marks) {
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (marks[i] != 1) continue;
+        const char* name = names[i].get();
+        const size_t size = std::strlen(name) + kDirectoryLength + kExtensionLength + 1;
+        std::unique_ptr<char[]> path(new (std::nothrow) char[size]);
+        if (!path) continue;
+        std::snprintf(path.get(), size, "%s%s%s", kSubtitleDirectory, name, kTkxExtension);
+        menu_delete_subtitle_file(path.get());
     }
 }
 
 // Points tresk.qst at the file just loaded, relative to the directory.
-void nastav_odkaz(const char* jmeno) {
-    smaz_cestu(kOdkaz);
-    hw_symlink(jmeno, kOdkaz);
+void set_link(const char* name) {
+    menu_remove_path(kLinkPath);
+    hw_symlink(name, kLinkPath);
 }
 
 }  // namespace

@@ -14,32 +14,32 @@
 namespace {
 
 // Window placement relative to the usable area and its size, in pixels.
-constexpr int kOknoX = 50;
-constexpr int kOknoY = 75;
-constexpr int kOknoVyska = 360;
-constexpr int kOknoSirka = 434;
+constexpr int kWindowX = 50;
+constexpr int kWindowY = 75;
+constexpr int kWindowHeight = 360;
+constexpr int kWindowWidth = 434;
 // Baseline of the first banner line relative to sy, and the text columns.
-constexpr int kRadekY = 101;
-constexpr int kKlavesaX = 54;
-constexpr int kKlavesaSirka = 64;
-constexpr int kPopisX = 124;
-constexpr int kPopisSirka = 362;
-constexpr int kNadpisSirka = 426;
-constexpr int32_t kOdpocet = 300;
+constexpr int kFirstBaseline = 101;
+constexpr int kKeyX = 54;
+constexpr int kKeyWidth = 64;
+constexpr int kMeaningX = 124;
+constexpr int kMeaningWidth = 362;
+constexpr int kBannerWidth = 426;
+constexpr int32_t kCountdown = 300;
 
 // Screen rectangle of the window drawn last (absolute, inclusive); bottom -1 = none.
 int help_x0 = 0;
 int help_x1 = 0;
 int help_y1 = -1;
 
-void zavri();
+void close_help();
 
 }  // namespace
 
-int32_t helpt = -1;
-int32_t help_strana = 0;
+int32_t help_countdown = -1;
+int32_t help_page = 0;
 
-const std::array<help_radek, 9> help_strana1{{
+const std::array<help_row, 9> help_page1{{
     {"\x0e\x0f", "Start / Stop"},
     {"\x0b\x02\x12\x13\x0c", "Sluiten"},
     {"\x07\x08", "Vorige/Volgende ondertitel"},
@@ -51,7 +51,7 @@ const std::array<help_radek, 9> help_strana1{{
     {"HELP", "Volgende help pagina     \x08"},
 }};
 
-const std::array<help_radek, 6> help_strana2{{
+const std::array<help_row, 6> help_page2{{
     {"0-9", "Verander positie (verstreken tijd)"},
     {"Bouq.", "Verplaats ondertitels +/- 0.5 sec"},
     {"Vol.", "Verschuif ondertitels omhoog/omlaag"},
@@ -60,54 +60,54 @@ const std::array<help_radek, 6> help_strana2{{
     {"\x10\x11", "Selecteer ondertitels"},
 }};
 
-const std::array<const char*, 2> help_nadpis1{"Lumetra v2.3", "Made by the Lumetra team"};
-const std::array<const char*, 2> help_nadpis2{"Translated by", "the Lumetra team"};
+const std::array<const char*, 2> help_banner1{"Lumetra v2.3", "Made by the Lumetra team"};
+const std::array<const char*, 2> help_banner2{"Translated by", "the Lumetra team"};
 
-void fb_help_box(int otevrit) {
-    if (helpt <= 0) help_strana = 0;
-    if (otevrit == 0 || help_strana >= 2) {
-        zavri();
+void menu_help_box(int show) {
+    if (help_countdown <= 0) help_page = 0;
+    if (show == 0 || help_page >= 2) {
+        close_help();
         return;
     }
-    const int lh = vyska_radku[0];
-    const bool prvni = help_strana == 0;
-    const std::array<const char*, 2>& nadpis = prvni ? help_nadpis1 : help_nadpis2;
-    const std::span<const help_radek> radky = prvni ? std::span<const help_radek>(help_strana1)
-                                                    : std::span<const help_radek>(help_strana2);
+    const int lh = line_heights[0];
+    const bool first_page = help_page == 0;
+    const std::array<const char*, 2>& banner = first_page ? help_banner1 : help_banner2;
+    const std::span<const help_row> lines =
+        first_page ? std::span<const help_row>(help_page1) : std::span<const help_row>(help_page2);
 
-    helpt = kOdpocet;
-    fb_okno(kOknoX, kOknoY, kOknoVyska, kOknoSirka, 7, 4, "Help", 7);
-    help_x0 = sx + kOknoX;
-    help_x1 = sx + kOknoX + kOknoSirka;
-    help_y1 = sy + kOknoY + kOknoVyska - 3;
-    const int tx = sx + kKlavesaX;
-    fb_ZobrString(nadpis[0], 0, tx, sy + kRadekY, 1, kNadpisSirka, 1);
-    fb_ZobrString(nadpis[1], 0, tx, sy + kRadekY + lh, 1, kNadpisSirka, 1);
-    for (size_t i = 0; i < radky.size(); ++i) {
-        const int y = sy + kRadekY + (2 + static_cast<int>(i)) * lh;
-        fb_ZobrString(radky[i].klavesa, 0, tx, y, 1, kKlavesaSirka, 0);
-        fb_ZobrString(radky[i].popis, 0, sx + kPopisX, y, 0, kPopisSirka, 0);
+    help_countdown = kCountdown;
+    menu_window(kWindowX, kWindowY, kWindowHeight, kWindowWidth, 7, 4, "Help", 7);
+    help_x0 = sx + kWindowX;
+    help_x1 = sx + kWindowX + kWindowWidth;
+    help_y1 = sy + kWindowY + kWindowHeight - 3;
+    const int tx = sx + kKeyX;
+    fb_draw_string(banner[0], 0, tx, sy + kFirstBaseline, 1, kBannerWidth, 1);
+    fb_draw_string(banner[1], 0, tx, sy + kFirstBaseline + lh, 1, kBannerWidth, 1);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const int y = sy + kFirstBaseline + (2 + static_cast<int>(i)) * lh;
+        fb_draw_string(lines[i].key, 0, tx, y, 1, kKeyWidth, 0);
+        fb_draw_string(lines[i].meaning, 0, sx + kMeaningX, y, 0, kMeaningWidth, 0);
     }
-    ++help_strana;
+    ++help_page;
 }
 
 namespace {
 
 // Clears the band, then puts back what the clock says belongs there now.
-void zavri() {
+void close_help() {
     {
-        std::lock_guard zamek(kresleni_mutex);
-        fb_smaz_titobr();
+        std::lock_guard lock(paint_mutex);
+        fb_clear_subtitle();
         // With the inset layout the window reaches below the band, where the band
         // clear does not; nothing else draws there.
         if (help_y1 >= ey) {
-            fb_vypln(0, help_x0, ey, help_x1 - help_x0, help_y1 - ey + 1, 8);
+            fb_fill(0, help_x0, ey, help_x1 - help_x0, help_y1 - ey + 1, 8);
         }
         help_y1 = -1;
-        helpt = -1;
+        help_countdown = -1;
     }
-    help_strana = 0;
-    tmr_obnov_pas();
+    help_page = 0;
+    tmr_restore_band();
 }
 
 }  // namespace

@@ -14,39 +14,39 @@
 
 namespace {
 
-constexpr int kRadkuNaStranu = 10;
-constexpr int kMaxZnaku = 33;
-constexpr int kPauzaKonec = 5000;
+constexpr int kRowsPerPage = 10;
+constexpr int kMaxChars = 33;
+constexpr int kDrainPauseUs = 5000;
 // Row colours: plain and marked rows; the list body.
-constexpr int8_t kBarvaRadku = 7;
-constexpr int8_t kBarvaZnacky = 3;
-constexpr int8_t kBarvaPodkladu = 10;
+constexpr int8_t kRowColour = 7;
+constexpr int8_t kMarkedColour = 3;
+constexpr int8_t kBodyColour = 10;
 
 // One call's state: the list, the layout, the highlight and what was drawn last.
-struct menu_stav {
-    const char* const* polozky;
-    const char* znacky;
-    int pocet;
+struct list_state {
+    const char* const* items;
+    const char* marks;
+    int count;
     int lh;
-    list_rozmery roz;
-    int64_t rounded_count;  // smallest multiple of the page size not below pocet
-    int palec;              // scroll-bar thumb height
+    list_layout layout;
+    int64_t rounded_count;  // smallest multiple of the page size not below count
+    int thumb;              // scroll-bar thumb height
     int p;                  // current index
-    int posl_v;             // page start drawn last; -1 none
-    int posl_p;             // current index drawn last
+    int drawn_page;         // page start drawn last; -1 none
+    int drawn_index;        // current index drawn last
 };
 
-void kresli(menu_stav& st);
-void kresli_radek(const menu_stav& st, int i, int v, bool aktualni);
-int8_t barva_radku(const menu_stav& st, int i);
-bool skok_na_pismeno(menu_stav& st, int cislice, int& posl_cislice, int& cyklus);
-void sestav_prvni_znak(const char* const* polozky, int pocet);
+void draw(list_state& st);
+void draw_row(const list_state& st, int i, int v, bool current);
+int8_t row_colour(const list_state& st, int i);
+bool jump_to_initial(list_state& st, int digit, int& last_digit, int& cycle);
+void index_initials(const char* const* items, int count);
 
 }  // namespace
 
-std::array<int32_t, 36> prvni_znak{};
+std::array<int32_t, 36> first_with_initial{};
 
-const std::array<std::array<int32_t, 5>, 10> klavesnice{{
+const std::array<std::array<int32_t, 5>, 10> keypad_slots{{
     {0, -1, -1, -1, -1},
     {1, -1, -1, -1, -1},
     {10, 11, 12, 2, -1},
@@ -59,99 +59,99 @@ const std::array<std::array<int32_t, 5>, 10> klavesnice{{
     {32, 33, 34, 35, 9},
 }};
 
-list_rozmery fb_list_rozmery(int pocet, int sirka) {
-    const int lh = vyska_radku[0];
-    list_rozmery r{};
-    r.radku = pocet <= kRadkuNaStranu ? pocet : kRadkuNaStranu;
-    r.vyska = r.radku * lh;
-    r.sirka = std::min(sirka, kMaxZnaku) * 20;
-    if (sx + r.sirka + 100 >= ex) r.sirka = ex - sx - 88;
-    if (sy + lh + r.vyska + 88 >= ey) {
-        r.vyska = ey - sy - lh - 104;
+list_layout menu_list_layout(int count, int width) {
+    const int lh = line_heights[0];
+    list_layout r{};
+    r.rows = count <= kRowsPerPage ? count : kRowsPerPage;
+    r.height = r.rows * lh;
+    r.width = std::min(width, kMaxChars) * 20;
+    if (sx + r.width + 100 >= ex) r.width = ex - sx - 88;
+    if (sy + lh + r.height + 88 >= ey) {
+        r.height = ey - sy - lh - 104;
         // Rows keep their height, so a shorter list area holds fewer of them: a row
         // drawn past it would lie under the window frame.
-        if (lh > 0) r.radku = std::clamp(r.vyska / lh, 1, r.radku);
+        if (lh > 0) r.rows = std::clamp(r.height / lh, 1, r.rows);
     }
     return r;
 }
 
-int fb_list_menu(const char* nazev, int pocet, int sirka, const char* const* polozky, char* znacky,
-                 int rezim) {
-    if (pocet < 1) return -1;
-    if (rezim != 0) sestav_prvni_znak(polozky, pocet);
-    if (znacky != nullptr) std::fill(znacky, znacky + pocet, 0);
-    fb_smaz_titobr();
+int menu_list(const char* title, int count, int width, const char* const* items, char* marks,
+              int mode) {
+    if (count < 1) return -1;
+    if (mode != 0) index_initials(items, count);
+    if (marks != nullptr) std::fill(marks, marks + count, 0);
+    fb_clear_subtitle();
 
-    menu_stav st{};
-    st.polozky = polozky;
-    st.znacky = znacky;
-    st.pocet = pocet;
-    st.lh = vyska_radku[0];
-    st.roz = fb_list_rozmery(pocet, sirka);
-    const int R = st.roz.radku;
-    st.rounded_count = (int64_t{pocet} + R - 1) / R * R;
-    st.posl_v = -1;
-    const int W = st.roz.sirka;
-    const int H = st.roz.vyska;
+    list_state st{};
+    st.items = items;
+    st.marks = marks;
+    st.count = count;
+    st.lh = line_heights[0];
+    st.layout = menu_list_layout(count, width);
+    const int R = st.layout.rows;
+    st.rounded_count = (int64_t{count} + R - 1) / R * R;
+    st.drawn_page = -1;
+    const int W = st.layout.width;
+    const int H = st.layout.height;
 
-    if (pocet <= R) {
-        fb_okno(40, 80, H + 8, W + 8, kBarvaPodkladu, 4, nazev, 7);
+    if (count <= R) {
+        menu_window(40, 80, H + 8, W + 8, kBodyColour, 4, title, 7);
     } else {
-        fb_okno(40, 80, H + 8, W + 34, kBarvaPodkladu, 4, nazev, 7);
-        fb_box(W + 48, 108, H - 50, 20, 2, kBarvaPodkladu, 7);
-        fb_ZobrString("\x1a", 0, sx + W + 48, sy + 108, 1, 20, 7);
-        fb_ZobrString("\x1b", 0, sx + W + 48, sy + H + 84, 1, 20, 7);
-        st.palec = std::max<int>(2, static_cast<int>(R * int64_t{H - 54} / st.rounded_count));
+        menu_window(40, 80, H + 8, W + 34, kBodyColour, 4, title, 7);
+        fb_box(W + 48, 108, H - 50, 20, 2, kBodyColour, 7);
+        fb_draw_string("\x1a", 0, sx + W + 48, sy + 108, 1, 20, 7);
+        fb_draw_string("\x1b", 0, sx + W + 48, sy + H + 84, 1, 20, 7);
+        st.thumb = std::max<int>(2, static_cast<int>(R * int64_t{H - 54} / st.rounded_count));
     }
-    kresli(st);
+    draw(st);
 
-    int pocet_znacek = 0;
-    int posl_cislice = -1;
-    int cyklus = 0;
-    int vysledek = 0;
-    for (bool konec = false; !konec;) {
-        const int kod = rc_cekej_klavesu();
+    int mark_count = 0;
+    int last_digit = -1;
+    int cycle = 0;
+    int result = 0;
+    for (bool end = false; !end;) {
+        const int code = menu_wait_key();
         const int v = R * (st.p / R);
-        switch (kod) {
+        switch (code) {
             case KEY_UP:
                 if (st.p > 0) --st.p;
-                kresli(st);
+                draw(st);
                 break;
             case KEY_DOWN:
-                if (st.p < pocet - 1) ++st.p;
-                kresli(st);
+                if (st.p < count - 1) ++st.p;
+                draw(st);
                 break;
             case KEY_LEFT:
                 st.p = (st.p == v && st.p > 0) ? st.p - 1 : v;
-                kresli(st);
+                draw(st);
                 break;
             case KEY_RIGHT:
                 st.p = (st.p % R == R - 1) ? st.p + 1 : v + R - 1;
-                if (st.p >= pocet) st.p = pocet - 1;
-                kresli(st);
+                if (st.p >= count) st.p = count - 1;
+                draw(st);
                 break;
             case KEY_OK:
             case KEY_GREEN:
-                vysledek = pocet_znacek > 0 ? -5 : st.p;
-                konec = true;
+                result = mark_count > 0 ? -5 : st.p;
+                end = true;
                 break;
             case KEY_EXIT:
             case KEY_RED:
-                vysledek = -1;
-                konec = true;
+                result = -1;
+                end = true;
                 break;
             case KEY_YELLOW:
-                if (rezim & 2) {
-                    vysledek = -3;
-                    konec = true;
+                if (mode & 2) {
+                    result = -3;
+                    end = true;
                 }
                 break;
             case KEY_BLUE:
-                if (znacky != nullptr) {
-                    char& z = znacky[st.p];
+                if (marks != nullptr) {
+                    char& z = marks[st.p];
                     z = z == 1 ? 0 : 1;
-                    pocet_znacek += z == 1 ? 1 : -1;
-                    kresli(st);
+                    mark_count += z == 1 ? 1 : -1;
+                    draw(st);
                 }
                 break;
             case KEY_1:
@@ -164,95 +164,95 @@ int fb_list_menu(const char* nazev, int pocet, int sirka, const char* const* pol
             case KEY_8:
             case KEY_9:
             case KEY_0:
-                if (rezim != 0 &&
-                    skok_na_pismeno(st, kod == KEY_0 ? 0 : kod - KEY_1 + 1, posl_cislice, cyklus)) {
-                    kresli(st);
+                if (mode != 0 &&
+                    jump_to_initial(st, code == KEY_0 ? 0 : code - KEY_1 + 1, last_digit, cycle)) {
+                    draw(st);
                 }
                 break;
             default:
                 break;
         }
     }
-    rc_vyprazdni(kPauzaKonec);
-    fb_smaz_titobr();
-    return vysledek;
+    menu_drain_keys(kDrainPauseUs);
+    fb_clear_subtitle();
+    return result;
 }
 
 namespace {
 
 // Within the page drawn last only the old and the new current row are redrawn, so a
 // key costs two rows however long the list is; a new page redraws rows and scroll bar.
-void kresli(menu_stav& st) {
-    const int R = st.roz.radku;
-    const int W = st.roz.sirka;
-    const int H = st.roz.vyska;
+void draw(list_state& st) {
+    const int R = st.layout.rows;
+    const int W = st.layout.width;
+    const int H = st.layout.height;
     const int v = R * (st.p / R);
-    if (v == st.posl_v) {
-        kresli_radek(st, st.posl_p, v, false);
-        kresli_radek(st, st.p, v, true);
+    if (v == st.drawn_page) {
+        draw_row(st, st.drawn_index, v, false);
+        draw_row(st, st.p, v, true);
     } else {
         // A plain fill rather than a box: a box leaves its rightmost column to its
         // bars, and a row's highlight bar colours that column.
-        fb_vypln(0, sx + 44, sy + 84, W, H - 2, kBarvaPodkladu);
-        for (int i = 0; i < R && v + i < st.pocet; ++i) {
+        fb_fill(0, sx + 44, sy + 84, W, H - 2, kBodyColour);
+        for (int i = 0; i < R && v + i < st.count; ++i) {
             if (v + i == st.p) {
-                kresli_radek(st, v + i, v, true);
+                draw_row(st, v + i, v, true);
             } else {
-                fb_zobraz_orezany(st.polozky[v + i], sx + 46, sy + 108 + i * st.lh, W,
-                                  barva_radku(st, v + i));
+                menu_draw_cut(st.items[v + i], sx + 46, sy + 108 + i * st.lh, W,
+                              row_colour(st, v + i));
             }
         }
-        if (st.pocet > R) {
-            fb_box(W + 50, 110, H - 54, 16, 1, kBarvaPodkladu, kBarvaPodkladu);
-            const auto posun = static_cast<int>(int64_t{H - 54} * v / st.rounded_count);
-            fb_box(W + 50, 110 + posun, st.palec, 16, 1, 7, 7);
+        if (st.count > R) {
+            fb_box(W + 50, 110, H - 54, 16, 1, kBodyColour, kBodyColour);
+            const auto offset = static_cast<int>(int64_t{H - 54} * v / st.rounded_count);
+            fb_box(W + 50, 110 + offset, st.thumb, 16, 1, 7, 7);
         }
     }
-    st.posl_v = v;
-    st.posl_p = st.p;
+    st.drawn_page = v;
+    st.drawn_index = st.p;
 }
 
 // Row i of the page starting at v: the highlight bar and black text when current,
 // else the plain background and the text in the row's colour.
-void kresli_radek(const menu_stav& st, int i, int v, bool aktualni) {
+void draw_row(const list_state& st, int i, int v, bool current) {
     const int y = (i - v) * st.lh;
-    const int8_t k = barva_radku(st, i);
-    if (aktualni) {
-        fb_box(44, 84 + y, st.lh, st.roz.sirka, 1, k, k);
+    const int8_t k = row_colour(st, i);
+    if (current) {
+        fb_box(44, 84 + y, st.lh, st.layout.width, 1, k, k);
     } else {
-        fb_box(44, 84 + y, st.lh, st.roz.sirka, 1, kBarvaPodkladu, kBarvaPodkladu);
+        fb_box(44, 84 + y, st.lh, st.layout.width, 1, kBodyColour, kBodyColour);
     }
-    fb_zobraz_orezany(st.polozky[i], sx + 46, sy + 108 + y, st.roz.sirka, aktualni ? 0 : k);
+    menu_draw_cut(st.items[i], sx + 46, sy + 108 + y, st.layout.width, current ? 0 : k);
 }
 
-int8_t barva_radku(const menu_stav& st, int i) {
-    return (st.znacky != nullptr && st.znacky[i] == 1) ? kBarvaZnacky : kBarvaRadku;
+int8_t row_colour(const list_state& st, int i) {
+    return (st.marks != nullptr && st.marks[i] == 1) ? kMarkedColour : kRowColour;
 }
 
 // Moves the highlight to the first item whose initial is the next keypad character of
 // the digit; returns whether it moved.
-bool skok_na_pismeno(menu_stav& st, int cislice, int& posl_cislice, int& cyklus) {
-    const auto& radek = klavesnice[static_cast<size_t>(cislice)];
-    const int s = cislice == posl_cislice ? cyklus : 0;
-    int cil = -1;
-    for (int t = 0; t < 5 && cil < 0; ++t) {
+bool jump_to_initial(list_state& st, int digit, int& last_digit, int& cycle) {
+    const auto& row = keypad_slots[static_cast<size_t>(digit)];
+    const int s = digit == last_digit ? cycle : 0;
+    int target = -1;
+    for (int t = 0; t < 5 && target < 0; ++t) {
         const int e = (s + t) % 5;
-        cyklus = (e + 1) % 5;
-        const int32_t slot = radek[static_cast<size_t>(e)];
-        if (slot != -1 && prvni_znak[static_cast<size_t>(slot)] != 0) {
-            cil = prvni_znak[static_cast<size_t>(slot)] - 1;
+        cycle = (e + 1) % 5;
+        const int32_t slot = row[static_cast<size_t>(e)];
+        if (slot != -1 && first_with_initial[static_cast<size_t>(slot)] != 0) {
+            target = first_with_initial[static_cast<size_t>(slot)] - 1;
         }
     }
-    posl_cislice = cislice;
-    if (cil < 0 || cil == st.p) return false;
-    st.p = cil;
+    last_digit = digit;
+    if (target < 0 || target == st.p) return false;
+    st.p = target;
     return true;
 }
 
-void sestav_prvni_znak(const char* const* polozky, int pocet) {
-    prvni_znak.fill(0);
-    for (int i = 0; i < pocet; ++i) {
-        const auto b = static_cast<unsigned char>(polozky[i][0]);
+void index_initials(const char* const* items, int count) {
+    first_with_initial.fill(0);
+    for (int i = 0; i < count; ++i) {
+        const auto b = static_cast<unsigned char>(items[i][0]);
         int slot = -1;
         if (b >= 'a' && b <= 'z') {
             slot = b - 87;
@@ -261,8 +261,8 @@ void sestav_prvni_znak(const char* const* polozky, int pocet) {
         } else if (b >= '0' && b <= '9') {
             slot = b - 48;
         }
-        if (slot >= 0 && prvni_znak[static_cast<size_t>(slot)] == 0) {
-            prvni_znak[static_cast<size_t>(slot)] = i + 1;
+        if (slot >= 0 && first_with_initial[static_cast<size_t>(slot)] == 0) {
+            first_with_initial[static_cast<size_t>(slot)] = i + 1;
         }
     }
 }

@@ -5,28 +5,28 @@
 #include <cstdint>
 
 // Help-box countdown in main-loop passes; -1 = closed. Main thread only.
-extern int32_t helpt;
+extern int32_t help_countdown;
 // Pages shown since the box was opened: 0 closed, 1 page 1, 2 page 2. Main thread only.
-extern int32_t help_strana;
+extern int32_t help_page;
 // One row of a help page: the key's picture and what the key does.
-struct help_radek {
-    const char* klavesa;
-    const char* popis;
+struct help_row {
+    const char* key;
+    const char* meaning;
 };
 // The key rows of help pages 1 and 2 and the two banner lines of each page.
-extern const std::array<help_radek, 9> help_strana1;
-extern const std::array<help_radek, 6> help_strana2;
-extern const std::array<const char*, 2> help_nadpis1;
-extern const std::array<const char*, 2> help_nadpis2;
+extern const std::array<help_row, 9> help_page1;
+extern const std::array<help_row, 6> help_page2;
+extern const std::array<const char*, 2> help_banner1;
+extern const std::array<const char*, 2> help_banner2;
 // Labels of the six rows of the FPS menu (0x07/0x08: left/right arrow pictures).
-extern std::array<const char*, 6> fps_texty;
+extern std::array<const char*, 6> fps_labels;
 // The time factor of each FPS row, single precision.
-extern const std::array<float, 6> fps_koef;
+extern const std::array<float, 6> fps_factors;
 
-void fb_help_box(int otevrit);
+void menu_help_box(int show);
 // The file menu: index loaded, -3 special file loaded, -1 cancelled or nothing listed.
-int rc_file_menu();
+int menu_file();
 // Removes a path (rmdir for a directory, else unlink); -1 when lstat fails.
-int smaz_cestu(const char* cesta);
+int menu_remove_path(const char* path);
 // The FPS menu on the TV key.
-void rc_fps_menu();
+void menu_fps();

@@ -15,17 +15,17 @@ std::array<int, 2> rc_fd{-1, -1};
 input_event rc_ev{};
 // Starts at KEY_OK so that a stray OK record left over from whatever started the
 // player is not taken as a key press before the first release has been seen.
-uint16_t posl_kod = KEY_OK;
+uint16_t last_code = KEY_OK;
 
 namespace {
 
-constexpr int kDelkaJmena = 128;
+constexpr int kNameLength = 128;
 // Records other than key records one call reads past on one device at most, so that a
 // device flooding them cannot hold the caller; what is left is read by the next call.
 constexpr int kMaxSkippedRecords = 64;
 
 // Reads one whole record from a slot into rc_ev; false when there is none.
-bool precti_zaznam(int fd) {
+bool read_record(int fd) {
     if (fd < 0) return false;
     input_event ev;
     ssize_t n = hw_read(fd, &ev, sizeof ev);
@@ -39,7 +39,7 @@ bool precti_zaznam(int fd) {
 // others (EV_MSC scan codes) before it; they say nothing about keys and are dropped.
 bool read_key_record(int fd) {
     for (int i = 0; i <= kMaxSkippedRecords; ++i) {
-        if (!precti_zaznam(fd)) return false;
+        if (!read_record(fd)) return false;
         if (rc_ev.type == EV_KEY) return true;
     }
     return false;
@@ -49,31 +49,31 @@ bool read_key_record(int fd) {
 
 int rc_init() {
     rc_fd = {-1, -1};
-    int nalezeno = 0;
-    char buf[kDelkaJmena];
-    for (int n = 0; nalezeno < 2; ++n) {
+    int found = 0;
+    char buf[kNameLength];
+    for (int n = 0; found < 2; ++n) {
         std::snprintf(buf, sizeof buf, "/dev/input/event%d", n);
         struct stat st;
         if (hw_stat(buf, &st) != 0) break;
         int fd = hw_open(buf, O_RDONLY | O_NONBLOCK | O_EXCL);
-        rc_fd[nalezeno] = fd;
+        rc_fd[found] = fd;
         if (fd < 0) {
             std::perror("rc_init: open");
             return 0;
         }
         // The kernel does not terminate a cut name: ask for one byte less and terminate it.
-        char jmeno[kDelkaJmena];
-        std::memset(jmeno, 0, sizeof jmeno);
-        if (hw_ioctl(fd, EVIOCGNAME(sizeof jmeno - 1), jmeno) < 0) {
+        char name[kNameLength];
+        std::memset(name, 0, sizeof name);
+        if (hw_ioctl(fd, EVIOCGNAME(sizeof name - 1), name) < 0) {
             std::perror("rc_init: EVIOCGNAME");
         } else {
-            std::memcpy(buf, jmeno, sizeof jmeno);
+            std::memcpy(buf, name, sizeof name);
         }
         if (std::strstr(buf, "remote control") != nullptr) {
-            ++nalezeno;
+            ++found;
         } else {
             hw_close(fd);
-            rc_fd[nalezeno] = -1;
+            rc_fd[found] = -1;
         }
     }
     if (rc_fd[0] != -1) return 1;
@@ -81,23 +81,23 @@ int rc_init() {
     return 0;
 }
 
-int rc_nacti_kod() {
-    int vysledek = -1;
-    bool mam = read_key_record(rc_fd[0]) || (rc_fd[1] != -1 && read_key_record(rc_fd[1]));
-    if (mam) {
+int rc_read_key() {
+    int result = -1;
+    bool have_key = read_key_record(rc_fd[0]) || (rc_fd[1] != -1 && read_key_record(rc_fd[1]));
+    if (have_key) {
         if (rc_ev.value == 0) {
-            posl_kod = 0;
-        } else if (rc_ev.code != posl_kod) {
-            posl_kod = rc_ev.code;
-            vysledek = rc_ev.code;
+            last_code = 0;
+        } else if (rc_ev.code != last_code) {
+            last_code = rc_ev.code;
+            result = rc_ev.code;
         }
     }
     hw_usleep(10000);
-    return vysledek;
+    return result;
 }
 
 void rc_deinit() {
-    while (rc_nacti_kod() >= 0) hw_usleep(10000);
+    while (rc_read_key() >= 0) hw_usleep(10000);
     if (rc_fd[0] != -1) hw_close(rc_fd[0]);
     if (rc_fd[1] != -1) hw_close(rc_fd[1]);
     rc_fd = {-1, -1};

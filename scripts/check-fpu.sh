@@ -1,6 +1,6 @@
 #!/bin/bash
 # Checks that no function of the player other than the frame-rate rescale
-# (sub_prepocti) and the conversion of one dropped-in subtitle file (convert_one in
+# (sub_rescale) and the conversion of one dropped-in subtitle file (convert_one in
 # menu/drop_in.cpp, whose options and times are doubles, like the conversion
 # library's arithmetic, which is not part of the player's objects) contains an FPU
 # instruction. The box has no FPU: the kernel emulates every such instruction,
@@ -15,7 +15,7 @@ set -euo pipefail
 BUILD=${1:?usage: check-fpu.sh BUILD_DIR}
 OBJDUMP=${OBJDUMP:-mipsel-linux-gnu-objdump}
 CXX=${CXX_MIPSEL:-mipsel-linux-gnu-g++}
-ALLOWED='^(sub_prepocti|\(anonymous namespace\)::convert_one)\('
+ALLOWED='^(sub_rescale|\(anonymous namespace\)::convert_one)\('
 
 # Prints "function<TAB>mnemonic" for every FPU instruction in the given objects:
 # loads, stores and moves of FPU registers, FPU control and branches, moves on an

@@ -133,7 +133,7 @@ int run_frontend(const options& o) {
         set_before_clear([r, path](const void* mem, size_t len) {
             std::vector<uint32_t> copy(len / 4);
             {
-                std::lock_guard lk(znak_mutex);
+                std::lock_guard lk(pixel_mutex);
                 std::memcpy(copy.data(), mem, copy.size() * 4);
             }
             std::string err;

@@ -168,7 +168,7 @@ void grab_framebuffer(picture& out) {
         out.argb.clear();
         return;
     }
-    std::lock_guard lk(znak_mutex);
+    std::lock_guard lk(pixel_mutex);
     copy_visible_area(mem, st.var.xres, st.var.yres, st.fix.line_length, out);
 }
 

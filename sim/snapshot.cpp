@@ -43,7 +43,7 @@ bool write_snapshot(const std::string& path, std::string& err) {
     }
     std::vector<uint32_t> copy(mem.size());
     {
-        std::lock_guard lk(znak_mutex);
+        std::lock_guard lk(pixel_mutex);
         std::memcpy(copy.data(), mem.data(), mem.size_bytes());
     }
     return write_raw(path, copy.data(), copy.size() * 4, err);

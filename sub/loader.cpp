@@ -18,31 +18,31 @@
 namespace {
 
 // A physical line is read with a buffer of this size (at most 999 bytes and the NUL).
-constexpr int kDelkaRadku = 1000;
+constexpr int kLineBuffer = 1000;
 // Milliseconds per frame of a subtitle file (25 frames a second).
-constexpr uint32_t kMsNaSnimek = 40;
+constexpr uint32_t kMsPerFrame = 40;
 // A subtitle whose end is not after its start is shown this long, in ms.
-constexpr uint32_t kVychoziDelka = 2000;
+constexpr uint32_t kFallbackDurationMs = 2000;
 // The shortest subtitle line that reads successfully: "{0}{0}x".
-constexpr long kNejkratsiRadek = 7;
+constexpr long kShortestLine = 7;
 // Files of this size or less are not loaded at start-up.
-constexpr off_t kMinVelikost = 20;
+constexpr off_t kMinLoadSize = 20;
 
-constexpr const char* kAdresar = "/var/tuxbox/Tresk/tit/";
-constexpr const char* kOdkaz = "/var/tuxbox/Tresk/tit/tresk.qst";
-constexpr const char* kZvlastni = "/var/tuxbox/Tresk/tit/tresk.tkx";
+constexpr const char* kSubtitleDirectory = "/var/tuxbox/Tresk/tit/";
+constexpr const char* kLinkPath = "/var/tuxbox/Tresk/tit/tresk.qst";
+constexpr const char* kSpecialPath = "/var/tuxbox/Tresk/tit/tresk.tkx";
 
 // Error numbers of the error box.
-constexpr int32_t kChybaOtevreni = 2;
-constexpr int32_t kChybaPameti = 3;
-constexpr int32_t kChybaFormatu = 9;
-constexpr int32_t kChybaCteni = 10;
+constexpr int32_t kOpenError = 2;
+constexpr int32_t kMemoryError = 3;
+constexpr int32_t kFormatError = 9;
+constexpr int32_t kReadError = 10;
 
 // Closes a file opened by the loader on every road out.
-struct zavri_soubor {
+struct close_file {
     void operator()(FILE* f) const { std::fclose(f); }
 };
-using soubor_ptr = std::unique_ptr<FILE, zavri_soubor>;
+using file_handle_ptr = std::unique_ptr<FILE, close_file>;
 
 // What a load writes besides the array: kept aside while a replacement loads.
 struct installed_file {
@@ -51,224 +51,224 @@ struct installed_file {
     int32_t last_end;
 };
 
-int32_t na_32_bitu(long long v);
-bool je_oddelovac(char c);
-bool rozdel_text(const char* text, titulek* zaznam);
-int64_t zbyva_bajtu(FILE* f);
-std::unique_ptr<titulek[]> nacti_pri_startu(const char* cesta);
+int32_t wrap32(long long v);
+bool is_separator(char c);
+bool split_text(const char* text, subtitle* record);
+int64_t bytes_left(FILE* f);
+std::unique_ptr<subtitle[]> load_candidate(const char* path);
 
 }  // namespace
 
-relaxed<titulek*> titulky{nullptr};
-std::unique_ptr<titulek[]> titulky_pamet;
-relaxed<int32_t> pocet_titulku{0};
-bool titulky_nacteny = false;
-int32_t tdiff = 0;
-int32_t posl_snimek = 0;
-int32_t sub_chyba = 0;
-std::mutex sub_zamek;
+relaxed<subtitle*> subtitles{nullptr};
+std::unique_ptr<subtitle[]> subtitles_owner;
+relaxed<int32_t> subtitle_count{0};
+bool subtitles_ever_loaded = false;
+int32_t time_offset_ms = 0;
+int32_t last_end_ms = 0;
+int32_t sub_error = 0;
+std::mutex subtitles_mutex;
 
-std::unique_ptr<titulek[]> sub_nacti_titulky(const char* cesta) {
-    if (cesta == nullptr) {
-        sub_chyba = kChybaOtevreni;
+std::unique_ptr<subtitle[]> sub_load_file(const char* path) {
+    if (path == nullptr) {
+        sub_error = kOpenError;
         return nullptr;
     }
-    soubor_ptr soubor(hw_fopen(cesta, "r"));
-    if (!soubor) {
-        sub_chyba = kChybaOtevreni;
+    file_handle_ptr file(hw_fopen(path, "r"));
+    if (!file) {
+        sub_error = kOpenError;
         return nullptr;
     }
-    char radek[kDelkaRadku];
-    if (std::fgets(radek, kDelkaRadku, soubor.get()) == nullptr) {
-        sub_chyba = kChybaCteni;
+    char line[kLineBuffer];
+    if (std::fgets(line, kLineBuffer, file.get()) == nullptr) {
+        sub_error = kReadError;
         return nullptr;
     }
-    int pocet = 0;
-    int posun = 0;
-    int n = std::sscanf(radek, "[KTF2: %d %d ]", &pocet, &posun);
-    if (n != 2) n = std::sscanf(radek, "\xEF\xBB\xBF[KTF2: %d %d ]", &pocet, &posun);
+    int count = 0;
+    int offset = 0;
+    int n = std::sscanf(line, "[KTF2: %d %d ]", &count, &offset);
+    if (n != 2) n = std::sscanf(line, "\xEF\xBB\xBF[KTF2: %d %d ]", &count, &offset);
     if (n != 2) {
-        sub_chyba = kChybaFormatu;
+        sub_error = kFormatError;
         return nullptr;
     }
     // The offset is kept as scanned even when the header is refused below.
-    tdiff = posun;
-    if (pocet <= 0 || posun < 0) {
-        sub_chyba = kChybaFormatu;
+    time_offset_ms = offset;
+    if (count <= 0 || offset < 0) {
+        sub_error = kFormatError;
         return nullptr;
     }
-    tdiff = static_cast<int32_t>(static_cast<uint32_t>(posun) * kMsNaSnimek);
+    time_offset_ms = static_cast<int32_t>(static_cast<uint32_t>(offset) * kMsPerFrame);
 
-    // Every line that reads successfully takes at least kNejkratsiRadek bytes, so a
+    // Every line that reads successfully takes at least kShortestLine bytes, so a
     // header announcing more lines than the rest of the file can hold must fail before
     // they are all read. The array is sized for what the file can hold, so that a
     // bogus count costs no memory; the reading below fails exactly where it would have.
-    int64_t kapacita = pocet;
-    int64_t zbyva = zbyva_bajtu(soubor.get());
-    if (zbyva >= 0) kapacita = std::min<int64_t>(kapacita, zbyva / kNejkratsiRadek + 1);
+    int64_t capacity = count;
+    int64_t left = bytes_left(file.get());
+    if (left >= 0) capacity = std::min<int64_t>(capacity, left / kShortestLine + 1);
 
-    std::unique_ptr<titulek[]> pole(new (std::nothrow) titulek[static_cast<size_t>(kapacita)]);
-    if (!pole) {
-        sub_chyba = kChybaPameti;
+    std::unique_ptr<subtitle[]> records(new (std::nothrow) subtitle[static_cast<size_t>(capacity)]);
+    if (!records) {
+        sub_error = kMemoryError;
         return nullptr;
     }
-    for (int32_t i = 0; i < pocet; ++i) {
-        if (i >= kapacita) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (i >= capacity) {
             // Only a file that grew while it was read gets here.
-            sub_chyba = kChybaFormatu;
-            sub_uvolni(pole, i);
+            sub_error = kFormatError;
+            sub_release(records, i);
             return nullptr;
         }
-        pole[i] = titulek{};
-        int r = cti_radek(soubor.get(), &pole[i]);
+        records[i] = subtitle{};
+        int r = sub_read_line(file.get(), &records[i]);
         if (r == 0) {
-            sub_chyba = kChybaFormatu;
-            sub_uvolni(pole, i);
+            sub_error = kFormatError;
+            sub_release(records, i);
             return nullptr;
         }
         if (r == -1) {
-            sub_uvolni(pole, i);
+            sub_release(records, i);
             return nullptr;
         }
     }
-    pocet_titulku = pocet;
-    return pole;
+    subtitle_count = count;
+    return records;
 }
 
-int cti_radek(FILE* soubor, titulek* zaznam) {
-    char radek[kDelkaRadku];
-    if (std::fgets(radek, kDelkaRadku, soubor) == nullptr) return 0;
+int sub_read_line(FILE* file, subtitle* record) {
+    char line[kLineBuffer];
+    if (std::fgets(line, kLineBuffer, file) == nullptr) return 0;
 
     // Frame numbers and flags are scanned into 64-bit values and wrapped to their
     // 32-bit fields, the same on the box (32-bit long) and on a PC (64-bit long):
     // a long would saturate on the box where the fields are meant to wrap. The
     // text buffer holds any text a line can carry.
-    long long od = 0;
-    long long do_ = 0;
+    long long from = 0;
+    long long to = 0;
     long long flags = 0;
-    char text[kDelkaRadku];
-    int n = std::sscanf(radek, "{%lld}{%lld}{%lld}%999[^\r\n]", &od, &do_, &flags, text);
+    char text[kLineBuffer];
+    int n = std::sscanf(line, "{%lld}{%lld}{%lld}%999[^\r\n]", &from, &to, &flags, text);
     // A scan that got as far as the flags leaves them in the record.
-    if (n >= 3) zaznam->flags = na_32_bitu(flags);
+    if (n >= 3) record->flags = wrap32(flags);
     if (n < 4) {
-        n = std::sscanf(radek, "{%lld}{%lld}%999[^\r\n]", &od, &do_, text);
+        n = std::sscanf(line, "{%lld}{%lld}%999[^\r\n]", &from, &to, text);
         if (n < 3) {
-            sub_chyba = kChybaFormatu;
+            sub_error = kFormatError;
             return -1;
         }
     }
-    zaznam->cas_od = static_cast<uint32_t>(na_32_bitu(od)) * kMsNaSnimek;
-    zaznam->cas_do = static_cast<uint32_t>(na_32_bitu(do_)) * kMsNaSnimek;
-    if (zaznam->cas_od >= zaznam->cas_do) zaznam->cas_do = zaznam->cas_od + kVychoziDelka;
-    posl_snimek = static_cast<int32_t>(zaznam->cas_do);
+    record->start_ms = static_cast<uint32_t>(wrap32(from)) * kMsPerFrame;
+    record->end_ms = static_cast<uint32_t>(wrap32(to)) * kMsPerFrame;
+    if (record->start_ms >= record->end_ms) record->end_ms = record->start_ms + kFallbackDurationMs;
+    last_end_ms = static_cast<int32_t>(record->end_ms);
 
-    if (!rozdel_text(text, zaznam)) {
+    if (!split_text(text, record)) {
         // A line text that cannot be allocated fails the load as out of memory.
-        sub_chyba = kChybaPameti;
+        sub_error = kMemoryError;
         return -1;
     }
     return 1;
 }
 
-void sub_uvolni(std::unique_ptr<titulek[]>& pole, int32_t pocet) {
-    if (!pole) return;
-    if (pole.get() == titulky.load()) {
+void sub_release(std::unique_ptr<subtitle[]>& records, int32_t count) {
+    if (!records) return;
+    if (records.get() == subtitles.load()) {
         // Nobody may repaint from, or play, records that are about to go. The caller
-        // holds sub_zamek, so the subtitle thread is not inside them now.
+        // holds subtitles_mutex, so the subtitle thread is not inside them now.
         {
-            std::lock_guard kresleni(kresleni_mutex);
-            akt_titulek = nullptr;
+            std::lock_guard paint_lock(paint_mutex);
+            painted_record = nullptr;
         }
-        titulky = nullptr;
+        subtitles = nullptr;
     }
-    for (int32_t i = 0; i < pocet; ++i) {
-        int32_t radku = std::min<int32_t>(pole[i].pocet_radku, 4);
-        for (int32_t j = 0; j < radku; ++j) pole[i].radky[j].reset();
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t rows = std::min<int32_t>(records[i].line_count, 4);
+        for (int32_t j = 0; j < rows; ++j) records[i].lines[j].reset();
     }
-    // Texts of records beyond pocet (a record read only in part) go with the array.
-    pole.reset();
-    pocet_titulku = 0;
+    // Texts of records beyond count (a record read only in part) go with the array.
+    records.reset();
+    subtitle_count = 0;
 }
 
-int sub_nacti_novy(const char* jmeno) {
-    size_t delka = jmeno != nullptr ? std::strlen(jmeno) : 0;
-    std::unique_ptr<char[]> cesta;
-    if (jmeno != nullptr) {
-        cesta.reset(new (std::nothrow) char[delka + 24]);
-        if (!cesta) return kChybaPameti;
-        std::snprintf(cesta.get(), delka + 24, "%s%s", kAdresar, jmeno);
+int sub_load_new(const char* name) {
+    size_t length = name != nullptr ? std::strlen(name) : 0;
+    std::unique_ptr<char[]> path;
+    if (name != nullptr) {
+        path.reset(new (std::nothrow) char[length + 24]);
+        if (!path) return kMemoryError;
+        std::snprintf(path.get(), length + 24, "%s%s", kSubtitleDirectory, name);
     }
     // The subtitles in force are released only once the new file has loaded, so a
     // choice that fails leaves them playing with the clock where it stood.
-    bool nacteno;
+    bool loaded;
     {
-        std::lock_guard zamek(sub_zamek);
-        const installed_file in_force{pocet_titulku, tdiff, posl_snimek};
-        std::unique_ptr<titulek[]> nove = sub_nacti_titulky(cesta.get());
-        nacteno = nove != nullptr;
-        if (nacteno) {
-            const int32_t pocet = pocet_titulku;
-            sub_uvolni(titulky_pamet, in_force.count);
-            titulky_pamet = std::move(nove);
-            titulky = titulky_pamet.get();
-            pocet_titulku = pocet;
-            titulky_nacteny = true;
+        std::lock_guard lock(subtitles_mutex);
+        const installed_file in_force{subtitle_count, time_offset_ms, last_end_ms};
+        std::unique_ptr<subtitle[]> replacement = sub_load_file(path.get());
+        loaded = replacement != nullptr;
+        if (loaded) {
+            const int32_t count = subtitle_count;
+            sub_release(subtitles_owner, in_force.count);
+            subtitles_owner = std::move(replacement);
+            subtitles = subtitles_owner.get();
+            subtitle_count = count;
+            subtitles_ever_loaded = true;
             // The clock still stands where the old file was; put it at the start
             // before the thread can look at the new records.
-            tmr_reset_pod_zamkem();
+            tmr_reset_locked();
         } else {
             // The failed load wrote the count, offset and last end of a file that is
             // not installed; the installed one's go back before the lock is let go.
-            pocet_titulku = in_force.count;
-            tdiff = in_force.offset;
-            posl_snimek = in_force.last_end;
+            subtitle_count = in_force.count;
+            time_offset_ms = in_force.offset;
+            last_end_ms = in_force.last_end;
         }
     }
-    if (!nacteno) return sub_chyba;
-    tmr_nastav_tit(-1);
+    if (!loaded) return sub_error;
+    tmr_go_to_time(-1);
     return 0;
 }
 
-void sub_nacti_pri_startu() {
-    std::lock_guard zamek(sub_zamek);
-    if (titulky_pamet) sub_uvolni(titulky_pamet, pocet_titulku);
-    titulky_pamet = nacti_pri_startu(kOdkaz);
-    if (!titulky_pamet) titulky_pamet = nacti_pri_startu(kZvlastni);
-    titulky = titulky_pamet.get();
-    if (titulky_pamet) titulky_nacteny = true;
+void sub_load_at_start() {
+    std::lock_guard lock(subtitles_mutex);
+    if (subtitles_owner) sub_release(subtitles_owner, subtitle_count);
+    subtitles_owner = load_candidate(kLinkPath);
+    if (!subtitles_owner) subtitles_owner = load_candidate(kSpecialPath);
+    subtitles = subtitles_owner.get();
+    if (subtitles_owner) subtitles_ever_loaded = true;
 }
 
 namespace {
 
 // Wraps a scanned value modulo 2^32.
-int32_t na_32_bitu(long long v) {
+int32_t wrap32(long long v) {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(v)));
 }
 
-bool je_oddelovac(char c) {
+bool is_separator(char c) {
     return c == '|' || c == '\r' || c == '\n';
 }
 
 // Splits the text at "|" into at most four lines; runs of separators make no empty
 // lines, except that a leading "|" gives an empty first line. False when a line
 // text cannot be allocated.
-bool rozdel_text(const char* text, titulek* zaznam) {
+bool split_text(const char* text, subtitle* record) {
     const char* p = text;
     for (int i = 0;; ++i) {
         const char* q = p;
-        while (*q != '\0' && !je_oddelovac(*q)) ++q;
-        size_t delka = static_cast<size_t>(q - p);
-        std::unique_ptr<char[]> radek(new (std::nothrow) char[delka + 1]);
-        if (!radek) {
-            zaznam->pocet_radku = i;
+        while (*q != '\0' && !is_separator(*q)) ++q;
+        size_t length = static_cast<size_t>(q - p);
+        std::unique_ptr<char[]> line(new (std::nothrow) char[length + 1]);
+        if (!line) {
+            record->line_count = i;
             return false;
         }
-        std::memcpy(radek.get(), p, delka);
-        radek[delka] = '\0';
-        zaznam->radky[i] = std::move(radek);
-        while (*q != '\0' && je_oddelovac(*q)) ++q;
+        std::memcpy(line.get(), p, length);
+        line[length] = '\0';
+        record->lines[i] = std::move(line);
+        while (*q != '\0' && is_separator(*q)) ++q;
         if (*q == '\0' || i == 3) {
-            zaznam->pocet_radku = i + 1;
+            record->line_count = i + 1;
             return true;
         }
         p = q;
@@ -276,20 +276,20 @@ bool rozdel_text(const char* text, titulek* zaznam) {
 }
 
 // Bytes from the current position to the end of the file, or -1 when unknown.
-int64_t zbyva_bajtu(FILE* f) {
-    long ted = std::ftell(f);
-    if (ted < 0 || std::fseek(f, 0, SEEK_END) != 0) return -1;
-    long konec = std::ftell(f);
-    if (std::fseek(f, ted, SEEK_SET) != 0) return -1;
-    return konec >= ted ? konec - ted : -1;
+int64_t bytes_left(FILE* f) {
+    long here = std::ftell(f);
+    if (here < 0 || std::fseek(f, 0, SEEK_END) != 0) return -1;
+    long end = std::ftell(f);
+    if (std::fseek(f, here, SEEK_SET) != 0) return -1;
+    return end >= here ? end - here : -1;
 }
 
-// Loads a start-up candidate only when it is larger than kMinVelikost bytes (stat
+// Loads a start-up candidate only when it is larger than kMinLoadSize bytes (stat
 // follows a link, so the size is the linked file's).
-std::unique_ptr<titulek[]> nacti_pri_startu(const char* cesta) {
+std::unique_ptr<subtitle[]> load_candidate(const char* path) {
     struct stat st {};
-    if (hw_stat(cesta, &st) != 0 || st.st_size <= kMinVelikost) return nullptr;
-    return sub_nacti_titulky(cesta);
+    if (hw_stat(path, &st) != 0 || st.st_size <= kMinLoadSize) return nullptr;
+    return sub_load_file(path);
 }
 
 }  // namespace

@@ -5,30 +5,30 @@
 
 namespace {
 
-bool obsahuje(const titulek& t, uint32_t cas) {
-    return t.cas_od <= cas && cas <= t.cas_do;
+bool contains(const subtitle& t, uint32_t time_ms) {
+    return t.start_ms <= time_ms && time_ms <= t.end_ms;
 }
 
 }  // namespace
 
-int32_t sub_najdi_titulek(uint32_t cas, int32_t hint) {
-    const titulek* pole = titulky;
-    int32_t pocet = pocet_titulku;
-    if (pole == nullptr || pocet <= 0) return 0;
+int32_t sub_find(uint32_t time_ms, int32_t hint) {
+    const subtitle* records = subtitles;
+    int32_t count = subtitle_count;
+    if (records == nullptr || count <= 0) return 0;
     // The clock usually asks for the subtitle right after the one it knows.
-    if (hint >= 0 && hint < pocet - 1 && obsahuje(pole[hint + 1], cas)) return hint + 1;
+    if (hint >= 0 && hint < count - 1 && contains(records[hint + 1], time_ms)) return hint + 1;
     int64_t lo = 0;
-    int64_t hi = pocet - 1;
+    int64_t hi = count - 1;
     while (lo <= hi) {
         int64_t mid = (lo + hi + 1) / 2;
-        if (cas < pole[mid].cas_od) {
+        if (time_ms < records[mid].start_ms) {
             hi = mid - 1;
-        } else if (pole[mid].cas_do < cas) {
+        } else if (records[mid].end_ms < time_ms) {
             lo = mid + 1;
         } else {
             return static_cast<int32_t>(mid);
         }
     }
-    // The first record that starts after cas; the count when cas is past the last.
+    // The first record that starts after time_ms; the count when time_ms is past the last.
     return static_cast<int32_t>(lo);
 }

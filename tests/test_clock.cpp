@@ -32,165 +32,165 @@ class Clock : public ClockTest {
     }
     // The clock where a positioning operation leaves it: stopped at subtitle i.
     void expect_at(int i) {
-        EXPECT_EQ(akt_poz, i);
-        EXPECT_EQ(akt_cas, start_of(i));
-        EXPECT_EQ(bezi_timer, 0);
-        EXPECT_EQ(konec_filmu, 0);
+        EXPECT_EQ(current_index, i);
+        EXPECT_EQ(clock_ms, start_of(i));
+        EXPECT_EQ(clock_running, 0);
+        EXPECT_EQ(film_ended, 0);
     }
 };
 
 TEST_F(Clock, ResetUsesTheLastEnd) {
-    akt_poz = 4;
-    akt_cas = 777;
+    current_index = 4;
+    clock_ms = 777;
     tmr_reset();
-    EXPECT_EQ(akt_poz, 0);
-    EXPECT_EQ(akt_cas, 0u);
-    EXPECT_EQ(cas_konce, 12410u);
+    EXPECT_EQ(current_index, 0);
+    EXPECT_EQ(clock_ms, 0u);
+    EXPECT_EQ(film_end_ms, 12410u);
 }
 
 TEST_F(Clock, SetByIndex) {
-    konec_filmu = 1;
-    tmr_nastav_akt_tit(5);
+    film_ended = 1;
+    tmr_go_to_subtitle(5);
     expect_at(5);
-    tmr_nastav_akt_tit(11);
+    tmr_go_to_subtitle(11);
     expect_at(11);
-    tmr_nastav_akt_tit(12);  // not below the count: 0
+    tmr_go_to_subtitle(12);  // not below the count: 0
     expect_at(0);
-    tmr_nastav_akt_tit(7);
-    tmr_nastav_akt_tit(-5);  // negative: 0
+    tmr_go_to_subtitle(7);
+    tmr_go_to_subtitle(-5);  // negative: 0
     expect_at(0);
-    tmr_nastav_akt_tit(7);
-    konec_filmu = 1;
-    tmr_nastav_akt_tit(-1);  // reset
-    EXPECT_EQ(akt_poz, 0);
-    EXPECT_EQ(akt_cas, 0u);
-    EXPECT_EQ(konec_filmu, 0);
+    tmr_go_to_subtitle(7);
+    film_ended = 1;
+    tmr_go_to_subtitle(-1);  // reset
+    EXPECT_EQ(current_index, 0);
+    EXPECT_EQ(clock_ms, 0u);
+    EXPECT_EQ(film_ended, 0);
 }
 
 TEST_F(Clock, Steps) {
-    tmr_update_tit(0);  // from index 0 to subtitle 1
+    tmr_step_subtitle(0);  // from index 0 to subtitle 1
     expect_at(1);
-    akt_poz = 5;
-    tmr_update_tit(0);  // elsewhere it stays
+    current_index = 5;
+    tmr_step_subtitle(0);  // elsewhere it stays
     expect_at(5);
-    tmr_update_tit(-2);
+    tmr_step_subtitle(-2);
     expect_at(3);
-    tmr_update_tit(9);  // near the end: the last subtitle
+    tmr_step_subtitle(9);  // near the end: the last subtitle
     expect_at(11);
-    tmr_update_tit(9);
+    tmr_step_subtitle(9);
     expect_at(11);
-    akt_poz = 12;  // one past the last, as after showing it
-    tmr_update_tit(-1);
+    current_index = 12;  // one past the last, as after showing it
+    tmr_step_subtitle(-1);
     expect_at(11);
-    akt_poz = 3;
-    tmr_update_tit(-11);  // below 0: 0
+    current_index = 3;
+    tmr_step_subtitle(-11);  // below 0: 0
     expect_at(0);
-    akt_poz = 0;
-    tmr_update_tit(-1);
+    current_index = 0;
+    tmr_step_subtitle(-1);
     expect_at(0);
 }
 
 TEST_F(Clock, StepsStopARunningClock) {
     tmr_play();
-    ASSERT_EQ(bezi_timer, 1);
-    akt_poz = 4;
-    tmr_update_tit(bezi_timer - 2);
+    ASSERT_EQ(clock_running, 1);
+    current_index = 4;
+    tmr_step_subtitle(clock_running - 2);
     expect_at(3);
-    konec_filmu = 1;
-    tmr_update_tit(0);
+    film_ended = 1;
+    tmr_step_subtitle(0);
     expect_at(3);
 }
 
 TEST_F(Clock, SetByTime) {
-    tmr_nastav_tit(3200);  // inside subtitle 2: its start
+    tmr_go_to_time(3200);  // inside subtitle 2: its start
     expect_at(2);
-    tmr_nastav_tit(3400);  // its end belongs to it
+    tmr_go_to_time(3400);  // its end belongs to it
     expect_at(2);
-    tmr_nastav_tit(3401);  // between: the next one's start
+    tmr_go_to_time(3401);  // between: the next one's start
     expect_at(3);
-    tmr_nastav_tit(0);
+    tmr_go_to_time(0);
     expect_at(0);
     tmr_play();
-    konec_filmu = 1;
-    tmr_nastav_tit(-1);
-    EXPECT_EQ(akt_poz, 0);
-    EXPECT_EQ(akt_cas, 0u);
-    EXPECT_EQ(bezi_timer, 0);
-    EXPECT_EQ(konec_filmu, 0);
+    film_ended = 1;
+    tmr_go_to_time(-1);
+    EXPECT_EQ(current_index, 0);
+    EXPECT_EQ(clock_ms, 0u);
+    EXPECT_EQ(clock_running, 0);
+    EXPECT_EQ(film_ended, 0);
 }
 
 TEST_F(Clock, TimePastTheLastSubtitleStaysInsideTheArray) {
     // As after a rescale below 1: the search returns the count.
-    tmr_nastav_tit(12401);
+    tmr_go_to_time(12401);
     expect_at(11);
-    tmr_nastav_tit(2000000000);
+    tmr_go_to_time(2000000000);
     expect_at(11);
 }
 
 TEST_F(Clock, ShiftRules) {
-    akt_cas = 500;
-    tmr_uprav(1);  // at 500 nothing happens, in either direction
-    EXPECT_EQ(akt_cas, 500u);
-    EXPECT_EQ(bezi_timer, 0);
-    tmr_uprav(-1);
-    EXPECT_EQ(akt_cas, 500u);
-    EXPECT_EQ(bezi_timer, 0);
+    clock_ms = 500;
+    tmr_shift(1);  // at 500 nothing happens, in either direction
+    EXPECT_EQ(clock_ms, 500u);
+    EXPECT_EQ(clock_running, 0);
+    tmr_shift(-1);
+    EXPECT_EQ(clock_ms, 500u);
+    EXPECT_EQ(clock_running, 0);
 
     // Without the thread nothing advances the word between the calls.
-    akt_cas = 501;
-    tmr_uprav(-1);  // from 501 back to 1, and the clock runs
-    EXPECT_EQ(akt_cas, 1u);
-    EXPECT_EQ(bezi_timer, 1);
-    tmr_zastav();
+    clock_ms = 501;
+    tmr_shift(-1);  // from 501 back to 1, and the clock runs
+    EXPECT_EQ(clock_ms, 1u);
+    EXPECT_EQ(clock_running, 1);
+    tmr_stop();
 
-    akt_cas = 2000;
-    tmr_uprav(1);
-    EXPECT_EQ(akt_cas, 2500u);
-    EXPECT_EQ(bezi_timer, 1);
-    tmr_zastav();
+    clock_ms = 2000;
+    tmr_shift(1);
+    EXPECT_EQ(clock_ms, 2500u);
+    EXPECT_EQ(clock_running, 1);
+    tmr_stop();
 
-    akt_cas = 2000;
-    konec_filmu = 1;
-    tmr_uprav(1);  // after the end of film: nothing
-    EXPECT_EQ(akt_cas, 2000u);
-    EXPECT_EQ(bezi_timer, 0);
+    clock_ms = 2000;
+    film_ended = 1;
+    tmr_shift(1);  // after the end of film: nothing
+    EXPECT_EQ(clock_ms, 2000u);
+    EXPECT_EQ(clock_running, 0);
 }
 
 TEST_F(Clock, ShiftCountsTheTimeRunSinceTheLastAdvance) {
-    akt_cas = 10000;
+    clock_ms = 10000;
     tmr_play();
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     // Nothing has advanced the word while the clock ran: the shift must fold the
     // 60 ms in before it adds its 500.
-    tmr_uprav(1);
-    tmr_zastav();
-    EXPECT_GE(akt_cas, 10560u);
+    tmr_shift(1);
+    tmr_stop();
+    EXPECT_GE(clock_ms, 10560u);
 }
 
 TEST_F(Clock, StopKeepsTheTimeRunAndStaysStopped) {
-    akt_cas = 1000;
+    clock_ms = 1000;
     tmr_play();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    tmr_zastav();
-    uint32_t stopped = akt_cas;
+    tmr_stop();
+    uint32_t stopped = clock_ms;
     EXPECT_GE(stopped, 1049u);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     // The stopped time does not count, however often the clock is stopped.
-    tmr_zastav();
-    EXPECT_EQ(akt_cas, stopped);
+    tmr_stop();
+    EXPECT_EQ(clock_ms, stopped);
 }
 
 TEST_F(Clock, PlayDoesNothingAfterTheEndOfFilm) {
-    konec_filmu = 1;
+    film_ended = 1;
     tmr_play();
-    EXPECT_EQ(bezi_timer, 0);
+    EXPECT_EQ(clock_running, 0);
 }
 
 TEST_F(Clock, ResumePosition) {
-    akt_poz = 6;
-    EXPECT_EQ(tmr_get_poz(), 6);
-    konec_filmu = 1;
-    EXPECT_EQ(tmr_get_poz(), 0);
+    current_index = 6;
+    EXPECT_EQ(tmr_resume_index(), 6);
+    film_ended = 1;
+    EXPECT_EQ(tmr_resume_index(), 0);
 }
 
 TEST_F(Clock, WallClockMilliseconds) {
@@ -205,16 +205,16 @@ TEST_F(Clock, WallClockMilliseconds) {
 class NoSubtitles : public ClockTest {};
 
 TEST_F(NoSubtitles, PositioningReadsNoRecord) {
-    akt_poz = 3;
-    tmr_update_tit(9);
-    EXPECT_EQ(akt_poz, 0);
-    EXPECT_EQ(akt_cas, 0u);
-    tmr_nastav_tit(5000);
-    EXPECT_EQ(akt_poz, 0);
-    tmr_nastav_akt_tit(2);
-    EXPECT_EQ(akt_poz, 0);
+    current_index = 3;
+    tmr_step_subtitle(9);
+    EXPECT_EQ(current_index, 0);
+    EXPECT_EQ(clock_ms, 0u);
+    tmr_go_to_time(5000);
+    EXPECT_EQ(current_index, 0);
+    tmr_go_to_subtitle(2);
+    EXPECT_EQ(current_index, 0);
     EXPECT_EQ(tmr_sub_deinit(), 0);  // no thread was started: returns at once
-    EXPECT_EQ(stav_threadu, 2);
+    EXPECT_EQ(thread_state, 2);
 }
 
 }  // namespace

@@ -52,41 +52,41 @@ class Film : public testsup::ClockTest {
     int64_t film_ms() const { return tmr_film_ms(start_pts, sim::video_pts()); }
     // Whether the clock agrees with the film (plus an offset) within a few frames.
     bool with_film(int64_t offset = 0) const {
-        return std::llabs(int64_t{akt_cas.load()} - film_ms() - offset) < 150;
+        return std::llabs(int64_t{clock_ms.load()} - film_ms() - offset) < 150;
     }
 };
 
 TEST_F(Film, PausesAndJumpsOfTheFilmCarryTheSubtitles) {
     start({.present = true});
     play();
-    ASSERT_TRUE(wait_until([] { return akt_poz == 1; }));
-    EXPECT_EQ(akt_titulek.load(), &titulky[0]);
+    ASSERT_TRUE(wait_until([] { return current_index == 1; }));
+    EXPECT_EQ(painted_record.load(), &subtitles[0]);
 
     // The film stands: so does the clock (with the pause icon), and subtitle 1 waits.
     sim::video_pause();
     ASSERT_TRUE(wait_until([] { return film_paused == 1; }));
-    EXPECT_EQ(bezi_timer, 1);
-    const uint32_t held = akt_cas;
+    EXPECT_EQ(clock_running, 1);
+    const uint32_t held = clock_ms;
     EXPECT_TRUE(with_film());
     std::this_thread::sleep_for(std::chrono::milliseconds(1300));
-    EXPECT_EQ(akt_cas, held);
-    EXPECT_EQ(akt_poz, 1);
+    EXPECT_EQ(clock_ms, held);
+    EXPECT_EQ(current_index, 1);
     sim::video_play();
-    ASSERT_TRUE(wait_until([] { return akt_poz == 2; }));
+    ASSERT_TRUE(wait_until([] { return current_index == 2; }));
     EXPECT_EQ(film_paused, 0);
     EXPECT_TRUE(with_film());
 
     // A minute forward (into subtitle 2): the index follows by search and it shows.
     sim::video_seek(60000);
-    ASSERT_TRUE(wait_until([] { return akt_poz == 3; }));
-    EXPECT_EQ(akt_titulek.load(), &titulky[2]);
+    ASSERT_TRUE(wait_until([] { return current_index == 3; }));
+    EXPECT_EQ(painted_record.load(), &subtitles[2]);
     EXPECT_TRUE(with_film());
     // And back before subtitle 0: the band is cleared and the index goes back with
     // the film, so subtitle 0 shows again.
     sim::video_seek(-61000);
-    ASSERT_TRUE(wait_until([] { return akt_cas < 10000; }));
-    ASSERT_TRUE(wait_until([] { return akt_poz == 1; }));
-    EXPECT_EQ(akt_titulek.load(), &titulky[0]);
+    ASSERT_TRUE(wait_until([] { return clock_ms < 10000; }));
+    ASSERT_TRUE(wait_until([] { return current_index == 1; }));
+    EXPECT_EQ(painted_record.load(), &subtitles[0]);
 }
 
 // The film's pause key pressed before OK, then a seek while it stands: the clock
@@ -97,38 +97,38 @@ TEST_F(Film, ASeekOfAFilmPausedBeforeTheStartMovesTheStandingClock) {
     play();
     ASSERT_TRUE(wait_until([] { return film_paused == 1; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_LT(akt_cas, 150u);
+    EXPECT_LT(clock_ms, 150u);
     sim::video_seek(61000);
-    ASSERT_TRUE(wait_until([] { return akt_poz == 3; }));
-    EXPECT_EQ(akt_titulek.load(), &titulky[2]);
+    ASSERT_TRUE(wait_until([] { return current_index == 3; }));
+    EXPECT_EQ(painted_record.load(), &subtitles[2]);
     EXPECT_EQ(film_paused, 1);
-    EXPECT_TRUE(with_film()) << akt_cas << " " << film_ms();
+    EXPECT_TRUE(with_film()) << clock_ms << " " << film_ms();
 }
 
 TEST_F(Film, ShiftsAndStepsMoveTheSubtitlesAgainstThePlayingFilm) {
     start({.present = true});
     play();
-    ASSERT_TRUE(wait_until([] { return akt_cas > 600; }));
+    ASSERT_TRUE(wait_until([] { return clock_ms > 600; }));
     // Half a second on: the clock stays ahead of the film by it.
-    tmr_uprav(1);
+    tmr_shift(1);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_TRUE(with_film(500)) << akt_cas << " " << film_ms();
+    EXPECT_TRUE(with_film(500)) << clock_ms << " " << film_ms();
     // A step keeps following: the clock runs on from the subtitle's start.
-    tmr_update_tit(0);
-    EXPECT_EQ(bezi_timer, 1);
+    tmr_step_subtitle(0);
+    EXPECT_EQ(clock_running, 1);
     EXPECT_TRUE(tmr_following());
-    ASSERT_TRUE(wait_until([] { return akt_cas > 1300; }));
+    ASSERT_TRUE(wait_until([] { return clock_ms > 1300; }));
     // OK stops the clock and the following: the film goes on, the subtitles do not.
-    tmr_zastav();
-    const uint32_t stopped = akt_cas;
+    tmr_stop();
+    const uint32_t stopped = clock_ms;
     sim::video_seek(30000);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(akt_cas, stopped);
+    EXPECT_EQ(clock_ms, stopped);
     EXPECT_FALSE(tmr_following());
     // OK again takes a new sync point at the clock's time.
     play();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_TRUE(with_film(stopped)) << akt_cas << " " << film_ms();
+    EXPECT_TRUE(with_film(stopped)) << clock_ms << " " << film_ms();
 }
 
 TEST_F(Film, AWrapOfTheTimeStampChangesNothing) {
@@ -137,10 +137,10 @@ TEST_F(Film, AWrapOfTheTimeStampChangesNothing) {
     play();
     // The stamp wraps 2 s after the start; the clock runs straight through.
     ASSERT_TRUE(wait_until([] { return sim::video_pts() < 90000 * 10; }));
-    ASSERT_TRUE(wait_until([] { return akt_cas > 2300; }));
+    ASSERT_TRUE(wait_until([] { return clock_ms > 2300; }));
     EXPECT_EQ(film_paused, 0);
     EXPECT_TRUE(with_film());
-    EXPECT_EQ(akt_poz, 2);
+    EXPECT_EQ(current_index, 2);
     EXPECT_EQ(tmr_film_ms(kPtsWrap - 90, 90), 2);
     EXPECT_EQ(tmr_film_ms(90, kPtsWrap - 90), -2);
 }
@@ -148,16 +148,16 @@ TEST_F(Film, AWrapOfTheTimeStampChangesNothing) {
 TEST_F(Film, AFailingReadLeavesTheClockRunningOnItsOwn) {
     start({.present = true});
     play();
-    ASSERT_TRUE(wait_until([] { return akt_cas > 100; }));
+    ASSERT_TRUE(wait_until([] { return clock_ms > 100; }));
     sim::video_fail_pts(true);
     // A seek the player cannot see: the clock runs on, it does not stand.
     sim::video_seek(5000);
-    const uint32_t before = akt_cas;
-    ASSERT_TRUE(wait_until([before] { return akt_cas > before + 400; }));
+    const uint32_t before = clock_ms;
+    ASSERT_TRUE(wait_until([before] { return clock_ms > before + 400; }));
     EXPECT_EQ(film_paused, 0);
     // Reading again, the clock catches up with the film.
     sim::video_fail_pts(false);
-    ASSERT_TRUE(wait_until([this] { return akt_cas > 5000 && with_film(); }));
+    ASSERT_TRUE(wait_until([this] { return clock_ms > 5000 && with_film(); }));
 }
 
 TEST_F(Film, WithoutAUsableDecoderTheClockIsManual) {
@@ -177,7 +177,7 @@ TEST_F(Film, WithoutAUsableDecoderTheClockIsManual) {
     EXPECT_FALSE(tmr_following());
     // A film that stands does not stop the manual clock.
     sim::video_pause();
-    ASSERT_TRUE(wait_until([] { return akt_cas > 400; }));
+    ASSERT_TRUE(wait_until([] { return clock_ms > 400; }));
     EXPECT_EQ(film_paused, 0);
 }
 

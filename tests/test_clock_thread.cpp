@@ -35,37 +35,37 @@ class Thread : public ClockTest {
 
 TEST_F(Thread, StartsStopsAndReleases) {
     start_with("[KTF2: 2 0 ]\n{25}{50}a\n{75}{100}b\n");
-    EXPECT_EQ(stav_threadu, 0);
-    ASSERT_NE(titulky.load(), nullptr);
-    EXPECT_EQ(pocet_titulku, 2);
-    EXPECT_EQ(cas_konce, 4010u);
-    EXPECT_EQ(akt_poz, 0);
+    EXPECT_EQ(thread_state, 0);
+    ASSERT_NE(subtitles.load(), nullptr);
+    EXPECT_EQ(subtitle_count, 2);
+    EXPECT_EQ(film_end_ms, 4010u);
+    EXPECT_EQ(current_index, 0);
     EXPECT_EQ(tmr_sub_deinit(), 0);
     thread_started = false;
-    EXPECT_EQ(stav_threadu, 2);
-    EXPECT_EQ(titulky.load(), nullptr);
-    EXPECT_EQ(pocet_titulku, 0);
-    EXPECT_TRUE(titulky_nacteny);
+    EXPECT_EQ(thread_state, 2);
+    EXPECT_EQ(subtitles.load(), nullptr);
+    EXPECT_EQ(subtitle_count, 0);
+    EXPECT_TRUE(subtitles_ever_loaded);
 }
 
 TEST_F(Thread, RunsWithoutSubtitles) {
     start_thread();
-    EXPECT_EQ(titulky.load(), nullptr);
+    EXPECT_EQ(subtitles.load(), nullptr);
     tmr_play();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(akt_poz, 0);
-    EXPECT_EQ(konec_filmu, 0);
+    EXPECT_EQ(current_index, 0);
+    EXPECT_EQ(film_ended, 0);
 }
 
 TEST_F(Thread, ResumePositionSurvivesTheStart) {
     start_with("[KTF2: 5 0 ]\n{25}{30}a\n{50}{55}b\n{75}{80}c\n{100}{105}d\n{125}{130}e\n");
     // As main does right after tmr_sub_init returns.
-    tmr_nastav_akt_tit(3);
+    tmr_go_to_subtitle(3);
     // The stopped clock stands inside subtitle 3: the thread shows it and moves on.
-    ASSERT_TRUE(wait_until([] { return akt_poz == 4; }));
-    EXPECT_EQ(akt_cas, 4000u);
-    EXPECT_EQ(bezi_timer, 0);
-    EXPECT_EQ(akt_titulek.load(), &titulky[3]);
+    ASSERT_TRUE(wait_until([] { return current_index == 4; }));
+    EXPECT_EQ(clock_ms, 4000u);
+    EXPECT_EQ(clock_running, 0);
+    EXPECT_EQ(painted_record.load(), &subtitles[3]);
 }
 
 TEST_F(Thread, ShowsAndClearsInTimeAndEndsTheFilmOnce) {
@@ -75,110 +75,110 @@ TEST_F(Thread, ShowsAndClearsInTimeAndEndsTheFilmOnce) {
     tmr_play();
     // The first subtitle is painted in its interval, then cleared once its end has
     // passed (observed together: this thread may be held off meanwhile).
-    ASSERT_TRUE(wait_until([] { return akt_poz >= 1; }));
-    ASSERT_TRUE(wait_until([] { return titulek_zobrazen == 0 || akt_poz >= 2; }));
-    if (akt_poz == 1) {
-        EXPECT_GT(akt_cas, 400u);
+    ASSERT_TRUE(wait_until([] { return current_index >= 1; }));
+    ASSERT_TRUE(wait_until([] { return subtitle_shown == 0 || current_index >= 2; }));
+    if (current_index == 1) {
+        EXPECT_GT(clock_ms, 400u);
     }
-    ASSERT_TRUE(wait_until([] { return akt_poz == 3; }));
-    ASSERT_TRUE(wait_until([] { return konec_filmu == 1; }));
+    ASSERT_TRUE(wait_until([] { return current_index == 3; }));
+    ASSERT_TRUE(wait_until([] { return film_ended == 1; }));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1210));
-    EXPECT_EQ(bezi_timer, 0);
-    EXPECT_GT(akt_cas, 1210u);
-    EXPECT_EQ(tmr_get_poz(), 0);
-    EXPECT_EQ(akt_titulek.load(), &titulky[2]);
-    EXPECT_TRUE(wait_until([] { return titulek_zobrazen == 0; }));
+    EXPECT_EQ(clock_running, 0);
+    EXPECT_GT(clock_ms, 1210u);
+    EXPECT_EQ(tmr_resume_index(), 0);
+    EXPECT_EQ(painted_record.load(), &subtitles[2]);
+    EXPECT_TRUE(wait_until([] { return subtitle_shown == 0; }));
 
     // Only once: while the flag stands nothing starts the clock again.
     tmr_play();
-    tmr_uprav(1);
-    EXPECT_EQ(bezi_timer, 0);
+    tmr_shift(1);
+    EXPECT_EQ(clock_running, 0);
 
     // A positioning operation clears the flag; the end comes again once the time passes.
-    tmr_nastav_akt_tit(2);
-    EXPECT_EQ(konec_filmu, 0);
-    ASSERT_TRUE(wait_until([] { return akt_poz == 3; }));
-    EXPECT_EQ(tmr_get_poz(), 3);
+    tmr_go_to_subtitle(2);
+    EXPECT_EQ(film_ended, 0);
+    ASSERT_TRUE(wait_until([] { return current_index == 3; }));
+    EXPECT_EQ(tmr_resume_index(), 3);
     tmr_play();
-    ASSERT_TRUE(wait_until([] { return konec_filmu == 1; }));
+    ASSERT_TRUE(wait_until([] { return film_ended == 1; }));
 }
 
 TEST_F(Thread, JumpShowsTheTargetAtOnce) {
     start_with("[KTF2: 3 0 ]\n{250}{300}a\n{500}{550}b\n{750}{800}c\n");
-    tmr_nastav_tit(21000);
-    ASSERT_TRUE(wait_until([] { return akt_poz == 2; }));
-    EXPECT_EQ(akt_cas, 20000u);
-    EXPECT_EQ(akt_titulek.load(), &titulky[1]);
-    tmr_update_tit(-2);
-    ASSERT_TRUE(wait_until([] { return akt_poz == 1; }));
-    EXPECT_EQ(akt_titulek.load(), &titulky[0]);
+    tmr_go_to_time(21000);
+    ASSERT_TRUE(wait_until([] { return current_index == 2; }));
+    EXPECT_EQ(clock_ms, 20000u);
+    EXPECT_EQ(painted_record.load(), &subtitles[1]);
+    tmr_step_subtitle(-2);
+    ASSERT_TRUE(wait_until([] { return current_index == 1; }));
+    EXPECT_EQ(painted_record.load(), &subtitles[0]);
 }
 
 TEST_F(Thread, ForwardShiftSkipsAShortSubtitleButShowsTheNext) {
     // 0: 1000..1100; 1: 1200..1400 (short); 2: 1600..1680; end of film after 1690.
     start_with("[KTF2: 3 0 ]\n{25}{27}a\n{30}{35}b\n{40}{42}c\n");
-    tmr_nastav_akt_tit(0);
-    ASSERT_TRUE(wait_until([] { return akt_poz == 1; }));
+    tmr_go_to_subtitle(0);
+    ASSERT_TRUE(wait_until([] { return current_index == 1; }));
     // From 1000 to 1500, running: subtitle 1 lies wholly in the jump and stays unshown,
     // but the index moves past it, so subtitle 2 is shown in its time.
-    tmr_uprav(1);
-    ASSERT_TRUE(wait_until([] { return akt_poz != 1; }));
-    EXPECT_EQ(akt_poz, 2);
-    EXPECT_EQ(akt_titulek.load(), &titulky[0]);
-    ASSERT_TRUE(wait_until([] { return konec_filmu == 1; }));
-    EXPECT_EQ(akt_poz, 3);
-    EXPECT_EQ(akt_titulek.load(), &titulky[2]);
+    tmr_shift(1);
+    ASSERT_TRUE(wait_until([] { return current_index != 1; }));
+    EXPECT_EQ(current_index, 2);
+    EXPECT_EQ(painted_record.load(), &subtitles[0]);
+    ASSERT_TRUE(wait_until([] { return film_ended == 1; }));
+    EXPECT_EQ(current_index, 3);
+    EXPECT_EQ(painted_record.load(), &subtitles[2]);
 }
 
 TEST_F(Thread, AClosingBoxShowsWhatTheClockSaysBelongsOnTheBand) {
     // 0: 600..1000; 1: 20000..20200.
     start_with("[KTF2: 2 0 ]\n{15}{25}a\n{500}{505}b\n");
-    tmr_nastav_akt_tit(0);
-    ASSERT_TRUE(wait_until([] { return akt_poz == 1 && titulek_zobrazen == 1; }));
+    tmr_go_to_subtitle(0);
+    ASSERT_TRUE(wait_until([] { return current_index == 1 && subtitle_shown == 1; }));
     // Stopped inside the interval: the subtitle comes back.
-    fb_help_box(1);
-    fb_help_box(0);
-    EXPECT_EQ(titulek_zobrazen, 1);
+    menu_help_box(1);
+    menu_help_box(0);
+    EXPECT_EQ(subtitle_shown, 1);
     // Past its end: the thread clears it, and a box closing leaves the band clear.
-    tmr_uprav(1);
-    ASSERT_TRUE(wait_until([] { return titulek_zobrazen == 0; }));
-    tmr_zastav();
-    fb_help_box(1);
-    fb_help_box(0);
-    EXPECT_EQ(titulek_zobrazen, 0);
+    tmr_shift(1);
+    ASSERT_TRUE(wait_until([] { return subtitle_shown == 0; }));
+    tmr_stop();
+    menu_help_box(1);
+    menu_help_box(0);
+    EXPECT_EQ(subtitle_shown, 0);
     // Back inside its interval, running (the index stays past it): the box puts it
     // back, and the thread clears it again at its end.
-    fb_help_box(1);
-    tmr_uprav(-1);
-    fb_help_box(0);
-    EXPECT_EQ(titulek_zobrazen, 1);
-    ASSERT_TRUE(wait_until([] { return titulek_zobrazen == 0; }));
-    EXPECT_GT(akt_cas, 1000u);
-    EXPECT_EQ(akt_poz, 1);
+    menu_help_box(1);
+    tmr_shift(-1);
+    menu_help_box(0);
+    EXPECT_EQ(subtitle_shown, 1);
+    ASSERT_TRUE(wait_until([] { return subtitle_shown == 0; }));
+    EXPECT_GT(clock_ms, 1000u);
+    EXPECT_EQ(current_index, 1);
 }
 
 TEST_F(Thread, StopTakesEffectWhileTheThreadSleeps) {
     start_with("[KTF2: 1 0 ]\n{250}{300}a\n");
     tmr_play();
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    tmr_zastav();
-    uint32_t stopped = akt_cas;
+    tmr_stop();
+    uint32_t stopped = clock_ms;
     EXPECT_GE(stopped, 29u);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(akt_cas, stopped);
-    EXPECT_EQ(akt_poz, 0);
+    EXPECT_EQ(clock_ms, stopped);
+    EXPECT_EQ(current_index, 0);
 }
 
 TEST_F(Thread, ReplacementWhileRunning) {
     start_with("[KTF2: 2 0 ]\n{5}{2500}a\n{2600}{2700}b\n");
     tmr_play();
-    ASSERT_TRUE(wait_until([] { return akt_poz == 1; }));
+    ASSERT_TRUE(wait_until([] { return current_index == 1; }));
     write_sub("other.tkx", "[KTF2: 2 0 ]\n{0}{5}x\n{10}{15}y\n");
-    ASSERT_EQ(sub_nacti_novy("other.tkx"), 0);
+    ASSERT_EQ(sub_load_new("other.tkx"), 0);
     // Stopped at time 0 inside the new subtitle 0, which the thread shows.
-    ASSERT_TRUE(wait_until([] { return akt_poz == 1; }));
-    EXPECT_EQ(akt_titulek.load(), &titulky[0]);
-    EXPECT_EQ(bezi_timer, 0);
+    ASSERT_TRUE(wait_until([] { return current_index == 1; }));
+    EXPECT_EQ(painted_record.load(), &subtitles[0]);
+    EXPECT_EQ(clock_running, 0);
 }
 
 TEST_F(Thread, StartsAndStopsAgainAndAgain) {
@@ -187,12 +187,12 @@ TEST_F(Thread, StartsAndStopsAgainAndAgain) {
     for (int i = 0; i < 40; ++i) {
         ASSERT_EQ(tmr_sub_init(), 0) << i;
         // Stopped at 0 inside the first subtitle: the new thread shows it.
-        tmr_nastav_akt_tit(0);
-        ASSERT_TRUE(wait_until([] { return akt_poz == 1; })) << i;
+        tmr_go_to_subtitle(0);
+        ASSERT_TRUE(wait_until([] { return current_index == 1; })) << i;
         tmr_play();
         ASSERT_EQ(tmr_sub_deinit(), 0);
-        ASSERT_EQ(stav_threadu, 2);
-        ASSERT_EQ(titulky.load(), nullptr);
+        ASSERT_EQ(thread_state, 2);
+        ASSERT_EQ(subtitles.load(), nullptr);
     }
 }
 
@@ -232,33 +232,33 @@ TEST_F(Thread, ALateThreadEndsWithoutTouchingALaterStart) {
 
     // The start gives up on the thread, and the program ends as after error box 6...
     EXPECT_EQ(tmr_sub_init(), 6);
-    EXPECT_EQ(stav_threadu, 2);
+    EXPECT_EQ(thread_state, 2);
     EXPECT_EQ(tmr_sub_deinit(), 0);
-    EXPECT_EQ(titulky.load(), nullptr);
+    EXPECT_EQ(subtitles.load(), nullptr);
     // ...and starts again, this time with a thread that reports in time.
     ASSERT_EQ(tmr_sub_init(), 0);
     thread_started = true;
     ASSERT_EQ(sim::threads_running(), 2);
-    tmr_nastav_akt_tit(3);
-    ASSERT_TRUE(wait_until([] { return akt_poz == 4; }));
+    tmr_go_to_subtitle(3);
+    ASSERT_TRUE(wait_until([] { return current_index == 4; }));
 
     // Now the first thread runs at last: it must end without resetting the clock of
     // the later start or running beside its thread.
     late->release();
     ASSERT_TRUE(wait_until([] { return sim::threads_running() == 1; }));
-    EXPECT_EQ(akt_poz, 4);
-    EXPECT_EQ(akt_cas, 4000u);
-    EXPECT_EQ(stav_threadu, 0);
+    EXPECT_EQ(current_index, 4);
+    EXPECT_EQ(clock_ms, 4000u);
+    EXPECT_EQ(thread_state, 0);
     EXPECT_EQ(tmr_sub_deinit(), 0);
     thread_started = false;
-    EXPECT_EQ(stav_threadu, 2);
+    EXPECT_EQ(thread_state, 2);
     EXPECT_TRUE(wait_until([] { return sim::threads_running() == 0; }));
 }
 
 TEST_F(Thread, DeinitWithoutAThreadDoesNotWait) {
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(tmr_sub_deinit(), 0);
-    EXPECT_EQ(stav_threadu, 2);
+    EXPECT_EQ(thread_state, 2);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
 }
 

@@ -62,57 +62,57 @@ TEST_F(Stress, MainThreadOperationsAgainstThePlayingThread) {
                 tmr_play();
                 break;
             case 1:
-                tmr_zastav();
+                tmr_stop();
                 break;
             case 2:
-                tmr_uprav(rng() % 2 ? 1 : -1);
+                tmr_shift(rng() % 2 ? 1 : -1);
                 break;
             case 3:
-                tmr_nastav_akt_tit(static_cast<int32_t>(rng() % 320) - 10);
+                tmr_go_to_subtitle(static_cast<int32_t>(rng() % 320) - 10);
                 break;
             case 4:
-                tmr_update_tit(static_cast<int32_t>(rng() % 23) - 11);
+                tmr_step_subtitle(static_cast<int32_t>(rng() % 23) - 11);
                 break;
             case 5:
-                tmr_nastav_tit(static_cast<int32_t>(rng() % 40000));
+                tmr_go_to_time(static_cast<int32_t>(rng() % 40000));
                 break;
             case 6:
-                if (kreslim == 0) fb_zmen_zoom();
+                if (painting == 0) fb_next_zoom();
                 break;
             case 7:
-                fb_zmen_barvu_tit();
+                fb_next_colour_scheme();
                 break;
             case 8:
-                if (kreslim == 0) fb_zmen_transp();
+                if (painting == 0) fb_next_background();
                 break;
             case 9:
-                fb_uprav_posun(rng() % 2 ? 1 : -1);
+                fb_shift_band(rng() % 2 ? 1 : -1);
                 break;
             case 10:
-                fb_prekresli_titulek();
+                fb_put_back_subtitle();
                 break;
             case 11:
                 // Rescale and come back, as the FPS menu does, so times stay in range.
-                sub_prepocti(std::bit_cast<float>(kFactors[rng() % 6]));
-                tmr_update_tit(0);
+                sub_rescale(std::bit_cast<float>(kFactors[rng() % 6]));
+                tmr_step_subtitle(0);
                 break;
             case 12: {
                 const char* names[] = {"a.tkx", "b.tkx", "bad.tkx"};
                 const char* name = names[rng() % 3];
-                int r = sub_nacti_novy(name);
+                int r = sub_load_new(name);
                 EXPECT_EQ(r, name[0] == 'b' && name[1] == 'a' ? 9 : 0);
                 ++replaced;
                 if (r != 0) {
-                    ASSERT_EQ(sub_nacti_novy("a.tkx"), 0);
+                    ASSERT_EQ(sub_load_new("a.tkx"), 0);
                 }
                 tmr_play();
                 break;
             }
             case 13:
-                rc_cas(static_cast<int>(rng() % 10));
+                tmr_enter_digit(static_cast<int>(rng() % 10));
                 break;
             case 14:
-                fb_prepni_posun();
+                fb_toggle_inset();
                 break;
             default:
                 tmr_play();
@@ -120,17 +120,17 @@ TEST_F(Stress, MainThreadOperationsAgainstThePlayingThread) {
         }
         // Now and then let the clock play through a few subtitles in real time.
         if (i % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        int32_t poz = akt_poz;
-        ASSERT_GE(poz, 0);
-        ASSERT_LE(poz, pocet_titulku);
+        int32_t position = current_index;
+        ASSERT_GE(position, 0);
+        ASSERT_LE(position, subtitle_count);
     }
     EXPECT_GT(replaced, 250);
 
     // Still in step afterwards: a jump shows its target at once.
-    ASSERT_EQ(sub_nacti_novy("a.tkx"), 0);
-    tmr_nastav_akt_tit(10);
-    ASSERT_TRUE(wait_until([] { return akt_poz == 11; }));
-    EXPECT_EQ(akt_titulek.load(), &titulky[10]);
+    ASSERT_EQ(sub_load_new("a.tkx"), 0);
+    tmr_go_to_subtitle(10);
+    ASSERT_TRUE(wait_until([] { return current_index == 11; }));
+    EXPECT_EQ(painted_record.load(), &subtitles[10]);
 }
 
 }  // namespace

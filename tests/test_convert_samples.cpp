@@ -45,15 +45,15 @@ TEST_F(ConvertSamples, ExactOutputLoadsWithSourceTimes) {
             EXPECT_NE(std::find(report.notes.begin(), report.notes.end(), note), report.notes.end())
                 << note;
 
-        ASSERT_TRUE(install(s.name + ".tkx", output)) << "loader error " << sub_chyba;
-        ASSERT_EQ(pocet_titulku, static_cast<int32_t>(s.source.size()));
+        ASSERT_TRUE(install(s.name + ".tkx", output)) << "loader error " << sub_error;
+        ASSERT_EQ(subtitle_count, static_cast<int32_t>(s.source.size()));
         for (size_t i = 0; i < s.source.size(); ++i) {
             SCOPED_TRACE(i);
-            const titulek& t = titulky_pamet[i];
-            EXPECT_LE(std::abs(static_cast<int64_t>(t.cas_od) - s.source[i].start), s.tolerance);
-            EXPECT_LE(std::abs(static_cast<int64_t>(t.cas_do) - s.source[i].end), s.tolerance);
+            const subtitle& t = subtitles_owner[i];
+            EXPECT_LE(std::abs(static_cast<int64_t>(t.start_ms) - s.source[i].start), s.tolerance);
+            EXPECT_LE(std::abs(static_cast<int64_t>(t.end_ms) - s.source[i].end), s.tolerance);
             uint32_t middle = (s.source[i].start + s.source[i].end) / 2;
-            EXPECT_EQ(sub_najdi_titulek(middle, -1), static_cast<int32_t>(i));
+            EXPECT_EQ(sub_find(middle, -1), static_cast<int32_t>(i));
         }
     }
 }

@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kTit = "/var/tuxbox/Tresk/tit/";
+constexpr const char* kSubtitleDirPath = "/var/tuxbox/Tresk/tit/";
 
 // The first cue starts at 0, so that it is on screen while the clock stands still.
 constexpr std::string_view kSrt =
@@ -53,13 +53,13 @@ std::string converted(const std::string& source) {
 // The file menu with keys queued ahead; its result.
 int menu(std::initializer_list<int> keys) {
     testsup::queue(keys);
-    return testsup::run_modal([] { return rc_file_menu(); });
+    return testsup::run_modal([] { return menu_file(); });
 }
 
 // The first line of the first subtitle loaded.
 std::string loaded() {
-    if (titulky.load() == nullptr || pocet_titulku <= 0) return "<none>";
-    return titulky.load()[0].radky[0].get();
+    if (subtitles.load() == nullptr || subtitle_count <= 0) return "<none>";
+    return subtitles.load()[0].lines[0].get();
 }
 
 class DropIn : public ::testing::Test {
@@ -68,11 +68,11 @@ class DropIn : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(testsup::open_menu_box(root)); }
     void TearDown() override { testsup::close_menu_box(); }
 
-    bool exists(const std::string& name) const { return root.exists(kTit + name); }
+    bool exists(const std::string& name) const { return root.exists(kSubtitleDirPath + name); }
     // The names in the subtitle directory, sorted.
     std::vector<std::string> names() const {
         std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(root.host(kTit))) {
+        for (const auto& e : fs::directory_iterator(root.host(kSubtitleDirPath))) {
             out.push_back(e.path().filename().string());
         }
         std::sort(out.begin(), out.end());
@@ -85,19 +85,19 @@ TEST_F(DropIn, ConvertsNewFilesListsThemAndLeavesFailuresAlone) {
     root.write_subtitles("film.srt", kSrt);
     root.write_subtitles("broken.srt", kBrokenSrt);
     root.write_subtitles("notes.txt", "Bring popcorn.\n");
-    fs::create_directory(root.host(std::string(kTit) + "folder.srt"));
+    fs::create_directory(root.host(std::string(kSubtitleDirPath) + "folder.srt"));
 
     // Listed: a, film; broken.srt failed and has no .tkx to list.
     EXPECT_EQ(menu({KEY_DOWN, KEY_OK}), 1);
     EXPECT_EQ(loaded(), "Eerste regel");
     EXPECT_EQ(names(), (std::vector<std::string>{"a.tkx", "broken.srt", "film.srt", "film.tkx",
                                                  "folder.srt", "notes.txt", "tresk.qst"}));
-    EXPECT_EQ(root.read(std::string(kTit) + "film.tkx"), converted("film.srt"));
+    EXPECT_EQ(root.read(std::string(kSubtitleDirPath) + "film.tkx"), converted("film.srt"));
 
     // Nothing new: the pass opens no file at all, not even the ones that failed.
-    sim::fail_call("fopen", EIO, -1, kTit);
+    sim::fail_call("fopen", EIO, -1, kSubtitleDirPath);
     const int faults = sim::faults_injected();
-    rc_convert_dropped_files();
+    menu_convert_dropped_files();
     EXPECT_EQ(sim::faults_injected(), faults) << "a file was opened with nothing new to convert";
     sim::clear_faults();
 
@@ -105,11 +105,11 @@ TEST_F(DropIn, ConvertsNewFilesListsThemAndLeavesFailuresAlone) {
     // .tkx nor a half file behind.
     root.write_subtitles("broken.srt", kSrt);
     sim::fail_call("rename", EIO, 1, "broken");
-    rc_convert_dropped_files();
+    menu_convert_dropped_files();
     EXPECT_FALSE(exists("broken.tkx"));
     EXPECT_FALSE(exists("broken.tkx.part"));
     root.write_subtitles("broken.srt", std::string(kSrt) + "\r\n");
-    rc_convert_dropped_files();
+    menu_convert_dropped_files();
     EXPECT_TRUE(exists("broken.tkx"));
 }
 
@@ -176,9 +176,9 @@ TEST(DropInSim, DroppedSubRipFilePlaysAndIsDeletedWithItsConvertedFile) {
         for (uint32_t x = 0; x < w; ++x) visible += (px[size_t{y} * w + x] >> 24) != 0;
     }
     EXPECT_GT(visible, 200u);
-    EXPECT_FALSE(root.exists(std::string(kTit) + "film.srt"));
-    EXPECT_FALSE(root.exists(std::string(kTit) + "film.tkx"));
-    EXPECT_TRUE(root.exists(std::string(kTit) + "andere.tkx"));
+    EXPECT_FALSE(root.exists(std::string(kSubtitleDirPath) + "film.srt"));
+    EXPECT_FALSE(root.exists(std::string(kSubtitleDirPath) + "film.tkx"));
+    EXPECT_TRUE(root.exists(std::string(kSubtitleDirPath) + "andere.tkx"));
 }
 
 }  // namespace

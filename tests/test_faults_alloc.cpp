@@ -129,7 +129,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kTit = "/var/tuxbox/Tresk/tit/";
+constexpr const char* kSubtitleDirPath = "/var/tuxbox/Tresk/tit/";
 
 // Opens a counting window on this thread in which allocation n fails (0: none):
 // the n-th nothrow allocation, or with sizes the n-th throwing one of those sizes.
@@ -150,17 +150,17 @@ bool close_window() {
 
 // Blocks the loaded subtitles own: the array and one per line text.
 long store_blocks() {
-    const titulek* t = titulky;
+    const subtitle* t = subtitles;
     if (t == nullptr) return 0;
     long n = 1;
-    for (int32_t i = 0; i < pocet_titulku; ++i) n += t[i].pocet_radku;
+    for (int32_t i = 0; i < subtitle_count; ++i) n += t[i].line_count;
     return n;
 }
 
 void release_store() {
-    std::lock_guard zamek(sub_zamek);
-    sub_uvolni(titulky_pamet, pocet_titulku);
-    titulky = nullptr;
+    std::lock_guard lock(subtitles_mutex);
+    sub_release(subtitles_owner, subtitle_count);
+    subtitles = nullptr;
 }
 
 // Three subtitles, four line texts.
@@ -183,24 +183,24 @@ class LoaderAlloc : public ::testing::Test {
 TEST_F(LoaderAlloc, EverySiteFailsAsOutOfMemoryAndKeepsNothing) {
     int sites = 0;
     for (int n = 1;; ++n) {
-        sub_chyba = 0;
-        pocet_titulku = 7;
+        sub_error = 0;
+        subtitle_count = 7;
         const long before = window_live;
         open_window(n);
-        auto pole = sub_nacti_titulky("/var/tuxbox/Tresk/tit/film.tkx");
+        auto records = sub_load_file("/var/tuxbox/Tresk/tit/film.tkx");
         if (!close_window()) {
-            ASSERT_TRUE(pole) << n;
-            EXPECT_EQ(pocet_titulku, 3);
-            std::unique_ptr<titulek[]> p = std::move(pole);
-            sub_uvolni(p, 3);
+            ASSERT_TRUE(records) << n;
+            EXPECT_EQ(subtitle_count, 3);
+            std::unique_ptr<subtitle[]> p = std::move(records);
+            sub_release(p, 3);
             EXPECT_EQ(window_live, before);
             break;
         }
         ++sites;
-        EXPECT_FALSE(pole) << n;
-        EXPECT_EQ(sub_chyba, 3) << n;
+        EXPECT_FALSE(records) << n;
+        EXPECT_EQ(sub_error, 3) << n;
         // The array itself failing leaves the count as it was; later failures release.
-        EXPECT_EQ(pocet_titulku, n == 1 ? 7 : 0) << n;
+        EXPECT_EQ(subtitle_count, n == 1 ? 7 : 0) << n;
         EXPECT_EQ(window_live, before) << "blocks kept after failing allocation " << n;
     }
     // The array and the four line texts.
@@ -214,27 +214,27 @@ TEST_F(LoaderAlloc, ReplacementFailsCleanlyAtEverySite) {
     for (int n = 1;; ++n) {
         release_store();
         {
-            auto pole = sub_nacti_titulky("/var/tuxbox/Tresk/tit/film.tkx");
-            std::lock_guard zamek(sub_zamek);
-            titulky_pamet = std::move(pole);
-            titulky = titulky_pamet.get();
+            auto records = sub_load_file("/var/tuxbox/Tresk/tit/film.tkx");
+            std::lock_guard lock(subtitles_mutex);
+            subtitles_owner = std::move(records);
+            subtitles = subtitles_owner.get();
         }
-        const titulek* old = titulky;
+        const subtitle* old = subtitles;
         ASSERT_NE(old, nullptr);
         const long before = window_live;
         open_window(n);
-        const int r = sub_nacti_novy("next.tkx");
+        const int r = sub_load_new("next.tkx");
         if (!close_window()) {
             EXPECT_EQ(r, 0);
-            EXPECT_EQ(pocet_titulku, 3);
+            EXPECT_EQ(subtitle_count, 3);
             EXPECT_EQ(window_live - before, store_blocks());
             break;
         }
         ++sites;
         EXPECT_EQ(r, 3) << n;
         // Wherever the new file failed, the old subtitles stay in force.
-        EXPECT_EQ(titulky.load(), old) << n;
-        EXPECT_EQ(pocet_titulku, 3) << n;
+        EXPECT_EQ(subtitles.load(), old) << n;
+        EXPECT_EQ(subtitle_count, 3) << n;
         EXPECT_EQ(window_live, before) << n;
     }
     EXPECT_EQ(sites, 6);
@@ -264,7 +264,7 @@ class FileMenuAlloc : public ::testing::Test {
         testsup::modal_keys driver(std::move(keys));
         const int r = testsup::run_modal([n, &hit, sizes] {
             open_window(n, sizes);
-            const int r = rc_file_menu();
+            const int r = menu_file();
             hit = close_window();
             return r;
         });
@@ -276,13 +276,13 @@ class FileMenuAlloc : public ::testing::Test {
 
 TEST_F(FileMenuAlloc, ChoosingAFileSurvivesEveryFailingAllocation) {
     files();
-    const int w11 = fb_error_sirka(11);
-    const int w3 = fb_error_sirka(3);
+    const int w11 = menu_error_width(11);
+    const int w3 = menu_error_width(3);
     int sites = 0;
     for (int n = 1; n < 100; ++n) {
         release_store();
         std::error_code ec;
-        fs::remove(root.host(std::string(kTit) + "tresk.qst"), ec);
+        fs::remove(root.host(std::string(kSubtitleDirPath) + "tresk.qst"), ec);
         const long before = window_live;
         bool hit = false;
         std::vector<testsup::seen_screen> seen;
@@ -297,7 +297,7 @@ TEST_F(FileMenuAlloc, ChoosingAFileSurvivesEveryFailingAllocation) {
         if (seen[0].error_box == w11) {
             // Listing the directory failed: error box 11, nothing loaded, nothing kept.
             EXPECT_EQ(r, -1) << n;
-            EXPECT_EQ(titulky.load(), nullptr) << n;
+            EXPECT_EQ(subtitles.load(), nullptr) << n;
             EXPECT_EQ(window_live, before) << n;
             continue;
         }
@@ -306,9 +306,11 @@ TEST_F(FileMenuAlloc, ChoosingAFileSurvivesEveryFailingAllocation) {
         // the list again, where the second OK chose the file.
         EXPECT_TRUE(seen[0].list) << n;
         EXPECT_EQ(r, 0) << n;
-        ASSERT_NE(titulky.load(), nullptr) << n;
-        EXPECT_STREQ(titulky.load()[0].radky[0].get(), "a") << n;
-        EXPECT_EQ(fs::read_symlink(root.host(std::string(kTit) + "tresk.qst"), ec), "a.tkx") << n;
+        ASSERT_NE(subtitles.load(), nullptr) << n;
+        EXPECT_STREQ(subtitles.load()[0].lines[0].get(), "a") << n;
+        EXPECT_EQ(fs::read_symlink(root.host(std::string(kSubtitleDirPath) + "tresk.qst"), ec),
+                  "a.tkx")
+            << n;
         if (seen.size() > 1 && !seen[1].list) {
             EXPECT_EQ(seen[1].error_box, w3) << n;
         }
@@ -321,7 +323,7 @@ TEST_F(FileMenuAlloc, ChoosingAFileSurvivesEveryFailingAllocation) {
 
 TEST_F(FileMenuAlloc, DeletingMarkedFilesSurvivesEveryFailingAllocation) {
     int sites = 0;
-    const int w11 = fb_error_sirka(11);
+    const int w11 = menu_error_width(11);
     for (int n = 1; n < 100; ++n) {
         files();
         release_store();
@@ -332,9 +334,9 @@ TEST_F(FileMenuAlloc, DeletingMarkedFilesSurvivesEveryFailingAllocation) {
         // Mark a and b, confirm, say yes, then leave the shortened list (c and d).
         const int r =
             menu(n, {KEY_BLUE, KEY_DOWN, KEY_BLUE, KEY_OK, KEY_OK, KEY_EXIT, KEY_EXIT}, hit, seen);
-        const bool a = root.exists(std::string(kTit) + "a.tkx");
-        const bool b = root.exists(std::string(kTit) + "b.tkx");
-        EXPECT_TRUE(root.exists(std::string(kTit) + "c.tkx")) << n;
+        const bool a = root.exists(std::string(kSubtitleDirPath) + "a.tkx");
+        const bool b = root.exists(std::string(kSubtitleDirPath) + "b.tkx");
+        EXPECT_TRUE(root.exists(std::string(kSubtitleDirPath) + "c.tkx")) << n;
         if (!hit) {
             EXPECT_EQ(r, -1);
             EXPECT_FALSE(a);
@@ -351,8 +353,8 @@ TEST_F(FileMenuAlloc, DeletingMarkedFilesSurvivesEveryFailingAllocation) {
         if (r == 1) {
             // Without a mark buffer BLUE marks nothing: DOWN and OK chose b.
             EXPECT_TRUE(a && b) << n;
-            ASSERT_NE(titulky.load(), nullptr) << n;
-            EXPECT_STREQ(titulky.load()[0].radky[0].get(), "b") << n;
+            ASSERT_NE(subtitles.load(), nullptr) << n;
+            EXPECT_STREQ(subtitles.load()[0].lines[0].get(), "b") << n;
             EXPECT_EQ(window_live - before, store_blocks()) << n;
         } else {
             EXPECT_EQ(r, -1) << n;
@@ -381,7 +383,7 @@ TEST_F(FileMenuAlloc, ListsThatCannotGrowShowErrorElevenAndKeepNothing) {
             break;
         }
         ++sites;
-        EXPECT_EQ(seen[0].error_box, fb_error_sirka(11)) << n;
+        EXPECT_EQ(seen[0].error_box, menu_error_width(11)) << n;
         EXPECT_EQ(r, -1) << n;
         EXPECT_EQ(window_live, before) << n;
     }
@@ -400,15 +402,15 @@ TEST_F(StartupAlloc, EverySiteEndsWithAStatusOrAFallbackAndReleasesAll) {
     for (int n = 1; n < 200; ++n) {
         std::error_code ec;
         fs::remove(root.host(conf), ec);
-        fs::remove(root.host(std::string(kTit) + "tresk.qst"), ec);
+        fs::remove(root.host(std::string(kSubtitleDirPath) + "tresk.qst"), ec);
         root.write_subtitles("film.tkx", kFilm);
         root.write_subtitles("tresk.tkx", one_line("special file"));
-        fs::create_symlink("film.tkx", root.host(std::string(kTit) + "tresk.qst"));
+        fs::create_symlink("film.tkx", root.host(std::string(kSubtitleDirPath) + "tresk.qst"));
         testsup::setup_box(root, {.xres = 720, .yres = 576});
         sim::set_sleep_scale(0);
         // Each start is a new process: the settings record as the program loads it.
-        ul_konf = nastaveni{1, 0, 0, 0, 0, 0, 0};
-        posl_kod = 0;
+        saved_settings = stored_settings{1, 0, 0, 0, 0, 0, 0};
+        last_code = 0;
         const long before = window_live;
         open_window(n);
         const int r = app_start();
@@ -416,15 +418,15 @@ TEST_F(StartupAlloc, EverySiteEndsWithAStatusOrAFallbackAndReleasesAll) {
         if (r == -1) {
             // Running: the remembered file, the special file as its silent fallback,
             // or no subtitles at all (the first pass would open the file menu).
-            const titulek* t = titulky;
+            const subtitle* t = subtitles;
             if (!hit) {
                 ASSERT_NE(t, nullptr);
-                EXPECT_EQ(pocet_titulku, 3);
+                EXPECT_EQ(subtitle_count, 3);
             }
-            if (t != nullptr && pocet_titulku == 1) {
-                EXPECT_STREQ(t[0].radky[0].get(), "special file") << n;
+            if (t != nullptr && subtitle_count == 1) {
+                EXPECT_STREQ(t[0].lines[0].get(), "special file") << n;
             }
-            konec(0);
+            app_shutdown(0);
             EXPECT_TRUE(root.exists(conf)) << n;
         } else {
             // The display could not be brought up: status 1, the settings untouched.

@@ -38,11 +38,11 @@ class DeviceFaults : public ::testing::Test {
     void SetUp() override {
         root.write_subtitles("a.tkx", "[KTF2: 2 0 ]\n{25}{75}a\n{100}{150}b\n");
         fs::create_symlink("a.tkx", root.host("/var/tuxbox/Tresk/tit/tresk.qst"));
-        ul_konf = nastaveni{1, 0, 0, 0, 0, 0, 0};
+        saved_settings = stored_settings{1, 0, 0, 0, 0, 0, 0};
     }
     void TearDown() override {
         sim::clear_faults();
-        if (running) konec(0);
+        if (running) app_shutdown(0);
         EXPECT_EQ(sim::open_descriptors(), 0);
         EXPECT_FALSE(sim::framebuffer().mapped);
     }
@@ -59,7 +59,7 @@ class DeviceFaults : public ::testing::Test {
         int r = 0;
         out = testsup::capture_output([&] { r = app_start(); });
         running = r == -1;
-        posl_kod = 0;
+        last_code = 0;
         return r;
     }
     static sim::fb_config box_fb() { return {.xres = 720, .yres = 576}; }
@@ -128,10 +128,10 @@ TEST_F(DeviceFaults, RemoteThatCannotBeOpenedEndsWithStatusOneAfterStoringTheSet
 // viewer's close: the stored position stays, and a display choice that differs from
 // the file (the refused zoom byte 9 gives zoom 1) is still written.
 TEST_F(DeviceFaults, FailedStartsAndEndsWithoutSubtitlesKeepTheStoredPosition) {
-    auto record = [](int8_t zoom) { return nastaveni{zoom, 1, 0, 0, 3, 0, 0}; };
+    auto record = [](int8_t zoom) { return stored_settings{zoom, 1, 0, 0, 3, 0, 0}; };
     enum road { no_remote, late_thread, nothing_loadable };
     for (road road : {no_remote, late_thread, nothing_loadable}) {
-        const nastaveni stored = record(9);
+        const stored_settings stored = record(9);
         root.write(kConf, std::string(reinterpret_cast<const char*>(&stored), sizeof stored));
         if (road == nothing_loadable) root.write_subtitles("a.tkx", "not a subtitle file at all\n");
         // A thread that never reports in time fails the start with error box 6.
@@ -158,11 +158,11 @@ TEST_F(DeviceFaults, FailedStartsAndEndsWithoutSubtitlesKeepTheStoredPosition) {
         } else {
             const auto seen = keys->seen();
             ASSERT_GE(seen.size(), 1u) << road;
-            EXPECT_EQ(seen[0].error_box, fb_error_sirka(road == late_thread ? 6 : 9)) << road;
+            EXPECT_EQ(seen[0].error_box, menu_error_width(road == late_thread ? 6 : 9)) << road;
         }
         gate.set_value();
         EXPECT_TRUE(testsup::wait_until([] { return sim::threads_running() == 0; }));
-        const nastaveni written = record(1);
+        const stored_settings written = record(1);
         EXPECT_EQ(root.read(kConf),
                   std::string(reinterpret_cast<const char*>(&written), sizeof written))
             << road;
@@ -201,13 +201,13 @@ TEST_F(DeviceFaults, ShortReadsAreNoKeyAndTheLoopRunsOn) {
     in.short_reads = true;
     std::string out;
     ASSERT_EQ(start(box_fb(), {in}, out), -1);
-    ASSERT_GT(helpt, 0);
+    ASSERT_GT(help_countdown, 0);
     // Keys sent now come in halves: none reaches the player, and the help box closes
     // by its own countdown.
     for (int i = 0; i < 20; ++i) testsup::press(KEY_EXIT);
     for (int i = 0; i < 400; ++i) ASSERT_EQ(app_pass(), -1);
-    EXPECT_EQ(helpt, -1);
-    EXPECT_EQ(konec_programu, 0);
+    EXPECT_EQ(help_countdown, -1);
+    EXPECT_EQ(quit_requested, 0);
 }
 
 TEST_F(DeviceFaults, PassingReadErrorsLoseNoLaterKey) {
@@ -220,7 +220,7 @@ TEST_F(DeviceFaults, PassingReadErrorsLoseNoLaterKey) {
     }
     EXPECT_TRUE(keys.done());
     EXPECT_EQ(sim::faults_injected(), 5);
-    EXPECT_EQ(bezi_timer, 1);
+    EXPECT_EQ(clock_running, 1);
 }
 
 }  // namespace

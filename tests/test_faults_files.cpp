@@ -27,7 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kTit = "/var/tuxbox/Tresk/tit/";
+constexpr const char* kSubtitleDirPath = "/var/tuxbox/Tresk/tit/";
 constexpr const char* kConf = "/var/tuxbox/Tresk/tresk.conf";
 constexpr const char* kLink = "/var/tuxbox/Tresk/tit/tresk.qst";
 
@@ -41,8 +41,8 @@ std::string film(const std::string& name, int lines = 2) {
     return s;
 }
 
-std::string record(int8_t zoom, int8_t transp, int32_t poz) {
-    nastaveni n{zoom, transp, 1, 2, poz, 0, 0};
+std::string record(int8_t zoom, int8_t background_level, int32_t position) {
+    stored_settings n{zoom, background_level, 1, 2, position, 0, 0};
     return std::string(reinterpret_cast<const char*>(&n), sizeof n);
 }
 
@@ -59,12 +59,12 @@ class FileFaults : public ::testing::Test {
         testsup::setup_box(root, {.xres = 720, .yres = 576});
         sim::set_sleep_scale(0);
         // Each case is a new process as far as the player's state goes.
-        ul_konf = nastaveni{1, 0, 0, 0, 0, 0, 0};
-        posl_kod = 352;
+        saved_settings = stored_settings{1, 0, 0, 0, 0, 0, 0};
+        last_code = 352;
     }
     void TearDown() override {
         sim::clear_faults();
-        if (running) konec(0);
+        if (running) app_shutdown(0);
         EXPECT_EQ(sim::open_descriptors(), 0);
     }
 
@@ -72,7 +72,7 @@ class FileFaults : public ::testing::Test {
     bool start() {
         running = app_start() == -1;
         // The remote's power-on guard against a first OK is not what is tested here.
-        posl_kod = 0;
+        last_code = 0;
         return running;
     }
     // Runs passes until the typed keys are used up and nothing is pending; false
@@ -89,8 +89,8 @@ class FileFaults : public ::testing::Test {
         return true;
     }
     static std::string first_line() {
-        const titulek* t = titulky;
-        return t != nullptr && pocet_titulku > 0 ? t[0].radky[0].get() : "<none>";
+        const subtitle* t = subtitles;
+        return t != nullptr && subtitle_count > 0 ? t[0].lines[0].get() : "<none>";
     }
     std::string link() const {
         std::error_code ec;
@@ -117,12 +117,12 @@ TEST_F(FileFaults, RememberedFileWithAReadErrorFallsBackToo) {
 
 TEST_F(FileFaults, NothingLoadableAtStartOpensTheMenuAndLeavingItEnds) {
     // Display choices as without a file: the later cases of this process see them.
-    const nastaveni stored{1, 1, 0, 0, 5, 0, 0};
+    const stored_settings stored{1, 1, 0, 0, 5, 0, 0};
     const std::string bytes(reinterpret_cast<const char*>(&stored), sizeof stored);
     root.write(kConf, bytes);
     sim::fail_call("fopen", EIO, 2, "/tit/");
     ASSERT_TRUE(start());
-    EXPECT_EQ(titulky.load(), nullptr);
+    EXPECT_EQ(subtitles.load(), nullptr);
     testsup::typed_keys keys({KEY_EXIT});
     EXPECT_FALSE(run(keys));
     ASSERT_EQ(keys.seen().size(), 1u);
@@ -133,14 +133,14 @@ TEST_F(FileFaults, NothingLoadableAtStartOpensTheMenuAndLeavingItEnds) {
 
 TEST_F(FileFaults, MenuWithAnUnreadableDirectoryShowsErrorElevenAndKeepsTheFilm) {
     ASSERT_TRUE(start());
-    const titulek* before = titulky;
+    const subtitle* before = subtitles;
     // Opened twice: the drop-in conversion's pass, then the listing.
     sim::fail_call("opendir", EACCES, 2, "/tit/");
     testsup::typed_keys keys({KEY_MENU, KEY_OK});
     ASSERT_TRUE(run(keys));
     ASSERT_EQ(keys.seen().size(), 2u);
-    EXPECT_EQ(keys.seen()[1].error_box, fb_error_sirka(11));
-    EXPECT_EQ(titulky.load(), before);
+    EXPECT_EQ(keys.seen()[1].error_box, menu_error_width(11));
+    EXPECT_EQ(subtitles.load(), before);
     EXPECT_EQ(first_line(), "a");
     EXPECT_FALSE(keys.stuck());
 }
@@ -154,7 +154,7 @@ TEST_F(FileFaults, ChosenFileThatCannotBeOpenedShowsErrorTwoThenTheListAgain) {
     auto seen = keys.seen();
     ASSERT_EQ(seen.size(), 5u);
     EXPECT_TRUE(seen[1].list);
-    EXPECT_EQ(seen[3].error_box, fb_error_sirka(2));
+    EXPECT_EQ(seen[3].error_box, menu_error_width(2));
     EXPECT_TRUE(seen[4].list);
     EXPECT_EQ(first_line(), "a");
     EXPECT_EQ(link(), "a.tkx");
@@ -169,7 +169,7 @@ TEST_F(FileFaults, ChosenFileThatFailsToLoadKeepsTheFilmWhenTheViewerLeaves) {
     EXPECT_TRUE(run(keys));
     auto seen = keys.seen();
     ASSERT_EQ(seen.size(), 5u);
-    EXPECT_EQ(seen[3].error_box, fb_error_sirka(2));
+    EXPECT_EQ(seen[3].error_box, menu_error_width(2));
     EXPECT_TRUE(seen[4].list);
     EXPECT_EQ(first_line(), "a");
     EXPECT_EQ(link(), "a.tkx");
@@ -185,8 +185,8 @@ TEST_F(FileFaults, ReadErrorsWhileLoadingGiveErrorTenOrNine) {
     ASSERT_TRUE(run(keys));
     auto seen = keys.seen();
     ASSERT_EQ(seen.size(), 9u);
-    EXPECT_EQ(seen[3].error_box, fb_error_sirka(10));
-    EXPECT_EQ(seen[7].error_box, fb_error_sirka(9));
+    EXPECT_EQ(seen[3].error_box, menu_error_width(10));
+    EXPECT_EQ(seen[7].error_box, menu_error_width(9));
     EXPECT_EQ(first_line(), "a");
     EXPECT_EQ(sim::faults_injected(), 2);
 }
@@ -221,9 +221,9 @@ TEST_F(FileFaults, MarkedFilesThatCannotBeRemovedStayListed) {
     testsup::typed_keys keys(
         {KEY_MENU, KEY_BLUE, KEY_DOWN, KEY_BLUE, KEY_DOWN, KEY_BLUE, KEY_OK, KEY_OK, KEY_EXIT});
     ASSERT_TRUE(run(keys));
-    EXPECT_TRUE(root.exists(std::string(kTit) + "a.tkx"));
-    EXPECT_FALSE(root.exists(std::string(kTit) + "b.tkx"));
-    EXPECT_TRUE(root.exists(std::string(kTit) + "c.tkx"));
+    EXPECT_TRUE(root.exists(std::string(kSubtitleDirPath) + "a.tkx"));
+    EXPECT_FALSE(root.exists(std::string(kSubtitleDirPath) + "b.tkx"));
+    EXPECT_TRUE(root.exists(std::string(kSubtitleDirPath) + "c.tkx"));
     auto seen = keys.seen();
     ASSERT_EQ(seen.size(), 9u);
     EXPECT_TRUE(seen[8].list);
@@ -249,8 +249,8 @@ TEST_F(FileFaults, SettingsThatCannotBeReadGiveTheDefaults) {
     sim::fail_call("fopen", EACCES, 1, "tresk.conf");
     ASSERT_TRUE(start());
     EXPECT_EQ(zoom, 1);
-    EXPECT_EQ(transp, 1);
-    konec(0);
+    EXPECT_EQ(background_level, 1);
+    app_shutdown(0);
     running = false;
     // The defaults differ from the file, so leaving stores them.
     EXPECT_EQ(conf(), std::string("\x01\x01", 2) + std::string(14, '\0'));
@@ -261,7 +261,7 @@ TEST_F(FileFaults, SettingsCutShortByAReadErrorGiveTheDefaults) {
     sim::fail_call("fread", EIO, 1, "tresk.conf", 8);
     ASSERT_TRUE(start());
     EXPECT_EQ(zoom, 1);
-    EXPECT_EQ(ul_konf.poz, 0);
+    EXPECT_EQ(saved_settings.position, 0);
 }
 
 // Each failure on the way to the new settings file loses the new values and leaves

@@ -1,5 +1,5 @@
 // The subtitle file menu: which files are listed and in what order, loading,
-// the link, deleting marked files, the special file, failures, and smaz_cestu.
+// the link, deleting marked files, the special file, failures, and menu_remove_path.
 #include <gtest/gtest.h>
 #include <linux/input.h>
 #include <unistd.h>
@@ -20,7 +20,7 @@ namespace {
 
 using testsup::queue;
 
-constexpr const char* kTit = "/var/tuxbox/Tresk/tit/";
+constexpr const char* kSubtitleDirPath = "/var/tuxbox/Tresk/tit/";
 constexpr const char* kLink = "/var/tuxbox/Tresk/tit/tresk.qst";
 
 // A loadable subtitle file whose one subtitle says which file it is.
@@ -34,14 +34,14 @@ class FileMenu : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_TRUE(testsup::open_menu_box(root));
-        std::lock_guard lock(sub_zamek);
-        sub_uvolni(titulky_pamet, pocet_titulku);
+        std::lock_guard lock(subtitles_mutex);
+        sub_release(subtitles_owner, subtitle_count);
     }
     void TearDown() override { testsup::close_menu_box(); }
 
     void add(const std::string& name) { root.write_subtitles(name, film(name)); }
-    bool exists(const std::string& name) const { return root.exists(kTit + name); }
-    std::string host(const std::string& name) const { return root.host(kTit + name); }
+    bool exists(const std::string& name) const { return root.exists(kSubtitleDirPath + name); }
+    std::string host(const std::string& name) const { return root.host(kSubtitleDirPath + name); }
     std::string link() const {
         std::error_code ec;
         auto t = fs::read_symlink(root.host(kLink), ec);
@@ -49,13 +49,13 @@ class FileMenu : public ::testing::Test {
     }
     // The first line of the subtitle loaded, naming its file.
     static std::string loaded() {
-        if (titulky.load() == nullptr || pocet_titulku <= 0) return "<none>";
-        return titulky.load()[0].radky[0].get();
+        if (subtitles.load() == nullptr || subtitle_count <= 0) return "<none>";
+        return subtitles.load()[0].lines[0].get();
     }
 
     int menu(std::initializer_list<int> keys) {
         queue(keys);
-        int r = testsup::run_modal([] { return rc_file_menu(); });
+        int r = testsup::run_modal([] { return menu_file(); });
         EXPECT_EQ(sim::input_pending_keys(0), 0u);
         return r;
     }
@@ -96,7 +96,7 @@ TEST_F(FileMenu, SortsManyNames) {
 TEST_F(FileMenu, OneFileLoadsWithoutAMenu) {
     add("only.tkx");
     testsup::press(KEY_DOWN);
-    EXPECT_EQ(testsup::run_modal([] { return rc_file_menu(); }), 0);
+    EXPECT_EQ(testsup::run_modal([] { return menu_file(); }), 0);
     EXPECT_EQ(sim::input_pending_keys(0), 2u);  // no key was read
     EXPECT_EQ(loaded(), "only.tkx");
     EXPECT_EQ(link(), "only.tkx");
@@ -173,7 +173,7 @@ TEST_F(FileMenu, DirectoryNamedLikeASubtitleFile) {
     EXPECT_FALSE(exists("d.tkx"));
     // ...and stays while not.
     fs::create_directory(host("e.tkx"));
-    root.write(std::string(kTit) + "e.tkx/inner.tkx", film("inner"));
+    root.write(std::string(kSubtitleDirPath) + "e.tkx/inner.tkx", film("inner"));
     EXPECT_EQ(menu(del), -1);
     EXPECT_TRUE(exists("e.tkx/inner.tkx"));
 }
@@ -183,7 +183,7 @@ TEST_F(FileMenu, DeletingDownToOneFileLoadsIt) {
     add("b.tkx");
     // After the deletion the directory holds one file, which is loaded without a menu.
     testsup::queue({KEY_BLUE, KEY_OK, testsup::kDrained, KEY_GREEN, KEY_EXIT});
-    EXPECT_EQ(testsup::run_modal([] { return rc_file_menu(); }), 0);
+    EXPECT_EQ(testsup::run_modal([] { return menu_file(); }), 0);
     EXPECT_FALSE(exists("a.tkx"));
     EXPECT_EQ(loaded(), "b.tkx");
     EXPECT_EQ(sim::input_pending_keys(0), 2u);  // EXIT was not needed
@@ -193,7 +193,7 @@ TEST_F(FileMenu, OneFileThatFailsToLoadOffersAWayOut) {
     root.write_subtitles("bad.tkx", "not a subtitle file\n");
     // Error box 9, any key; then the one-row list, which EXIT leaves.
     EXPECT_EQ(menu({testsup::kDrained, KEY_OK, KEY_EXIT}), -1);
-    EXPECT_EQ(titulky.load(), nullptr);
+    EXPECT_EQ(subtitles.load(), nullptr);
     EXPECT_EQ(link(), "<none>");
 }
 
@@ -223,11 +223,11 @@ TEST_F(FileMenu, NothingToListShowsError11) {
         if (step == 1) root.write_subtitles("a.txt", film("a"));
         if (step == 2) fs::remove_all(root.host("/var/tuxbox/Tresk/tit"));
         testsup::queue({testsup::kDrained, KEY_OK});
-        EXPECT_EQ(testsup::run_modal([] { return rc_file_menu(); }), -1) << step;
+        EXPECT_EQ(testsup::run_modal([] { return menu_file(); }), -1) << step;
         // The error box took the press of OK; its release is left.
         EXPECT_EQ(sim::input_pending_keys(0), 1u);
-        rc_nacti_kod();
-        EXPECT_EQ(titulky.load(), nullptr);
+        rc_read_key();
+        EXPECT_EQ(subtitles.load(), nullptr);
     }
 }
 
@@ -235,7 +235,7 @@ TEST_F(FileMenu, CancelReturnsMinusOne) {
     add("a.tkx");
     add("b.tkx");
     EXPECT_EQ(menu({KEY_DOWN, KEY_EXIT}), -1);
-    EXPECT_EQ(titulky.load(), nullptr);
+    EXPECT_EQ(subtitles.load(), nullptr);
     EXPECT_EQ(link(), "<none>");
 }
 
@@ -247,24 +247,24 @@ TEST_F(FileMenu, NamesWithMoreDots) {
     EXPECT_EQ(link(), "film.part2.tkx");
 }
 
-TEST_F(FileMenu, SmazCestu) {
+TEST_F(FileMenu, RemovePath) {
     add("f.tkx");
     fs::create_directory(host("empty"));
     fs::create_directory(host("full"));
     add("full/x");
     fs::create_symlink("f.tkx", host("l1"));
     fs::create_symlink("full", host("l2"));
-    EXPECT_EQ(smaz_cestu("/var/tuxbox/Tresk/tit/l1"), 0);
+    EXPECT_EQ(menu_remove_path("/var/tuxbox/Tresk/tit/l1"), 0);
     EXPECT_TRUE(exists("f.tkx"));
-    EXPECT_EQ(smaz_cestu("/var/tuxbox/Tresk/tit/l2"), 0);
+    EXPECT_EQ(menu_remove_path("/var/tuxbox/Tresk/tit/l2"), 0);
     EXPECT_TRUE(exists("full/x"));
-    EXPECT_EQ(smaz_cestu("/var/tuxbox/Tresk/tit/f.tkx"), 0);
+    EXPECT_EQ(menu_remove_path("/var/tuxbox/Tresk/tit/f.tkx"), 0);
     EXPECT_FALSE(exists("f.tkx"));
-    EXPECT_EQ(smaz_cestu("/var/tuxbox/Tresk/tit/empty"), 0);
+    EXPECT_EQ(menu_remove_path("/var/tuxbox/Tresk/tit/empty"), 0);
     EXPECT_FALSE(exists("empty"));
-    EXPECT_EQ(smaz_cestu("/var/tuxbox/Tresk/tit/full"), -1);
+    EXPECT_EQ(menu_remove_path("/var/tuxbox/Tresk/tit/full"), -1);
     EXPECT_TRUE(exists("full"));
-    EXPECT_EQ(smaz_cestu("/var/tuxbox/Tresk/tit/missing"), -1);
+    EXPECT_EQ(menu_remove_path("/var/tuxbox/Tresk/tit/missing"), -1);
 }
 
 }  // namespace

@@ -24,10 +24,10 @@ constexpr uint32_t k60000[6] = {57542, 62562, 57600, 62499, 71928, 50050};
 
 TEST(FpsTable, FactorsAreTheSinglePrecisionValues) {
     for (size_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(std::bit_cast<uint32_t>(fps_koef[i]), kBits[i]) << i;
+        EXPECT_EQ(std::bit_cast<uint32_t>(fps_factors[i]), kBits[i]) << i;
         // In single precision, truncated: the times the rows give.
-        EXPECT_EQ(static_cast<uint32_t>(40.0f * fps_koef[i]), k40[i]) << i;
-        EXPECT_EQ(static_cast<uint32_t>(60000.0f * fps_koef[i]), k60000[i]) << i;
+        EXPECT_EQ(static_cast<uint32_t>(40.0f * fps_factors[i]), k40[i]) << i;
+        EXPECT_EQ(static_cast<uint32_t>(60000.0f * fps_factors[i]), k60000[i]) << i;
     }
 }
 
@@ -38,51 +38,51 @@ class FpsMenu : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(testsup::open_menu_box(root));
         root.write_subtitles("film.tkx", kFilm);
-        ASSERT_EQ(sub_nacti_novy("film.tkx"), 0);
-        ASSERT_EQ(pocet_titulku.load(), 1);
+        ASSERT_EQ(sub_load_new("film.tkx"), 0);
+        ASSERT_EQ(subtitle_count.load(), 1);
     }
     void TearDown() override { testsup::close_menu_box(); }
 
     static void run(std::initializer_list<int> keys) {
         testsup::queue(keys);
         testsup::run_modal([] {
-            rc_fps_menu();
+            menu_fps();
             return 0;
         });
     }
-    static uint32_t od() { return titulky.load()[0].cas_od; }
-    static uint32_t do_() { return titulky.load()[0].cas_do; }
+    static uint32_t from() { return subtitles.load()[0].start_ms; }
+    static uint32_t to() { return subtitles.load()[0].end_ms; }
 };
 
 TEST_F(FpsMenu, EachRowRescalesEveryTime) {
     for (int row = 0; row < 6; ++row) {
-        ASSERT_EQ(sub_nacti_novy("film.tkx"), 0);
+        ASSERT_EQ(sub_load_new("film.tkx"), 0);
         std::vector<int> keys(static_cast<size_t>(row), KEY_DOWN);
         for (int k : keys) testsup::press(k);
         run({KEY_OK});
-        EXPECT_EQ(od(), k40[row]) << row;
-        EXPECT_EQ(do_(), k60000[row]) << row;
+        EXPECT_EQ(from(), k40[row]) << row;
+        EXPECT_EQ(to(), k60000[row]) << row;
         // The clock stands stopped at the start of the (rescaled) subtitle.
-        EXPECT_EQ(bezi_timer.load(), 0);
-        EXPECT_EQ(akt_cas.load(), k40[row]) << row;
+        EXPECT_EQ(clock_running.load(), 0);
+        EXPECT_EQ(clock_ms.load(), k40[row]) << row;
     }
 }
 
 TEST_F(FpsMenu, RescalesCompound) {
     run({KEY_OK});            // 0.95904
     run({KEY_DOWN, KEY_OK});  // 1.042709
-    EXPECT_EQ(od(), 39u);     // 38 * 1.042709, truncated
-    EXPECT_NEAR(static_cast<double>(do_()), 60000.0, 2.0);
+    EXPECT_EQ(from(), 39u);   // 38 * 1.042709, truncated
+    EXPECT_NEAR(static_cast<double>(to()), 60000.0, 2.0);
 }
 
 TEST_F(FpsMenu, CancelChangesNoTimeButPlacesTheClock) {
     // YELLOW, BLUE and digits mean nothing here; EXIT or RED cancel.
     run({KEY_DOWN, KEY_YELLOW, KEY_BLUE, KEY_2, KEY_EXIT});
-    EXPECT_EQ(od(), 40u);
-    EXPECT_EQ(do_(), 60000u);
-    EXPECT_EQ(akt_cas.load(), 40u);
+    EXPECT_EQ(from(), 40u);
+    EXPECT_EQ(to(), 60000u);
+    EXPECT_EQ(clock_ms.load(), 40u);
     run({KEY_DOWN, KEY_RED});
-    EXPECT_EQ(od(), 40u);
+    EXPECT_EQ(from(), 40u);
 }
 
 }  // namespace

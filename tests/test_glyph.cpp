@@ -22,14 +22,14 @@ using testsup::text_display;
 namespace {
 
 // {pixel height, pixel width} of the zoom levels, typed in.
-constexpr int kVelikosti[8][2] = {{24, 20}, {22, 18}, {26, 21}, {32, 26},
-                                  {34, 26}, {36, 27}, {38, 29}, {40, 30}};
+constexpr int kSizes[8][2] = {{24, 20}, {22, 18}, {26, 21}, {32, 26},
+                              {34, 26}, {36, 27}, {38, 29}, {40, 30}};
 
 // A 1-bit bitmap packed as the cache delivers it, with garbage in the padding bits
 // past each row's last pixel (they must be ignored).
 struct packed {
     std::vector<uint8_t> data;
-    fb_bitmapa b{};
+    fb_bitmap b{};
 };
 
 packed pack(const ref_glyph& g, int extra_pitch = 0, uint8_t padding = 0xFF) {
@@ -86,13 +86,13 @@ int count_not(const std::vector<uint32_t>& v, uint32_t value) {
 }  // namespace
 
 TEST(FontVersion, AcceptsFrom236On) {
-    EXPECT_FALSE(fb_font_verze_ok(2, 3, 5));
-    EXPECT_TRUE(fb_font_verze_ok(2, 3, 6));
-    EXPECT_TRUE(fb_font_verze_ok(2, 3, 9));
-    EXPECT_TRUE(fb_font_verze_ok(2, 4, 0));
-    EXPECT_TRUE(fb_font_verze_ok(2, 12, 1));
-    EXPECT_FALSE(fb_font_verze_ok(2, 2, 9));
-    EXPECT_FALSE(fb_font_verze_ok(1, 9, 9));
+    EXPECT_FALSE(fb_font_version_ok(2, 3, 5));
+    EXPECT_TRUE(fb_font_version_ok(2, 3, 6));
+    EXPECT_TRUE(fb_font_version_ok(2, 3, 9));
+    EXPECT_TRUE(fb_font_version_ok(2, 4, 0));
+    EXPECT_TRUE(fb_font_version_ok(2, 12, 1));
+    EXPECT_FALSE(fb_font_version_ok(2, 2, 9));
+    EXPECT_FALSE(fb_font_version_ok(1, 9, 9));
 }
 
 TEST(FontSetup, PrintsTheLibraryVersionAndMeasuresLineHeights) {
@@ -113,20 +113,20 @@ TEST(FontSetup, PrintsTheLibraryVersionAndMeasuresLineHeights) {
 
     ref_face ref;
     EXPECT_TRUE(FT_HAS_KERNING(ref.face()));
-    EXPECT_EQ(ma_kerning, 1);
+    EXPECT_EQ(has_kerning, 1);
     for (int z = 0; z < 8; ++z) {
-        ref.size(kVelikosti[z][1], kVelikosti[z][0]);
+        ref.size(kSizes[z][1], kSizes[z][0]);
         ref_glyph g = ref.glyph('g');
         // The pixel height, the descender of 'g' below the baseline, and 2.
-        EXPECT_EQ(vyska_radku[z], g.rows - g.top + kVelikosti[z][0] + 2) << "zoom " << z;
+        EXPECT_EQ(line_heights[z], g.rows - g.top + kSizes[z][0] + 2) << "zoom " << z;
     }
-    EXPECT_EQ(ft_typ_fb.width, 20u);
-    EXPECT_EQ(ft_typ_fb.height, 24u);
-    EXPECT_EQ(ft_typ_bb.width, 18u);  // zoom 1
-    EXPECT_EQ(ft_typ_bb.height, 22u);
-    EXPECT_EQ(ft_typ_bb.flags, 0x20000);
-    EXPECT_EQ(ft_typ_fb.face_id, static_cast<FTC_FaceID>(&ftrc));
-    EXPECT_STREQ(ftrc.cesta, "/var/tuxbox/Tresk/Tresk.ttf");
+    EXPECT_EQ(ft_type_fb.width, 20u);
+    EXPECT_EQ(ft_type_fb.height, 24u);
+    EXPECT_EQ(ft_type_bb.width, 18u);  // zoom 1
+    EXPECT_EQ(ft_type_bb.height, 22u);
+    EXPECT_EQ(ft_type_bb.flags, 0x20000);
+    EXPECT_EQ(ft_type_fb.face_id, static_cast<FTC_FaceID>(&ft_font_id));
+    EXPECT_STREQ(ft_font_id.path, "/var/tuxbox/Tresk/Tresk.ttf");
     testsup::close_display();
     EXPECT_EQ(ft_lib, nullptr);
     EXPECT_EQ(ft_manager, nullptr);
@@ -163,17 +163,17 @@ TEST(FontSetup, ZoomChangeSetsTheBackBufferSize) {
     text_display d;
     ASSERT_TRUE(d.ok());
     zoom = 3;
-    fb_font_nastav_zoom();
-    EXPECT_EQ(ft_typ_bb.width, 26u);
-    EXPECT_EQ(ft_typ_bb.height, 32u);
+    fb_font_set_zoom();
+    EXPECT_EQ(ft_type_bb.width, 26u);
+    EXPECT_EQ(ft_type_bb.height, 32u);
     ref_face ref;
     ref.size(26, 32);
-    EXPECT_EQ(fb_zobraz_znak(1, 'W', 10, 40, 700, -1), ref.glyph('W').advance);
+    EXPECT_EQ(fb_draw_char(1, 'W', 10, 40, 700, -1), ref.glyph('W').advance);
     zoom = 7;
-    fb_font_nastav_zoom();
+    fb_font_set_zoom();
     ref.size(30, 40);
-    posl_glyf_bb = 0;
-    EXPECT_EQ(fb_zobraz_znak(1, 'W', 10, 40, 700, -1), ref.glyph('W').advance);
+    last_glyph_bb = 0;
+    EXPECT_EQ(fb_draw_char(1, 'W', 10, 40, 700, -1), ref.glyph('W').advance);
 }
 
 TEST(Glyph, FitTestBoundaryAndMeasureOnly) {
@@ -184,29 +184,29 @@ TEST(Glyph, FitTestBoundaryAndMeasureOnly) {
     const int adv = ref.glyph('A').advance;
     ASSERT_GT(adv, 0);
     // At x = 100 a glyph of advance adv needs a limit beyond 100 + adv.
-    EXPECT_EQ(fb_zobraz_znak(0, 'A', 100, 100, 100 + adv, 7), -1);
-    EXPECT_EQ(fb_zobraz_znak(0, 'A', 100, 100, 100 + adv, -1), -1);
+    EXPECT_EQ(fb_draw_char(0, 'A', 100, 100, 100 + adv, 7), -1);
+    EXPECT_EQ(fb_draw_char(0, 'A', 100, 100, 100 + adv, -1), -1);
     EXPECT_EQ(count_not(d.screen(), 0), 0);
-    posl_glyf_fb = 0;
-    EXPECT_EQ(fb_zobraz_znak(0, 'A', 100, 100, 101 + adv, -1), adv);
+    last_glyph_fb = 0;
+    EXPECT_EQ(fb_draw_char(0, 'A', 100, 100, 101 + adv, -1), adv);
     EXPECT_EQ(count_not(d.screen(), 0), 0);  // measuring draws nothing
-    posl_glyf_fb = 0;
-    EXPECT_EQ(fb_zobraz_znak(0, 'A', 100, 100, 101 + adv, 7), adv);
+    last_glyph_fb = 0;
+    EXPECT_EQ(fb_draw_char(0, 'A', 100, 100, 101 + adv, 7), adv);
     EXPECT_GT(count_not(d.screen(), 0), 0);
 }
 
 TEST(Glyph, ScreenGlyphHasItsPixelsAndNoOutline) {
     text_display d;
     ASSERT_TRUE(d.ok());
-    transp = 0;  // the outline belongs to the back buffer only
+    background_level = 0;  // the outline belongs to the back buffer only
     ref_face ref;
     ref.size(20, 24);
     for (uint32_t c : {0x41u, 0x67u, 0x57u, 0xE9u}) {  // A g W é
         d.clear();
         ref_glyph g = ref.glyph(c);
-        EXPECT_EQ(fb_zobraz_znak(0, c, 200, 300, 700, 3), g.advance);
+        EXPECT_EQ(fb_draw_char(0, c, 200, 300, 700, 3), g.advance);
         std::vector<uint32_t> want(d.screen().size(), 0);
-        literal(want, static_cast<int>(px_na_radek), g, 200 + g.left, 300 - g.top, kDim[3], false,
+        literal(want, static_cast<int>(px_per_line), g, 200 + g.left, 300 - g.top, kDim[3], false,
                 0);
         EXPECT_TRUE(d.screen() == want) << "code " << c;
     }
@@ -218,16 +218,16 @@ TEST(Glyph, BackBufferOutlineFollowsTheRuleAndTheBackground) {
     ref_face ref;
     ref.size(18, 22);  // zoom 1
     ref_glyph g = ref.glyph('g');
-    const int stride = static_cast<int>(px_na_radek);
+    const int stride = static_cast<int>(px_per_line);
     const int x = 100, y = 40;
 
-    transp = 0;
+    background_level = 0;
     // A neighbour's pixel and a background pixel inside the outline square stay.
     d.bb(x + g.left - 2, y - g.top) = 0x12345678;
     d.bb(x + g.left + g.width + 1, y - g.top + 1) = 0x0badcafe;
     std::vector<uint32_t> want = d.back();
     literal(want, stride, g, x + g.left, y - g.top, kDim[2], true, kDim[0]);
-    EXPECT_EQ(fb_zobraz_znak(1, 'g', x, y, 700, 2), g.advance);
+    EXPECT_EQ(fb_draw_char(1, 'g', x, y, 700, 2), g.advance);
     EXPECT_TRUE(d.back() == want);
     EXPECT_EQ(d.bb(x + g.left - 2, y - g.top), 0x12345678u);
     EXPECT_EQ(d.bb(x + g.left + g.width + 1, y - g.top + 1), 0x0badcafeu);
@@ -235,10 +235,10 @@ TEST(Glyph, BackBufferOutlineFollowsTheRuleAndTheBackground) {
 
     for (int t : {1, 2}) {
         d.clear();
-        transp = t;
+        background_level = t;
         std::vector<uint32_t> only(d.back().size(), 0);
         literal(only, stride, g, x + g.left, y - g.top, kDim[2], false, 0);
-        fb_zobraz_znak(1, 'g', x, y, 700, 2);
+        fb_draw_char(1, 'g', x, y, 700, 2);
         EXPECT_TRUE(d.back() == only) << "transp " << t;
     }
 }
@@ -246,9 +246,9 @@ TEST(Glyph, BackBufferOutlineFollowsTheRuleAndTheBackground) {
 TEST(Glyph, SinglePixelGetsAFiveByFiveBlock) {
     std::vector<uint32_t> buf(40 * 30, 0);
     const uint8_t one = 0x80;
-    fb_bitmapa b{&one, 1, 1, 1, FT_PIXEL_MODE_MONO, 1};
+    fb_bitmap b{&one, 1, 1, 1, FT_PIXEL_MODE_MONO, 1};
     buf[9 * 40 + 12] = 0x55;  // already set: kept
-    fb_kresli_bitmapu(buf, 40, b, 10, 10, 0xff00ff00, true, 0xff000000);
+    fb_draw_bitmap(buf, 40, b, 10, 10, 0xff00ff00, true, 0xff000000);
     for (int r = 0; r < 30; ++r) {
         for (int c = 0; c < 40; ++c) {
             uint32_t want = 0;
@@ -273,7 +273,7 @@ TEST(Glyph, FastOutlineMatchesTheLiteralRuleOnRealGlyphs) {
     }
     const int stride = 96, rows = 70;
     int compared = 0;
-    for (auto [h, w] : kVelikosti) {
+    for (auto [h, w] : kSizes) {
         ref.size(w, h);
         std::vector<ref_glyph> glyphs;
         std::vector<packed> packs;
@@ -291,8 +291,8 @@ TEST(Glyph, FastOutlineMatchesTheLiteralRuleOnRealGlyphs) {
                 size_t i = rng() % glyphs.size();
                 const ref_glyph& g = glyphs[i];
                 uint32_t colour = 0xff000000u | (rng() & 0xFFFFFF);
-                fb_kresli_bitmapu(fast, stride, packs[i].b, x + g.left, y - g.top, colour, true,
-                                  kDim[0]);
+                fb_draw_bitmap(fast, stride, packs[i].b, x + g.left, y - g.top, colour, true,
+                               kDim[0]);
                 literal(slow, stride, g, x + g.left, y - g.top, colour, true, kDim[0]);
                 ASSERT_TRUE(fast == slow)
                     << "size " << h << " glyph " << codes[i] << " at " << x << "," << y;
@@ -327,7 +327,7 @@ TEST(Glyph, FastOutlineMatchesTheLiteralRuleOnRandomBitmaps) {
         uint32_t colour = run % 10 == 0 ? 0 : 0xff000000u | (rng() & 0xFFFFFF);
         uint32_t outline = run % 13 == 0 ? 0 : kDim[0];
         bool with_outline = run % 4 != 3;
-        fb_kresli_bitmapu(fast, stride, p.b, x, y, colour, with_outline, outline);
+        fb_draw_bitmap(fast, stride, p.b, x, y, colour, with_outline, outline);
         literal(slow, stride, g, x, y, colour, with_outline, outline);
         ASSERT_TRUE(fast == slow) << "run " << run << " " << width << "x" << height << " at " << x
                                   << "," << y;
@@ -338,8 +338,8 @@ TEST(Glyph, GreyBitmapsAreThresholdedAtHalfTheirRange) {
     auto draw = [](const std::vector<uint8_t>& data, int width, int pitch, uint8_t format,
                    uint8_t max) {
         std::vector<uint32_t> buf(20 * 10, 0);
-        fb_bitmapa b{data.data(), width, 1, pitch, format, max};
-        fb_kresli_bitmapu(buf, 20, b, 2, 5, 7, false, 0);
+        fb_bitmap b{data.data(), width, 1, pitch, format, max};
+        fb_draw_bitmap(buf, 20, b, 2, 5, 7, false, 0);
         std::string row;
         for (int c = 2; c < 2 + width; ++c) row += buf[5 * 20 + c] == 7 ? '#' : '.';
         return row;
@@ -357,13 +357,13 @@ TEST(Glyph, GreyBitmapsAreThresholdedAtHalfTheirRange) {
 
     // The outline of a thresholded bitmap is that of its 1-bit form.
     std::vector<uint8_t> grey = {0, 200, 0, 90, 255, 130};
-    fb_bitmapa gb{grey.data(), 3, 2, 3, FT_PIXEL_MODE_GRAY, 255};
+    fb_bitmap gb{grey.data(), 3, 2, 3, FT_PIXEL_MODE_GRAY, 255};
     ref_glyph mono;
     mono.width = 3;
     mono.rows = 2;
     mono.bits = {0, 1, 0, 0, 1, 1};
     std::vector<uint32_t> a(30 * 20, 0), b(30 * 20, 0);
-    fb_kresli_bitmapu(a, 30, gb, 10, 8, 5, true, 9);
+    fb_draw_bitmap(a, 30, gb, 10, 8, 5, true, 9);
     literal(b, 30, mono, 10, 8, 5, true, 9);
     EXPECT_TRUE(a == b);
 }
@@ -371,38 +371,38 @@ TEST(Glyph, GreyBitmapsAreThresholdedAtHalfTheirRange) {
 TEST(Glyph, NothingIsWrittenOutsideTheBuffers) {
     text_display d;
     ASSERT_TRUE(d.ok());
-    transp = 0;
+    background_level = 0;
     ref_face ref;
     ref.size(20, 24);
-    const int stride = static_cast<int>(px_na_radek);
+    const int stride = static_cast<int>(px_per_line);
     const int rows = static_cast<int>(fb_fix.smem_len / fb_fix.line_length);
     // A tall glyph on the first line loses its top rows; one at the right edge its
     // right columns, which never reappear at the start of the next line.
     ref_glyph big = ref.glyph(0xC4);  // Ä
-    fb_zobraz_znak(0, 0xC4, 10, 5, 100000, 7);
+    fb_draw_char(0, 0xC4, 10, 5, 100000, 7);
     std::vector<uint32_t> want(d.screen().size(), 0);
     literal(want, stride, big, 10 + big.left, 5 - big.top, kDim[7], false, 0);
     EXPECT_TRUE(d.screen() == want);
 
     d.clear();
-    fb_zobraz_znak(0, 'W', stride - 6, 300, 100000, 7);
+    fb_draw_char(0, 'W', stride - 6, 300, 100000, 7);
     for (int r = 250; r < 320; ++r) {
         for (int c = 0; c < 20; ++c) EXPECT_EQ(d.px(c, r), 0u) << c << "," << r;
     }
     EXPECT_GT(count_not(d.screen(), 0), 0);
 
     d.clear();
-    fb_zobraz_znak(0, 'g', 100, rows + 3, 100000, 7);  // the descender would be below the end
-    fb_zobraz_znak(0, 'g', -3, 100, 100000, 7);
-    fb_zobraz_znak(0, 'g', -1000, -1000, 100000, 7);
+    fb_draw_char(0, 'g', 100, rows + 3, 100000, 7);  // the descender would be below the end
+    fb_draw_char(0, 'g', -3, 100, 100000, 7);
+    fb_draw_char(0, 'g', -1000, -1000, 100000, 7);
 
     // The back buffer with its outline: its top line, its bottom line, both ends.
     ref.size(18, 22);
-    const int bb_rows = bbuf_delka / static_cast<int>(fb_fix.line_length);
+    const int bb_rows = bbuf_size / static_cast<int>(fb_fix.line_length);
     d.clear();
-    fb_zobraz_znak(1, 'W', stride - 8, bb_rows + 4, 100000, 3);
-    posl_glyf_bb = 0;
-    fb_zobraz_znak(1, 0xC4, 1, 3, 100000, 3);
+    fb_draw_char(1, 'W', stride - 8, bb_rows + 4, 100000, 3);
+    last_glyph_bb = 0;
+    fb_draw_char(1, 0xC4, 1, 3, 100000, 3);
     std::vector<uint32_t> want_bb(d.back().size(), 0);
     ref_glyph w = ref.glyph('W');
     ref_glyph a = ref.glyph(0xC4);
@@ -418,7 +418,7 @@ TEST(Glyph, MissingGlyphPrintsItsCodeAndTakesNoRoom) {
     int32_t r = -5;
     // U+4E41 is not in DejaVu Sans; %c shows its low byte, 'A'.
     std::string out =
-        testsup::capture_output([&] { r = fb_zobraz_znak(0, 0x4E41, 100, 100, 700, 7); });
+        testsup::capture_output([&] { r = fb_draw_char(0, 0x4E41, 100, 100, 700, 7); });
     EXPECT_EQ(r, 0);
     EXPECT_EQ(out, "Chyba FT_Get_Char_Index: \"A\" - 4E41\n");
     EXPECT_EQ(count_not(d.screen(), 0), 0);
@@ -434,13 +434,13 @@ TEST(Glyph, KernsAgainstThePreviousGlyphOfTheTarget) {
     ref_glyph t = ref.glyph('T');
     ref_glyph o = ref.glyph('o');
     const int x = 100, y = 200;
-    EXPECT_EQ(fb_zobraz_znak(0, 'T', x, y, 700, 7), t.advance);
+    EXPECT_EQ(fb_draw_char(0, 'T', x, y, 700, 7), t.advance);
     const int x2 = x + t.advance;
     // The fit test leaves kerning out: the pen before kerning plus the advance.
-    EXPECT_EQ(fb_zobraz_znak(0, 'o', x2, y, x2 + o.advance, 7), -1);
-    EXPECT_EQ(fb_zobraz_znak(0, 'o', x2, y, x2 + o.advance + 1, 7), o.advance + k);
+    EXPECT_EQ(fb_draw_char(0, 'o', x2, y, x2 + o.advance, 7), -1);
+    EXPECT_EQ(fb_draw_char(0, 'o', x2, y, x2 + o.advance + 1, 7), o.advance + k);
     std::vector<uint32_t> want(d.screen().size(), 0);
-    const int stride = static_cast<int>(px_na_radek);
+    const int stride = static_cast<int>(px_per_line);
     literal(want, stride, t, x + t.left, y - t.top, kDim[7], false, 0);
     literal(want, stride, o, x2 + k + o.left, y - o.top, kDim[7], false, 0);
     EXPECT_TRUE(d.screen() == want);
@@ -448,11 +448,11 @@ TEST(Glyph, KernsAgainstThePreviousGlyphOfTheTarget) {
     // Each target remembers its own last glyph: a glyph in the back buffer between
     // 'T' and 'o' on the screen does not take the kerning away.
     d.clear();
-    posl_glyf_fb = 0;
-    posl_glyf_bb = 0;
-    fb_zobraz_znak(0, 'T', x, y, 700, 7);
-    fb_zobraz_znak(1, 'x', 10, 40, 700, 7);
-    EXPECT_EQ(fb_zobraz_znak(0, 'o', x2, y, 700, 7), o.advance + k);
+    last_glyph_fb = 0;
+    last_glyph_bb = 0;
+    fb_draw_char(0, 'T', x, y, 700, 7);
+    fb_draw_char(1, 'x', 10, 40, 700, 7);
+    EXPECT_EQ(fb_draw_char(0, 'o', x2, y, 700, 7), o.advance + k);
 }
 
 // Kerning must be that of the size being drawn, whatever was drawn before: the
@@ -467,13 +467,13 @@ TEST(Glyph, KerningIsAlwaysThatOfTheSizeDrawn) {
     const int k_sub = ref.kerning('T', 'o');
     ASSERT_NE(k_screen, k_sub);  // otherwise this case shows nothing
 
-    auto kern = [](uint8_t cil) {
-        relaxed<uint32_t>& last = cil == 1 ? posl_glyf_bb : posl_glyf_fb;
+    auto kern = [](uint8_t target) {
+        relaxed<uint32_t>& last = target == 1 ? last_glyph_bb : last_glyph_fb;
         last = 0;
-        fb_zobraz_znak(cil, 'T', 100, 40, 700, 7);
-        int32_t with = fb_zobraz_znak(cil, 'o', 130, 40, 700, 7);
+        fb_draw_char(target, 'T', 100, 40, 700, 7);
+        int32_t with = fb_draw_char(target, 'o', 130, 40, 700, 7);
         last = 0;
-        int32_t alone = fb_zobraz_znak(cil, 'o', 130, 40, 700, 7);
+        int32_t alone = fb_draw_char(target, 'o', 130, 40, 700, 7);
         return with - alone;
     };
     EXPECT_EQ(kern(0), k_screen);  // renders both at the screen size
@@ -499,9 +499,9 @@ TEST(Glyph, KeptFiguresGoWithTheFont) {
         const int t = ref.glyph('T').advance;
         const int o = ref.glyph('o').advance;
         for (int pass = 0; pass < 2; ++pass) {  // the second one from the kept figures
-            posl_glyf_fb = 0;
-            EXPECT_EQ(fb_zobraz_znak(0, 'T', 100, 40, 700, -1), t) << font;
-            EXPECT_EQ(fb_zobraz_znak(0, 'o', 130, 40, 700, -1), o + ref.kerning('T', 'o')) << font;
+            last_glyph_fb = 0;
+            EXPECT_EQ(fb_draw_char(0, 'T', 100, 40, 700, -1), t) << font;
+            EXPECT_EQ(fb_draw_char(0, 'o', 130, 40, 700, -1), o + ref.kerning('T', 'o')) << font;
         }
     }
 }

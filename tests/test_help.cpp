@@ -25,14 +25,14 @@ class Help : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_TRUE(testsup::open_menu_box(root));
-        lh = vyska_radku[0];
+        lh = line_heights[0];
         ASSERT_GT(lh, 0);
         // A back buffer that has never been composed into shows nothing.
-        std::fill(bbuf.get(), bbuf.get() + bbuf_delka / 4, 0u);
+        std::fill(bbuf.get(), bbuf.get() + bbuf_size / 4, 0u);
     }
     void TearDown() override {
-        helpt = -1;
-        help_strana = 0;
+        help_countdown = -1;
+        help_page = 0;
         testsup::close_menu_box();
     }
 
@@ -56,9 +56,9 @@ class Help : public ::testing::Test {
 };
 
 TEST_F(Help, PageOnePageTwoClosed) {
-    fb_help_box(1);
-    EXPECT_EQ(helpt, 300);
-    EXPECT_EQ(help_strana, 1);
+    menu_help_box(1);
+    EXPECT_EQ(help_countdown, 300);
+    EXPECT_EQ(help_page, 1);
     EXPECT_TRUE(window_shown());
     EXPECT_TRUE(banner());
     // Page 1 has 9 rows: the last at baseline sy + 101 + 10 lh, in black.
@@ -66,10 +66,10 @@ TEST_F(Help, PageOnePageTwoClosed) {
         any_pixel(sx + 124, sy + 101 + 10 * lh - 16, sx + 486, sy + 101 + 10 * lh, colour(0)));
     auto page1 = band();
 
-    helpt = 250;  // the countdown runs on
-    fb_help_box(1);
-    EXPECT_EQ(helpt, 300);
-    EXPECT_EQ(help_strana, 2);
+    help_countdown = 250;  // the countdown runs on
+    menu_help_box(1);
+    EXPECT_EQ(help_countdown, 300);
+    EXPECT_EQ(help_page, 2);
     EXPECT_TRUE(window_shown());
     EXPECT_TRUE(banner());
     auto page2 = band();
@@ -78,91 +78,91 @@ TEST_F(Help, PageOnePageTwoClosed) {
     EXPECT_TRUE(
         all_pixels(sx + 54, sy + 101 + 7 * lh + 8, sx + 480, sy + 101 + 10 * lh, colour(7)));
 
-    fb_help_box(1);
-    EXPECT_EQ(helpt, -1);
-    EXPECT_EQ(help_strana, 0);
+    menu_help_box(1);
+    EXPECT_EQ(help_countdown, -1);
+    EXPECT_EQ(help_page, 0);
     EXPECT_TRUE(band_blank());
 
     // And round again from page 1.
-    fb_help_box(1);
-    EXPECT_EQ(help_strana, 1);
+    menu_help_box(1);
+    EXPECT_EQ(help_page, 1);
     EXPECT_EQ(band(), page1);
 }
 
 TEST_F(Help, AfterTheCountdownItStartsAtPageOne) {
-    fb_help_box(1);
+    menu_help_box(1);
     auto page1 = band();
     // The main loop closes the box when the countdown reaches 0.
-    helpt = 0;
-    fb_help_box(0);
-    EXPECT_EQ(helpt, -1);
+    help_countdown = 0;
+    menu_help_box(0);
+    EXPECT_EQ(help_countdown, -1);
     EXPECT_TRUE(band_blank());
-    fb_help_box(1);
-    EXPECT_EQ(help_strana, 1);
+    menu_help_box(1);
+    EXPECT_EQ(help_page, 1);
     EXPECT_EQ(band(), page1);
 
     // Even before the close: a countdown at 0 means page 1 again, not page 2.
-    helpt = 0;
-    fb_help_box(1);
-    EXPECT_EQ(help_strana, 1);
-    EXPECT_EQ(helpt, 300);
+    help_countdown = 0;
+    menu_help_box(1);
+    EXPECT_EQ(help_page, 1);
+    EXPECT_EQ(help_countdown, 300);
     EXPECT_EQ(band(), page1);
 }
 
 TEST_F(Help, CloseRequestFromEitherPage) {
-    fb_help_box(1);
-    fb_help_box(0);
-    EXPECT_EQ(helpt, -1);
-    EXPECT_EQ(help_strana, 0);
+    menu_help_box(1);
+    menu_help_box(0);
+    EXPECT_EQ(help_countdown, -1);
+    EXPECT_EQ(help_page, 0);
     EXPECT_TRUE(band_blank());
-    fb_help_box(1);
-    fb_help_box(1);
-    fb_help_box(0);
-    EXPECT_EQ(help_strana, 0);
+    menu_help_box(1);
+    menu_help_box(1);
+    menu_help_box(0);
+    EXPECT_EQ(help_page, 0);
     EXPECT_TRUE(band_blank());
     // Closing a closed box clears the band all the same.
-    fb_help_box(0);
-    EXPECT_EQ(helpt, -1);
+    menu_help_box(0);
+    EXPECT_EQ(help_countdown, -1);
 }
 
 TEST_F(Help, ClosingPutsTheBackBufferBack) {
     // The back buffer holds the subtitle painted last.
-    static titulek painted{};
-    akt_titulek = &painted;
-    for (int poz : {0, 1}) {
+    static subtitle painted{};
+    painted_record = &painted;
+    for (int position : {0, 1}) {
         // A composed subtitle: a block in the back buffer's first rows.
-        const uint32_t mark = 0xff123456u + static_cast<uint32_t>(poz);
+        const uint32_t mark = 0xff123456u + static_cast<uint32_t>(position);
         for (int y = 2; y < 6; ++y)
-            for (int x = 100; x < 200; ++x) bbuf[static_cast<size_t>(y) * px_na_radek + x] = mark;
-        pozice = poz;
-        const auto row0 = static_cast<int>((bb_cil[poz].load() - fb_mem) / px_na_radek);
-        fb_help_box(1);
+            for (int x = 100; x < 200; ++x) bbuf[static_cast<size_t>(y) * px_per_line + x] = mark;
+        band_position = position;
+        const auto row0 = static_cast<int>((bb_targets[position].load() - fb_mem) / px_per_line);
+        menu_help_box(1);
         EXPECT_NE(pixel(150, row0 + 3), mark);
-        fb_help_box(0);
-        EXPECT_EQ(pixel(150, row0 + 3), mark) << poz;
+        menu_help_box(0);
+        EXPECT_EQ(pixel(150, row0 + 3), mark) << position;
         EXPECT_EQ(pixel(99, row0 + 3), 0u);
-        EXPECT_EQ(titulek_zobrazen.load(), 1);
+        EXPECT_EQ(subtitle_shown.load(), 1);
         // Copied back even when no subtitle was on screen when the box opened.
-        fb_smaz_titobr();
+        fb_clear_subtitle();
     }
     // Once the clock has passed the subtitle's end, the band stays clear.
-    akt_cas = painted.cas_do + 1;
-    fb_help_box(1);
-    fb_help_box(0);
+    clock_ms = painted.end_ms + 1;
+    menu_help_box(1);
+    menu_help_box(0);
     EXPECT_TRUE(band_blank());
-    EXPECT_EQ(titulek_zobrazen.load(), 0);
-    akt_titulek = nullptr;
+    EXPECT_EQ(subtitle_shown.load(), 0);
+    painted_record = nullptr;
 }
 
 TEST_F(Help, InsetLayoutLeavesNothingBelowTheBand) {
-    kreslim = 0;
-    fb_prepni_posun();
+    painting = 0;
+    fb_toggle_inset();
     ASSERT_EQ(sy.load(), sy0 + 32);
-    fb_help_box(1);
+    menu_help_box(1);
     EXPECT_TRUE(window_shown());
-    fb_help_box(0);
+    menu_help_box(0);
     EXPECT_TRUE(all_pixels(0, sy + 32, 719, sy0 + 75 + 360 + 32, 0));
-    fb_prepni_posun();
+    fb_toggle_inset();
 }
 
 }  // namespace

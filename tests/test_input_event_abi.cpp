@@ -1,5 +1,5 @@
 // The input-event record as the platform lays it out, and key records of that
-// size read one at a time through the device layer and rc_nacti_kod. The box
+// size read one at a time through the device layer and rc_read_key. The box
 // (32-bit MIPS) has 16-byte records with 32-bit time fields; the PC has 24 bytes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -116,14 +116,14 @@ TEST_F(InputEventAbi, EachCallConsumesOneKeyRecordOfThePlatformSize) {
 
     const std::array<int, 7> expected{KEY_RED, -1, KEY_GREEN, -1, -1, KEY_GREEN, 0xfffe};
     for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(rc_nacti_kod(), expected[i]) << "record " << i;
+        EXPECT_EQ(rc_read_key(), expected[i]) << "record " << i;
         EXPECT_EQ(sim::input_pending(0), 2 * (expected.size() - i) - 1) << "record " << i;
     }
     EXPECT_EQ(rc_ev.type, EV_KEY);
     EXPECT_EQ(rc_ev.code, 0xfffe);
     EXPECT_EQ(rc_ev.value, 1);
-    EXPECT_EQ(posl_kod, 0xfffe);
-    EXPECT_EQ(rc_nacti_kod(), -1) << "only the last report record is left";
+    EXPECT_EQ(last_code, 0xfffe);
+    EXPECT_EQ(rc_read_key(), -1) << "only the last report record is left";
     EXPECT_EQ(rc_ev.type, EV_SYN);
     EXPECT_EQ(sim::input_pending(0), 0u);
 }
@@ -135,9 +135,9 @@ TEST_F(InputEventAbi, SecondDeviceRecordsAreReadWhole) {
     testsup::key(KEY_BLUE, 1, 1);
     testsup::key(KEY_BLUE, 0, 1);
     testsup::key(KEY_YELLOW, 1, 1);
-    EXPECT_EQ(rc_nacti_kod(), KEY_BLUE);
-    EXPECT_EQ(rc_nacti_kod(), -1);
-    EXPECT_EQ(rc_nacti_kod(), KEY_YELLOW);
+    EXPECT_EQ(rc_read_key(), KEY_BLUE);
+    EXPECT_EQ(rc_read_key(), -1);
+    EXPECT_EQ(rc_read_key(), KEY_YELLOW);
     EXPECT_EQ(rc_ev.value, 1);
     EXPECT_EQ(sim::input_pending(1), 1u) << "YELLOW's report record waits for the next call";
 }

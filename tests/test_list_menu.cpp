@@ -28,7 +28,7 @@ class ListMenu : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_TRUE(testsup::open_menu_box(root));
-        lh = vyska_radku[0];
+        lh = line_heights[0];
         ASSERT_GT(lh, 0);
     }
     void TearDown() override { testsup::close_menu_box(); }
@@ -48,22 +48,21 @@ class ListMenu : public ::testing::Test {
     int run(std::initializer_list<int> keys, char* marks = nullptr, int mode = 0, int width = 28) {
         queue(keys);
         int r = testsup::run_modal([&] {
-            return fb_list_menu("Test", static_cast<int>(items.size()), width, items.data(), marks,
-                                mode);
+            return menu_list("Test", static_cast<int>(items.size()), width, items.data(), marks,
+                             mode);
         });
         EXPECT_EQ(sim::input_pending_keys(0), 0u);
         return r;
     }
     std::future<int> start(char* marks = nullptr, int mode = 0) {
         return testsup::start_modal([this, marks, mode] {
-            return fb_list_menu("Test", static_cast<int>(items.size()), 28, items.data(), marks,
-                                mode);
+            return menu_list("Test", static_cast<int>(items.size()), 28, items.data(), marks, mode);
         });
     }
 
     // Highlight bar of row i (0..9 on its page) is drawn in colour k.
     bool bar(int row, int k) const {
-        const int W = fb_list_rozmery(static_cast<int>(items.size()), 28).sirka;
+        const int W = menu_list_layout(static_cast<int>(items.size()), 28).width;
         const int x = sx + 44 + W - 3;
         return pixel(x, sy + 84 + row * lh + 1) == colour(k);
     }
@@ -71,13 +70,13 @@ class ListMenu : public ::testing::Test {
 
 TEST_F(ListMenu, Layout) {
     // sx 40, ex 670: 28 characters would reach past ex - 100, 8 characters stay.
-    EXPECT_EQ(fb_list_rozmery(11, 28).sirka, 542);
-    EXPECT_EQ(fb_list_rozmery(6, 8).sirka, 160);
-    EXPECT_EQ(fb_list_rozmery(11, 40).sirka, 542);
-    EXPECT_EQ(fb_list_rozmery(11, 28).radku, 10);
-    EXPECT_EQ(fb_list_rozmery(6, 8).radku, 6);
-    EXPECT_EQ(fb_list_rozmery(6, 8).vyska, 6 * lh);
-    EXPECT_EQ(fb_list_rozmery(11, 28).vyska, 10 * lh);
+    EXPECT_EQ(menu_list_layout(11, 28).width, 542);
+    EXPECT_EQ(menu_list_layout(6, 8).width, 160);
+    EXPECT_EQ(menu_list_layout(11, 40).width, 542);
+    EXPECT_EQ(menu_list_layout(11, 28).rows, 10);
+    EXPECT_EQ(menu_list_layout(6, 8).rows, 6);
+    EXPECT_EQ(menu_list_layout(6, 8).height, 6 * lh);
+    EXPECT_EQ(menu_list_layout(11, 28).height, 10 * lh);
 }
 
 TEST_F(ListMenu, TenItemsOnePage) {
@@ -162,10 +161,10 @@ TEST_F(ListMenu, LetterJumpsCycleThroughTheKeypad) {
     EXPECT_EQ(run({KEY_2, KEY_2, KEY_OK}, nullptr, 1), 1);
     EXPECT_EQ(run({KEY_2, KEY_2, KEY_2, KEY_OK}, nullptr, 1), 3);
     EXPECT_EQ(run({KEY_2, KEY_2, KEY_2, KEY_2, KEY_OK}, nullptr, 1), 0);
-    EXPECT_EQ(prvni_znak[10], 1);
-    EXPECT_EQ(prvni_znak[11], 2);
-    EXPECT_EQ(prvni_znak[12], 4);
-    EXPECT_EQ(prvni_znak[13], 0);
+    EXPECT_EQ(first_with_initial[10], 1);
+    EXPECT_EQ(first_with_initial[11], 2);
+    EXPECT_EQ(first_with_initial[12], 4);
+    EXPECT_EQ(first_with_initial[13], 0);
     // Mode 0: digits do nothing.
     EXPECT_EQ(run({KEY_2, KEY_2, KEY_OK}, nullptr, 0), 0);
     // Another digit in between starts the row again from a.
@@ -214,7 +213,7 @@ TEST_F(ListMenu, HighlightAndMarkColours) {
     EXPECT_FALSE(bar(0, 3));
     EXPECT_FALSE(bar(0, 7));
     // The marked row's text is in the mark colour now.
-    const int W = fb_list_rozmery(5, 28).sirka;
+    const int W = menu_list_layout(5, 28).width;
     EXPECT_TRUE(any_pixel(sx + 46, sy + 84, sx + 44 + W, sy + 84 + lh - 1, colour(3)));
     testsup::press(KEY_EXIT);
     EXPECT_EQ(testsup::finish_modal(fut), -1);
@@ -224,7 +223,7 @@ TEST_F(ListMenu, HighlightAndMarkColours) {
 TEST_F(ListMenu, ScrollBarOnlyWithMoreThanTenItems) {
     make(10);
     auto fut = start();
-    const int W = fb_list_rozmery(10, 28).sirka;
+    const int W = menu_list_layout(10, 28).width;
     const int H = 10 * lh;
     EXPECT_TRUE(testsup::wait_until([&] { return bar(0, 7); }));
     // Window body W + 8 wide; nothing to its right.
@@ -259,7 +258,7 @@ TEST_F(ListMenu, ScrollBarOnlyWithMoreThanTenItems) {
 TEST_F(ListMenu, PageChangeClearsTheWholeHighlightBar) {
     make(12);
     auto fut = start();
-    const int W = fb_list_rozmery(12, 28).sirka;
+    const int W = menu_list_layout(12, 28).width;
     EXPECT_TRUE(testsup::wait_until([&] { return bar(0, 7); }));
     testsup::press(KEY_RIGHT);
     EXPECT_TRUE(testsup::wait_until([&] { return bar(9, 7); }));
@@ -278,15 +277,15 @@ TEST_F(ListMenu, PageChangeClearsTheWholeHighlightBar) {
 TEST_F(ListMenu, InsetLayoutPagesFewerRowsInsideTheWindow) {
     // The inset layout takes 32 lines off the top and the bottom of the usable area.
     struct inset_layout {
-        inset_layout() { fb_prepni_posun(); }
-        ~inset_layout() { fb_prepni_posun(); }
+        inset_layout() { fb_toggle_inset(); }
+        ~inset_layout() { fb_toggle_inset(); }
     } inset;
     ASSERT_EQ(ey - sy, 526 - 50 - 64);
     make(12);
     texts[11] = "zulu";
     set(texts);
-    const list_rozmery roz = fb_list_rozmery(12, 28);
-    const int R = roz.radku, H = roz.vyska, W = roz.sirka;
+    const list_layout layout = menu_list_layout(12, 28);
+    const int R = layout.rows, H = layout.height, W = layout.width;
     ASSERT_LT(R, 10) << "ten rows of " << lh << " pixels do not fit the list area of " << H;
     EXPECT_GE(R, 1);
     EXPECT_LE(R * lh, H);
@@ -323,7 +322,7 @@ TEST_F(ListMenu, LongItemsAreCutAtTheRowEdge) {
     for (int i = 0; i < 60; ++i) pictures += "\x14\x15";
     set({std::string(300, 'W'), pictures, "M" + pictures, std::string(300, 'm')});
     auto fut = start();
-    const int W = fb_list_rozmery(4, 28).sirka;
+    const int W = menu_list_layout(4, 28).width;
     EXPECT_TRUE(testsup::wait_until([&] { return bar(0, 7); }));
     // Text reaches close to the edge of each row, and not a pixel past it: the column
     // between the row and the window frame keeps the body colour, and nothing lies

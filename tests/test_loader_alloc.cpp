@@ -50,26 +50,26 @@ class LoaderAlloc : public StoreTest {
 
 TEST_F(LoaderAlloc, RecordArray) {
     write_sub("a.tkx", kFile);
-    pocet_titulku = 5;
+    subtitle_count = 5;
     fail_nth(1);
-    EXPECT_FALSE(sub_nacti_titulky("/var/tuxbox/Tresk/tit/a.tkx"));
-    EXPECT_EQ(sub_chyba, 3);
-    EXPECT_EQ(pocet_titulku, 5);
+    EXPECT_FALSE(sub_load_file("/var/tuxbox/Tresk/tit/a.tkx"));
+    EXPECT_EQ(sub_error, 3);
+    EXPECT_EQ(subtitle_count, 5);
 }
 
 TEST_F(LoaderAlloc, EachLineText) {
     write_sub("a.tkx", kFile);
     // Allocation 1 is the array; 2..4 are the texts a, b and c.
     for (int n = 2; n <= 4; ++n) {
-        sub_chyba = 0;
-        pocet_titulku = 5;
+        sub_error = 0;
+        subtitle_count = 5;
         fail_nth(n);
-        EXPECT_FALSE(sub_nacti_titulky("/var/tuxbox/Tresk/tit/a.tkx")) << n;
-        EXPECT_EQ(sub_chyba, 3) << n;
-        EXPECT_EQ(pocet_titulku, 0) << n;
+        EXPECT_FALSE(sub_load_file("/var/tuxbox/Tresk/tit/a.tkx")) << n;
+        EXPECT_EQ(sub_error, 3) << n;
+        EXPECT_EQ(subtitle_count, 0) << n;
     }
     fail_nth(5);
-    EXPECT_TRUE(sub_nacti_titulky("/var/tuxbox/Tresk/tit/a.tkx"));
+    EXPECT_TRUE(sub_load_file("/var/tuxbox/Tresk/tit/a.tkx"));
 }
 
 class ReplaceAlloc : public ClockTest {
@@ -82,13 +82,13 @@ class ReplaceAlloc : public ClockTest {
 
 TEST_F(ReplaceAlloc, PathBlockLeavesTheLoadedSubtitles) {
     ASSERT_TRUE(install("old.tkx", kFile));
-    titulek* old = titulky;
+    subtitle* old = subtitles;
     write_sub("new.tkx", kFile);
     fail_nth(1);
-    EXPECT_EQ(sub_nacti_novy("new.tkx"), 3);
+    EXPECT_EQ(sub_load_new("new.tkx"), 3);
     fail_at = 0;
-    EXPECT_EQ(titulky.load(), old);
-    EXPECT_EQ(pocet_titulku, 2);
+    EXPECT_EQ(subtitles.load(), old);
+    EXPECT_EQ(subtitle_count, 2);
 }
 
 }  // namespace

@@ -34,10 +34,10 @@ constexpr const char* kFilm =
     "{400}{450}Fifth\n"                // 16000 .. 18000
     "{500}{550}Sixth\n";               // 20000 .. 22000
 
-std::string record(std::array<uint8_t, 4> bytes, int32_t poz) {
+std::string record(std::array<uint8_t, 4> bytes, int32_t position) {
     std::string s(16, '\0');
     std::memcpy(s.data(), bytes.data(), 4);
-    std::memcpy(s.data() + 4, &poz, 4);
+    std::memcpy(s.data() + 4, &position, 4);
     return s;
 }
 
@@ -47,7 +47,7 @@ protected:
     bool ended = false;
 
     void TearDown() override {
-        if (!ended) konec(0);
+        if (!ended) app_shutdown(0);
     }
 
     // A box with the film as the remembered file, optionally with settings.
@@ -57,7 +57,7 @@ protected:
         if (!settings.empty()) root.write("/var/tuxbox/Tresk/tresk.conf", settings);
         testsup::setup_box(root, {.xres = 720, .yres = 576});
         ASSERT_EQ(app_start(), -1);
-        ASSERT_NE(titulky.load(), nullptr);
+        ASSERT_NE(subtitles.load(), nullptr);
     }
 
     // Runs passes until every pending record has been read; returns the exit
@@ -81,32 +81,32 @@ protected:
     // which moves the index one past it.
     void expect_at(int32_t i) {
         const uint32_t starts[] = {1000, 4000, 8000, 12000, 16000, 20000};
-        EXPECT_TRUE(testsup::wait_until([&] { return akt_poz == i + 1; }))
-            << "index " << akt_poz << ", expected " << i + 1;
-        EXPECT_EQ(akt_cas, starts[i]);
+        EXPECT_TRUE(testsup::wait_until([&] { return current_index == i + 1; }))
+            << "index " << current_index << ", expected " << i + 1;
+        EXPECT_EQ(clock_ms, starts[i]);
     }
 
     // OK until the clock runs: the first OK after start-up is not a press
     // until some release has been seen.
     void run_clock() {
-        for (int i = 0; i < 2 && bezi_timer == 0; ++i) key(KEY_OK);
-        ASSERT_EQ(bezi_timer, 1);
+        for (int i = 0; i < 2 && clock_running == 0; ++i) key(KEY_OK);
+        ASSERT_EQ(clock_running, 1);
     }
 };
 
 TEST_F(MainLoop, FirstStartShowsTheStartMessageAndHelpPageOne) {
     start();
-    EXPECT_EQ(bezi_timer, 0);
-    EXPECT_EQ(helpt, 300);
-    EXPECT_EQ(help_strana, 1);
-    EXPECT_EQ(infol, 100);
+    EXPECT_EQ(clock_running, 0);
+    EXPECT_EQ(help_countdown, 300);
+    EXPECT_EQ(help_page, 1);
+    EXPECT_EQ(status_countdown, 100);
 }
 
 TEST_F(MainLoop, StoredPositionResumesThereWithoutHelp) {
     start(record({1, 1, 0, 0}, 3));
-    EXPECT_EQ(helpt, -1);
+    EXPECT_EQ(help_countdown, -1);
     expect_at(3);
-    EXPECT_EQ(bezi_timer, 0);
+    EXPECT_EQ(clock_running, 0);
 }
 
 TEST_F(MainLoop, StoredPositionBeyondTheFilmStartsAtTheFirstSubtitle) {
@@ -116,25 +116,25 @@ TEST_F(MainLoop, StoredPositionBeyondTheFilmStartsAtTheFirstSubtitle) {
 
 TEST_F(MainLoop, OkStartsAndStopsTheClockAndClosesHelp) {
     start();
-    ASSERT_EQ(helpt, 300);
+    ASSERT_EQ(help_countdown, 300);
     key(KEY_OK);
     // The very first OK after start-up counts only once a release was seen: the
     // press above was followed by its release, so press again.
-    if (bezi_timer == 0) key(KEY_OK);
-    EXPECT_EQ(bezi_timer, 1);
-    EXPECT_EQ(helpt, -1);
-    EXPECT_GT(infol, 95) << "the icons are redrawn and counted down from 100";
+    if (clock_running == 0) key(KEY_OK);
+    EXPECT_EQ(clock_running, 1);
+    EXPECT_EQ(help_countdown, -1);
+    EXPECT_GT(status_countdown, 95) << "the icons are redrawn and counted down from 100";
     key(KEY_OK);
-    EXPECT_EQ(bezi_timer, 0);
+    EXPECT_EQ(clock_running, 0);
 }
 
 TEST_F(MainLoop, OkAfterTheEndOfTheFilmOnlyClosesHelp) {
     start();
-    konec_filmu = 1;
+    film_ended = 1;
     key(KEY_OK);
     key(KEY_OK);
-    EXPECT_EQ(bezi_timer, 0);
-    EXPECT_EQ(helpt, -1);
+    EXPECT_EQ(clock_running, 0);
+    EXPECT_EQ(help_countdown, -1);
 }
 
 TEST_F(MainLoop, ArrowsStepByTheClockState) {
@@ -150,16 +150,16 @@ TEST_F(MainLoop, ArrowsStepByTheClockState) {
     expect_at(0);
     run_clock();
     key(KEY_LEFT);  // running: -1, the one last shown again
-    EXPECT_EQ(bezi_timer, 0);
+    EXPECT_EQ(clock_running, 0);
     expect_at(0);
 }
 
 TEST_F(MainLoop, DigitsEnterATime) {
     start();
     for (int code : {KEY_0, KEY_0, KEY_0, KEY_0}) key(code);
-    EXPECT_EQ(cas_poz, 0);
+    EXPECT_EQ(entry_place, 0);
     key(KEY_9);  // 0:00:09 lies inside the third subtitle
-    EXPECT_EQ(cas_poz, -1);
+    EXPECT_EQ(entry_place, -1);
     expect_at(2);
 }
 
@@ -168,110 +168,110 @@ TEST_F(MainLoop, ChannelKeysShiftHalfASecondAndRun) {
     expect_at(2);
     auto t0 = std::chrono::steady_clock::now();
     key(KEY_CHANNELDOWN);
-    EXPECT_EQ(bezi_timer, 1);
+    EXPECT_EQ(clock_running, 1);
     key(KEY_OK);
     auto ran = std::chrono::duration_cast<std::chrono::milliseconds>(
                    std::chrono::steady_clock::now() - t0).count();
-    EXPECT_EQ(bezi_timer, 0);
-    EXPECT_GE(akt_cas, 7500u);
-    EXPECT_LE(akt_cas, 7500u + static_cast<uint32_t>(ran) + 20);
+    EXPECT_EQ(clock_running, 0);
+    EXPECT_GE(clock_ms, 7500u);
+    EXPECT_LE(clock_ms, 7500u + static_cast<uint32_t>(ran) + 20);
     key(KEY_CHANNELUP);
-    EXPECT_EQ(bezi_timer, 1) << "a shift leaves the clock running";
+    EXPECT_EQ(clock_running, 1) << "a shift leaves the clock running";
 }
 
 TEST_F(MainLoop, VolumeKeysMoveTheBand) {
     start();
     int32_t l = static_cast<int32_t>(fb_fix.line_length);
     key(KEY_VOLUMEDOWN);
-    EXPECT_EQ(posun_dole, 0) << "down from the unshifted bottom position does nothing";
+    EXPECT_EQ(bottom_shift, 0) << "down from the unshifted bottom position does nothing";
     key(KEY_VOLUMEUP);
-    EXPECT_EQ(posun_dole, 5 * l);
+    EXPECT_EQ(bottom_shift, 5 * l);
     key(KEY_VOLUMEDOWN);
-    EXPECT_EQ(posun_dole, 0);
+    EXPECT_EQ(bottom_shift, 0);
 }
 
 TEST_F(MainLoop, VideoTogglesTheInset) {
     start();
     key(KEY_VIDEO);
-    EXPECT_EQ(odsazeni, 1);
+    EXPECT_EQ(inset_on, 1);
     EXPECT_EQ(sy, 82);
     EXPECT_EQ(ey, 494);
     key(KEY_VIDEO);
-    EXPECT_EQ(odsazeni, 0);
+    EXPECT_EQ(inset_on, 0);
     EXPECT_EQ(sy, 50);
     EXPECT_EQ(ey, 526);
 }
 
 TEST_F(MainLoop, ColourKeysRestyleAndCloseHelp) {
     start();
-    ASSERT_GT(helpt, 0);
+    ASSERT_GT(help_countdown, 0);
     key(KEY_GREEN);
-    EXPECT_EQ(paleta_idx, 1);
-    EXPECT_EQ(helpt, -1) << "a handled key closes an open help page";
+    EXPECT_EQ(palette_index, 1);
+    EXPECT_EQ(help_countdown, -1) << "a handled key closes an open help page";
     key(KEY_YELLOW);
-    EXPECT_EQ(barva_tit, 1);
+    EXPECT_EQ(colour_scheme, 1);
     key(KEY_RED);
     EXPECT_EQ(zoom, 2);
     key(KEY_BLUE);
-    EXPECT_EQ(transp, 2);
+    EXPECT_EQ(background_level, 2);
 }
 
 TEST_F(MainLoop, RedAndBlueAreRefusedWhileTheThreadPaints) {
     start();
-    kreslim = 1;
+    painting = 1;
     key(KEY_RED);
     key(KEY_BLUE);
-    kreslim = 0;
+    painting = 0;
     EXPECT_EQ(zoom, 1);
-    EXPECT_EQ(transp, 1);
-    EXPECT_EQ(helpt, -1) << "a refused key still closes help";
+    EXPECT_EQ(background_level, 1);
+    EXPECT_EQ(help_countdown, -1) << "a refused key still closes help";
 }
 
 TEST_F(MainLoop, HelpKeyPagesWhileStoppedAndOnlyClosesWhileRunning) {
     start();
-    ASSERT_EQ(help_strana, 1);
+    ASSERT_EQ(help_page, 1);
     key(KEY_HELP);
-    EXPECT_EQ(help_strana, 2);
-    EXPECT_GT(helpt, 295);
+    EXPECT_EQ(help_page, 2);
+    EXPECT_GT(help_countdown, 295);
     key(KEY_HELP);
-    EXPECT_EQ(helpt, -1);
+    EXPECT_EQ(help_countdown, -1);
     key(KEY_HELP);
-    EXPECT_EQ(help_strana, 1);
+    EXPECT_EQ(help_page, 1);
     run_clock();
     key(KEY_HELP);
-    EXPECT_EQ(helpt, -1);
+    EXPECT_EQ(help_countdown, -1);
     key(KEY_HELP);
-    EXPECT_EQ(helpt, -1) << "nothing opens while the clock runs";
+    EXPECT_EQ(help_countdown, -1) << "nothing opens while the clock runs";
 }
 
 TEST_F(MainLoop, UnknownKeyLeavesHelpOpen) {
     start();
     key(KEY_A);
-    EXPECT_GT(helpt, 0);
+    EXPECT_GT(help_countdown, 0);
 }
 
 TEST_F(MainLoop, HelpClosesByItselfAfterItsCountdown) {
     start();
-    for (int i = 0; i < 300 && helpt > 0; ++i) app_pass();
-    EXPECT_EQ(helpt, -1);
+    for (int i = 0; i < 300 && help_countdown > 0; ++i) app_pass();
+    EXPECT_EQ(help_countdown, -1);
 }
 
 TEST_F(MainLoop, StatusLineCountsDownOnlyWhileTheClockRuns) {
     start();
     for (int i = 0; i < 150; ++i) app_pass();
-    EXPECT_EQ(infol, 100) << "stays while stopped";
+    EXPECT_EQ(status_countdown, 100) << "stays while stopped";
     run_clock();
-    for (int i = 0; i < 150 && infol >= 0; ++i) app_pass();
-    EXPECT_EQ(infol, -1);
+    for (int i = 0; i < 150 && status_countdown >= 0; ++i) app_pass();
+    EXPECT_EQ(status_countdown, -1);
 }
 
 TEST_F(MainLoop, MenuStopsTheClockAndLoadsTheOnlyFile) {
     start();
     run_clock();
     key(KEY_MENU);
-    EXPECT_EQ(bezi_timer, 0);
-    EXPECT_NE(titulky.load(), nullptr);
-    EXPECT_EQ(akt_poz, 0) << "the reload reset the clock";
+    EXPECT_EQ(clock_running, 0);
+    EXPECT_NE(subtitles.load(), nullptr);
+    EXPECT_EQ(current_index, 0) << "the reload reset the clock";
 }
 
 TEST_F(MainLoop, TvOpensTheRateMenuAndResyncsTheClock) {
@@ -281,7 +281,7 @@ TEST_F(MainLoop, TvOpensTheRateMenuAndResyncsTheClock) {
     testsup::press(KEY_TV);
     drain_passes();
     ASSERT_TRUE(testsup::wait_until([&] { return answer.done(); }));
-    EXPECT_EQ(bezi_timer, 0);
+    EXPECT_EQ(clock_running, 0);
     // A cancelled menu leaves the times and puts the clock at the subtitle at the index.
     expect_at(3);
 }
@@ -304,15 +304,15 @@ protected:
 TEST_F(ExitPrompt, ExitAgainCancels) {
     start();
     EXPECT_EQ(answer(KEY_EXIT), -1);
-    EXPECT_EQ(konec_programu, 0);
-    EXPECT_EQ(infol, -1) << "the prompt is cleared";
-    EXPECT_GT(helpt, 0) << "cancelling leaves the help page open";
+    EXPECT_EQ(quit_requested, 0);
+    EXPECT_EQ(status_countdown, -1) << "the prompt is cleared";
+    EXPECT_GT(help_countdown, 0) << "cancelling leaves the help page open";
 }
 
 TEST_F(ExitPrompt, OkClosesWithoutSaving) {
     start(record({1, 1, 0, 0}, 3));
     EXPECT_EQ(answer(KEY_OK), 0);
-    EXPECT_EQ(ulozit, 0);
+    EXPECT_EQ(save_on_exit, 0);
     EXPECT_EQ(root.read("/var/tuxbox/Tresk/tresk.conf"), record({1, 1, 0, 0}, 0));
 }
 
@@ -320,21 +320,21 @@ TEST_F(ExitPrompt, YellowSavesThePosition) {
     start(record({1, 1, 0, 0}, 3));
     expect_at(3);
     EXPECT_EQ(answer(KEY_YELLOW), 0);
-    EXPECT_EQ(ulozit, 1);
+    EXPECT_EQ(save_on_exit, 1);
     // The thread showed subtitle 3 at once (the clock stands at its start), so
     // the current index is one past it.
     std::string conf = root.read("/var/tuxbox/Tresk/tresk.conf");
     ASSERT_EQ(conf.size(), 16u);
-    int32_t poz;
-    std::memcpy(&poz, conf.data() + 4, 4);
-    EXPECT_EQ(poz, 4);
+    int32_t position;
+    std::memcpy(&position, conf.data() + 4, 4);
+    EXPECT_EQ(position, 4);
 }
 
 class Roads : public ::testing::Test {
 protected:
     testsup::box_root root{testsup::dejavu_condensed()};
     // A new process as far as the record goes: these roads may keep its position.
-    void SetUp() override { ul_konf = nastaveni{1, 0, 0, 0, 0, 0, 0}; }
+    void SetUp() override { saved_settings = stored_settings{1, 0, 0, 0, 0, 0, 0}; }
 };
 
 TEST_F(Roads, NoFramebufferEndsWithStatusOne) {

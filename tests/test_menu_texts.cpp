@@ -30,23 +30,23 @@ class MenuTexts : public ::testing::Test {
 
     // Every byte of the text is laid out within the field (and before ex).
     static void expect_fits(const field& f) {
-        size_t delka = 0;
-        const int32_t m = fb_zmer_text(f.text, f.x, f.width, &delka);
-        EXPECT_EQ(delka, std::strlen(f.text))
+        size_t length = 0;
+        const int32_t m = menu_measure_text(f.text, f.x, f.width, &length);
+        EXPECT_EQ(length, std::strlen(f.text))
             << f.what << ": \"" << f.text << "\" cut after " << m << " of " << f.width << " px";
         EXPECT_GT(m, 0) << f.what;
     }
 };
 
 TEST_F(MenuTexts, DialogAndErrorBoxes) {
-    const char* otazka = "Verwijder geselecteerde ondertitels?";
-    const int dw = fb_dialog_sirka(15, otazka);
-    expect_fits({"delete question", otazka, sx + 54, dw - 8});
+    const char* question = "Verwijder geselecteerde ondertitels?";
+    const int dw = menu_dialog_width(15, question);
+    expect_fits({"delete question", question, sx + 54, dw - 8});
     expect_fits({"answer line", "\x0e\x0f    \x0b\x02\x12\x13\x0c", sx + 54, dw - 8});
     for (int n = 1; n <= 11; ++n) {
-        const int w = fb_error_sirka(n);
+        const int w = menu_error_width(n);
         const std::string which = "error " + std::to_string(n);
-        expect_fits({which, chyby[static_cast<size_t>(n - 1)].zprava, sx + 54, w - 8});
+        expect_fits({which, error_rows[static_cast<size_t>(n - 1)].message, sx + 54, w - 8});
         expect_fits({which + " headline", "\x0b\x02\x06\x0c ERROR", sx + 54, w - 8});
         expect_fits({which + " title", "ERROR", sx + 56, w - 12});
     }
@@ -54,25 +54,25 @@ TEST_F(MenuTexts, DialogAndErrorBoxes) {
 
 TEST_F(MenuTexts, HelpPages) {
     expect_fits({"help title", "Help", sx + 56, 434 - 12});
-    for (const char* s : help_nadpis1) expect_fits({"help banner 1", s, sx + 54, 426});
-    for (const char* s : help_nadpis2) expect_fits({"help banner 2", s, sx + 54, 426});
-    for (const auto& r : help_strana1) {
-        expect_fits({"help 1 key", r.klavesa, sx + 54, 64});
-        expect_fits({"help 1 row", r.popis, sx + 124, 362});
+    for (const char* s : help_banner1) expect_fits({"help banner 1", s, sx + 54, 426});
+    for (const char* s : help_banner2) expect_fits({"help banner 2", s, sx + 54, 426});
+    for (const auto& r : help_page1) {
+        expect_fits({"help 1 key", r.key, sx + 54, 64});
+        expect_fits({"help 1 row", r.meaning, sx + 124, 362});
     }
-    for (const auto& r : help_strana2) {
-        expect_fits({"help 2 key", r.klavesa, sx + 54, 64});
-        expect_fits({"help 2 row", r.popis, sx + 124, 362});
+    for (const auto& r : help_page2) {
+        expect_fits({"help 2 key", r.key, sx + 54, 64});
+        expect_fits({"help 2 row", r.meaning, sx + 124, 362});
     }
 }
 
 TEST_F(MenuTexts, MenuTitlesAndFpsLabels) {
     // The narrower window of a list of up to ten rows.
-    const int fw = fb_list_rozmery(2, 28).sirka;
+    const int fw = menu_list_layout(2, 28).width;
     expect_fits({"file menu title", "Selecteer ondertitels", sx + 46, fw + 8 - 12});
-    const int pw = fb_list_rozmery(6, 8).sirka;
+    const int pw = menu_list_layout(6, 8).width;
     expect_fits({"FPS title", "FPS", sx + 46, pw + 8 - 12});
-    for (const char* s : fps_texty) expect_fits({"FPS row", s, sx + 46, pw});
+    for (const char* s : fps_labels) expect_fits({"FPS row", s, sx + 46, pw});
     expect_fits({"window OK picture", "\x0e\x0f", sx + 46, 33});
 }
 
@@ -90,10 +90,10 @@ TEST_F(MenuTexts, StatusLinePrompts) {
 
 TEST_F(MenuTexts, TheCheckSeesACutText) {
     // The measure the checks above rely on does report a text that does not fit.
-    size_t delka = 0;
+    size_t length = 0;
     const char* s = "Verwijder geselecteerde ondertitels?";
-    fb_zmer_text(s, sx + 54, 100, &delka);
-    EXPECT_LT(delka, std::strlen(s));
+    menu_measure_text(s, sx + 54, 100, &length);
+    EXPECT_LT(length, std::strlen(s));
 }
 
 }  // namespace

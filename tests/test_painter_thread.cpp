@@ -21,14 +21,14 @@ namespace {
 class PainterThreads : public testing::TestWithParam<bool> {
   protected:
     void SetUp() override {
-        odsazeni = 0;
-        posun_dole = 0;
-        posun_nahore = 0;
-        akt_titulek = nullptr;
-        titulek_zobrazen = 0;
+        inset_on = 0;
+        bottom_shift = 0;
+        top_shift = 0;
+        painted_record = nullptr;
+        subtitle_shown = 0;
         testsup::setup_box(root_, {.xres = 720, .yres = 576});
         ASSERT_EQ(testsup::open_display(), 1);
-        kreslim = 0;
+        painting = 0;
     }
     void TearDown() override { testsup::close_display(); }
 
@@ -37,17 +37,17 @@ class PainterThreads : public testing::TestWithParam<bool> {
 
 // Checked under the paint lock: a whole paint or none.
 bool screen_matches_back_buffer() {
-    std::lock_guard kresleni(kresleni_mutex);
-    if (titulek_zobrazen == 0 || akt_titulek.load() == nullptr) return true;
-    return testsup::screen_shows_bb_at(testsup::target_line(pozice));
+    std::lock_guard paint_lock(paint_mutex);
+    if (subtitle_shown == 0 || painted_record.load() == nullptr) return true;
+    return testsup::screen_shows_bb_at(testsup::target_line(band_position));
 }
 
 TEST_P(PainterThreads, PaintsStayWholeUnderRestyling) {
     // Like the subtitle thread, or without the flag, so that the main thread's
     // repaints really run against the thread's paints.
-    const bool jako_vlakno = GetParam();
+    const bool as_thread = GetParam();
     // The last one is broken into screen lines at the larger sizes.
-    titulek zaznamy[4] = {
+    subtitle records[4] = {
         testsup::make_record({"Eerste regel van de ondertitel", "en de tweede regel"}, 0x01),
         testsup::make_record({"Boven in beeld"}, 0x100),
         testsup::make_record({"Een", "twee", "drie", "vier"}, 0xE4),
@@ -56,66 +56,66 @@ TEST_P(PainterThreads, PaintsStayWholeUnderRestyling) {
                               "\x0b\x02Morgen\x0c gaan we samen naar zee."},
                              0x06),
     };
-    constexpr int kKreseb = 200;
-    std::atomic<int> chyby{0};
-    std::atomic<bool> hotovo{false};
+    constexpr int kPaints = 200;
+    std::atomic<int> mismatches{0};
+    std::atomic<bool> done{false};
 
-    std::thread vlakno([&] {
-        for (int i = 0; i < kKreseb; ++i) {
-            if (jako_vlakno) kreslim = 1;
-            fb_zobraz_titulek(&zaznamy[i % 4]);
-            if (jako_vlakno) kreslim = 0;
-            if (!screen_matches_back_buffer()) chyby++;
-            if (i % 7 == 0) fb_smaz_titobr();
+    std::thread painter([&] {
+        for (int i = 0; i < kPaints; ++i) {
+            if (as_thread) painting = 1;
+            fb_paint_subtitle(&records[i % 4]);
+            if (as_thread) painting = 0;
+            if (!screen_matches_back_buffer()) mismatches++;
+            if (i % 7 == 0) fb_clear_subtitle();
         }
-        hotovo = true;
+        done = true;
     });
 
-    int kroky = 0;
-    while (!hotovo || kroky < 50) {
-        switch (kroky++ % 10) {
+    int steps = 0;
+    while (!done || steps < 50) {
+        switch (steps++ % 10) {
             case 0:
-                fb_zmen_barvu_tit();
+                fb_next_colour_scheme();
                 break;
             case 1:
-                fb_zmen_transp();
+                fb_next_background();
                 break;
             case 2:
-                fb_zmen_zoom();
+                fb_next_zoom();
                 break;
             case 3:
-                fb_uprav_posun(-1);
+                fb_shift_band(-1);
                 break;
             case 4:
-                fb_uprav_posun(1);
+                fb_shift_band(1);
                 break;
             case 5:
-                fb_prepni_posun();
+                fb_toggle_inset();
                 break;
             case 6:
-                fb_zmen_paletu();
+                fb_next_palette();
                 break;
             case 7:
-                fb_prekresli_titulek();
+                fb_put_back_subtitle();
                 break;
             case 8:
-                fb_smaz_titobr();
+                fb_clear_subtitle();
                 break;
             case 9:
-                fb_uprav_posun(-1);
+                fb_shift_band(-1);
                 break;
         }
-        if (!screen_matches_back_buffer()) chyby++;
+        if (!screen_matches_back_buffer()) mismatches++;
     }
-    vlakno.join();
+    painter.join();
 
-    EXPECT_EQ(chyby, 0);
-    EXPECT_GT(kroky, 0);
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_GT(steps, 0);
     // Still in working order: a paint after it all shows where it should.
-    fb_zobraz_titulek(&zaznamy[0]);
+    fb_paint_subtitle(&records[0]);
     EXPECT_TRUE(testsup::screen_shows_bb_at(testsup::target_line(0)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kreslim, PainterThreads, testing::Bool());
+INSTANTIATE_TEST_SUITE_P(Painting, PainterThreads, testing::Bool());
 
 }  // namespace

@@ -110,7 +110,7 @@ class Keys : public Remote {
 };
 
 TEST_F(Keys, NothingPendingGivesMinusOne) {
-    EXPECT_EQ(rc_nacti_kod(), -1);
+    EXPECT_EQ(rc_read_key(), -1);
 }
 
 TEST_F(Keys, FirstOkIsIgnoredUntilAKeyWasReleased) {
@@ -119,12 +119,12 @@ TEST_F(Keys, FirstOkIsIgnoredUntilAKeyWasReleased) {
     sim::push_event(0, EV_MSC, MSC_SCAN, 0);
     testsup::key(KEY_OK, 1);
     for (int calls = 0; sim::input_pending(0) > 0 && calls < 10; ++calls) {
-        EXPECT_EQ(rc_nacti_kod(), -1) << "call " << calls;
+        EXPECT_EQ(rc_read_key(), -1) << "call " << calls;
     }
     testsup::key(KEY_OK, 0);
-    EXPECT_EQ(rc_nacti_kod(), -1);
+    EXPECT_EQ(rc_read_key(), -1);
     testsup::key(KEY_OK, 1);
-    EXPECT_EQ(rc_nacti_kod(), KEY_OK);
+    EXPECT_EQ(rc_read_key(), KEY_OK);
 }
 
 TEST_F(Keys, HeldKeyIsReportedOnce) {
@@ -133,12 +133,12 @@ TEST_F(Keys, HeldKeyIsReportedOnce) {
     testsup::key(KEY_RED, 2);
     testsup::key(KEY_RED, 0);
     testsup::key(KEY_RED, 1);
-    EXPECT_EQ(rc_nacti_kod(), KEY_RED);
-    EXPECT_EQ(rc_nacti_kod(), -1);
-    EXPECT_EQ(rc_nacti_kod(), -1);
-    EXPECT_EQ(rc_nacti_kod(), -1);  // the release
-    EXPECT_EQ(rc_nacti_kod(), KEY_RED) << "after a release the same key counts again";
-    EXPECT_EQ(rc_nacti_kod(), -1);
+    EXPECT_EQ(rc_read_key(), KEY_RED);
+    EXPECT_EQ(rc_read_key(), -1);
+    EXPECT_EQ(rc_read_key(), -1);
+    EXPECT_EQ(rc_read_key(), -1);  // the release
+    EXPECT_EQ(rc_read_key(), KEY_RED) << "after a release the same key counts again";
+    EXPECT_EQ(rc_read_key(), -1);
 }
 
 TEST_F(Keys, ReportRecordsBetweenRepeatsLeaveAHeldKeyOnePress) {
@@ -150,43 +150,43 @@ TEST_F(Keys, ReportRecordsBetweenRepeatsLeaveAHeldKeyOnePress) {
     for (int i = 0; i < 3; ++i) testsup::key(KEY_UP, 2);
     sim::push_event(0, EV_MSC, MSC_SCAN, 0);
     testsup::key(KEY_UP, 2);
-    EXPECT_EQ(rc_nacti_kod(), KEY_UP);
+    EXPECT_EQ(rc_read_key(), KEY_UP);
     for (int calls = 0; sim::input_pending(0) > 0 && calls < 20; ++calls) {
-        EXPECT_EQ(rc_nacti_kod(), -1) << "call " << calls;
+        EXPECT_EQ(rc_read_key(), -1) << "call " << calls;
     }
     EXPECT_EQ(sim::input_pending(0), 0u);
     testsup::key(KEY_UP, 0);
     testsup::key(KEY_UP, 1);
-    EXPECT_EQ(rc_nacti_kod(), -1);
-    EXPECT_EQ(rc_nacti_kod(), KEY_UP) << "after a release the same key counts again";
+    EXPECT_EQ(rc_read_key(), -1);
+    EXPECT_EQ(rc_read_key(), KEY_UP) << "after a release the same key counts again";
 }
 
 TEST_F(Keys, AnotherKeyWhileHeldThenRepeatsOfTheFirst) {
     testsup::key(KEY_LEFT, 1);
     testsup::key(KEY_RIGHT, 1);
     testsup::key(KEY_LEFT, 2);
-    EXPECT_EQ(rc_nacti_kod(), KEY_LEFT);
-    EXPECT_EQ(rc_nacti_kod(), KEY_RIGHT);
-    EXPECT_EQ(rc_nacti_kod(), KEY_LEFT);
+    EXPECT_EQ(rc_read_key(), KEY_LEFT);
+    EXPECT_EQ(rc_read_key(), KEY_RIGHT);
+    EXPECT_EQ(rc_read_key(), KEY_LEFT);
 }
 
 TEST_F(Keys, SecondDeviceIsReadOnlyWhenTheFirstHasNothing) {
     testsup::key(KEY_1, 1, 1);
     testsup::key(KEY_2, 1, 0);
     testsup::key(KEY_3, 1, 0);
-    EXPECT_EQ(rc_nacti_kod(), KEY_2);
-    EXPECT_EQ(rc_nacti_kod(), KEY_3);
-    EXPECT_EQ(rc_nacti_kod(), KEY_1);
-    EXPECT_EQ(rc_nacti_kod(), -1);
+    EXPECT_EQ(rc_read_key(), KEY_2);
+    EXPECT_EQ(rc_read_key(), KEY_3);
+    EXPECT_EQ(rc_read_key(), KEY_1);
+    EXPECT_EQ(rc_read_key(), -1);
 }
 
 TEST_F(Keys, OneKeyRecordPerCall) {
     testsup::press(KEY_BLUE);
     testsup::press(KEY_GREEN);
     EXPECT_EQ(sim::input_pending_keys(0), 4u);
-    EXPECT_EQ(rc_nacti_kod(), KEY_BLUE);
+    EXPECT_EQ(rc_read_key(), KEY_BLUE);
     EXPECT_EQ(sim::input_pending_keys(0), 3u);
-    EXPECT_EQ(rc_nacti_kod(), -1);
+    EXPECT_EQ(rc_read_key(), -1);
     EXPECT_EQ(sim::input_pending_keys(0), 2u)
         << "the report record before the release is read past";
 }
@@ -212,8 +212,8 @@ TEST_F(Remote, ShortReadsAndErrorsAreNoKey) {
     ASSERT_EQ(rc_init(), 1);
     testsup::key(KEY_RED, 1, 0);
     testsup::key(KEY_RED, 1, 1);
-    EXPECT_EQ(rc_nacti_kod(), -1);
-    EXPECT_EQ(rc_nacti_kod(), -1);
+    EXPECT_EQ(rc_read_key(), -1);
+    EXPECT_EQ(rc_read_key(), -1);
 }
 
 }  // namespace

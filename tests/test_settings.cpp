@@ -24,12 +24,12 @@ namespace {
 
 constexpr const char* kConf = "/var/tuxbox/Tresk/tresk.conf";
 
-std::string record(std::array<uint8_t, 4> bytes, int32_t poz, int32_t dole, int32_t nahore) {
+std::string record(std::array<uint8_t, 4> bytes, int32_t position, int32_t bottom, int32_t top) {
     std::string s(16, '\0');
     std::memcpy(s.data(), bytes.data(), 4);
-    std::memcpy(s.data() + 4, &poz, 4);
-    std::memcpy(s.data() + 8, &dole, 4);
-    std::memcpy(s.data() + 12, &nahore, 4);
+    std::memcpy(s.data() + 4, &position, 4);
+    std::memcpy(s.data() + 8, &bottom, 4);
+    std::memcpy(s.data() + 12, &top, 4);
     return s;
 }
 
@@ -40,97 +40,97 @@ protected:
         sim::reset();
         sim::set_root(root.path());
         // As at program start, also when cases share a process.
-        ul_konf = nastaveni{1, 0, 0, 0, 0, 0, 0};
+        saved_settings = stored_settings{1, 0, 0, 0, 0, 0, 0};
         zoom = 1;
-        transp = 1;
-        paleta_idx = 0;
-        paleta = palety[0].data();
-        barva_tit = 0;
-        posun_dole = 0;
-        posun_nahore = 0;
+        background_level = 1;
+        palette_index = 0;
+        palette = palettes[0].data();
+        colour_scheme = 0;
+        bottom_shift = 0;
+        top_shift = 0;
     }
 };
 
 TEST_F(Settings, WithoutAFileTheDefaultsHoldAndTheFirstExitWritesThem) {
-    nastaveni_nacti();
+    app_read_settings();
     EXPECT_EQ(zoom, 1);
-    EXPECT_EQ(transp, 1);
-    EXPECT_EQ(paleta_idx, 0);
-    EXPECT_EQ(barva_tit, 0);
-    EXPECT_EQ(ul_konf.poz, 0);
+    EXPECT_EQ(background_level, 1);
+    EXPECT_EQ(palette_index, 0);
+    EXPECT_EQ(colour_scheme, 0);
+    EXPECT_EQ(saved_settings.position, 0);
     EXPECT_FALSE(root.exists(kConf));
-    nastaveni_uloz(0);
+    app_save_settings(0);
     // The record starts with transparency 0, the level in force is 1: so it is written.
     EXPECT_EQ(root.read(kConf), record({1, 1, 0, 0}, 0, 0, 0));
 }
 
 TEST_F(Settings, NothingWrittenWhenTransparencyZeroMatchesTheInitialRecord) {
-    nastaveni_nacti();
-    transp = 0;
-    nastaveni_uloz(0);
+    app_read_settings();
+    background_level = 0;
+    app_save_settings(0);
     EXPECT_FALSE(root.exists(kConf));
 }
 
 TEST_F(Settings, ValuesAreTakenAndNothingIsWrittenWhenUnchanged) {
     root.write(kConf, record({5, 2, 1, 3}, 57, 5 * 2880, 10 * 2880));
-    nastaveni_nacti();
+    app_read_settings();
     EXPECT_EQ(zoom, 5);
-    EXPECT_EQ(transp, 2);
-    EXPECT_EQ(paleta_idx, 1);
-    EXPECT_EQ(paleta.load(), palety[1].data());
-    EXPECT_EQ(barva_tit, 3);
-    EXPECT_EQ(ul_konf.poz, 57);
-    EXPECT_EQ(posun_dole, 5 * 2880);
-    EXPECT_EQ(posun_nahore, 10 * 2880);
+    EXPECT_EQ(background_level, 2);
+    EXPECT_EQ(palette_index, 1);
+    EXPECT_EQ(palette.load(), palettes[1].data());
+    EXPECT_EQ(colour_scheme, 3);
+    EXPECT_EQ(saved_settings.position, 57);
+    EXPECT_EQ(bottom_shift, 5 * 2880);
+    EXPECT_EQ(top_shift, 10 * 2880);
     // Replace the file behind the player's back: an unneeded write would overwrite it.
     root.write(kConf, "sentinel");
-    nastaveni_uloz(57);
+    app_save_settings(57);
     EXPECT_EQ(root.read(kConf), "sentinel");
 }
 
 TEST_F(Settings, OutOfRangeBytesFallBackFieldByField) {
     root.write(kConf, record({9, 3, 3, 4}, 0, 0, 0));
-    nastaveni_nacti();
+    app_read_settings();
     EXPECT_EQ(zoom, 1);
-    EXPECT_EQ(transp, 1);
-    EXPECT_EQ(paleta_idx, 1) << "the palette byte keeps only bit 0";
-    EXPECT_EQ(barva_tit, 0);
+    EXPECT_EQ(background_level, 1);
+    EXPECT_EQ(palette_index, 1) << "the palette byte keeps only bit 0";
+    EXPECT_EQ(colour_scheme, 0);
     root.write(kConf, record({0xff, 0x80, 0xfe, 0xff}, 0, 0, 0));
-    nastaveni_nacti();
+    app_read_settings();
     EXPECT_EQ(zoom, 1) << "bytes are tested as unsigned";
-    EXPECT_EQ(transp, 1);
-    EXPECT_EQ(paleta_idx, 0);
-    EXPECT_EQ(barva_tit, 0);
+    EXPECT_EQ(background_level, 1);
+    EXPECT_EQ(palette_index, 0);
+    EXPECT_EQ(colour_scheme, 0);
 }
 
 TEST_F(Settings, ShortFileTakesNothingNotEvenThePosition) {
     root.write(kConf, record({3, 2, 1, 2}, 40, 0, 0).substr(0, 15));
-    nastaveni_nacti();
+    app_read_settings();
     EXPECT_EQ(zoom, 1);
-    EXPECT_EQ(transp, 1);
-    EXPECT_EQ(paleta_idx, 0);
-    EXPECT_EQ(barva_tit, 0);
-    EXPECT_EQ(ul_konf.poz, 0);
+    EXPECT_EQ(background_level, 1);
+    EXPECT_EQ(palette_index, 0);
+    EXPECT_EQ(colour_scheme, 0);
+    EXPECT_EQ(saved_settings.position, 0);
 }
 
 TEST_F(Settings, PositionAndChangedValuesAreStored) {
     root.write(kConf, record({1, 1, 0, 0}, 57, 0, 0));
-    nastaveni_nacti();
+    app_read_settings();
     zoom = 7;
-    barva_tit = 2;
-    posun_nahore = 15 * 2880;
-    nastaveni_uloz(0);
+    colour_scheme = 2;
+    top_shift = 15 * 2880;
+    app_save_settings(0);
     EXPECT_EQ(root.read(kConf), record({7, 1, 0, 2}, 0, 0, 15 * 2880));
-    nastaveni_uloz(123);
+    app_save_settings(123);
     EXPECT_EQ(root.read(kConf), record({7, 1, 0, 2}, 123, 0, 15 * 2880));
 }
 
 TEST_F(Settings, FailedWriteLeavesTheOldFileAndSaysNothing) {
     root.write(kConf, record({1, 1, 0, 0}, 9, 0, 0));
-    nastaveni_nacti();
+    app_read_settings();
     // A directory where the new record would go makes the write fail.
     std::filesystem::create_directory(root.host(std::string(kConf) + ".new"));
-    std::string out = testsup::capture_output([] { nastaveni_uloz(0); });
+    std::string out = testsup::capture_output([] { app_save_settings(0); });
     EXPECT_EQ(out, "");
     EXPECT_EQ(root.read(kConf), record({1, 1, 0, 0}, 9, 0, 0));
 }
@@ -138,8 +138,8 @@ TEST_F(Settings, FailedWriteLeavesTheOldFileAndSaysNothing) {
 TEST_F(Settings, MissingDirectoryIsSilent) {
     testsup::box_root bare{""};
     sim::set_root(bare.path() + "/nowhere");
-    nastaveni_nacti();
-    std::string out = testsup::capture_output([] { nastaveni_uloz(5); });
+    app_read_settings();
+    std::string out = testsup::capture_output([] { app_save_settings(5); });
     EXPECT_EQ(out, "");
 }
 
@@ -156,15 +156,15 @@ TEST_F(Settings, KilledWriterLeavesTheOldOrTheNewRecord) {
         if (child == 0) {
             // Alternate the two records as fast as possible until killed.
             for (int i = 0;; ++i) {
-                nastaveni_nacti();
-                bool to_b = ul_konf.poz == 1111;
+                app_read_settings();
+                bool to_b = saved_settings.position == 1111;
                 zoom = to_b ? 7 : 1;
-                transp = to_b ? 2 : 1;
-                paleta_idx = to_b ? 1 : 0;
-                barva_tit = to_b ? 3 : 0;
-                posun_dole = to_b ? 5 * 2880 : 0;
-                posun_nahore = 0;
-                nastaveni_uloz(to_b ? 2222 : 1111);
+                background_level = to_b ? 2 : 1;
+                palette_index = to_b ? 1 : 0;
+                colour_scheme = to_b ? 3 : 0;
+                bottom_shift = to_b ? 5 * 2880 : 0;
+                top_shift = 0;
+                app_save_settings(to_b ? 2222 : 1111);
             }
         }
         std::this_thread::sleep_for(std::chrono::microseconds(500 + rng() % 5000));

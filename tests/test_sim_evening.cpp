@@ -34,10 +34,10 @@ struct picture {
     uint32_t w = 0, h = 0;
     std::vector<uint32_t> px;
     uint32_t at(uint32_t x, uint32_t y) const { return px[size_t{y} * w + x]; }
-    size_t count(uint32_t y0, uint32_t y1, bool (*pred)(uint32_t)) const {
+    size_t count(uint32_t y0, uint32_t y1, bool (*before)(uint32_t)) const {
         size_t n = 0;
         for (uint32_t y = y0; y < y1 && y < h; ++y) {
-            for (uint32_t x = 0; x < w; ++x) n += pred(at(x, y));
+            for (uint32_t x = 0; x < w; ++x) n += before(at(x, y));
         }
         return n;
     }
@@ -49,13 +49,13 @@ picture load(const std::string& path) {
     return p;
 }
 
-std::string settings_record(uint8_t zoom, uint8_t transp, uint8_t pal, uint8_t scheme,
-                            int32_t poz, int32_t dole, int32_t nahore) {
+std::string settings_record(uint8_t zoom, uint8_t background_level, uint8_t pal, uint8_t scheme,
+                            int32_t position, int32_t bottom, int32_t top) {
     std::string s(16, '\0');
-    s[0] = char(zoom), s[1] = char(transp), s[2] = char(pal), s[3] = char(scheme);
-    std::memcpy(s.data() + 4, &poz, 4);
-    std::memcpy(s.data() + 8, &dole, 4);
-    std::memcpy(s.data() + 12, &nahore, 4);
+    s[0] = char(zoom), s[1] = char(background_level), s[2] = char(pal), s[3] = char(scheme);
+    std::memcpy(s.data() + 4, &position, 4);
+    std::memcpy(s.data() + 8, &bottom, 4);
+    std::memcpy(s.data() + 12, &top, 4);
     return s;
 }
 

@@ -73,9 +73,9 @@ TEST(SimSnapshot, BoxesDrawnByThePlayerReadBackByteForByte) {
     ASSERT_EQ(testsup::open_display(), 1);
     // Known shapes, and words whose alpha is neither 0 nor 0xff, which a PNG writer
     // that premultiplies or drops alpha would change.
-    fb_vypln(0, 100, 120, 49, 20, 4);
+    fb_fill(0, 100, 120, 49, 20, 4);
     fb_box(10, 10, 40, 200, 0, 7, 1);
-    fb_vypln(0, 300, 300, 10, 10, 11);
+    fb_fill(0, 300, 300, 10, 10, 11);
     std::span<uint32_t> mem = sim::fb_memory();
     uint32_t stride = sim::framebuffer().fix.line_length / 4;
     mem[400 * stride + 500] = 0x30001020;
@@ -96,10 +96,10 @@ TEST(SimSnapshot, BoxesDrawnByThePlayerReadBackByteForByte) {
     uint32_t w, h;
     std::vector<uint32_t> px;
     ASSERT_TRUE(simtest::read_png_argb(dir.file("s.PNG"), w, h, px));
-    EXPECT_EQ(px[120 * w + 100], paleta[4]);
-    EXPECT_EQ(px[120 * w + 149], paleta[4]);
+    EXPECT_EQ(px[120 * w + 100], palette[4]);
+    EXPECT_EQ(px[120 * w + 149], palette[4]);
     EXPECT_EQ(px[120 * w + 150], 0u);
-    EXPECT_EQ(px[300 * w + 305], paleta[11]);
+    EXPECT_EQ(px[300 * w + 305], palette[11]);
     EXPECT_EQ(px[400 * w + 500], 0x30001020u);
     EXPECT_EQ(px[575 * w + 719], 0x80c0ffeeu);
     testsup::close_display();

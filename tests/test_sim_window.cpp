@@ -230,10 +230,10 @@ TEST(SimWindow, KeysFromTheWindowSystemReachThePlayerAndTheScreenShowsTheBlend) 
     uint32_t w = 0, h = 0;
     std::vector<uint32_t> fb;
     auto snap = [&] { return snap_framebuffer(sim, dir, ++snaps, w, h, fb); };
-    auto band_has = [&](auto pred) {
+    auto band_has = [&](auto before) {
         for (uint32_t y = 400; y < 526 && y < h; ++y) {
             for (uint32_t xx = 0; xx < w; ++xx) {
-                if (pred(fb[size_t{y} * w + xx])) return true;
+                if (before(fb[size_t{y} * w + xx])) return true;
             }
         }
         return false;
@@ -355,10 +355,10 @@ TEST(SimWindow, FirstEnterInTheWindowStartsTheClock) {
     std::map<std::string, int> g = geometry(x, wid);
 
     simtest::screen_dump shot;
-    auto count = [&](int y0, int y1, auto pred) {
+    auto count = [&](int y0, int y1, auto before) {
         size_t n = 0;
         for (int y = y0; y < y1; ++y) {
-            for (int xx = 0; xx < 720; ++xx) n += pred(shot.at(g["X"] + xx, g["Y"] + y));
+            for (int xx = 0; xx < 720; ++xx) n += before(shot.at(g["X"] + xx, g["Y"] + y));
         }
         return n;
     };

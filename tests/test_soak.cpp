@@ -48,7 +48,7 @@ namespace {
 namespace fs = std::filesystem;
 using clock_type = std::chrono::steady_clock;
 
-constexpr const char* kTit = "/var/tuxbox/Tresk/tit/";
+constexpr const char* kSubtitleDirPath = "/var/tuxbox/Tresk/tit/";
 constexpr const char* kConf = "/var/tuxbox/Tresk/tresk.conf";
 
 // Every key of the main loop's table, and two it ignores.
@@ -117,11 +117,11 @@ struct file_state {
 // Everything under the root outside the subtitle directory, but the settings file.
 std::map<std::string, file_state> outside_snapshot(const std::string& root) {
     std::map<std::string, file_state> m;
-    const std::string tit = root + kTit;
+    const std::string subtitle_path = root + kSubtitleDirPath;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
          ++it) {
         const std::string p = it->path().string();
-        if (p.rfind(tit, 0) == 0 || p + "/" == tit) continue;
+        if (p.rfind(subtitle_path, 0) == 0 || p + "/" == subtitle_path) continue;
         if (p.find("tresk.conf") != std::string::npos) continue;
         if (!it->is_regular_file()) {
             m[p] = file_state{0, {}, it->is_directory() ? "<dir>" : "<other>"};
@@ -138,17 +138,17 @@ std::map<std::string, file_state> outside_snapshot(const std::string& root) {
 // The settings file as the player must leave it: one whole record of valid values.
 void check_settings(const testsup::box_root& root) {
     const std::string s = root.read(kConf);
-    ASSERT_EQ(s.size(), sizeof(nastaveni));
-    nastaveni n;
+    ASSERT_EQ(s.size(), sizeof(stored_settings));
+    stored_settings n;
     std::memcpy(&n, s.data(), sizeof n);
     EXPECT_GE(n.zoom, 0);
     EXPECT_LE(n.zoom, 7);
-    EXPECT_GE(n.transp, 0);
-    EXPECT_LE(n.transp, 2);
-    EXPECT_TRUE(n.paleta_idx == 0 || n.paleta_idx == 1);
-    EXPECT_GE(n.barva_tit, 0);
-    EXPECT_LE(n.barva_tit, 3);
-    EXPECT_GE(n.poz, 0);
+    EXPECT_GE(n.background_level, 0);
+    EXPECT_LE(n.background_level, 2);
+    EXPECT_TRUE(n.palette_index == 0 || n.palette_index == 1);
+    EXPECT_GE(n.colour_scheme, 0);
+    EXPECT_LE(n.colour_scheme, 3);
+    EXPECT_GE(n.position, 0);
     EXPECT_FALSE(root.exists("/var/tuxbox/Tresk/tresk.conf.new"));
 }
 
@@ -200,17 +200,18 @@ TEST_F(Soak, RandomKeysOverALongFilm) {
     // one, a directory named like a film, a link to a file outside the directory,
     // and files outside that must stay as they are.
     root.write_subtitles("film.tkx", generate_film(gen, 20000));
-    fs::create_symlink("film.tkx", root.host(std::string(kTit) + "tresk.qst"));
+    fs::create_symlink("film.tkx", root.host(std::string(kSubtitleDirPath) + "tresk.qst"));
     root.write_subtitles("tresk.tkx", generate_film(gen, 50));
     root.write_subtitles("kapot.tkx", "[KTF2: 5 0 ]\n{1}{2}x\n");
-    fs::create_directories(root.host(std::string(kTit) + "map.tkx"));
+    fs::create_directories(root.host(std::string(kSubtitleDirPath) + "map.tkx"));
     root.write("/var/tuxbox/Tresk/buiten.tkx", generate_film(gen, 10));
     root.write("/var/tuxbox/notities.txt", "niet aankomen\n");
-    fs::create_symlink("../buiten.tkx", root.host(std::string(kTit) + "verwijzing.tkx"));
+    fs::create_symlink("../buiten.tkx",
+                       root.host(std::string(kSubtitleDirPath) + "verwijzing.tkx"));
     int generated = 0;
     auto replenish = [&] {
         int films = 0;
-        for (const auto& e : fs::directory_iterator(root.host(kTit))) {
+        for (const auto& e : fs::directory_iterator(root.host(kSubtitleDirPath))) {
             films += e.path().extension() == ".tkx";
         }
         while (films++ < 6) {
@@ -236,7 +237,7 @@ TEST_F(Soak, RandomKeysOverALongFilm) {
     bool running = false;
     while (clock_type::now() < end) {
         if (!running) {
-            ul_konf = nastaveni{1, 0, 0, 0, 0, 0, 0};
+            saved_settings = stored_settings{1, 0, 0, 0, 0, 0, 0};
             const int r = app_start();
             ++runs;
             // 0: on a starved machine the subtitle thread may miss its 250 ms to report;
@@ -265,7 +266,7 @@ TEST_F(Soak, RandomKeysOverALongFilm) {
     }
     sim::set_input_hook(nullptr);
     if (running) {
-        konec(0);
+        app_shutdown(0);
         check_settings(root);
     }
     EXPECT_EQ(sim::open_descriptors(), 0);

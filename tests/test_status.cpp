@@ -75,21 +75,21 @@ TEST(Status, TimeDigits) {
         {4294967295u, " Tijd: 9u 02m 47s"},
     };
     for (const auto& c : cases) {
-        std::vector<uint32_t> time = shown(d, [&] { fb_info_time(c.ms); });
-        std::vector<uint32_t> text = shown(d, [&] { fb_zobr_info(c.text); });
+        std::vector<uint32_t> time = shown(d, [&] { fb_show_time(c.ms); });
+        std::vector<uint32_t> text = shown(d, [&] { fb_show_status(c.text); });
         EXPECT_TRUE(time == text) << c.ms;
     }
     // Each digit position shows: different times give different pictures.
-    EXPECT_FALSE(shown(d, [] { fb_info_time(0); }) == shown(d, [] { fb_info_time(59999); }));
-    EXPECT_FALSE(shown(d, [] { fb_info_time(0); }) == shown(d, [] { fb_info_time(50000); }));
-    EXPECT_FALSE(shown(d, [] { fb_info_time(0); }) == shown(d, [] { fb_info_time(60000); }));
-    EXPECT_FALSE(shown(d, [] { fb_info_time(0); }) == shown(d, [] { fb_info_time(600000); }));
+    EXPECT_FALSE(shown(d, [] { fb_show_time(0); }) == shown(d, [] { fb_show_time(59999); }));
+    EXPECT_FALSE(shown(d, [] { fb_show_time(0); }) == shown(d, [] { fb_show_time(50000); }));
+    EXPECT_FALSE(shown(d, [] { fb_show_time(0); }) == shown(d, [] { fb_show_time(60000); }));
+    EXPECT_FALSE(shown(d, [] { fb_show_time(0); }) == shown(d, [] { fb_show_time(600000); }));
 }
 
 TEST(Status, StripAndIconBoxGeometry) {
     text_display d;
     ASSERT_TRUE(d.ok());
-    fb_zobr_info("");
+    fb_show_status("");
     // The strip: columns sx .. sx + ex (the width argument is ex), rows sy .. sy + 31.
     EXPECT_EQ(d.px(40, 50), kDim[7]);
     EXPECT_EQ(d.px(40, 81), kDim[7]);
@@ -105,15 +105,15 @@ TEST(Status, StripAndIconBoxGeometry) {
     EXPECT_EQ(d.px(670, 50), kDim[4]);
     EXPECT_EQ(d.px(670, 81), kDim[4]);
     EXPECT_EQ(d.px(606, 81), kDim[4]);
-    EXPECT_EQ(infol, 100);
+    EXPECT_EQ(status_countdown, 100);
 
-    fb_smaz_info();
-    EXPECT_EQ(infol, -1);
+    fb_clear_status();
+    EXPECT_EQ(status_countdown, -1);
     EXPECT_EQ(d.screen(), std::vector<uint32_t>(d.screen().size(), 0));
     // Clearing covers the same columns and rows, and nothing else.
     auto mem = sim::fb_memory();
     std::fill(mem.begin(), mem.end(), 0x12345678u);
-    fb_smaz_info();
+    fb_clear_status();
     for (int c : {40, 300, 606, 710}) {
         EXPECT_EQ(d.px(c, 50), 0u);
         EXPECT_EQ(d.px(c, 81), 0u);
@@ -128,17 +128,17 @@ TEST(Status, IconsShowClockAndPaletteInTheSchemeColour) {
     text_display d;
     ASSERT_TRUE(d.ok());
     const int x = 670 - 64, y = 50 + 4;
-    bezi_timer = 1;
-    fb_info_paletka();
+    clock_running = 1;
+    fb_show_icons();
     expect_picture(d, kPlay, x, y, kDim[3], kDim[4]);  // scheme 0: colour 3
     expect_picture(d, kSmallSun, x + 16, y, kDim[3], kDim[4]);
 
-    bezi_timer = 0;
-    paleta_idx = 1;
-    paleta = palety[1].data();
-    barva_tit = 1;  // scheme 1: colour 7
+    clock_running = 0;
+    palette_index = 1;
+    palette = palettes[1].data();
+    colour_scheme = 1;  // scheme 1: colour 7
     d.clear();
-    fb_info_paletka();
+    fb_show_icons();
     expect_picture(d, kPause, x, y, 0xffffffffu, 0xff0000ffu);
     expect_picture(d, kLargeSun, x + 16, y, 0xffffffffu, 0xff0000ffu);
 }
@@ -151,7 +151,7 @@ TEST(Status, ZoomDigitAndX) {
     for (int z : {0, 3, 7}) {
         zoom = z;
         d.clear();
-        fb_info_paletka();
+        fb_show_icons();
         const uint32_t digit = static_cast<uint32_t>('1' + z);
         testsup::ref_glyph g = ref.glyph(digit);
         testsup::ref_glyph xg = ref.glyph('x');
@@ -189,7 +189,7 @@ TEST(Status, MessageKeepsClearOfTheIcons) {
     ref.size(20, 24);
     testsup::ref_glyph w = ref.glyph('W');
     ASSERT_EQ(ref.kerning('W', 'W'), 0);
-    fb_zobr_info(std::string(60, 'W').c_str());
+    fb_show_status(std::string(60, 'W').c_str());
     // Left-aligned from sx in a field of ex - sx - 69 pixels.
     int pen = 40;
     while (pen + w.advance < 670 - 69) pen += w.advance;
@@ -214,15 +214,15 @@ TEST(Status, MessageKeepsClearOfTheIcons) {
 TEST(Status, IconsAloneLeaveTheMessage) {
     text_display d;
     ASSERT_TRUE(d.ok());
-    bezi_timer = 0;
-    fb_zobr_info("Hallo");
+    clock_running = 0;
+    fb_show_status("Hallo");
     std::vector<uint32_t> before = d.screen();
-    infol = 3;
-    bezi_timer = 1;
-    fb_info_paletka();
-    EXPECT_EQ(infol, 100);
+    status_countdown = 3;
+    clock_running = 1;
+    fb_show_icons();
+    EXPECT_EQ(status_countdown, 100);
     std::vector<uint32_t> after = d.screen();
-    const size_t stride = px_na_radek;
+    const size_t stride = px_per_line;
     int changed = 0;
     for (size_t r = 0; r < after.size() / stride; ++r) {
         for (size_t c = 0; c < stride; ++c) {
@@ -238,10 +238,10 @@ TEST(Status, ExitButtonOfTheStartMessage) {
     text_display d;
     ASSERT_TRUE(d.ok());
     const char* start = "Druk: \x0e\x0f om te starten \x0b\x02\x12\x13\x0c om te sluiten";
-    fb_zobr_info(start);
+    fb_show_status(start);
     std::vector<uint32_t> keep = d.screen();
     // The pen where the EXIT button starts: measure the text before it.
-    const int pen = fb_ZobrString("Druk: \x0e\x0f om te starten ", 0, 40, 74, 0, 1000, -1);
+    const int pen = fb_draw_string("Druk: \x0e\x0f om te starten ", 0, 40, 74, 0, 1000, -1);
     expect_picture(d, kExitLeft, pen, 74 - 21, kDim[1], kDim[7]);
     expect_picture(d, kExitRight, pen + 16, 74 - 21, kDim[1], kDim[7]);
     EXPECT_TRUE(d.screen() == keep);  // measuring drew nothing

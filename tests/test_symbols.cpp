@@ -102,11 +102,11 @@ bool bit(int row, int j) {
 }  // namespace
 
 TEST(Symbols, FontBytesFollowTheTable) {
-    ASSERT_EQ(fixfont.size(), 924u);
+    ASSERT_EQ(symbol_font.size(), 924u);
     for (int g = 0; g < 22; ++g) {
         for (int r = 0; r < 21; ++r) {
             if (kTable[g].rows[r] < 0) continue;
-            int row = fixfont[42 * g + 2 * r] << 8 | fixfont[42 * g + 2 * r + 1];
+            int row = symbol_font[42 * g + 2 * r] << 8 | symbol_font[42 * g + 2 * r + 1];
             EXPECT_EQ(row, kTable[g].rows[r]) << "picture " << g << " row " << r;
         }
     }
@@ -120,7 +120,7 @@ TEST(Symbols, EveryCodeDrawsItsPictureOverWhatIsThere) {
         for (int r = 0; r < 21; ++r) {
             for (int j = 0; j < 16; ++j) d.px(x + j, y + r) = kMarker;
         }
-        EXPECT_EQ(fb_zobraz_ff_znak(0, p.code, x, y, 0, 7), 16);
+        EXPECT_EQ(fb_draw_symbol(0, p.code, x, y, 0, 7), 16);
         for (int r = 0; r < 21; ++r) {
             if (p.rows[r] < 0) continue;
             for (int j = 0; j < 16; ++j) {
@@ -135,8 +135,8 @@ TEST(Symbols, EveryCodeDrawsItsPictureOverWhatIsThere) {
 TEST(Symbols, MenuKeyLabelRows) {
     text_display d;
     ASSERT_TRUE(d.ok());
-    fb_zobraz_ff_znak(0, 0x10, 100, 100, 0, 7);
-    fb_zobraz_ff_znak(0, 0x11, 116, 100, 0, 7);
+    fb_draw_symbol(0, 0x10, 100, 100, 0, 7);
+    fb_draw_symbol(0, 0x11, 116, 100, 0, 7);
     auto set = [&](int p, int r) { return d.px(100 + p, 100 + r) == kDim[7]; };
     for (int r = 7; r <= 13; ++r) {
         const bool edge = r >= 8 && r <= 12;
@@ -169,7 +169,7 @@ TEST(Symbols, CodesWithoutPicturesTakeNoRoom) {
     ASSERT_TRUE(d.ok());
     for (int c = 0; c < 256; ++c) {
         const bool has = (c >= 0x04 && c <= 0x08) || (c >= 0x0E && c <= 0x1E);
-        EXPECT_EQ(fb_zobraz_ff_znak(0, static_cast<uint8_t>(c), 50, 60, 0, 7), has ? 16 : 0)
+        EXPECT_EQ(fb_draw_symbol(0, static_cast<uint8_t>(c), 50, 60, 0, 7), has ? 16 : 0)
             << "code " << c;
         // Nothing drawn for a code without a picture, nor for the blank picture 0x04.
         auto mem = sim::fb_memory();
@@ -182,10 +182,10 @@ TEST(Symbols, CodesWithoutPicturesTakeNoRoom) {
 TEST(Symbols, PlaySignPixelMeasuringAndLimit) {
     text_display d;
     ASSERT_TRUE(d.ok());
-    EXPECT_EQ(fb_zobraz_ff_znak(0, 0x07, 100, 50, 0, -1), 16);
+    EXPECT_EQ(fb_draw_symbol(0, 0x07, 100, 50, 0, -1), 16);
     EXPECT_EQ(d.screen(), std::vector<uint32_t>(d.screen().size(), 0));
     // The limit is not used: a picture at limit - 1 is drawn in full.
-    EXPECT_EQ(fb_zobraz_ff_znak(0, 0x1E, 100, 50, 101, 7), 16);
+    EXPECT_EQ(fb_draw_symbol(0, 0x1E, 100, 50, 101, 7), 16);
     EXPECT_EQ(d.px(106, 52), kDim[7]);  // row 2 is 0200
     EXPECT_EQ(d.px(105, 52), 0u);
     EXPECT_EQ(d.px(113, 59), kDim[7]);  // row 9 is 03FC: pixels 6..13
@@ -196,8 +196,8 @@ TEST(Symbols, HalvesJoinIntoOneButton) {
     text_display d;
     ASSERT_TRUE(d.ok());
     int x = 200;
-    x += fb_zobraz_ff_znak(0, 0x0E, x, 80, 0, 2);
-    x += fb_zobraz_ff_znak(0, 0x0F, x, 80, 0, 2);
+    x += fb_draw_symbol(0, 0x0E, x, 80, 0, 2);
+    x += fb_draw_symbol(0, 0x0F, x, 80, 0, 2);
     EXPECT_EQ(x, 232);
     for (int r = 0; r < 21; ++r) {
         long row = static_cast<long>(kTable[5].rows[r]) << 16 | kTable[6].rows[r];
@@ -210,41 +210,41 @@ TEST(Symbols, HalvesJoinIntoOneButton) {
 TEST(Symbols, TargetsAndColours) {
     text_display d;
     ASSERT_TRUE(d.ok());
-    fb_zobraz_ff_znak(1, 0x15, 10, 5, 0, 3);  // the back buffer
-    EXPECT_EQ(d.bb(10, 5 + 4), kDim[3]);      // row 4 is FC00
+    fb_draw_symbol(1, 0x15, 10, 5, 0, 3);  // the back buffer
+    EXPECT_EQ(d.bb(10, 5 + 4), kDim[3]);   // row 4 is FC00
     EXPECT_EQ(d.screen(), std::vector<uint32_t>(d.screen().size(), 0));
-    fb_zobraz_ff_znak(2, 0x15, 10, 5, 0, 3);  // any other target is the screen
+    fb_draw_symbol(2, 0x15, 10, 5, 0, 3);  // any other target is the screen
     EXPECT_EQ(d.px(10, 5 + 4), kDim[3]);
     // Only the low four bits of the colour count.
-    fb_zobraz_ff_znak(0, 0x15, 40, 5, 0, 0x16);
+    fb_draw_symbol(0, 0x15, 40, 5, 0, 0x16);
     EXPECT_EQ(d.px(40, 5 + 4), kDim[6]);
     // The bright palette is read at drawing time.
-    paleta = palety[1].data();
-    fb_zobraz_ff_znak(0, 0x15, 70, 5, 0, 3);
+    palette = palettes[1].data();
+    fb_draw_symbol(0, 0x15, 70, 5, 0, 3);
     EXPECT_EQ(d.px(70, 5 + 4), 0xffffff00u);
 }
 
 TEST(Symbols, NothingIsWrittenOutsideTheBuffers) {
     text_display d;
     ASSERT_TRUE(d.ok());
-    const int stride = static_cast<int>(px_na_radek);
+    const int stride = static_cast<int>(px_per_line);
     const int rows = static_cast<int>(fb_fix.smem_len / fb_fix.line_length);
     // Past the right end of a line: the rest never wraps into the next line.
-    fb_zobraz_ff_znak(0, 0x14, stride - 8, 100, 0, 7);
+    fb_draw_symbol(0, 0x14, stride - 8, 100, 0, 7);
     for (int r = 100; r < 122; ++r) {
         for (int c = 0; c < 10; ++c) EXPECT_EQ(d.px(c, r), 0u);
     }
     EXPECT_EQ(d.px(stride - 1, 100 + 8), kDim[7]);  // row 8 of 01FF: pixels 7..15
-    fb_zobraz_ff_znak(0, 0x14, -8, 200, 0, 7);
+    fb_draw_symbol(0, 0x14, -8, 200, 0, 7);
     EXPECT_EQ(d.px(0, 200 + 8), kDim[7]);
     EXPECT_EQ(d.px(stride - 1, 199 + 8), 0u);
-    fb_zobraz_ff_znak(0, 0x14, 100, -10, 0, 7);
+    fb_draw_symbol(0, 0x14, 100, -10, 0, 7);
     EXPECT_EQ(d.px(100 + 8, 0), kDim[7]);  // row 10
-    fb_zobraz_ff_znak(0, 0x14, 100, rows - 10, 0, 7);
+    fb_draw_symbol(0, 0x14, 100, rows - 10, 0, 7);
     EXPECT_EQ(d.px(100 + 8, rows - 1), kDim[7]);  // row 9
-    fb_zobraz_ff_znak(0, 0x14, -100000, 1 << 30, 0, 7);
-    const int bb_rows = bbuf_delka / static_cast<int>(fb_fix.line_length);
-    fb_zobraz_ff_znak(1, 0x14, stride - 15, bb_rows - 3, 0, 7);
+    fb_draw_symbol(0, 0x14, -100000, 1 << 30, 0, 7);
+    const int bb_rows = bbuf_size / static_cast<int>(fb_fix.line_length);
+    fb_draw_symbol(1, 0x14, stride - 15, bb_rows - 3, 0, 7);
     EXPECT_EQ(d.bb(stride - 1, bb_rows - 1), kDim[7]);  // row 2 of 0007: pixels 13..15
     EXPECT_EQ(d.bb(stride - 2, bb_rows - 1), kDim[7]);
     EXPECT_EQ(d.bb(0, bb_rows - 1), 0u);

@@ -29,18 +29,18 @@ namespace {
 
 // Draws glyphs one by one with the font engine, kerning each against the one
 // before, as a string without control codes between them must come out.
-int draw_glyphs(uint8_t cil, std::initializer_list<std::pair<uint32_t, int8_t>> glyphs, int x,
+int draw_glyphs(uint8_t target, std::initializer_list<std::pair<uint32_t, int8_t>> glyphs, int x,
                 int y) {
-    (cil == 1 ? posl_glyf_bb : posl_glyf_fb) = 0;
-    for (auto [code, colour] : glyphs) x += fb_zobraz_znak(cil, code, x, y, 100000, colour);
+    (target == 1 ? last_glyph_bb : last_glyph_fb) = 0;
+    for (auto [code, colour] : glyphs) x += fb_draw_char(target, code, x, y, 100000, colour);
     return x;
 }
 
 // The target's pixels after f, with both buffers cleared before.
-std::vector<uint32_t> after(text_display& d, uint8_t cil, const std::function<void()>& f) {
+std::vector<uint32_t> after(text_display& d, uint8_t target, const std::function<void()>& f) {
     d.clear();
     f();
-    return cil == 1 ? d.back() : d.screen();
+    return target == 1 ? d.back() : d.screen();
 }
 
 struct decoded {
@@ -54,7 +54,7 @@ decoded decode(std::initializer_list<unsigned char> bytes) {
     std::unique_ptr<unsigned char[]> s(new unsigned char[bytes.size()]);
     std::copy(bytes.begin(), bytes.end(), s.get());
     decoded r{0, 0xDEADBEEF};
-    r.length = utf2long(s.get(), &r.code);
+    r.length = fb_decode_utf8(s.get(), &r.code);
     return r;
 }
 
@@ -98,7 +98,7 @@ TEST(Text, DecodesUtf8WhileDrawing) {
     text_display d;
     ASSERT_TRUE(d.ok());
     auto str = [&](const char* s) {
-        return after(d, 0, [&] { fb_ZobrString(s, 0, 100, 200, 0, 600, 7); });
+        return after(d, 0, [&] { fb_draw_string(s, 0, 100, 200, 0, 600, 7); });
     };
     auto glyphs = [&](std::initializer_list<std::pair<uint32_t, int8_t>> g) {
         return after(d, 0, [&] { draw_glyphs(0, g, 100, 200); });
@@ -116,24 +116,24 @@ TEST(Text, DecodesUtf8WhileDrawing) {
 TEST(Text, EmptyStringAndAlignment) {
     text_display d;
     ASSERT_TRUE(d.ok());
-    EXPECT_EQ(fb_ZobrString("", 0, 40, 100, 0, 100, 7), 40);
-    EXPECT_EQ(fb_ZobrString("", 0, 40, 100, 1, 100, 7), 90);
-    EXPECT_EQ(fb_ZobrString("", 0, 40, 100, 2, 100, 7), 140);
-    EXPECT_EQ(fb_ZobrString("", 0, 40, 100, 5, 100, 7), 40);  // other values act as left
+    EXPECT_EQ(fb_draw_string("", 0, 40, 100, 0, 100, 7), 40);
+    EXPECT_EQ(fb_draw_string("", 0, 40, 100, 1, 100, 7), 90);
+    EXPECT_EQ(fb_draw_string("", 0, 40, 100, 2, 100, 7), 140);
+    EXPECT_EQ(fb_draw_string("", 0, 40, 100, 5, 100, 7), 40);  // other values act as left
     EXPECT_EQ(d.screen(), std::vector<uint32_t>(d.screen().size(), 0));
 
-    const int m = fb_ZobrString("AB", 0, 0, 100, 0, 600, 7);
+    const int m = fb_draw_string("AB", 0, 0, 100, 0, 600, 7);
     ASSERT_GT(m, 0);
     const std::vector<uint32_t> left =
-        after(d, 0, [&] { fb_ZobrString("AB", 0, 40 + (100 - m) / 2, 100, 0, 600, 7); });
+        after(d, 0, [&] { fb_draw_string("AB", 0, 40 + (100 - m) / 2, 100, 0, 600, 7); });
     int end = 0;
     const std::vector<uint32_t> centred =
-        after(d, 0, [&] { end = fb_ZobrString("AB", 0, 40, 100, 1, 100, 7); });
+        after(d, 0, [&] { end = fb_draw_string("AB", 0, 40, 100, 1, 100, 7); });
     EXPECT_EQ(end, 40 + (100 - m) / 2 + m);
     EXPECT_TRUE(left == centred);
-    EXPECT_EQ(fb_ZobrString("AB", 0, 0, 100, 2, 100, 7), 100);
+    EXPECT_EQ(fb_draw_string("AB", 0, 0, 100, 2, 100, 7), 100);
     // Odd room: integer division.
-    EXPECT_EQ(fb_ZobrString("AB", 0, 0, 100, 1, m + 3, 7), 1 + m);
+    EXPECT_EQ(fb_draw_string("AB", 0, 0, 100, 1, m + 3, 7), 1 + m);
 }
 
 TEST(Text, TextWiderThanTheFieldIsCut) {
@@ -146,22 +146,22 @@ TEST(Text, TextWiderThanTheFieldIsCut) {
     for (int width : {adv, adv + 1, 3 * adv, 3 * adv + 1, 5 * adv - 1}) {
         int pen = 0;
         while (pen + adv < width) pen += adv;
-        EXPECT_EQ(fb_ZobrString("nnnnnnnnnn", 0, 50, 100, 0, width, 7), 50 + pen) << width;
+        EXPECT_EQ(fb_draw_string("nnnnnnnnnn", 0, 50, 100, 0, width, 7), 50 + pen) << width;
         // Centred, the cut text is what fits, centred.
-        EXPECT_EQ(fb_ZobrString("nnnnnnnnnn", 0, 50, 100, 1, width, 7),
+        EXPECT_EQ(fb_draw_string("nnnnnnnnnn", 0, 50, 100, 1, width, 7),
                   50 + (width - pen) / 2 + pen)
             << width;
     }
     // The right edge of the usable area cuts as well, whatever the field.
     int x = ex - 3 * adv;
-    EXPECT_EQ(fb_ZobrString("nnnnnnnnnn", 0, x, 100, 0, 1000, 7), x + 2 * adv);
+    EXPECT_EQ(fb_draw_string("nnnnnnnnnn", 0, x, 100, 0, 1000, 7), x + 2 * adv);
 }
 
 TEST(Text, ColourCodesOnTheScreen) {
     text_display d;
     ASSERT_TRUE(d.ok());
     auto str = [&](const char* s, int8_t colour) {
-        return after(d, 0, [&] { fb_ZobrString(s, 0, 100, 200, 0, 600, colour); });
+        return after(d, 0, [&] { fb_draw_string(s, 0, 100, 200, 0, 600, colour); });
     };
     auto glyphs = [&](std::initializer_list<std::pair<uint32_t, int8_t>> g) {
         return after(d, 0, [&] { draw_glyphs(0, g, 100, 200); });
@@ -190,19 +190,19 @@ TEST(Text, ColourCodesOnTheScreen) {
 TEST(Text, ColourCodesInTheBackBufferUseTheScheme) {
     text_display d;
     ASSERT_TRUE(d.ok());
-    transp = 0;  // no box; outlines
+    background_level = 0;  // no box; outlines
     auto str = [&](const char* s) {
-        return after(d, 1, [&] { fb_ZobrString(s, 1, 100, 40, 0, 600, 7); });
+        return after(d, 1, [&] { fb_draw_string(s, 1, 100, 40, 0, 600, 7); });
     };
     auto glyphs = [&](std::initializer_list<std::pair<uint32_t, int8_t>> g) {
         return after(d, 1, [&] { draw_glyphs(1, g, 100, 40); });
     };
-    barva_tit = 0;  // scheme 0: 3 7 6 2
+    colour_scheme = 0;  // scheme 0: 3 7 6 2
     EXPECT_TRUE(str("\x0b\x03"
                     "A\x0c"
                     "B") == glyphs({{'A', 2}, {'B', 7}}));
     EXPECT_TRUE(str("\x0b\x09X") == glyphs({{'X', 7}}));  // 9 & 3 = 1
-    barva_tit = 2;                                        // scheme 2: 6 2 7 3
+    colour_scheme = 2;                                    // scheme 2: 6 2 7 3
     EXPECT_TRUE(str("\x0b\x05X\x0b\x04Y") == glyphs({{'X', 2}, {'Y', 6}}));
     EXPECT_EQ(d.screen(), std::vector<uint32_t>(d.screen().size(), 0));
 }
@@ -211,7 +211,7 @@ TEST(Text, SymbolCodesStandOnTheBaselineAndAlwaysMoveThePen) {
     text_display d;
     ASSERT_TRUE(d.ok());
     const int x = 100, y = 200;
-    EXPECT_EQ(fb_ZobrString("\x0e\x0f", 0, x, y, 0, 600, 4), x + 32);
+    EXPECT_EQ(fb_draw_string("\x0e\x0f", 0, x, y, 0, 600, 4), x + 32);
     EXPECT_EQ(d.px(x + 13, y - 21 + 2), kDim[4]);  // OK left row 2: 0007
     EXPECT_EQ(d.px(x + 12, y - 21 + 2), 0u);
     EXPECT_EQ(d.px(x + 16, y - 21 + 2), kDim[4]);  // OK right row 2: E000
@@ -219,9 +219,9 @@ TEST(Text, SymbolCodesStandOnTheBaselineAndAlwaysMoveThePen) {
     // Past the field and past the limit, a picture still moves the pen by 16 and
     // is drawn; a glyph after it no longer fits.
     d.clear();
-    EXPECT_EQ(fb_ZobrString("\x1e\x1e\x1e"
-                            "A",
-                            0, x, y, 0, 20, 7),
+    EXPECT_EQ(fb_draw_string("\x1e\x1e\x1e"
+                             "A",
+                             0, x, y, 0, 20, 7),
               x + 48);
     EXPECT_EQ(d.px(x + 32 + 6, y - 21 + 2), kDim[7]);   // play sign row 2: 0200
     EXPECT_EQ(d.px(x + 32 + 6, y - 21 + 19), kDim[7]);  // row 19: 0200, just above the baseline
@@ -229,10 +229,10 @@ TEST(Text, SymbolCodesStandOnTheBaselineAndAlwaysMoveThePen) {
         for (int r = y - 30; r < y + 10; ++r) EXPECT_EQ(d.px(c, r), 0u);
     }
     // A field narrower than the pictures: centring leaves x where it is.
-    EXPECT_EQ(fb_ZobrString("\x14\x15\x14\x15", 0, x, y, 1, 40, 7), x + 64);
+    EXPECT_EQ(fb_draw_string("\x14\x15\x14\x15", 0, x, y, 1, 40, 7), x + 64);
     // Codes without a picture take no room and draw nothing.
     d.clear();
-    EXPECT_EQ(fb_ZobrString("\x01\x09\x0a\x0d\x1f", 0, x, y, 0, 600, 7), x);
+    EXPECT_EQ(fb_draw_string("\x01\x09\x0a\x0d\x1f", 0, x, y, 0, 600, 7), x);
     EXPECT_EQ(d.screen(), std::vector<uint32_t>(d.screen().size(), 0));
 }
 
@@ -244,26 +244,26 @@ TEST(Text, KerningStopsAtPicturesAndAtTheStringsEdge) {
     const int t = ref.glyph('T').advance, o = ref.glyph('o').advance;
     const int k = ref.kerning('T', 'o');
     ASSERT_LT(k, 0);
-    EXPECT_EQ(fb_ZobrString("To", 0, 100, 200, 0, 600, 7), 100 + t + k + o);
-    EXPECT_EQ(fb_ZobrString("T\x04o", 0, 100, 200, 0, 600, 7), 100 + t + 16 + o);
-    EXPECT_EQ(fb_ZobrString("T\x09o", 0, 100, 200, 0, 600, 7), 100 + t + o);
-    EXPECT_EQ(fb_ZobrString("T\x0ao", 0, 100, 200, 0, 600, 7), 100 + t + o);
+    EXPECT_EQ(fb_draw_string("To", 0, 100, 200, 0, 600, 7), 100 + t + k + o);
+    EXPECT_EQ(fb_draw_string("T\x04o", 0, 100, 200, 0, 600, 7), 100 + t + 16 + o);
+    EXPECT_EQ(fb_draw_string("T\x09o", 0, 100, 200, 0, 600, 7), 100 + t + o);
+    EXPECT_EQ(fb_draw_string("T\x0ao", 0, 100, 200, 0, 600, 7), 100 + t + o);
     // Colour codes do not reset it.
-    EXPECT_EQ(fb_ZobrString("T\x0b\x02o\x0c", 0, 100, 200, 0, 600, 7), 100 + t + k + o);
+    EXPECT_EQ(fb_draw_string("T\x0b\x02o\x0c", 0, 100, 200, 0, 600, 7), 100 + t + k + o);
     // Each string starts afresh.
-    fb_ZobrString("T", 0, 100, 200, 0, 600, 7);
-    EXPECT_EQ(fb_ZobrString("o", 0, 100, 200, 0, 600, 7), 100 + o);
+    fb_draw_string("T", 0, 100, 200, 0, 600, 7);
+    EXPECT_EQ(fb_draw_string("o", 0, 100, 200, 0, 600, 7), 100 + o);
 }
 
 TEST(Text, MissingGlyphIsSkippedWithItsMessage) {
     text_display d;
     ASSERT_TRUE(d.ok());
-    const int ab = fb_ZobrString("AB", 0, 100, 200, 0, 600, 7);
+    const int ab = fb_draw_string("AB", 0, 100, 200, 0, 600, 7);
     std::vector<uint32_t> want = d.screen();
     d.clear();
     int32_t r = 0;
     std::string out = testsup::capture_output([&] {
-        r = fb_ZobrString(
+        r = fb_draw_string(
             "A\xe4\xb9\x81"
             "B",
             0, 100, 200, 0, 600, 7);
@@ -289,7 +289,7 @@ TEST(Text, LastGlyphKernedLeftIsDrawn) {
         for (int align : {0, 1, 2}) {
             int end = 0;
             std::vector<uint32_t> got =
-                after(d, 0, [&] { end = fb_ZobrString(s, 0, 41, 200, align, 628, 7); });
+                after(d, 0, [&] { end = fb_draw_string(s, 0, 41, 200, align, 628, 7); });
             const int m = ref.glyph(a).advance + ref.glyph(b).advance + ref.kerning(a, b);
             int start = 41 + (align == 1 ? (628 - m) / 2 : align == 2 ? 628 - m : 0);
             EXPECT_EQ(end, start + m) << s << " align " << align;
@@ -303,12 +303,12 @@ TEST(Text, LastGlyphKernedLeftIsDrawn) {
     // The field's width still cuts where the measuring pass does: the pen before
     // kerning plus the advance must stay short of it.
     const int t = ref.glyph('T').advance, o = ref.glyph('o').advance, k = ref.kerning('T', 'o');
-    EXPECT_EQ(fb_ZobrString("To", 0, 100, 200, 0, t + o + 1, 7), 100 + t + k + o);
-    EXPECT_EQ(fb_ZobrString("To", 0, 100, 200, 0, t + o, 7), 100 + t);
+    EXPECT_EQ(fb_draw_string("To", 0, 100, 200, 0, t + o + 1, 7), 100 + t + k + o);
+    EXPECT_EQ(fb_draw_string("To", 0, 100, 200, 0, t + o, 7), 100 + t);
     // ex cuts when the text as measured reaches it.
     const int m = t + k + o;
-    EXPECT_EQ(fb_ZobrString("To", 0, ex - m - 1, 200, 0, 1000, 7), ex - 1);
-    EXPECT_EQ(fb_ZobrString("To", 0, ex - m, 200, 0, 1000, 7), ex - m + t);
+    EXPECT_EQ(fb_draw_string("To", 0, ex - m - 1, 200, 0, 1000, 7), ex - 1);
+    EXPECT_EQ(fb_draw_string("To", 0, ex - m, 200, 0, 1000, 7), ex - m + t);
 }
 
 // A glyph of no advance (a combining accent) refused by the measuring pass once
@@ -319,15 +319,15 @@ TEST(Text, DrawsOnlyTheGlyphsMeasured) {
     ASSERT_TRUE(d.ok());
     int with = 0, without = 0;
     std::vector<uint32_t> a =
-        after(d, 0, [&] { with = fb_ZobrString("\x1e\x1e\xcc\x81", 0, 100, 200, 0, 20, 7); });
+        after(d, 0, [&] { with = fb_draw_string("\x1e\x1e\xcc\x81", 0, 100, 200, 0, 20, 7); });
     std::vector<uint32_t> b =
-        after(d, 0, [&] { without = fb_ZobrString("\x1e\x1e", 0, 100, 200, 0, 20, 7); });
+        after(d, 0, [&] { without = fb_draw_string("\x1e\x1e", 0, 100, 200, 0, 20, 7); });
     EXPECT_EQ(with, 132);
     EXPECT_EQ(without, 132);
     EXPECT_TRUE(a == b);
     // In a wide field the accent is measured and drawn.
     std::vector<uint32_t> c =
-        after(d, 0, [&] { fb_ZobrString("\x1e\x1e\xcc\x81", 0, 100, 200, 0, 200, 7); });
+        after(d, 0, [&] { fb_draw_string("\x1e\x1e\xcc\x81", 0, 100, 200, 0, 200, 7); });
     EXPECT_FALSE(c == b);
 }
 
@@ -335,14 +335,14 @@ TEST(Text, BackgroundBoxOfASubtitleLine) {
     text_display d;
     ASSERT_TRUE(d.ok());
     ASSERT_EQ(zoom, 1);
-    const int h = 22, box_h = vyska_radku[1] - 3;
+    const int h = 22, box_h = line_heights[1] - 3;
     const int x = 41, y = 22;
-    const int m = fb_ZobrString("Hallo", 1, x, y, 0, 628, 7) - x;
+    const int m = fb_draw_string("Hallo", 1, x, y, 0, 628, 7) - x;
     ASSERT_GT(m, 0);
     for (int t : {1, 2}) {
-        transp = t;
+        background_level = t;
         d.clear();
-        fb_ZobrString("Hallo", 1, x, y, 0, 628, 7);
+        fb_draw_string("Hallo", 1, x, y, 0, 628, 7);
         const uint32_t colour = t == 1 ? kDim[11] : kDim[0];
         // Columns x .. x + m + 1, rows from h - 1 above the baseline, box_h rows.
         const int top = y - h + 1, bottom = top + box_h - 1, right = x + m + 1;
@@ -360,23 +360,23 @@ TEST(Text, BackgroundBoxOfASubtitleLine) {
         }
     }
     // An empty line still gets a box two columns wide.
-    transp = 1;
+    background_level = 1;
     d.clear();
-    fb_ZobrString("", 1, 300, 60, 0, 628, 7);
+    fb_draw_string("", 1, 300, 60, 0, 628, 7);
     EXPECT_EQ(d.bb(300, 60 - h + 1), kDim[11]);
     EXPECT_EQ(d.bb(301, 60 - h + 1), kDim[11]);
     EXPECT_EQ(d.bb(302, 60 - h + 1), 0u);
     EXPECT_EQ(d.bb(301, 60 - h + box_h), kDim[11]);
     EXPECT_EQ(d.bb(301, 60 - h + box_h + 1), 0u);
     // No box without a background, and never on the screen.
-    transp = 0;
+    background_level = 0;
     d.clear();
-    fb_ZobrString("Hallo", 1, x, y, 0, 628, 7);
+    fb_draw_string("Hallo", 1, x, y, 0, 628, 7);
     EXPECT_EQ(d.bb(x, y - h + 1), 0u);
     EXPECT_EQ(d.bb(x + m + 1, y - h + 1), 0u);
-    transp = 1;
+    background_level = 1;
     d.clear();
-    fb_ZobrString("Hallo", 0, x, 300, 0, 628, 7);
+    fb_draw_string("Hallo", 0, x, 300, 0, 628, 7);
     EXPECT_EQ(d.px(x, 300 - h + 1), 0u);
     EXPECT_EQ(d.back(), std::vector<uint32_t>(d.back().size(), 0));
 }
@@ -388,9 +388,9 @@ TEST(Text, BackgroundBoxCoversALastGlyphKernedLeft) {
     ref.size(18, 22);  // zoom 1
     const int t = ref.glyph('T').advance, o = ref.glyph('o').advance, k = ref.kerning('T', 'o');
     ASSERT_LT(k, 0);
-    transp = 2;
+    background_level = 2;
     const int x = 41, y = 22, top = y - 22 + 1;
-    EXPECT_EQ(fb_ZobrString("To", 1, x, y, 0, 628, 7), x + t + k + o);
+    EXPECT_EQ(fb_draw_string("To", 1, x, y, 0, 628, 7), x + t + k + o);
     // The box reaches one column past the 'o' measured without its kerning.
     const int right = x + t + o + 1;
     EXPECT_EQ(d.bb(right, top), kDim[0]);
@@ -408,20 +408,20 @@ TEST(Text, ExtremeCoordinatesAreHarmless) {
     ASSERT_TRUE(d.ok());
     constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
     constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
-    for (uint8_t cil : {0, 1}) {
+    for (uint8_t target : {0, 1}) {
         for (int t : {0, 1}) {
-            transp = t;
-            fb_ZobrString("Hallo \x0e\x0f", cil, kMax - 5, kMin + 3, 1, kMax, 7);
-            fb_ZobrString("Hallo \x0e\x0f", cil, kMin, kMax, 2, kMax, 7);
-            fb_ZobrString("Hallo \x0e\x0f", cil, kMin + 10, 40, 0, kMin, 7);
-            fb_ZobrString("Hallo \x0e\x0f", cil, 100, kMax - 1, 0, 600, 7);
+            background_level = t;
+            fb_draw_string("Hallo \x0e\x0f", target, kMax - 5, kMin + 3, 1, kMax, 7);
+            fb_draw_string("Hallo \x0e\x0f", target, kMin, kMax, 2, kMax, 7);
+            fb_draw_string("Hallo \x0e\x0f", target, kMin + 10, 40, 0, kMin, 7);
+            fb_draw_string("Hallo \x0e\x0f", target, 100, kMax - 1, 0, 600, 7);
         }
     }
     EXPECT_EQ(d.screen(), std::vector<uint32_t>(d.screen().size(), 0));
     EXPECT_EQ(d.back(), std::vector<uint32_t>(d.back().size(), 0));
     // Partly visible text keeps the part on the buffer.
-    transp = 0;
-    fb_ZobrString("Hallo", 1, -8, 3, 0, 600, 7);
+    background_level = 0;
+    fb_draw_string("Hallo", 1, -8, 3, 0, 600, 7);
     EXPECT_NE(d.back(), std::vector<uint32_t>(d.back().size(), 0));
 }
 

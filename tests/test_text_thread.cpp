@@ -46,19 +46,19 @@ std::vector<uint32_t> screen_rows(text_display& d, int from, int to) {
 TEST(TextThreads, TwoThreadsDrawTextAtOnce) {
     text_display d;
     ASSERT_TRUE(d.ok());
-    transp = 0;  // outlines in the back buffer
+    background_level = 0;  // outlines in the back buffer
 
     // Each drawing alone.
-    fb_ZobrString(kLine, 1, 41, 40, 1, 628, 3);
+    fb_draw_string(kLine, 1, 41, 40, 1, 628, 3);
     const std::vector<uint32_t> line_alone = d.back();
     d.clear();
-    fb_ZobrString(kScreenText, 0, 60, 300, 0, 600, 7);
+    fb_draw_string(kScreenText, 0, 60, 300, 0, 600, 7);
     const std::vector<uint32_t> text_alone = screen_rows(d, 250, 330);
     d.clear();
-    fb_zobr_info(kEndMessage);
+    fb_show_status(kEndMessage);
     const std::vector<uint32_t> end_alone = message_part(d);
     d.clear();
-    fb_info_time(3723000);
+    fb_show_time(3723000);
     const std::vector<uint32_t> time_alone = message_part(d);
     d.clear();
 
@@ -69,17 +69,17 @@ TEST(TextThreads, TwoThreadsDrawTextAtOnce) {
     std::thread subtitles([&] {
         for (int i = 0; i < kRounds; ++i) {
             sync.arrive_and_wait();
-            fb_ZobrString(kLine, 1, 41, 40, 1, 628, 3);
-            fb_zobr_info(kEndMessage);
+            fb_draw_string(kLine, 1, 41, 40, 1, 628, 3);
+            fb_show_status(kEndMessage);
             sync.arrive_and_wait();
         }
     });
     int mixed = 0, wrong_line = 0, wrong_text = 0;
     for (int i = 0; i < kRounds; ++i) {
         sync.arrive_and_wait();
-        fb_info_time(3723000);
-        fb_ZobrString(kScreenText, 0, 60, 300, 0, 600, 7);
-        if (i % 5 == 3) fb_info_paletka();
+        fb_show_time(3723000);
+        fb_draw_string(kScreenText, 0, 60, 300, 0, 600, 7);
+        if (i % 5 == 3) fb_show_icons();
         sync.arrive_and_wait();
         const std::vector<uint32_t> strip = message_part(d);
         mixed += !(strip == end_alone || strip == time_alone);

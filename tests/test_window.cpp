@@ -24,7 +24,7 @@ using testsup::pixel;
 using testsup::queue;
 using testsup::run_modal;
 
-constexpr const char* kOtazka = "Verwijder geselecteerde ondertitels?";
+constexpr const char* kDeleteQuestion = "Verwijder geselecteerde ondertitels?";
 
 class Window : public ::testing::Test {
   protected:
@@ -33,7 +33,7 @@ class Window : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_TRUE(testsup::open_menu_box(root));
-        lh = vyska_radku[0];
+        lh = line_heights[0];
         ASSERT_GT(lh, 0);
     }
     void TearDown() override { testsup::close_menu_box(); }
@@ -47,25 +47,25 @@ class Window : public ::testing::Test {
     static bool band_blank() { return all_pixels(0, sy + 32, 719, ey - 1, 0); }
 
     static int dialog() {
-        return run_modal([] { return fb_dialog(1, 15, kOtazka); });
+        return run_modal([] { return menu_dialog(1, 15, kDeleteQuestion); });
     }
 };
 
 TEST_F(Window, RefusesNarrowWindowsAndTitleBarsInTheStatusStrip) {
-    std::string out = testsup::capture_output([&] { fb_okno(40, 80, 100, 46, 7, 4, "T", 7); });
+    std::string out = testsup::capture_output([&] { menu_window(40, 80, 100, 46, 7, 4, "T", 7); });
     EXPECT_EQ(out, "fb_okno: chybne rozmery nebo pozice okna [s: 46, yt: " +
                        std::to_string(80 - lh) + "!\n");
     EXPECT_TRUE(screen_blank());
 
-    out = testsup::capture_output([&] { fb_okno(40, 31 + lh, 100, 200, 7, 4, "T", 7); });
+    out = testsup::capture_output([&] { menu_window(40, 31 + lh, 100, 200, 7, 4, "T", 7); });
     EXPECT_EQ(out, "fb_okno: chybne rozmery nebo pozice okna [s: 200, yt: 31!\n");
     EXPECT_TRUE(screen_blank());
 
-    out = testsup::capture_output([&] { fb_okno(40, 80, 100, 47, 7, 4, "T", 7); });
+    out = testsup::capture_output([&] { menu_window(40, 80, 100, 47, 7, 4, "T", 7); });
     EXPECT_EQ(out, "");
     EXPECT_EQ(pixel(sx + 40, sy + 80 - lh), colour(4));
 
-    out = testsup::capture_output([&] { fb_okno(300, 32 + lh, 100, 200, 7, 4, "T", 7); });
+    out = testsup::capture_output([&] { menu_window(300, 32 + lh, 100, 200, 7, 4, "T", 7); });
     EXPECT_EQ(out, "");
     EXPECT_EQ(pixel(sx + 300, sy + 32), colour(4));
 }
@@ -73,7 +73,7 @@ TEST_F(Window, RefusesNarrowWindowsAndTitleBarsInTheStatusStrip) {
 TEST_F(Window, TitleBarReachesTheBodyOfALowWindow) {
     // The body of a one-row list: lower than two title heights.
     const int x = 40, y = 80, w = 300;
-    fb_okno(x, y, lh + 8, w, 10, 4, "", 7);
+    menu_window(x, y, lh + 8, w, 10, 4, "", 7);
     // A column away from the OK picture and the (empty) title: every row of the bar
     // above the body is in the title colour, then the body's frame follows.
     const int col = sx + x + 200;
@@ -84,7 +84,7 @@ TEST_F(Window, TitleBarReachesTheBodyOfALowWindow) {
 }
 
 TEST_F(Window, TallWindowTitleBarAndBody) {
-    fb_okno(50, 75, 360, 434, 7, 4, "Help", 7);
+    menu_window(50, 75, 360, 434, 7, 4, "Help", 7);
     const int col = sx + 50 + 400;
     EXPECT_TRUE(all_pixels(col, sy + 75 - lh, col, sy + 74, colour(4)));
     EXPECT_EQ(pixel(col, sy + 80), colour(7));
@@ -118,7 +118,7 @@ TEST_F(Window, KeysPressedBeforeTheDialogDoNotAnswerIt) {
 
 TEST_F(Window, DialogShowsQuestionAndAnswerLine) {
     queue({testsup::kDrained});
-    auto fut = testsup::start_modal([] { return fb_dialog(1, 15, kOtazka); });
+    auto fut = testsup::start_modal([] { return menu_dialog(1, 15, kDeleteQuestion); });
     // The answer line ends with the exit picture in red, the last thing drawn.
     EXPECT_TRUE(testsup::wait_until([&] {
         return any_pixel(sx + 54, sy + 90 + 2 * lh - 19, sx + 540, sy + 90 + 2 * lh + 1, colour(1));
@@ -136,19 +136,19 @@ TEST_F(Window, DialogShowsQuestionAndAnswerLine) {
 }
 
 TEST_F(Window, DialogWidensToItsQuestionKeepingItsLeftEdge) {
-    const int w = fb_dialog_sirka(15, kOtazka);
+    const int w = menu_dialog_width(15, kDeleteQuestion);
     EXPECT_GE(w, 300);
     EXPECT_LE(sx + 50 + w, ex);
-    size_t delka = 0;
-    fb_zmer_text(kOtazka, sx + 54, w - 8, &delka);
-    EXPECT_EQ(delka, std::strlen(kOtazka));
+    size_t length = 0;
+    menu_measure_text(kDeleteQuestion, sx + 54, w - 8, &length);
+    EXPECT_EQ(length, std::strlen(kDeleteQuestion));
     // A short question keeps the width asked for.
-    EXPECT_EQ(fb_dialog_sirka(15, "Ja?"), 300);
+    EXPECT_EQ(menu_dialog_width(15, "Ja?"), 300);
     // A question that cannot fit stops at the right edge of the area.
-    EXPECT_EQ(fb_dialog_sirka(15, std::string(200, 'W').c_str()), ex - sx - 50);
+    EXPECT_EQ(menu_dialog_width(15, std::string(200, 'W').c_str()), ex - sx - 50);
 
     queue({testsup::kDrained});
-    auto fut = testsup::start_modal([] { return fb_dialog(1, 15, kOtazka); });
+    auto fut = testsup::start_modal([] { return menu_dialog(1, 15, kDeleteQuestion); });
     EXPECT_TRUE(testsup::wait_until([&] { return pixel(sx + 50 + w, sy + 90) == colour(4); }));
     EXPECT_EQ(pixel(sx + 50, sy + 90), colour(4));
     EXPECT_EQ(pixel(sx + 50 + w + 1, sy + 90), 0u);
@@ -159,7 +159,7 @@ TEST_F(Window, DialogWidensToItsQuestionKeepingItsLeftEdge) {
 TEST_F(Window, ErrorBoxOfType2StaysBrieflyAndTakesNoKey) {
     testsup::press(KEY_OK);
     run_modal([] {
-        fb_error_box(1);
+        menu_error_box(1);
         return 0;
     });
     EXPECT_EQ(sim::input_pending_keys(0), 2u);  // press and release still queued
@@ -169,7 +169,7 @@ TEST_F(Window, ErrorBoxOfType2StaysBrieflyAndTakesNoKey) {
 TEST_F(Window, ErrorBoxOfType3WaitsForAKey) {
     testsup::queue({testsup::kDrained});
     auto fut = testsup::start_modal([] {
-        fb_error_box(2);
+        menu_error_box(2);
         return 0;
     });
     // The red title bar and frame appear, then it waits.
@@ -185,16 +185,16 @@ TEST_F(Window, ErrorBoxOfType3WaitsForAKey) {
 TEST_F(Window, ErrorBoxDrainsKeysPressedBeforeIt) {
     queue({KEY_OK, KEY_RED});
     auto fut = testsup::start_modal([] {
-        fb_error_box(10);
+        menu_error_box(10);
         return 0;
     });
     // The drain eats OK; RED closes the box. Its release is left for whoever reads next.
     testsup::finish_modal(fut);
     EXPECT_EQ(sim::input_pending_keys(0), 1u);
-    EXPECT_EQ(rc_nacti_kod(), -1);
+    EXPECT_EQ(rc_read_key(), -1);
     queue({KEY_OK});
     fut = testsup::start_modal([] {
-        fb_error_box(10);
+        menu_error_box(10);
         return 0;
     });
     EXPECT_TRUE(testsup::wait_until([] { return sim::input_pending(0) == 0; }));
@@ -209,7 +209,7 @@ TEST_F(Window, ErrorNumbersOutOfRangeDoNothing) {
     for (int n : {0, 12, -1, 1000}) {
         std::string out = testsup::capture_output([&] {
             run_modal([n] {
-                fb_error_box(n);
+                menu_error_box(n);
                 return 0;
             });
         });
@@ -221,17 +221,18 @@ TEST_F(Window, ErrorNumbersOutOfRangeDoNothing) {
 
 TEST_F(Window, WideErrorBoxesStayWithinTheArea) {
     for (int n = 1; n <= 11; ++n) {
-        const int w = fb_error_sirka(n);
+        const int w = menu_error_width(n);
         EXPECT_LE(sx + 50 + w, ex) << n;
-        EXPECT_EQ(w, std::min(20 * chyby[static_cast<size_t>(n - 1)].sirka, ex - sx - 50)) << n;
+        EXPECT_EQ(w, std::min(20 * error_rows[static_cast<size_t>(n - 1)].width, ex - sx - 50))
+            << n;
     }
     for (int n : {3, 5}) {
         testsup::queue({testsup::kDrained});
         auto fut = testsup::start_modal([n] {
-            fb_error_box(n);
+            menu_error_box(n);
             return 0;
         });
-        const int w = fb_error_sirka(n);
+        const int w = menu_error_width(n);
         ASSERT_TRUE(
             testsup::wait_until([&] { return pixel(sx + 50 + w, sy + 90 - lh) == colour(1); }));
         // Nothing of the box beyond its right edge, nor past the end of the line.
@@ -244,10 +245,10 @@ TEST_F(Window, WideErrorBoxesStayWithinTheArea) {
 TEST_F(Window, ErrorBoxShowsItsMessage) {
     testsup::queue({testsup::kDrained});
     auto fut = testsup::start_modal([] {
-        fb_error_box(6);
+        menu_error_box(6);
         return 0;
     });
-    const int w = fb_error_sirka(6);
+    const int w = menu_error_width(6);
     // Black text on the second line, centred; the warning triangle in red on the first.
     EXPECT_TRUE(testsup::wait_until([&] {
         return any_pixel(sx + 54, sy + 90 + lh + 4, sx + 50 + w, sy + 90 + 2 * lh, colour(0));
@@ -261,16 +262,16 @@ TEST_F(Window, CutTextStopsAtTheFieldEdgeWithPictures) {
     // Pictures alone would be drawn past the field by the string drawer.
     std::string pictures;
     for (int i = 0; i < 20; ++i) pictures += "\x0e\x0f";
-    size_t delka = 0;
-    int32_t m = fb_zmer_text(pictures.c_str(), sx + 46, 100, &delka);
+    size_t length = 0;
+    int32_t m = menu_measure_text(pictures.c_str(), sx + 46, 100, &length);
     EXPECT_EQ(m, 96);  // six pictures: a seventh would end at the edge
-    EXPECT_EQ(delka, 6u);
-    fb_zobraz_orezany(pictures.c_str(), sx + 46, sy + 200, 100, 7);
+    EXPECT_EQ(length, 6u);
+    menu_draw_cut(pictures.c_str(), sx + 46, sy + 200, 100, 7);
     EXPECT_TRUE(any_pixel(sx + 46, sy + 179, sx + 145, sy + 199, colour(7)));
     EXPECT_TRUE(all_pixels(sx + 146, sy + 170, 719, sy + 210, 0));
 
     const std::string letters(100, 'W');
-    fb_zobraz_orezany(letters.c_str(), sx + 46, sy + 300, 100, 7);
+    menu_draw_cut(letters.c_str(), sx + 46, sy + 300, 100, 7);
     EXPECT_TRUE(any_pixel(sx + 46, sy + 270, sx + 145, sy + 305, colour(7)));
     EXPECT_TRUE(all_pixels(sx + 146, sy + 260, 719, sy + 310, 0));
 }

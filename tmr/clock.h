@@ -13,39 +13,39 @@
 #include "app/relaxed.h"
 
 // 1 while the clock runs. Main thread starts/stops it; the thread stops it at the end of film.
-extern relaxed<int32_t> bezi_timer;
+extern relaxed<int32_t> clock_running;
 // 1 while the subtitle thread paints a subtitle. Written by the thread, read by the main thread.
-extern relaxed<int32_t> kreslim;
+extern relaxed<int32_t> painting;
 // 1 once the clock has passed the end-of-film time. Thread sets it, positioning clears it.
-extern relaxed<int32_t> konec_filmu;
+extern relaxed<int32_t> film_ended;
 // Index of the next subtitle the thread will show. Thread advances it, positioning sets it.
-extern relaxed<int32_t> akt_poz;
+extern relaxed<int32_t> current_index;
 // Playback time in ms, as of the clock's last advance. Written by both threads under the clock
 // lock.
-extern relaxed<uint32_t> akt_cas;
-// Sets the end-of-film time from the loaded records (after a rescale); holds sub_zamek.
-void tmr_nastav_konec_pod_zamkem();
+extern relaxed<uint32_t> clock_ms;
+// Sets the end-of-film time from the loaded records (after a rescale); holds subtitles_mutex.
+void tmr_set_film_end_locked();
 // After a box that covered the band has closed: puts back the subtitle composed last
 // if its interval contains the clock now, else leaves the band clear; the thread then
 // clears what was put back at its end. Main thread, holding no display lock.
-void tmr_obnov_pas();
+void tmr_restore_band();
 // Whether the clock runs and follows the film's decoder.
 bool tmr_following();
 // After an operation that stopped the clock: when it followed the film before
 // (`followed`), starts it again with a new sync point and redraws the icons.
 void tmr_resume_following(bool followed);
-// Wall-clock ms at the last advance of akt_cas. Written by both threads under the clock lock.
-extern relaxed<int32_t> posl_tik;
-// End-of-film time in ms: cas_do of the last record + 10. Set by the clock reset.
-extern relaxed<uint32_t> cas_konce;
+// Wall-clock ms at the last advance of clock_ms. Written by both threads under the clock lock.
+extern relaxed<int32_t> last_tick_ms;
+// End-of-film time in ms: end_ms of the last record + 10. Set by the clock reset.
+extern relaxed<uint32_t> film_end_ms;
 // Subtitle thread state: 2 not running / stopped, 0 running, 1 stop requested.
-extern relaxed<int32_t> stav_threadu;
+extern relaxed<int32_t> thread_state;
 // 1 while the clock follows a film that stands (paused, frozen or stopped on the
 // decoder): the clock stands with it. Written by the subtitle thread under the clock
 // lock, cleared by every start and stop; read by the status icon.
 extern relaxed<int32_t> film_paused;
 // Handle of the subtitle thread, set by tmr_sub_init (main thread).
-extern pthread_t titl_tid;
+extern pthread_t subtitle_thread_id;
 
 // Loads the start-up file and starts the thread: 0, or error number 6.
 int tmr_sub_init();
@@ -55,23 +55,23 @@ int tmr_sub_deinit();
 void tmr_play();
 // Stops the clock, keeping the time it has run up to now. Every stop of the main
 // thread goes through here (the thread may be asleep until its next deadline).
-void tmr_zastav();
-// Shifts the clock 500 ms forward (smer > 0) or back, and leaves it running.
-void tmr_uprav(int smer);
-// Stops the clock at the start of subtitle poradi (out of range: 0); -1 resets it.
-void tmr_nastav_akt_tit(int32_t poradi);
-// Stops the clock and moves the index by krok (0 from index 0 goes to 1), clamped.
-void tmr_update_tit(int32_t krok);
-// Stops the clock at the start of the subtitle found for time cas (ms); -1 resets it.
-void tmr_nastav_tit(int32_t cas);
-// The resume position: akt_poz, or 0 after the end of film.
-int32_t tmr_get_poz();
-// Clock reset: index 0, time 0, end-of-film time from the loaded records. Takes sub_zamek.
+void tmr_stop();
+// Shifts the clock 500 ms forward (direction > 0) or back, and leaves it running.
+void tmr_shift(int direction);
+// Stops the clock at the start of subtitle index (out of range: 0); -1 resets it.
+void tmr_go_to_subtitle(int32_t index);
+// Stops the clock and moves the index by step (0 from index 0 goes to 1), clamped.
+void tmr_step_subtitle(int32_t step);
+// Stops the clock at the start of the subtitle found for time time_ms (ms); -1 resets it.
+void tmr_go_to_time(int32_t time_ms);
+// The resume position: current_index, or 0 after the end of film.
+int32_t tmr_resume_index();
+// Clock reset: index 0, time 0, end-of-film time from the loaded records. Takes subtitles_mutex.
 void tmr_reset();
-// The same for a caller that already holds sub_zamek (the loader replacing the array).
-void tmr_reset_pod_zamkem();
+// The same for a caller that already holds subtitles_mutex (the loader replacing the array).
+void tmr_reset_locked();
 // Wall-clock milliseconds, wrapping in 32 bits; only differences are meaningful.
 int32_t tmr_get_ms();
 // Wakes the subtitle thread after the main thread changed the clock, so the change shows at once.
-void tmr_probud();
-void* titl_thread(void*);
+void tmr_wake();
+void* tmr_subtitle_thread(void*);

@@ -10,55 +10,55 @@
 
 namespace {
 
-constexpr const char* kSablona = " Tijd: -u --m --s";
-constexpr int32_t kPrvniPozice = 4;
-constexpr int64_t kMsZaSekundu = 1000;
+constexpr const char* kTemplate = " Tijd: -u --m --s";
+constexpr int32_t kFirstPlace = 4;
+constexpr int64_t kMsPerSecond = 1000;
 
-void vymaz_cislice();
+void clear_digits();
 
 }  // namespace
 
-char cas_text[18] = " Tijd: -u --m --s";
-int32_t cas_poz = -1;
-int32_t cas_zadany = 0;
-const std::array<int32_t, 5> cas_pozice{15, 14, 11, 10, 7};
-const std::array<int32_t, 5> cas_max{9, 5, 9, 5, 3};
-const std::array<int32_t, 5> cas_nasobek{1, 10, 60, 600, 3600};
+char entry_text[18] = " Tijd: -u --m --s";
+int32_t entry_place = -1;
+int32_t entry_value = 0;
+const std::array<int32_t, 5> entry_places{15, 14, 11, 10, 7};
+const std::array<int32_t, 5> entry_max{9, 5, 9, 5, 3};
+const std::array<int32_t, 5> entry_factors{1, 10, 60, 600, 3600};
 
-void rc_cas(int cislice) {
-    if (cas_poz < 0) {
-        vymaz_cislice();
-        cas_zadany = 0;
-        cas_poz = kPrvniPozice;
+void tmr_enter_digit(int digit) {
+    if (entry_place < 0) {
+        clear_digits();
+        entry_value = 0;
+        entry_place = kFirstPlace;
     }
-    if (cislice < 0 || cislice > cas_max[cas_poz]) {
-        cas_poz = -1;
-        fb_smaz_info();
+    if (digit < 0 || digit > entry_max[entry_place]) {
+        entry_place = -1;
+        fb_clear_status();
         return;
     }
-    cas_text[cas_pozice[cas_poz]] = static_cast<char>('0' + cislice);
-    cas_zadany += cislice * cas_nasobek[cas_poz];
-    fb_zobr_info(cas_text);
-    cas_poz -= 1;
-    if (cas_poz >= 0) return;
+    entry_text[entry_places[entry_place]] = static_cast<char>('0' + digit);
+    entry_value += digit * entry_factors[entry_place];
+    fb_show_status(entry_text);
+    entry_place -= 1;
+    if (entry_place >= 0) return;
 
-    // The typed film time in subtitle time; wide enough for any tdiff.
-    int64_t ms = cas_zadany * kMsZaSekundu - tdiff;
+    // The typed film time in subtitle time; wide enough for any time_offset_ms.
+    int64_t ms = entry_value * kMsPerSecond - time_offset_ms;
     if (ms < 0) ms = 0;
-    cas_zadany = ms < INT32_MAX ? static_cast<int32_t>(ms) : INT32_MAX;
-    if (ms < posl_snimek) {
-        tmr_nastav_tit(cas_zadany);
+    entry_value = ms < INT32_MAX ? static_cast<int32_t>(ms) : INT32_MAX;
+    if (ms < last_end_ms) {
+        tmr_go_to_time(entry_value);
     } else {
-        vymaz_cislice();
-        fb_smaz_info();
+        clear_digits();
+        fb_clear_status();
     }
 }
 
 namespace {
 
 // Puts "-" back at the five digit places.
-void vymaz_cislice() {
-    for (int32_t misto : cas_pozice) cas_text[misto] = kSablona[misto];
+void clear_digits() {
+    for (int32_t place : entry_places) entry_text[place] = kTemplate[place];
 }
 
 }  // namespace

@@ -23,14 +23,14 @@ constexpr int kListX = 40, kListY = 80;
 
 uint32_t screen_pixel(int x, int y) {
     auto mem = sim::fb_memory();
-    size_t i = static_cast<size_t>(y) * px_na_radek + static_cast<size_t>(x);
+    size_t i = static_cast<size_t>(y) * px_per_line + static_cast<size_t>(x);
     return x >= 0 && y >= 0 && i < mem.size() ? mem[i] : 0;
 }
 
 // Length of the run of pixels of colour argb on row y starting at x.
 int run_length(int x, int y, uint32_t argb) {
     int n = 0;
-    while (x + n < static_cast<int>(px_na_radek) && screen_pixel(x + n, y) == argb) ++n;
+    while (x + n < static_cast<int>(px_per_line) && screen_pixel(x + n, y) == argb) ++n;
     return n;
 }
 
@@ -40,14 +40,14 @@ int error_box_width() {
     if (fb_mem == nullptr) return 0;
     // The second row of the title bar: solid colour, above the title's glyphs.
     // The bar is filled inclusively: it takes one column more than the body's width.
-    const int y = sy + kErrorY - vyska_radku[0] + 1;
-    return std::max(0, run_length(sx + kErrorX, y, paleta.load()[1]) - 1);
+    const int y = sy + kErrorY - line_heights[0] + 1;
+    return std::max(0, run_length(sx + kErrorX, y, palette.load()[1]) - 1);
 }
 
 bool list_menu_shown() {
     if (fb_mem == nullptr) return false;
-    const int y = sy + kListY - vyska_radku[0] + 1;
-    return run_length(sx + kListX, y, paleta.load()[4]) > 100;
+    const int y = sy + kListY - line_heights[0] + 1;
+    return run_length(sx + kListX, y, palette.load()[4]) > 100;
 }
 
 modal_keys::modal_keys(std::vector<int> keys) : keys_(std::move(keys)) {

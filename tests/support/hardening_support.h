@@ -11,7 +11,7 @@
 namespace testsup {
 
 // Width in pixels of the red title bar of an error box on screen (compare with
-// fb_error_sirka), or 0 when no error box is shown.
+// menu_error_width), or 0 when no error box is shown.
 int error_box_width();
 // Whether the list menu's window (its blue title bar) is on screen.
 bool list_menu_shown();

@@ -14,7 +14,7 @@ bool open_menu_box(const box_root& root) {
     setup_box(root, {.xres = 720, .yres = 576});
     if (open_display() != 1) return false;
     if (rc_init() != 1) return false;
-    posl_kod = 0;
+    last_code = 0;
     return true;
 }
 
@@ -46,7 +46,7 @@ int run_modal(const std::function<int()>& f, int timeout_ms) {
 }
 
 uint32_t colour(int i) {
-    return paleta.load()[i];
+    return palette.load()[i];
 }
 
 bool all_pixels(int x0, int y0, int x1, int y1, uint32_t argb) {

@@ -9,27 +9,27 @@
 
 namespace testsup {
 
-titulek make_record(std::initializer_list<const char*> lines, int32_t flags) {
+subtitle make_record(std::initializer_list<const char*> lines, int32_t flags) {
     return make_record(std::vector<std::string>(lines.begin(), lines.end()), flags);
 }
 
-titulek make_record(const std::vector<std::string>& lines, int32_t flags) {
-    titulek t{};
-    t.pocet_radku = static_cast<int32_t>(lines.size());
+subtitle make_record(const std::vector<std::string>& lines, int32_t flags) {
+    subtitle t{};
+    t.line_count = static_cast<int32_t>(lines.size());
     t.flags = flags;
-    t.cas_od = 0;
-    t.cas_do = 1000;
+    t.start_ms = 0;
+    t.end_ms = 1000;
     for (size_t i = 0; i < lines.size() && i < 4; ++i) {
-        t.radky[i] = std::make_unique<char[]>(lines[i].size() + 1);
-        std::memcpy(t.radky[i].get(), lines[i].c_str(), lines[i].size() + 1);
+        t.lines[i] = std::make_unique<char[]>(lines[i].size() + 1);
+        std::memcpy(t.lines[i].get(), lines[i].c_str(), lines[i].size() + 1);
     }
     return t;
 }
 
 bb_bounds bb_find(uint32_t v) {
     bb_bounds b;
-    std::span<uint32_t> px = fb_pixely(1);
-    int32_t w = static_cast<int32_t>(px_na_radek);
+    std::span<uint32_t> px = fb_pixels(1);
+    int32_t w = static_cast<int32_t>(px_per_line);
     for (size_t i = 0; i < px.size(); ++i) {
         if (px[i] != v) continue;
         int32_t x = static_cast<int32_t>(i % static_cast<size_t>(w));
@@ -44,8 +44,8 @@ bb_bounds bb_find(uint32_t v) {
 
 std::set<uint32_t> bb_values(int32_t top, int32_t bottom) {
     std::set<uint32_t> v;
-    std::span<uint32_t> px = fb_pixely(1);
-    size_t w = px_na_radek;
+    std::span<uint32_t> px = fb_pixels(1);
+    size_t w = px_per_line;
     for (size_t i = static_cast<size_t>(top) * w;
          i < static_cast<size_t>(bottom) * w && i < px.size(); ++i) {
         v.insert(px[i]);
@@ -54,9 +54,9 @@ std::set<uint32_t> bb_values(int32_t top, int32_t bottom) {
 }
 
 bool screen_shows_bb_at(int64_t line) {
-    std::span<uint32_t> scr = fb_pixely(0);
-    std::span<uint32_t> bb = fb_pixely(1);
-    int64_t w = px_na_radek;
+    std::span<uint32_t> scr = fb_pixels(0);
+    std::span<uint32_t> bb = fb_pixels(1);
+    int64_t w = px_per_line;
     int64_t rows = static_cast<int64_t>(bb.size()) / w;
     for (int64_t r = 0; r < rows; ++r) {
         int64_t s = line + r;
@@ -70,8 +70,8 @@ bool screen_shows_bb_at(int64_t line) {
     return true;
 }
 
-int64_t target_line(int poz) {
-    int64_t off = static_cast<int64_t>(reinterpret_cast<uintptr_t>(bb_cil[poz].load()) -
+int64_t target_line(int position) {
+    int64_t off = static_cast<int64_t>(reinterpret_cast<uintptr_t>(bb_targets[position].load()) -
                                        reinterpret_cast<uintptr_t>(fb_mem));
     return off / fb_fix.line_length;
 }

@@ -12,8 +12,8 @@
 namespace testsup {
 
 // A record with the given lines and flags, shown from 0 to 1000 ms.
-titulek make_record(std::initializer_list<const char*> lines, int32_t flags);
-titulek make_record(const std::vector<std::string>& lines, int32_t flags);
+subtitle make_record(std::initializer_list<const char*> lines, int32_t flags);
+subtitle make_record(const std::vector<std::string>& lines, int32_t flags);
 
 // Bounding box of the back-buffer pixels equal to v; empty() when there are none.
 struct bb_bounds {
@@ -26,7 +26,7 @@ std::set<uint32_t> bb_values(int32_t top, int32_t bottom);
 // Whether the screen shows the back buffer with line 0 at screen line `line`,
 // as far as the mapping reaches.
 bool screen_shows_bb_at(int64_t line);
-// Screen line at which band target bb_cil[poz] lies.
-int64_t target_line(int poz);
+// Screen line at which band target bb_targets[position] lies.
+int64_t target_line(int position);
 
 }  // namespace testsup

@@ -11,9 +11,9 @@ namespace testsup {
 
 class fake_display {
   public:
-    // line_length and smem_len in bytes; vyska7 is the line height of zoom level 7.
+    // line_length and smem_len in bytes; height7 is the line height of zoom level 7.
     explicit fake_display(uint32_t line_length = 2880, uint32_t smem_len = 2880 * 576,
-                          int32_t vyska7 = 51);
+                          int32_t height7 = 51);
     ~fake_display();
     fake_display(const fake_display&) = delete;
     fake_display& operator=(const fake_display&) = delete;
@@ -40,6 +40,6 @@ class fake_display {
 };
 
 // Line heights used by the hand-made display for zoom levels 0..7.
-constexpr int32_t kFakeVyska[8] = {31, 29, 34, 41, 44, 46, 49, 51};
+constexpr int32_t kFakeLineHeights[8] = {31, 29, 34, 41, 44, 46, 49, 51};
 
 }  // namespace testsup

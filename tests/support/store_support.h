@@ -17,7 +17,7 @@
 
 namespace testsup {
 
-inline constexpr const char* kTitDir = "/var/tuxbox/Tresk/tit/";
+inline constexpr const char* kSubtitleDir = "/var/tuxbox/Tresk/tit/";
 
 // A box root and the model over it, without a display.
 class StoreTest : public ::testing::Test {
@@ -26,29 +26,29 @@ class StoreTest : public ::testing::Test {
 
     void SetUp() override {
         setup_box(root);
-        sub_chyba = 0;
+        sub_error = 0;
     }
     void TearDown() override {
-        std::lock_guard zamek(sub_zamek);
-        sub_uvolni(titulky_pamet, pocet_titulku);
-        titulky = nullptr;
+        std::lock_guard lock(subtitles_mutex);
+        sub_release(subtitles_owner, subtitle_count);
+        subtitles = nullptr;
     }
 
     void write_sub(const std::string& name, std::string_view content) {
         root.write_subtitles(name, content);
     }
     // Loads a file of the subtitle directory without installing it.
-    std::unique_ptr<titulek[]> load(const std::string& name, std::string_view content) {
+    std::unique_ptr<subtitle[]> load(const std::string& name, std::string_view content) {
         write_sub(name, content);
-        return sub_nacti_titulky((std::string(kTitDir) + name).c_str());
+        return sub_load_file((std::string(kSubtitleDir) + name).c_str());
     }
     // Loads a file and installs it as the player's subtitles.
     bool install(const std::string& name, std::string_view content) {
-        auto pole = load(name, content);
-        std::lock_guard zamek(sub_zamek);
-        titulky_pamet = std::move(pole);
-        titulky = titulky_pamet.get();
-        return titulky_pamet != nullptr;
+        auto records = load(name, content);
+        std::lock_guard lock(subtitles_mutex);
+        subtitles_owner = std::move(records);
+        subtitles = subtitles_owner.get();
+        return subtitles_owner != nullptr;
     }
 };
 
@@ -59,10 +59,10 @@ class ClockTest : public StoreTest {
 
     void SetUp() override {
         StoreTest::SetUp();
-        bezi_timer = 0;
-        konec_filmu = 0;
-        akt_poz = 0;
-        akt_cas = 0;
+        clock_running = 0;
+        film_ended = 0;
+        current_index = 0;
+        clock_ms = 0;
         ASSERT_EQ(open_display(), 1);
     }
     void TearDown() override {

@@ -95,8 +95,8 @@ void press(int code, int dev) {
 
 uint32_t pixel(int x, int y) {
     // The player may be drawing on another thread (a modal screen under test);
-    // every pixel write of the player holds znak_mutex.
-    std::lock_guard lock(znak_mutex);
+    // every pixel write of the player holds pixel_mutex.
+    std::lock_guard lock(pixel_mutex);
     auto mem = sim::fb_memory();
     uint32_t stride = sim::framebuffer().fix.line_length / 4;
     size_t i = static_cast<size_t>(y) * stride + static_cast<size_t>(x);
@@ -105,10 +105,10 @@ uint32_t pixel(int x, int y) {
 }
 
 uint32_t bb_pixel(int x, int y) {
-    std::lock_guard lock(znak_mutex);
-    size_t i = static_cast<size_t>(y) * px_na_radek + static_cast<size_t>(x);
-    EXPECT_LT(i * 4, static_cast<size_t>(bbuf_delka));
-    return i * 4 < static_cast<size_t>(bbuf_delka) ? bbuf[i] : 0xdeadbeef;
+    std::lock_guard lock(pixel_mutex);
+    size_t i = static_cast<size_t>(y) * px_per_line + static_cast<size_t>(x);
+    EXPECT_LT(i * 4, static_cast<size_t>(bbuf_size));
+    return i * 4 < static_cast<size_t>(bbuf_size) ? bbuf[i] : 0xdeadbeef;
 }
 
 std::string capture_output(const std::function<void()>& f) {

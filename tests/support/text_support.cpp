@@ -16,11 +16,11 @@ namespace testsup {
 text_display::text_display(const std::string& font) : root_(font) {
     setup_box(root_, sim::fb_config{.xres = 720, .yres = 576});
     zoom = 1;
-    transp = 1;
-    barva_tit = 0;
-    paleta_idx = 0;
-    paleta = palety[0].data();
-    bezi_timer = 0;
+    background_level = 1;
+    colour_scheme = 0;
+    palette_index = 0;
+    palette = palettes[0].data();
+    clock_running = 0;
     ok_ = open_display() == 1;
     if (ok_) clear();
 }
@@ -32,9 +32,9 @@ text_display::~text_display() {
 void text_display::clear() {
     auto mem = sim::fb_memory();
     std::fill(mem.begin(), mem.end(), 0u);
-    std::fill_n(bbuf.get(), static_cast<size_t>(bbuf_delka) / 4, 0u);
-    posl_glyf_fb = 0;
-    posl_glyf_bb = 0;
+    std::fill_n(bbuf.get(), static_cast<size_t>(bbuf_size) / 4, 0u);
+    last_glyph_fb = 0;
+    last_glyph_bb = 0;
 }
 
 std::vector<uint32_t> text_display::screen() const {
@@ -43,22 +43,22 @@ std::vector<uint32_t> text_display::screen() const {
 }
 
 std::vector<uint32_t> text_display::back() const {
-    return {bbuf.get(), bbuf.get() + bbuf_delka / 4};
+    return {bbuf.get(), bbuf.get() + bbuf_size / 4};
 }
 
 uint32_t& text_display::px(int x, int y) {
     auto mem = sim::fb_memory();
-    size_t i = static_cast<size_t>(y) * px_na_radek + static_cast<size_t>(x);
-    if (x < 0 || y < 0 || x >= static_cast<int>(px_na_radek) || i >= mem.size()) {
+    size_t i = static_cast<size_t>(y) * px_per_line + static_cast<size_t>(x);
+    if (x < 0 || y < 0 || x >= static_cast<int>(px_per_line) || i >= mem.size()) {
         throw std::out_of_range("px");
     }
     return mem[i];
 }
 
 uint32_t& text_display::bb(int x, int y) {
-    size_t i = static_cast<size_t>(y) * px_na_radek + static_cast<size_t>(x);
-    if (x < 0 || y < 0 || x >= static_cast<int>(px_na_radek) ||
-        i >= static_cast<size_t>(bbuf_delka) / 4) {
+    size_t i = static_cast<size_t>(y) * px_per_line + static_cast<size_t>(x);
+    if (x < 0 || y < 0 || x >= static_cast<int>(px_per_line) ||
+        i >= static_cast<size_t>(bbuf_size) / 4) {
         throw std::out_of_range("bb");
     }
     return bbuf[i];
