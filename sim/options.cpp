@@ -15,10 +15,17 @@ constexpr std::string_view kUsage =
     "  --keys FILE        play a key script; - reads it from standard input\n"
     "  --headless         no window\n"
     "  --mode WxH         the mode the framebuffer driver starts in (default 1280x720)\n"
+    "  --pages N          the driver lays out N pages, 1 to 4, for double-buffered menus\n"
+    "                     (default 1)\n"
+    "  --shown-page N     the page it shows at start, counted from 0 (default 0)\n"
+    "  --manual-blit      the driver is in manual-blit mode: the screen shows only what\n"
+    "                     the player blitted (FBIO_BLIT)\n"
+    "  --driver-state FILE\n"
+    "                     write the driver's mode, page and request counts after the end\n"
     "  --remotes N        simulated remote controls, 0 to 8 (default 1)\n"
     "  --timeout S        stop after S seconds with exit status 124\n"
     "  --snapshot FILE    write the framebuffer as the player shuts down\n"
-    "                     (.png: the visible area; other names: the raw memory)\n"
+    "                     (.png: what the viewer sees; other names: the raw memory)\n"
     "  --background FILE  the television picture behind the display, PNG or JPEG\n"
     "                     (default: a built-in test picture)\n"
     "  --scale N          window scale, 1 to 8 (default: the largest that fits the screen)\n"
@@ -93,6 +100,23 @@ bool parse_options(std::span<const char* const> args, options& out, std::string&
             if (!flag(o.no_fb)) return false;
         } else if (name == "--video") {
             if (!flag(o.video)) return false;
+        } else if (name == "--manual-blit") {
+            if (!flag(o.manual_blit)) return false;
+        } else if (name == "--driver-state") {
+            if (!take(o.driver_state)) return false;
+        } else if (name == "--pages" || name == "--shown-page") {
+            if (!take(v)) return false;
+            uint32_t n = 0;
+            const bool pages = name == "--pages";
+            if (!parse_uint(v, n) || (pages && (n < 1 || n > kMaxPages)) ||
+                (!pages && n >= kMaxPages)) {
+                err = std::string(name) + ": bad number '" + v + "' (" +
+                      (pages ? "1 to " + std::to_string(kMaxPages)
+                             : "0 to " + std::to_string(kMaxPages - 1)) +
+                      ")";
+                return false;
+            }
+            (pages ? o.pages : o.shown_page) = n;
         } else if (name == "--root") {
             if (!take(o.root)) return false;
         } else if (name == "--keys") {
@@ -135,6 +159,11 @@ bool parse_options(std::span<const char* const> args, options& out, std::string&
             err = "unknown option '" + std::string(name) + "'";
             return false;
         }
+    }
+    if (o.shown_page >= o.pages) {
+        err = "--shown-page: page " + std::to_string(o.shown_page) + " needs --pages " +
+              std::to_string(o.shown_page + 1) + " or more";
+        return false;
     }
     out = std::move(o);
     return true;
