@@ -237,6 +237,8 @@ int app_pass() {
         int code = rc_read_key();
         if (code >= 0) app_key(code);
     }
+    // Whatever the pass drew and no drawing of its own showed yet.
+    fb_show_changes();
     if (quit_requested) {
         app_shutdown(save_on_exit);
         return 0;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <new>
 
 #include "app/settings.h"
+#include "fb/display.h"
 #include "fb/glyph.h"
 #include "fb/painter.h"
 #include "fb/status.h"
@@ -89,6 +91,8 @@ std::array<uint64_t, kTrackedRows / 64> zero_rows{};
 // The drawing primitives widen it (fb_bb_rows_drawn). Guarded by pixel_mutex.
 int64_t bb_used_from = 0;
 int64_t bb_used_to = 0;
+// Something was written to the screen since the last blit. Set under pixel_mutex.
+std::atomic<bool> screen_changed{false};
 
 bool ensure_32_bits();
 
@@ -105,6 +109,7 @@ void mark_rows(int64_t from, int64_t to, bool zero);
 int64_t next_row(int64_t from, int64_t to, bool zero);
 void clear_band_outside_copy(int position);
 void copy_whole_bb(int position);
+void show_changes_locked();
 
 }  // namespace
 
@@ -127,6 +132,7 @@ int fb_init() {
         std::perror("tresk.fb_init.chyba: FBIOGET_VSCREENINFO");
         return 0;
     }
+    display_remember(fb_var);
     if (fb_var.xres != kModeWidth) {
         fb_var.xres = kModeWidth;
         fb_var.yres = kModeHeight;
@@ -136,7 +142,16 @@ int fb_init() {
         std::perror("tresk.fb_init.chyba: FBIOPUT_VSCREENINFO");
         return 0;
     }
+    // From here on the box gets its own mode back, whichever way the player ends.
+    display_taken_over(fb);
+    struct mode_on_failure {
+        bool give_back = true;
+        ~mode_on_failure() {
+            if (give_back) display_give_back(fb);
+        }
+    } mode;
     if (!ensure_32_bits()) return 0;
+    display_show_first_page(fb, fb_var);
     // Drivers derive line_length from the mode just set; a stride read before the
     // change would shear every line drawn.
     if (hw_ioctl(fb, FBIOGET_FSCREENINFO, &fb_fix) == -1) {
@@ -175,7 +190,11 @@ int fb_init() {
         bb_used_from = bb_used_to = 0;
         std::memset(fb_mem, 0, fb_fix.smem_len);
         zero_rows.fill(~uint64_t{0});
+        screen_changed = true;
+        show_changes_locked();
     }
+    display_set_mapping(fb_mem, fb_fix.smem_len);
+    mode.give_back = false;
     font_guard.release_on_exit = false;
     return 1;
 }
@@ -191,12 +210,16 @@ void fb_deinit(int32_t resume_position) {
             {
                 std::lock_guard lock(pixel_mutex);
                 std::memset(fb_mem, 0, fb_fix.smem_len);
+                screen_changed = true;
+                show_changes_locked();
             }
+            display_give_back(fb);
             hw_munmap(fb_mem, fb_fix.smem_len);
             fb_mem = nullptr;
         }
         bbuf.reset();
     }
+    display_give_back(fb);
     app_save_settings(position);
 }
 
@@ -235,6 +258,7 @@ void fb_clear_subtitle() {
     std::lock_guard paint_lock(paint_mutex);
     fb_clear_band();
     subtitle_shown = 0;
+    fb_show_changes();
 }
 
 bool fb_restore_band(uint32_t time_ms, uint32_t& end_ms) {
@@ -256,6 +280,7 @@ void fb_show_back_buffer(int position) {
     if (painted_record.load() == nullptr || fb_mem == nullptr || !bbuf) return;
     copy_whole_bb(position);
     subtitle_shown = 1;
+    fb_show_changes();
 }
 
 // The screen must end up exactly as after clearing the band and copying the whole
@@ -276,6 +301,7 @@ void fb_paint_back_buffer(int position) {
         clear_band_outside_copy(position);
         copy_whole_bb(position);
         subtitle_shown = 1;
+        fb_show_changes();
         return;
     }
     const int64_t rows = static_cast<int64_t>(fb_fix.smem_len) / l;
@@ -313,10 +339,18 @@ void fb_paint_back_buffer(int position) {
         mark_rows(t0, t1, false);
     }
     subtitle_shown = 1;
+    // One blit for the whole paint, after its last pixel.
+    show_changes_locked();
 }
 
 void fb_screen_rows_drawn(int64_t from, int64_t to) {
     mark_rows(from, to, false);
+}
+
+void fb_show_changes() {
+    if (!screen_changed.load()) return;
+    std::lock_guard lock(pixel_mutex);
+    show_changes_locked();
 }
 
 void fb_bb_rows_drawn(int64_t from, int64_t to) {
@@ -435,12 +469,20 @@ namespace {
 bool ensure_32_bits() {
     constexpr uint32_t kBits = 32;
     if (fb_var.bits_per_pixel == kBits) return true;
-    char refused[64];
-    std::snprintf(refused, sizeof refused, "fb_init: %u bits per pixel, 32 refused",
-                  fb_var.bits_per_pixel);
+    const uint32_t found = fb_var.bits_per_pixel;
+    // Names the depth the driver stays at, so that a box owner knows what it runs.
+    char refused[96];
+    auto say_refused = [&](uint32_t offered) {
+        std::snprintf(refused, sizeof refused,
+                      "fb_init: %u bits per pixel, 32 refused (driver offers %u bpp)", found,
+                      offered);
+    };
     fb_var_screeninfo want = fb_var;
     want.bits_per_pixel = kBits;
     if (hw_ioctl(fb, FBIOPUT_VSCREENINFO, &want) == -1) {
+        const int err = errno;
+        say_refused(found);
+        errno = err;
         std::perror(refused);
         return false;
     }
@@ -450,6 +492,7 @@ bool ensure_32_bits() {
         return false;
     }
     if (fb_var.bits_per_pixel == kBits) return true;
+    say_refused(fb_var.bits_per_pixel);
     std::printf("%s\n", refused);
     return false;
 }
@@ -522,8 +565,10 @@ void clear_fb_bytes(int64_t from, int64_t length) {
     if (l > 0) mark_rows((from + l - 1) / l, end / l, true);
 }
 
-// Whole words at a time: a paint marks and looks up hundreds of rows.
+// Whole words at a time: a paint marks and looks up hundreds of rows. Every write
+// to the screen marks its rows, so this is also where the screen is noted changed.
 void mark_rows(int64_t from, int64_t to, bool zero) {
+    screen_changed = true;
     from = std::max<int64_t>(from, 0);
     to = std::min<int64_t>(to, static_cast<int64_t>(kTrackedRows));
     while (from < to) {
@@ -577,6 +622,12 @@ void copy_whole_bb(int position) {
                 static_cast<size_t>(k.length));
     const int64_t l = line_bytes();
     if (l > 0) mark_rows(k.target / l, (k.target + k.length + l - 1) / l, false);
+}
+
+// The caller holds pixel_mutex: no pixel is written while the driver copies them.
+void show_changes_locked() {
+    if (!screen_changed.exchange(false) || fb < 0) return;
+    display_blit(fb);
 }
 
 }  // namespace

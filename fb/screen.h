@@ -96,3 +96,7 @@ void fb_bb_rows_drawn(int64_t from, int64_t to);
 // Forgets which screen rows are blank, and clears the whole back buffer at the next
 // paint: for code that writes the framebuffer memory without the primitives.
 void fb_forget_screen_rows();
+// Shows on screen what was written to it since the last call: one blit for drivers in
+// manual-blit mode, nothing otherwise. Called where a drawing is complete (a paint, a
+// clear, a status line, a menu that waits for a key). Takes pixel_mutex.
+void fb_show_changes();

@@ -50,6 +50,7 @@ void draw_icons();
 void fb_show_status(const char* message) {
     std::lock_guard lock(info_mutex);
     draw_status(message);
+    fb_show_changes();
 }
 
 void fb_show_time(uint32_t ms) {
@@ -71,17 +72,20 @@ void fb_show_time(uint32_t ms) {
     line[15] = static_cast<char>('0' + s2);
     std::lock_guard lock(info_mutex);
     draw_status(line.data());
+    fb_show_changes();
 }
 
 void fb_show_icons() {
     std::lock_guard lock(info_mutex);
     draw_icons();
+    fb_show_changes();
 }
 
 void fb_clear_status() {
     std::lock_guard lock(info_mutex);
     fb_fill(0, sx, sy, ex, kStripHeight, kTransparent);
     status_countdown = -1;
+    fb_show_changes();
 }
 
 namespace {

@@ -22,6 +22,9 @@
 int hw_open(const char* path, int flags);
 int hw_close(int fd);
 int hw_ioctl(int fd, unsigned long request, void* arg);
+// The same from a signal handler: async-signal-safe on the box (the system call
+// itself); the simulator gives up after a while when its model is busy.
+int hw_ioctl_in_signal(int fd, unsigned long request, void* arg);
 void* hw_mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset);
 int hw_munmap(void* addr, size_t length);
 ssize_t hw_read(int fd, void* buf, size_t count);

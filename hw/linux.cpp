@@ -15,6 +15,9 @@ int hw_close(int fd) {
 int hw_ioctl(int fd, unsigned long request, void* arg) {
     return ::ioctl(fd, request, arg);
 }
+int hw_ioctl_in_signal(int fd, unsigned long request, void* arg) {
+    return ::ioctl(fd, request, arg);
+}
 void* hw_mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) {
     return ::mmap(addr, length, prot, flags, fd, offset);
 }

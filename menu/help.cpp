@@ -88,6 +88,7 @@ void menu_help_box(int show) {
         fb_draw_string(lines[i].key, 0, tx, y, 1, kKeyWidth, 0);
         fb_draw_string(lines[i].meaning, 0, sx + kMeaningX, y, 0, kMeaningWidth, 0);
     }
+    fb_show_changes();
     ++help_page;
 }
 

@@ -109,6 +109,7 @@ void menu_error_box(int number) {
     menu_window(kDialogX, kDialogY, row.rows * lh + 10, w, 7, 1, "ERROR", 7);
     fb_draw_string(kErrorHeading, 0, tx, sy + kDialogY + lh, 0, w - kTextMargin, 0);
     fb_draw_string(row.message, 0, tx, sy + kDialogY + 2 * lh, 1, w - kTextMargin, 0);
+    fb_show_changes();
     if (row.type == 2) {
         hw_usleep(100000);
     } else {
@@ -187,11 +188,14 @@ void menu_draw_cut(const char* text, int32_t x, int32_t y, int32_t width, int8_t
     fb_draw_string(piece.get(), 0, x, y, 0, width, colour);
 }
 
+// A modal screen that waits for keys has finished drawing: what it drew is shown.
 void menu_drain_keys(int pause_us) {
+    fb_show_changes();
     while (rc_read_key() >= 0) hw_usleep(static_cast<useconds_t>(pause_us));
 }
 
 int menu_wait_key() {
+    fb_show_changes();
     for (;;) {
         hw_usleep(kPollUs);
         int code = rc_read_key();

@@ -74,6 +74,7 @@ struct run_state {
 bool read_file(const std::string& path, std::string& text, std::string& err);
 bool wait_for_remotes(run_state& rs);
 bool run_command(run_state& rs, const sim::script_command& c);
+bool write_driver_state(const std::string& path, std::string& err);
 void play_script(run_state& rs, const std::vector<sim::script_command>& script);
 void play_stdin(run_state& rs);
 void watchdog(run_state& rs, double seconds);
@@ -120,6 +121,9 @@ int run_frontend(const options& o) {
     fb.present = !o.no_fb;
     fb.xres = o.mode_width;
     fb.yres = o.mode_height;
+    fb.pages = o.pages;
+    fb.shown_page = o.shown_page;
+    fb.manual_blit = o.manual_blit;
     set_framebuffer(fb);
     if (o.video) set_video({.present = true});
     for (int i = 0; i < o.remotes; ++i) {
@@ -130,14 +134,23 @@ int run_frontend(const options& o) {
         std::string path = o.snapshot;
         // Runs on the player's thread inside its shut-down, which holds the paint
         // lock but not the pixel lock here.
+        // A picture shows what the viewer sees (the page shown, and in manual-blit mode
+        // what was blitted); raw memory is the memory.
         set_before_clear([r, path](const void* mem, size_t len) {
-            std::vector<uint32_t> copy(len / 4);
+            std::vector<uint32_t> copy;
+            fb_state st{};
             {
                 std::lock_guard lk(pixel_mutex);
-                std::memcpy(copy.data(), mem, copy.size() * 4);
+                if (is_png_name(path)) {
+                    fb_scanout(copy, st);
+                } else {
+                    const auto* words = static_cast<const uint32_t*>(mem);
+                    copy.assign(words, words + len / 4);
+                    st = framebuffer();
+                }
             }
             std::string err;
-            if (!write_snapshot_of(path, copy.data(), copy.size() * 4, framebuffer(), err)) {
+            if (!write_snapshot_of(path, copy.data(), copy.size() * 4, st, err)) {
                 say("--snapshot: cannot write '" + path + "': " + err);
             }
             r->snapshot_taken = true;
@@ -194,6 +207,12 @@ int run_frontend(const options& o) {
         say("--snapshot: the player ended without clearing the framebuffer; nothing written");
     }
     set_before_clear(nullptr);
+    if (!o.driver_state.empty()) {
+        std::string err;
+        if (!write_driver_state(o.driver_state, err)) {
+            say("--driver-state: cannot write '" + o.driver_state + "': " + err);
+        }
+    }
     std::fflush(stdout);
     return status;
 }
@@ -332,6 +351,26 @@ void play_stdin(run_state& rs) {
         c.line = line_no;
         if (r > 0 && !run_command(rs, c)) return;
     }
+}
+
+// The framebuffer driver as the player left it, one "name value" a line.
+bool write_driver_state(const std::string& path, std::string& err) {
+    const sim::fb_state st = sim::framebuffer();
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << "mode " << st.var.xres << "x" << st.var.yres << "\n"
+      << "virtual " << st.var.xres_virtual << "x" << st.var.yres_virtual << "\n"
+      << "offset " << st.var.xoffset << "," << st.var.yoffset << "\n"
+      << "bits_per_pixel " << st.var.bits_per_pixel << "\n"
+      << "mode_requests " << st.put_count << "\n"
+      << "pan_requests " << st.pan_count << "\n"
+      << "blit_requests " << st.blit_count << "\n"
+      << "manual_blit " << (st.manual_blit ? 1 : 0) << "\n";
+    f.close();
+    if (!f) {
+        err = std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 void watchdog(run_state& rs, double seconds) {

@@ -44,6 +44,13 @@ struct framebuffer_device {
     int put_count = 0;
     int open_count = 0;
     bool mapped = false;
+    int pan_count = 0;
+    int blit_count = 0;
+    int blits_done = 0;
+    int manual_blit_switches = 0;
+    bool manual_blit = false;
+    // In manual-blit mode, what the screen shows: the memory as the last blit found it.
+    std::vector<uint32_t> shown;
 };
 
 // The film's clock: the time stamp stood at `pts` at monotonic time `since` and
@@ -104,17 +111,33 @@ model& the_model() {
 
 constexpr uint32_t kBoxW = 720, kBoxH = 576;
 
+// Pages of the mode: the driver keeps as many as the box software asked for.
+uint32_t page_count(const framebuffer_device& f) {
+    return std::max<uint32_t>(f.cfg.pages, 1);
+}
+
+// A mode of the driver's page count; yoffset is clamped to the last page, as drivers
+// clamp a pan that would run past the virtual screen.
 void fill_mode(framebuffer_device& f, uint32_t xres, uint32_t yres, uint32_t line_length,
-               uint32_t bits_per_pixel) {
+               uint32_t bits_per_pixel, uint32_t yoffset = 0) {
     f.var.xres = f.var.xres_virtual = xres;
-    f.var.yres = f.var.yres_virtual = yres;
-    f.var.xoffset = f.var.yoffset = 0;
+    f.var.yres = yres;
+    f.var.yres_virtual = yres * page_count(f);
+    f.var.xoffset = 0;
+    f.var.yoffset = std::min(yoffset, f.var.yres_virtual - yres);
     f.var.bits_per_pixel = bits_per_pixel;
     if (bits_per_pixel == 32) {
         f.var.transp = {24, 8, 0};
         f.var.red = {16, 8, 0};
         f.var.green = {8, 8, 0};
         f.var.blue = {0, 8, 0};
+        f.fix.visual = FB_VISUAL_TRUECOLOR;
+    } else if (bits_per_pixel == 16) {
+        // ARGB1555, as the on-screen display of some boxes runs.
+        f.var.transp = {15, 1, 0};
+        f.var.red = {10, 5, 0};
+        f.var.green = {5, 5, 0};
+        f.var.blue = {0, 5, 0};
         f.fix.visual = FB_VISUAL_TRUECOLOR;
     } else {
         // A palette mode: every pixel is an index into the colour map.
@@ -126,9 +149,11 @@ void fill_mode(framebuffer_device& f, uint32_t xres, uint32_t yres, uint32_t lin
 }
 
 // The depth a mode request ends in: what was asked for when the driver can do it
-// (8 or 32 bits per pixel), else the depth it is in.
+// (8, 16 or 32 bits per pixel), else the depth it is in.
 uint32_t granted_depth(const framebuffer_device& f, uint32_t asked) {
-    if (f.cfg.keep_depth || (asked != 8 && asked != 32)) return f.var.bits_per_pixel;
+    if (f.cfg.keep_depth || (asked != 8 && asked != 16 && asked != 32)) {
+        return f.var.bits_per_pixel;
+    }
     return asked;
 }
 
@@ -339,7 +364,7 @@ void set_framebuffer(const fb_config& cfg) {
     md.fb.cfg = cfg;
     md.have_fb = cfg.present;
     if (!cfg.present) return;
-    uint32_t need = std::max(cfg.xres * cfg.yres, kBoxW * kBoxH) * 4;
+    uint32_t need = std::max(cfg.xres * cfg.yres, kBoxW * kBoxH) * 4 * page_count(md.fb);
     uint32_t len = cfg.smem_len != 0 ? cfg.smem_len : need;
     long page = ::sysconf(_SC_PAGESIZE);
     size_t map_len = (len + page - 1) / page * page;
@@ -350,13 +375,40 @@ void set_framebuffer(const fb_config& cfg) {
     std::strncpy(md.fb.fix.id, "lumetra-sim", sizeof md.fb.fix.id - 1);
     md.fb.fix.smem_len = len;
     md.fb.fix.type = FB_TYPE_PACKED_PIXELS;
-    fill_mode(md.fb, cfg.xres, cfg.yres, cfg.xres * cfg.bits_per_pixel / 8, cfg.bits_per_pixel);
+    fill_mode(md.fb, cfg.xres, cfg.yres, cfg.xres * cfg.bits_per_pixel / 8, cfg.bits_per_pixel,
+              cfg.shown_page * cfg.yres);
+    md.fb.manual_blit = cfg.manual_blit;
+    if (cfg.manual_blit && md.fb.mem != nullptr) md.fb.shown.assign(len / 4, 0);
 }
+
+namespace {
+
+fb_state state_of(const framebuffer_device& f) {
+    return fb_state{f.var,       f.fix,        f.put_count,  f.open_count > 0,       f.mapped,
+                    f.pan_count, f.blit_count, f.blits_done, f.manual_blit_switches, f.manual_blit};
+}
+
+}  // namespace
 
 fb_state framebuffer() {
     model& md = the_model();
     std::lock_guard lk(md.m);
-    return fb_state{md.fb.var, md.fb.fix, md.fb.put_count, md.fb.open_count > 0, md.fb.mapped};
+    return state_of(md.fb);
+}
+
+bool fb_scanout(std::vector<uint32_t>& out, fb_state& st) {
+    model& md = the_model();
+    std::lock_guard lk(md.m);
+    if (!md.have_fb || md.fb.mem == nullptr) return false;
+    st = state_of(md.fb);
+    const size_t words = md.fb.fix.smem_len / 4;
+    if (md.fb.manual_blit && md.fb.shown.size() == words) {
+        out = md.fb.shown;
+    } else {
+        const auto* mem = static_cast<const uint32_t*>(md.fb.mem);
+        out.assign(mem, mem + words);
+    }
+    return true;
 }
 
 std::span<uint32_t> fb_memory() {
@@ -622,6 +674,95 @@ int hw_close(int fd) {
     return ::close(fd);
 }
 
+namespace {
+
+// A request to the framebuffer driver; the caller holds the model's lock.
+int framebuffer_ioctl(framebuffer_device& f, unsigned long request, void* arg) {
+    switch (request) {
+        case FBIOGET_FSCREENINFO:
+            if (f.cfg.fail_fscreeninfo) break;
+            std::memcpy(arg, &f.fix, sizeof f.fix);
+            return 0;
+        case FBIOGET_VSCREENINFO:
+            if (f.cfg.fail_vscreeninfo) break;
+            std::memcpy(arg, &f.var, sizeof f.var);
+            return 0;
+        case FBIOPUT_VSCREENINFO: {
+            f.put_count++;
+            if (f.cfg.fail_put) break;
+            fb_var_screeninfo want;
+            std::memcpy(&want, arg, sizeof want);
+            if (f.cfg.refuse_depth && want.bits_per_pixel != f.var.bits_per_pixel) {
+                errno = EINVAL;
+                return -1;
+            }
+            uint32_t depth = granted_depth(f, want.bits_per_pixel);
+            uint64_t bytes = uint64_t{want.xres} * want.yres * page_count(f) * depth / 8;
+            if (want.xres == 0 || want.yres == 0 || bytes > f.fix.smem_len) {
+                errno = EINVAL;
+                return -1;
+            }
+            uint32_t stride = f.cfg.keep_stride ? f.fix.line_length : want.xres * depth / 8;
+            fill_mode(f, want.xres, want.yres, stride, depth, want.yoffset);
+            // Like the kernel, hand back the mode as the driver adjusted it.
+            std::memcpy(arg, &f.var, sizeof f.var);
+            return 0;
+        }
+        case FBIOPAN_DISPLAY: {
+            f.pan_count++;
+            fb_var_screeninfo want;
+            std::memcpy(&want, arg, sizeof want);
+            if (uint64_t{want.xoffset} + f.var.xres > f.var.xres_virtual ||
+                uint64_t{want.yoffset} + f.var.yres > f.var.yres_virtual) {
+                errno = EINVAL;
+                return -1;
+            }
+            f.var.xoffset = want.xoffset;
+            f.var.yoffset = want.yoffset;
+            return 0;
+        }
+        default:
+            break;
+    }
+    if (f.cfg.manual_blit && request == sim::kFbioBlit) {
+        f.blit_count++;
+        if (f.cfg.blit_errno != 0) {
+            errno = f.cfg.blit_errno;
+            return -1;
+        }
+        // The driver copies the memory to the screen; it holds it until the next blit.
+        if (f.manual_blit && f.mem != nullptr) {
+            const auto* mem = static_cast<const uint32_t*>(f.mem);
+            f.shown.assign(mem, mem + f.fix.smem_len / 4);
+        }
+        f.blits_done++;
+        return 0;
+    }
+    if (f.cfg.manual_blit && request == sim::kFbioSetManualBlit) {
+        f.manual_blit_switches++;
+        uint8_t on = 0;
+        std::memcpy(&on, arg, 1);
+        if (on != 0 && !f.manual_blit && f.mem != nullptr) {
+            const auto* mem = static_cast<const uint32_t*>(f.mem);
+            f.shown.assign(mem, mem + f.fix.smem_len / 4);
+        }
+        f.manual_blit = on != 0;
+        return 0;
+    }
+    if (request == sim::kFbioBlit) {
+        f.blit_count++;
+        errno = f.cfg.blit_errno != 0 ? f.cfg.blit_errno : ENOTTY;
+        return -1;
+    }
+    errno = (request == FBIOGET_FSCREENINFO || request == FBIOGET_VSCREENINFO ||
+             request == FBIOPUT_VSCREENINFO)
+                ? EIO
+                : ENOTTY;
+    return -1;
+}
+
+}  // namespace
+
 int hw_ioctl(int fd, unsigned long request, void* arg) {
     model& md = the_model();
     std::unique_lock lk(md.m);
@@ -630,47 +771,7 @@ int hw_ioctl(int fd, unsigned long request, void* arg) {
         lk.unlock();
         return ::ioctl(fd, request, arg);
     }
-    if (it->second.k == kind::framebuffer) {
-        framebuffer_device& f = md.fb;
-        switch (request) {
-            case FBIOGET_FSCREENINFO:
-                if (f.cfg.fail_fscreeninfo) break;
-                std::memcpy(arg, &f.fix, sizeof f.fix);
-                return 0;
-            case FBIOGET_VSCREENINFO:
-                if (f.cfg.fail_vscreeninfo) break;
-                std::memcpy(arg, &f.var, sizeof f.var);
-                return 0;
-            case FBIOPUT_VSCREENINFO: {
-                f.put_count++;
-                if (f.cfg.fail_put) break;
-                fb_var_screeninfo want;
-                std::memcpy(&want, arg, sizeof want);
-                if (f.cfg.refuse_depth && want.bits_per_pixel != f.var.bits_per_pixel) {
-                    errno = EINVAL;
-                    return -1;
-                }
-                uint32_t depth = granted_depth(f, want.bits_per_pixel);
-                uint64_t bytes = uint64_t{want.xres} * want.yres * depth / 8;
-                if (want.xres == 0 || want.yres == 0 || bytes > f.fix.smem_len) {
-                    errno = EINVAL;
-                    return -1;
-                }
-                uint32_t stride = f.cfg.keep_stride ? f.fix.line_length : want.xres * depth / 8;
-                fill_mode(f, want.xres, want.yres, stride, depth);
-                // Like the kernel, hand back the mode as the driver adjusted it.
-                std::memcpy(arg, &f.var, sizeof f.var);
-                return 0;
-            }
-            default:
-                break;
-        }
-        errno = (request == FBIOGET_FSCREENINFO || request == FBIOGET_VSCREENINFO ||
-                 request == FBIOPUT_VSCREENINFO)
-                    ? EIO
-                    : ENOTTY;
-        return -1;
-    }
+    if (it->second.k == kind::framebuffer) return framebuffer_ioctl(md.fb, request, arg);
     if (it->second.k == kind::video) {
         video_device& v = md.video;
         if (request == VIDEO_GET_PTS) ++v.pts_requests;
@@ -953,4 +1054,31 @@ void hw_fb_before_clear(const void* mem, size_t length) {
         hook = md.before_clear;
     }
     if (hook) hook(mem, length);
+}
+
+// A signal handler may have interrupted a thread that holds the model's lock: it is
+// tried a while and the request given up when it stays taken, so that the handler
+// never waits forever.
+int hw_ioctl_in_signal(int fd, unsigned long request, void* arg) {
+    model& md = the_model();
+    std::unique_lock lk(md.m, std::try_to_lock);
+    for (int tries = 0; !lk.owns_lock() && tries < 200; ++tries) {
+        const timespec pause{0, 1000000};
+        ::nanosleep(&pause, nullptr);
+        lk.try_lock();
+    }
+    if (!lk.owns_lock()) {
+        errno = EBUSY;
+        return -1;
+    }
+    auto it = md.files.find(fd);
+    if (it == md.files.end()) {
+        lk.unlock();
+        return ::ioctl(fd, request, arg);
+    }
+    if (it->second.k != kind::framebuffer) {
+        errno = ENOTTY;
+        return -1;
+    }
+    return framebuffer_ioctl(md.fb, request, arg);
 }

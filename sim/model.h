@@ -8,6 +8,7 @@
 
 #include <linux/fb.h>
 #include <linux/input.h>
+#include <sys/ioctl.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sim {
 
@@ -34,7 +36,25 @@ struct fb_config {
     bool fail_vscreeninfo = false;
     bool fail_put = false;
     bool fail_mmap = false;
+    // Box software double-buffers its menus: the driver lays out `pages` screens one under
+    // the other (virtual height pages x yres, kept at every mode change) and shows page
+    // `shown_page` at start (yoffset shown_page x yres). A mode request's yoffset is
+    // clamped to the last page; FBIOPAN_DISPLAY moves the shown page.
+    uint32_t pages = 1;
+    uint32_t shown_page = 0;
+    // Left in manual-blit mode by the box software: the screen shows the memory as it
+    // was at the last FBIO_BLIT (nothing before the first). Only such a driver knows
+    // FBIO_BLIT and FBIO_SET_MANUAL_BLIT; any other answers ENOTTY, as drivers do for
+    // requests they do not have.
+    bool manual_blit = false;
+    int blit_errno = 0;  // FBIO_BLIT fails with this errno; 0: the driver's own answer
 };
+
+// The manual-blit requests as the drivers that have them define them: the switch
+// carries a byte; the blit is request number 0x22 itself, with neither the 'F' type
+// nor a direction or size.
+constexpr unsigned long kFbioSetManualBlit = _IOW('F', 0x21, uint8_t);
+constexpr unsigned long kFbioBlit = 0x22;
 
 struct input_config {
     std::string name;          // EVIOCGNAME answer
@@ -64,6 +84,11 @@ struct fb_state {
     int put_count;  // FBIOPUT_VSCREENINFO requests accepted or refused
     bool open;
     bool mapped;
+    int pan_count;             // FBIOPAN_DISPLAY requests accepted or refused
+    int blit_count;            // FBIO_BLIT requests accepted or refused
+    int blits_done;            // of them, the ones that put the memory on screen
+    int manual_blit_switches;  // FBIO_SET_MANUAL_BLIT requests
+    bool manual_blit;          // the driver's mode now
 };
 
 // Forgets every device and fault; root becomes "" (paths are used as they are).
@@ -77,6 +102,11 @@ void set_framebuffer(const fb_config& cfg);
 fb_state framebuffer();
 // The whole video memory (smem_len bytes) as 32-bit words; empty without a framebuffer.
 std::span<uint32_t> fb_memory();
+// What the screen shows: the video memory, or in manual-blit mode the copy of it the
+// last FBIO_BLIT took (all zero before the first), smem_len bytes, with the state it
+// is shown in (yoffset picks the page). The memory is copied as it is: the caller holds
+// the player's pixel lock. False without a framebuffer.
+bool fb_scanout(std::vector<uint32_t>& out, fb_state& st);
 // Called with the mapped memory just before the player's shut-down clears it.
 void set_before_clear(std::function<void(const void*, size_t)> hook);
 

@@ -21,10 +21,17 @@ constexpr std::string_view kUsage =
     "  --keys FILE        play a key script; - reads it from standard input\n"
     "  --headless         no window\n"
     "  --mode WxH         the mode the framebuffer driver starts in (default 1280x720)\n"
+    "  --pages N          the driver lays out N pages, 1 to 4, for double-buffered menus\n"
+    "                     (default 1)\n"
+    "  --shown-page N     the page it shows at start, counted from 0 (default 0)\n"
+    "  --manual-blit      the driver is in manual-blit mode: the screen shows only what\n"
+    "                     the player blitted (FBIO_BLIT)\n"
+    "  --driver-state FILE\n"
+    "                     write the driver's mode, page and request counts after the end\n"
     "  --remotes N        simulated remote controls, 0 to 8 (default 1)\n"
     "  --timeout S        stop after S seconds with exit status 124\n"
     "  --snapshot FILE    write the framebuffer as the player shuts down\n"
-    "                     (.png: the visible area; other names: the raw memory)\n"
+    "                     (.png: what the viewer sees; other names: the raw memory)\n"
     "  --background FILE  the television picture behind the display, PNG or JPEG\n"
     "                     (default: a built-in test picture)\n"
     "  --scale N          window scale, 1 to 8 (default: the largest that fits the screen)\n"
@@ -56,9 +63,13 @@ enum long_option : int {
     kNoFb,
     kVideo,
     kVersion,
+    kPages,
+    kShownPage,
+    kManualBlit,
+    kDriverState,
 };
 
-constexpr std::array<option, 14> kOptions{{
+constexpr std::array<option, 18> kOptions{{
     {"root", required_argument, nullptr, kRoot},
     {"keys", required_argument, nullptr, kKeys},
     {"headless", no_argument, nullptr, kHeadless},
@@ -70,6 +81,10 @@ constexpr std::array<option, 14> kOptions{{
     {"scale", required_argument, nullptr, kScale},
     {"no-fb", no_argument, nullptr, kNoFb},
     {"video", no_argument, nullptr, kVideo},
+    {"pages", required_argument, nullptr, kPages},
+    {"shown-page", required_argument, nullptr, kShownPage},
+    {"manual-blit", no_argument, nullptr, kManualBlit},
+    {"driver-state", required_argument, nullptr, kDriverState},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -151,6 +166,27 @@ bool parse_options(std::span<const char* const> args, options& out, std::string&
             case kVideo:
                 o.video = true;
                 break;
+            case kManualBlit:
+                o.manual_blit = true;
+                break;
+            case kDriverState:
+                o.driver_state = v;
+                break;
+            case kPages:
+            case kShownPage: {
+                uint32_t n = 0;
+                const bool pages = code == kPages;
+                if (!parse_uint(v, n) || (pages && (n < 1 || n > kMaxPages)) ||
+                    (!pages && n >= kMaxPages)) {
+                    err = name + ": bad number '" + v + "' (" +
+                          (pages ? "1 to " + std::to_string(kMaxPages)
+                                 : "0 to " + std::to_string(kMaxPages - 1)) +
+                          ")";
+                    return false;
+                }
+                (pages ? o.pages : o.shown_page) = n;
+                break;
+            }
             case kRoot:
                 o.root = v;
                 break;
@@ -203,6 +239,11 @@ bool parse_options(std::span<const char* const> args, options& out, std::string&
     }
     if (optind < argc) {
         err = "unexpected argument '" + std::string(argv[optind]) + "'";
+        return false;
+    }
+    if (o.shown_page >= o.pages) {
+        err = "--shown-page: page " + std::to_string(o.shown_page) + " needs --pages " +
+              std::to_string(o.shown_page + 1) + " or more";
         return false;
     }
     out = std::move(o);

@@ -161,15 +161,25 @@ void copy_visible_area(std::span<const uint32_t> mem, uint32_t xres, uint32_t yr
 }
 
 void grab_framebuffer(picture& out) {
-    fb_state st = framebuffer();
-    std::span<uint32_t> mem = fb_memory();
-    if (mem.empty()) {
+    fb_state st{};
+    std::vector<uint32_t> shown;
+    bool have;
+    {
+        std::lock_guard lk(pixel_mutex);
+        have = fb_scanout(shown, st);
+    }
+    if (!have) {
         out.width = out.height = 0;
         out.argb.clear();
         return;
     }
-    std::lock_guard lk(pixel_mutex);
-    copy_visible_area(mem, st.var.xres, st.var.yres, st.fix.line_length, out);
+    copy_shown_area(shown, st, out);
+}
+
+void copy_shown_area(std::span<const uint32_t> mem, const fb_state& st, picture& out) {
+    const uint64_t start = uint64_t{st.var.yoffset} * (st.fix.line_length / 4) + st.var.xoffset;
+    copy_visible_area(mem.subspan(std::min<uint64_t>(start, mem.size())), st.var.xres, st.var.yres,
+                      st.fix.line_length, out);
 }
 
 void compose(const picture& display, const picture& background, picture& out) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/model.h"
+
 namespace sim {
 
 // The picture a television shows: the on-screen display covers all of it.
@@ -39,9 +41,14 @@ picture fit_picture(const picture& src, uint32_t width, uint32_t height);
 void copy_visible_area(std::span<const uint32_t> mem, uint32_t xres, uint32_t yres,
                        uint32_t line_length, picture& out);
 
-// The framebuffer's visible area (xres x yres, rows line_length apart) as the model
-// holds it now, copied under the player's pixel lock. Pixels beyond the video memory
-// read as 0. Empty when there is no framebuffer.
+// The area of video memory mem (smem_len bytes) that a driver in state st shows: the
+// visible area from its x and y offsets (the page shown).
+void copy_shown_area(std::span<const uint32_t> mem, const fb_state& st, picture& out);
+
+// What a viewer of the box sees now: the visible area (xres x yres, rows line_length
+// apart) of the page the driver shows, from the memory or, in manual-blit mode, from
+// what the last blit put on screen; copied under the player's pixel lock. Pixels beyond
+// the video memory read as 0. Empty when there is no framebuffer.
 void grab_framebuffer(picture& out);
 
 // The display blended by its alpha over the background: out gets the background's size;

@@ -58,8 +58,7 @@ bool write_snapshot_of(const std::string& path, const void* mem, size_t bytes, c
     bytes = std::min<size_t>(bytes, st.fix.smem_len);
     if (!is_png_name(path)) return write_raw(path, mem, bytes, err);
     picture p;
-    copy_visible_area({static_cast<const uint32_t*>(mem), bytes / 4}, st.var.xres, st.var.yres,
-                      st.fix.line_length, p);
+    copy_shown_area({static_cast<const uint32_t*>(mem), bytes / 4}, st, p);
     return write_png(path, p, err);
 }
 

@@ -21,7 +21,8 @@ bool is_png_name(std::string_view path);
 bool write_snapshot(const std::string& path, std::string& err);
 
 // The same from a copy of the video memory the caller made (bytes long, at most
-// smem_len are used), such as the one taken as the player's shut-down clears the screen.
+// smem_len are used), such as the one taken as the player's shut-down clears the screen;
+// a picture is of the area a driver in state st shows.
 bool write_snapshot_of(const std::string& path, const void* mem, size_t bytes, const fb_state& st,
                        std::string& err);
 

@@ -132,8 +132,9 @@ TEST(Init, DrawsOnlyInThirtyTwoBitModes) {
         bool refuse;
         const char* line;
     };
-    for (auto [refuse, line] : {driver{true, "fb_init: 8 bits per pixel, 32 refused: "},
-                                driver{false, "fb_init: 8 bits per pixel, 32 refused\n"}}) {
+    for (auto [refuse, line] :
+         {driver{true, "fb_init: 8 bits per pixel, 32 refused (driver offers 8 bpp): "},
+          driver{false, "fb_init: 8 bits per pixel, 32 refused (driver offers 8 bpp)\n"}}) {
         testsup::setup_box(root, {.xres = 640,
                                   .yres = 480,
                                   .bits_per_pixel = 8,
@@ -245,7 +246,8 @@ INSTANTIATE_TEST_SUITE_P(
                      {.xres = 640, .yres = 480, .smem_len = 640 * 480 * 4},
                      "tresk.fb_init.chyba: FBIOPUT_VSCREENINFO",
                      1},
-        driver_fault{"Map", {.fail_mmap = true}, "fb_init: mmap!", 1},
+        // The mode was put: the driver's own is put back.
+        driver_fault{"Map", {.fail_mmap = true}, "fb_init: mmap!", 2},
         // No device at all: every request on the bad descriptor fails.
         driver_fault{"NoDevice", {.present = false}, "fb_init: FBIOGET_FSCREENINFO", 0}),
     [](const testing::TestParamInfo<driver_fault>& info) { return info.param.name; });
