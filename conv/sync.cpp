@@ -1,11 +1,28 @@
 // Conversion with the cues aligned to a reference: reading, aligning, and the
 // timeline and writer as a plain conversion has them.
+#include <algorithm>
 #include <string>
 
 #include "conv/align.h"
 #include "conv/model.h"
 
 namespace conv {
+
+ReferenceKind reference_kind(std::span<const uint8_t> head) {
+    // Sync bytes a packet apart from wherever the first whole packet starts: all
+    // that the start holds, up to eight, and at least two.
+    constexpr size_t kPacket = 188, kChecked = 8;
+    for (size_t first = 0; first < kPacket && first + kPacket < head.size(); ++first) {
+        size_t seen = 0;
+        while (seen < kChecked && first + seen * kPacket < head.size() &&
+               head[first + seen * kPacket] == 0x47) {
+            ++seen;
+        }
+        const size_t there = std::min(kChecked, (head.size() - first + kPacket - 1) / kPacket);
+        if (seen == there) return ReferenceKind::kTransportStream;
+    }
+    return looks_convertible(head) ? ReferenceKind::kSubtitleFile : ReferenceKind::kOther;
+}
 
 int read_reference_subtitles(std::span<const uint8_t> input, std::vector<TimeSpan>& spans,
                              std::string& error) {
