@@ -13,6 +13,7 @@
 
 #include "tests/support/sim_support.h"
 #include "tests/support/sync_samples.h"
+#include "tests/support/ts_samples.h"
 
 namespace fs = std::filesystem;
 
@@ -105,6 +106,64 @@ TEST(SyncTool, AlignsRefusesAndForces) {
     for (size_t i = 0; i < as_it_was.cues.size(); ++i)
         as_it_was.belongs[i] = as_it_was.cues[i].start_ms;
     EXPECT_EQ(placed_permille(as_it_was, other_out, 20), 1000);
+}
+
+void write(const std::string& path, const testsup::Bytes& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST(SyncTool, RecordingAsReference) {
+    simtest::scratch_dir dir;
+    const std::vector<conv::TimeSpan> film = testsup::film_times(600, 41);
+    testsup::Distorted copy = testsup::distort(film, testsup::kDistortions[11], 42);
+    write(dir.file("film.srt"), testsup::subrip(copy.cues));
+    testsup::RecordingPlan teletext;
+    teletext.dvb = false;
+    teletext.teletext = true;
+    testsup::Bytes damaged = testsup::recording(film, teletext);
+    for (size_t at = 188 * 1000; at + 188 <= damaged.size(); at += 188 * 997) damaged[at] = 0;
+    testsup::RecordingPlan no_map;
+    no_map.pmt = false;
+    for (int64_t& b : copy.belongs) b += b < 0 ? 0 : teletext.lead_ms;
+    const std::string out = dir.file("film.tkx");
+    const struct {
+        const char* name;
+        testsup::Bytes recording;
+        std::string first_line;  // its start after "lumetra-convert: film.ts: "
+        std::string also;        // and what else it says
+        int status;
+    } cases[] = {
+        {"DVB subtitles", testsup::recording(film, {}),
+         "DVB subtitles page 1 (nld, PID 0x0103), 600 subtitles", "", 0},
+        // A subtitle lost with the packets that carried it.
+        {"damaged teletext", damaged, "teletext page 888 (nld, PID 0x0104), 59",
+         " subtitles (damaged: 4512 bytes out of sync, ", 0},
+        {"no program map", testsup::recording(film, no_map),
+         "no program map table: the recording is damaged", "", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(out);
+        write(dir.file("film.ts"), c.recording);
+        const Result r = convert({"--sync-to", dir.file("film.ts"), dir.file("film.srt")});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        const std::string line = r.err.substr(0, r.err.find('\n'));
+        EXPECT_EQ(line.rfind("lumetra-convert: " + dir.file("film.ts") + ": " + c.first_line, 0),
+                  0u)
+            << r.err;
+        EXPECT_NE(line.find(c.also), std::string::npos) << line;
+        if (c.status != 0) {
+            EXPECT_EQ(r.err, line + "\n");
+            EXPECT_FALSE(fs::exists(out));
+            continue;
+        }
+        EXPECT_NE(r.err.find("; aligned to " + dir.file("film.ts") + ": offset "),
+                  std::string::npos)
+            << r.err;
+        EXPECT_GE(placed_permille(copy, out, 120), 980);
+    }
 }
 
 TEST(SyncTool, UnreadableReferenceWritesNothing) {

@@ -33,6 +33,7 @@
 
 #include "conv/align.h"
 #include "conv/convert.h"
+#include "conv/recording.h"
 #include "tools/getopt_refusal.h"
 
 #ifndef LUMETRA_VERSION
@@ -69,8 +70,9 @@ constexpr const char* kHelp =
     "                     own yet (of several with one name: .srt, .ass, .ssa, .vtt,\n"
     "                     .sub, .txt, then others)\n"
     "  --sync-to REFERENCE  move the subtitles onto the timing of REFERENCE: a subtitle\n"
-    "                     file in any of these formats, or the speech in a film where\n"
-    "                     built with FFmpeg; a poor match is refused\n"
+    "                     file in any of these formats, a recording (.ts) with DVB or\n"
+    "                     teletext subtitles, or the speech in a film where built\n"
+    "                     with FFmpeg; a poor match is refused\n"
     "  --force            replace an existing output that lumetra-convert did not write;\n"
     "                     with --sync-to, write a file without a reliable match unaligned\n"
     "  -h, --help         this text\n"
@@ -465,16 +467,28 @@ bool convert_file(const std::string& input, const std::string& output,
     return result == conv::kConvertOk && alignment.reliable;
 }
 
-// The timing of the --sync-to reference: a subtitle file's cues or, for a file that
-// does not look like subtitles, the speech in a film's sound (where built with FFmpeg).
+// Reads the timing of the --sync-to reference, by what the file is: a recording's
+// subtitle stream (with a line saying which is used), a subtitle file, or, for a file
+// that is neither, the speech in a film's sound (where built with FFmpeg); false with
+// error set when it has none.
 bool read_reference(const std::string& path, std::vector<conv::TimeSpan>& spans,
                     std::string& error) {
-    std::string film_error;
     struct stat st;
-#if LUMETRA_HAVE_FFMPEG
     std::vector<uint8_t> head;
     if (!read_file(path, true, head, st, error)) return false;
-    if (!conv::looks_convertible(head)) {
+    const conv::ReferenceKind kind = conv::reference_kind(head);
+    if (kind == conv::ReferenceKind::kTransportStream) {
+        std::string about;
+        if (conv::read_reference_recording(path, spans, about, error) != conv::kConvertOk) {
+            return false;
+        }
+        std::fprintf(stderr, "%.*s: %s: %s\n", static_cast<int>(kProgram.size()),
+                     kProgram.data(), path.c_str(), about.c_str());
+        return true;
+    }
+    std::string film_error;
+#if LUMETRA_HAVE_FFMPEG
+    if (kind == conv::ReferenceKind::kOther) {
         if (tools::film_speech_spans(path, spans, film_error)) return true;
         film_error = "; as a film: " + film_error;
     }
