@@ -5,7 +5,7 @@
 #   fuzz/run.sh                      every target for 10 s (the short pass CI runs)
 #   fuzz/run.sh --seconds 60         every target for 60 s
 #   fuzz/run.sh --runs 1000000       every target for a million executions (the long run)
-#   fuzz/run.sh --runs 1000000 text  only the named targets (loader settings text script main_loop convert align)
+#   fuzz/run.sh --runs 1000000 text  only the named targets (loader settings text script main_loop convert align ts)
 #   fuzz/run.sh --build-only
 #
 # Environment: FUZZ_BUILD_DIR (default build-fuzz in the repository), FUZZ_JOBS
@@ -20,7 +20,7 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}"
 JOBS="${FUZZ_JOBS:-2}"
 NICE="${FUZZ_NICE:-0}"
-ALL_TARGETS=(loader settings text script main_loop convert align)
+ALL_TARGETS=(loader settings text script main_loop convert align ts)
 
 seconds=10
 runs=""
@@ -38,7 +38,8 @@ done
 [ ${#targets[@]} -eq 0 ] && targets=("${ALL_TARGETS[@]}")
 
 # Longest input per target: whole files for the loader and the scripts, one record
-# and a little for the settings, a string with its parameters, a key sequence.
+# and a little for the settings, a string with its parameters, a key sequence, some
+# eighty packets of a recording.
 max_len() {
   case "$1" in
     loader) echo 16384 ;;
@@ -48,6 +49,7 @@ max_len() {
     main_loop) echo 48 ;;
     convert) echo 16384 ;;
     align) echo 4096 ;;
+    ts) echo 16384 ;;
   esac
 }
 
