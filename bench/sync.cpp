@@ -2,13 +2,17 @@
 // distortion of the test material: the time one alignment takes, and as counters the
 // share of cues (in thousandths) placed within 100 ms of where they belong, beside
 // the same share for the best single offset alone, the baseline a user might
-// otherwise use.
+// otherwise use. The same with a recording of the film as the reference (DVB
+// subtitles or teletext), its reading included; and the reading of a minute of a
+// recording at a broadcast's rates, for what a recording of several GB costs.
 #include <benchmark/benchmark.h>
 
 #include <vector>
 
 #include "conv/align.h"
+#include "conv/recording.h"
 #include "tests/support/sync_samples.h"
+#include "tests/support/ts_samples.h"
 
 namespace {
 
@@ -35,6 +39,73 @@ void BM_AlignTwoHourFilm(benchmark::State& state) {
 BENCHMARK(BM_AlignTwoHourFilm)
     ->DenseRange(0, static_cast<int>(testsup::kDistortions.size()) - 1)
     ->Unit(benchmark::kMillisecond);
+
+// range(0): the distortion; range(1): 0 DVB subtitles, 1 teletext page 888.
+void BM_AlignToRecording(benchmark::State& state) {
+    const testsup::Distortion& d = testsup::kDistortions[static_cast<size_t>(state.range(0))];
+    const bool teletext = state.range(1) != 0;
+    state.SetLabel(std::string(d.name) + (teletext ? ", teletext" : ", DVB subtitles"));
+    const std::vector<conv::TimeSpan> film = testsup::film_times(kCues, 7);
+    testsup::RecordingPlan plan;
+    plan.dvb = !teletext;
+    plan.teletext = teletext;
+    const testsup::Bytes recording = testsup::recording(film, plan);
+    testsup::Distorted copy = testsup::distort(film, d, 11);
+    for (int64_t& b : copy.belongs) b += b < 0 ? 0 : plan.lead_ms;
+    conv::Alignment alignment;
+    for (auto _ : state) {
+        conv::RecordingReader reader;
+        reader.feed(recording);
+        const conv::Recording r = reader.finish();
+        const conv::RecordingStream* stream = conv::reference_stream(r);
+        std::vector<conv::TimeSpan> reference;
+        for (const conv::ShownSubtitle& s : stream->shown) reference.push_back({s.start, s.end});
+        alignment = conv::align_spans(copy.cues, reference);
+        benchmark::DoNotOptimize(alignment.matched_ms);
+    }
+    state.counters["within_100ms_permille"] =
+        testsup::accuracy_permille(copy, alignment, kToleranceMs);
+    state.counters["single_offset_permille"] =
+        testsup::single_offset_permille(copy, alignment, kToleranceMs);
+    state.counters["recording_MB"] = static_cast<double>(recording.size()) / 1e6;
+}
+BENCHMARK(BM_AlignToRecording)
+    ->ArgsProduct(
+        {benchmark::CreateDenseRange(0, static_cast<int>(testsup::kDistortions.size()) - 1, 1),
+         {0, 1}})
+    ->Unit(benchmark::kMillisecond);
+
+// A minute of a recording as broadcast: 4 Mbit/s of video in 25 pictures a second,
+// audio, DVB subtitles and a teletext PES every picture. Bytes per second is the
+// reading's speed; a 4 GB recording takes 4e9 divided by it.
+void BM_ReadRecordingMinute(benchmark::State& state) {
+    std::vector<conv::TimeSpan> film;
+    for (int64_t t = 1000; t < 58'000; t += 3000) film.push_back({t, t + 2000});
+    testsup::RecordingPlan plan;
+    plan.teletext = true;
+    plan.audio = true;
+    plan.lead_ms = 0;
+    plan.picture_every_ms = 40;
+    plan.picture_bytes = 20'000;
+    plan.teletext_filler_ms = 40;
+    const testsup::Bytes recording = testsup::recording(film, plan);
+    size_t shown = 0;
+    for (auto _ : state) {
+        conv::RecordingReader reader;
+        for (size_t at = 0; at < recording.size(); at += 65536) {
+            reader.feed(std::span<const uint8_t>(recording).subspan(
+                at, std::min<size_t>(65536, recording.size() - at)));
+        }
+        const conv::Recording r = reader.finish();
+        shown = r.streams.empty() ? 0 : r.streams.front().shown.size();
+        benchmark::DoNotOptimize(shown);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(recording.size()));
+    state.counters["shown"] = static_cast<double>(shown);
+    state.counters["recording_MB"] = static_cast<double>(recording.size()) / 1e6;
+}
+BENCHMARK(BM_ReadRecordingMinute)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
