@@ -103,6 +103,8 @@ struct RecordingReader::State {
     struct Table {
         std::vector<uint8_t> bytes;
         bool open = false;
+        // The last section read: tables repeat several times a second, mostly unchanged.
+        std::vector<uint8_t> last;
     };
     std::vector<Table> tables;
 
@@ -155,7 +157,7 @@ struct RecordingReader::State {
     void lose(Pid& pid);
     void table_packet(Table& table, uint16_t pid, std::span<const uint8_t> payload, bool start);
     void drain(Table& table, uint16_t pid);
-    void section(std::span<const uint8_t> bytes, uint16_t pid);
+    bool section(std::span<const uint8_t> bytes, uint16_t pid);
     void association(std::span<const uint8_t> section);
     void program_map(std::span<const uint8_t> section, uint16_t pid);
     void elementary_stream(size_t program, uint8_t type, uint16_t pid,
@@ -303,19 +305,25 @@ void RecordingReader::State::drain(Table& table, uint16_t pid) {
             return;
         }
         if (table.bytes.size() < length) return;
-        section(std::span<const uint8_t>(table.bytes.data(), length), pid);
+        const std::span<const uint8_t> bytes(table.bytes.data(), length);
+        if (!std::equal(bytes.begin(), bytes.end(), table.last.begin(), table.last.end()) &&
+            section(bytes, pid)) {
+            table.last.assign(bytes.begin(), bytes.end());
+        }
         table.bytes.erase(table.bytes.begin(),
                           table.bytes.begin() + static_cast<ptrdiff_t>(length));
     }
 }
 
-void RecordingReader::State::section(std::span<const uint8_t> bytes, uint16_t pid) {
+// False for a section with a wrong checksum.
+bool RecordingReader::State::section(std::span<const uint8_t> bytes, uint16_t pid) {
     if (bytes.size() < 12 || crc32(bytes) != 0) {
         ++recording.damage.bad_tables;
-        return;
+        return false;
     }
     if (pid == 0 && bytes[0] == 0x00) association(bytes);
     if (pid != 0 && bytes[0] == 0x02) program_map(bytes, pid);
+    return true;
 }
 
 void RecordingReader::State::association(std::span<const uint8_t> bytes) {
