@@ -277,7 +277,7 @@ int main(int argc, char** argv) {
         idx.p50, idx.p99, idx.max);
 
     std::printf(
-        "  the paint alone (fb_zobraz_titulek), ms: back to back p50 %.3f  p99 %.3f;"
+        "  the paint alone (fb_paint_subtitle), ms: back to back p50 %.3f  p99 %.3f;"
         "  80 ms apart p50 %.3f  p99 %.3f\n",
         paint_stats.p50, paint_stats.p99, cold_stats.p50, cold_stats.p99);
     if (missed_first > 0) {
