@@ -49,8 +49,10 @@ static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_alw
               std::atomic<size_t>::is_always_lock_free);
 
 // The dispositions the program had before the player's handlers; whether installed.
+// A handler may run on any thread as soon as sigaction has put it in place, so the
+// flag is set (releasing the disposition written before it) before that.
 std::array<struct sigaction, kSignals.size()> previous{};
-std::array<bool, kSignals.size()> installed{};
+std::array<std::atomic<bool>, kSignals.size()> installed{};
 
 // Puts the found mode back, then the found page when the mode alone did not.
 // Async-signal-safe with the signal-safe ioctl.
@@ -75,7 +77,8 @@ extern "C" void give_back_on_signal(int sig) {
         put_back(hw_ioctl_in_signal);
     }
     for (size_t i = 0; i < kSignals.size(); ++i) {
-        if (kSignals[i] == sig && installed[i]) sigaction(sig, &previous[i], nullptr);
+        if (kSignals[i] == sig && installed[i].load(std::memory_order_acquire))
+            sigaction(sig, &previous[i], nullptr);
     }
     // Blocked while the handler runs: delivered, as before, once it returns.
     raise(sig);
@@ -93,12 +96,15 @@ void install_handlers() {
         sigemptyset(&act.sa_mask);
         for (int s : kSignals) sigaddset(&act.sa_mask, s);
         act.sa_flags = SA_RESTART;
-        installed[i] = sigaction(kSignals[i], &act, nullptr) == 0;
+        installed[i].store(true, std::memory_order_release);
+        if (sigaction(kSignals[i], &act, nullptr) != 0) installed[i] = false;
     }
 }
 
 void restore_handlers() {
     for (size_t i = 0; i < kSignals.size(); ++i) {
+        // Put back before the flag clears: a handler running in between still finds
+        // the disposition to hand the signal on to.
         if (installed[i]) sigaction(kSignals[i], &previous[i], nullptr);
         installed[i] = false;
     }
