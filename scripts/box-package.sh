@@ -62,8 +62,10 @@ fi
 # A binary for another CPU would install without complaint and then not start.
 for f in "$binary" "$converter"; do
   header=$(LC_ALL=C readelf -h "$f" 2>/dev/null) || { echo "box-package: $f is no ELF file" >&2; exit 1; }
-  if ! printf '%s\n' "$header" | grep -Eq "Class: +$CROSS_ELF_CLASS\$" ||
-    ! printf '%s\n' "$header" | grep -Eq "Machine: +$CROSS_ELF_MACHINE( |\$)"; then
+  # grep reads the whole header (no -q): quitting early would end printf with SIGPIPE,
+  # which pipefail turns into a refusal.
+  if ! printf '%s\n' "$header" | grep -E "Class: +$CROSS_ELF_CLASS\$" >/dev/null ||
+    ! printf '%s\n' "$header" | grep -E "Machine: +$CROSS_ELF_MACHINE( |\$)" >/dev/null; then
     echo "box-package: $f is not an $CROSS_ELF_CLASS $CROSS_ELF_MACHINE binary for $arch:" \
       "$(printf '%s\n' "$header" | sed -n 's/^ *Machine: *//p')" >&2
     exit 1
