@@ -18,19 +18,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string err;
-};
+using Result = simtest::run_result;
 
 Result convert(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{LUMETRA_CONVERT_BINARY};
-    argv.insert(argv.end(), args.begin(), args.end());
-    simtest::process p(argv);
-    Result r;
-    if (p.wait(120000)) r.status = p.status();
-    r.err = p.err();
-    return r;
+    return simtest::run_convert(args, 120000);
 }
 
 void write(const std::string& path, const std::string& bytes) {

@@ -19,19 +19,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string err;
-};
+using Result = simtest::run_result;
 
 Result convert(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{LUMETRA_CONVERT_BINARY};
-    argv.insert(argv.end(), args.begin(), args.end());
-    simtest::process p(argv);
-    Result r;
-    if (p.wait(60000)) r.status = p.status();
-    r.err = p.err();
-    return r;
+    return simtest::run_convert(args, 60000);
 }
 
 void write(const std::string& path, const std::string& bytes) {

@@ -143,9 +143,11 @@ std::string process::err() const {
     return slurp(dir_.file("err"));
 }
 
-run_result run_sim(const std::vector<std::string>& args, int timeout_ms,
-                   const std::string& stdin_text) {
-    std::vector<std::string> argv{LUMETRA_SIM_BINARY};
+namespace {
+
+run_result run_program(const char* binary, const std::vector<std::string>& args,
+                       int timeout_ms, const std::string& stdin_text) {
+    std::vector<std::string> argv{binary};
     argv.insert(argv.end(), args.begin(), args.end());
     process p(argv, {}, !stdin_text.empty());
     p.write_stdin(stdin_text);
@@ -155,6 +157,17 @@ run_result run_sim(const std::vector<std::string>& args, int timeout_ms,
     r.out = p.out();
     r.err = p.err();
     return r;
+}
+
+}  // namespace
+
+run_result run_sim(const std::vector<std::string>& args, int timeout_ms,
+                   const std::string& stdin_text) {
+    return run_program(LUMETRA_SIM_BINARY, args, timeout_ms, stdin_text);
+}
+
+run_result run_convert(const std::vector<std::string>& args, int timeout_ms) {
+    return run_program(LUMETRA_CONVERT_BINARY, args, timeout_ms, {});
 }
 
 bool read_png_rgba(const std::string& path, uint32_t& width, uint32_t& height,

@@ -64,6 +64,8 @@ struct run_result {
 // timeout_ms before it is killed.
 run_result run_sim(const std::vector<std::string>& args, int timeout_ms = 60000,
                    const std::string& stdin_text = {});
+// Runs lumetra-convert with args, allowing timeout_ms before it is killed.
+run_result run_convert(const std::vector<std::string>& args, int timeout_ms = 60000);
 
 // Decodes a PNG with libpng's row reader into RGBA bytes; false if it isn't one.
 bool read_png_rgba(const std::string& path, uint32_t& width, uint32_t& height,
