@@ -145,8 +145,8 @@ std::string process::err() const {
 
 namespace {
 
-run_result run_program(const char* binary, const std::vector<std::string>& args,
-                       int timeout_ms, const std::string& stdin_text) {
+run_result run_program(const char* binary, const std::vector<std::string>& args, int timeout_ms,
+                       const std::string& stdin_text) {
     std::vector<std::string> argv{binary};
     argv.insert(argv.end(), args.begin(), args.end());
     process p(argv, {}, !stdin_text.empty());
