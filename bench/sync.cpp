@@ -75,20 +75,10 @@ BENCHMARK(BM_AlignToRecording)
          {0, 1}})
     ->Unit(benchmark::kMillisecond);
 
-// A minute of a recording as broadcast: 4 Mbit/s of video in 25 pictures a second,
-// audio, DVB subtitles and a teletext PES every picture. Bytes per second is the
-// reading's speed; a 4 GB recording takes 4e9 divided by it.
+// A minute of a recording as broadcast. Bytes per second is the reading's speed; a
+// 4 GB recording takes 4e9 divided by it.
 void BM_ReadRecordingMinute(benchmark::State& state) {
-    std::vector<conv::TimeSpan> film;
-    for (int64_t t = 1000; t < 58'000; t += 3000) film.push_back({t, t + 2000});
-    testsup::RecordingPlan plan;
-    plan.teletext = true;
-    plan.audio = true;
-    plan.lead_ms = 0;
-    plan.picture_every_ms = 40;
-    plan.picture_bytes = 20'000;
-    plan.teletext_filler_ms = 40;
-    const testsup::Bytes recording = testsup::recording(film, plan);
+    const testsup::Bytes recording = testsup::broadcast_minute();
     size_t shown = 0;
     for (auto _ : state) {
         conv::RecordingReader reader;

@@ -17,19 +17,8 @@ OBJDUMP=${OBJDUMP:-mipsel-linux-gnu-objdump}
 CXX=${CXX_MIPSEL:-mipsel-linux-gnu-g++}
 ALLOWED='^(sub_rescale|\(anonymous namespace\)::convert_one)\('
 
-# Prints "function<TAB>mnemonic" for every FPU instruction in the given objects:
-# loads, stores and moves of FPU registers, FPU control and branches, moves on an
-# FPU condition, and every formatted operation (add.s, cvt.s.w, c.lt.d, ...).
-fpu_instructions() {
-  "$OBJDUMP" -d -C --no-show-raw-insn "$@" | awk -F'\t' '
-    /^[0-9a-f]+ <.*>:$/ { fn = $0; sub(/^[0-9a-f]+ </, "", fn); sub(/>:$/, "", fn); next }
-    NF >= 2 && $1 ~ /^ *[0-9a-f]+:$/ {
-      m = $2; sub(/ +$/, "", m)
-      if (m ~ /^(l|s)(w|d|u)x?c1$/ || m ~ /^(m[ft]h?c1|[cm][ft]c1)$/ || m ~ /^bc1/ ||
-          m ~ /^mov[ft]$/ || m ~ /\.(s|d|ps|w|l)$/)
-        print fn "\t" m
-    }'
-}
+# shellcheck source=scripts/fpu-instructions.sh
+source "$(dirname "$0")/fpu-instructions.sh"
 
 # The detector itself must see a single-precision multiply.
 probe=$(mktemp -d)

@@ -4,7 +4,8 @@
 #   2. the suite again under AddressSanitizer + UndefinedBehaviorSanitizer (LeakSanitizer on);
 #   3. the suite again under ThreadSanitizer;
 #   4. the cross-build for the MIPS box (32-bit) with the suite under qemu-mipsel,
-#      the static box binary, its FPU check and the box package;
+#      the static box binary, its FPU check and the box package, and the MIPS
+#      instruction counts of the automatic sync's alignment (scripts/mips-instructions.sh);
 #   5. the cross-build for ARMv7 boxes with the suite under qemu-arm, and its package;
 #   6. the cross-build for AArch64 boxes with the converter, scenario and input-record
 #      tests under qemu-aarch64, and its package;
@@ -54,6 +55,7 @@ build build-tsan "thread"
 
 step "box: mipsel cross-build, suite under qemu-mipsel, package"
 leg mipsel bash scripts/mipsel-build.sh
+leg "MIPS instruction count" bash scripts/mips-instructions.sh
 
 step "box: armhf cross-build, suite under qemu-arm, package"
 leg armhf bash scripts/cross-build.sh armhf

@@ -478,4 +478,20 @@ inline Bytes recording(const std::vector<conv::TimeSpan>& film, const RecordingP
     return ts.bytes;
 }
 
+// A minute of a recording as broadcast: 4 Mbit/s of video in 25 pictures a second,
+// audio, DVB subtitles and a teletext PES every picture; what a box's recording of a
+// film is made of, minute after minute.
+inline Bytes broadcast_minute() {
+    std::vector<conv::TimeSpan> film;
+    for (int64_t t = 1000; t < 58'000; t += 3000) film.push_back({t, t + 2000});
+    RecordingPlan plan;
+    plan.teletext = true;
+    plan.audio = true;
+    plan.lead_ms = 0;
+    plan.picture_every_ms = 40;
+    plan.picture_bytes = 20'000;
+    plan.teletext_filler_ms = 40;
+    return recording(film, plan);
+}
+
 }  // namespace testsup
