@@ -99,7 +99,7 @@ constexpr std::string_view kTitleSeparator = " - ";
 // A language code a downloaded file often carries ("film.nl.srt") is no part of the
 // film's name.
 constexpr size_t kLongestLanguageCode = 3;
-constexpr const char* kAligningText = "Uitlijnen op opname: ";
+constexpr const char* kAligningText = "Uitlijnen op opname (EXIT stopt): ";
 constexpr const char* kAlignedText = ": uitgelijnd op opname";
 constexpr const char* kNoMatchText = ": niet uitgelijnd, opname past niet";
 constexpr const char* kUnreadableRecordingText = ": opname niet te lezen";

@@ -664,3 +664,38 @@ TEST_F(DropInRecordings, ARecordingThatCannotHelpLeavesTheFileUnaligned) {
         fs::remove(root.host(subtitle_path(converted)));
     }
 }
+
+// The evening through the simulator: the box has recorded the film, the viewer copies
+// a subtitle file of another release into the subtitle directory and starts the
+// player; the file is aligned to the recording, loads, and the status line says so.
+TEST(DropInSim, ASubtitleFileIsAlignedToTheRecordingOfTheFilm) {
+    testsup::box_root root(testsup::dejavu_condensed());
+    const std::vector<conv::TimeSpan> film = testsup::film_times(300, 11);
+    const testsup::Distorted copy = testsup::distort(film, testsup::kDistortions[8], 12);
+    const testsup::RecordingPlan plan;
+    root.write(std::string(kMovieDir) + "De veerboot.ts",
+               bytes_text(testsup::recording(film, plan)));
+    root.write_subtitles("De veerboot.srt", testsup::subrip(copy.cues));
+    simtest::scratch_dir dir;
+    const std::string keys = dir.file("k");
+    std::ofstream(keys) << "wait 3000\nsnap " << dir.file("aligned.png")
+                        << "\npress OK\nwait 300\npress EXIT\nwait 300\npress GREEN\n";
+    const simtest::run_result r = simtest::run_sim({"--headless", "--root", root.path(), "--keys",
+                                                    keys, "--mode", "720x576", "--timeout", "60"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("De veerboot.srt: SubRip"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("; aligned to /media/hdd/movie/De veerboot.ts: offset "),
+              std::string::npos)
+        << r.out;
+    EXPECT_GE(placed_permille(copy, root.read(subtitle_path("De veerboot.tkx")), plan.lead_ms),
+              980);
+
+    uint32_t w = 0, h = 0;
+    std::vector<uint32_t> px;
+    ASSERT_TRUE(simtest::read_png_argb(dir.file("aligned.png"), w, h, px));
+    size_t ink = 0;  // the message at the left of the status strip
+    for (uint32_t y = 50; y < 82 && y < h; ++y) {
+        for (uint32_t x = 40; x < 400 && x < w; ++x) ink += (px[size_t{y} * w + x] >> 24) != 0;
+    }
+    EXPECT_GT(ink, 300u);
+}
