@@ -90,8 +90,8 @@ int read_reference_subtitles(std::span<const uint8_t> input, std::vector<TimeSpa
 
 // convert_subtitles with the cues aligned to the reference before anything else is
 // done with them. A match below the confidence fails with kNoReliableMatch as the
-// error, unless write_unaligned: then the file is converted as it was. alignment
-// says what was found either way.
+// error, unless write_unaligned: then the file is converted as it was, and its header
+// names no reference (options.sync_reference). alignment says what was found either way.
 int convert_aligned(std::span<const uint8_t> input, const ConvertOptions& options,
                     std::span<const TimeSpan> reference, bool write_unaligned, std::string& output,
                     ConvertReport& report, Alignment& alignment);

@@ -31,6 +31,7 @@ constexpr std::string_view kSourceMark = " converted from ";
 constexpr std::string_view kPartSeparator = "; ";
 constexpr std::string_view kStampMiddle = " bytes, modified ";
 constexpr std::string_view kOptionStart = "--";
+constexpr std::string_view kSyncOption = "--sync-to";
 // Extensions in the order a source is preferred among those of one base name.
 constexpr std::array<std::string_view, 6> kSourceOrder = {".srt", ".ass", ".ssa",
                                                           ".vtt", ".sub", ".txt"};
@@ -133,6 +134,7 @@ std::string options_text(const ConvertOptions& options) {
     if (options.wrap_width != defaults.wrap_width)
         add("--wrap", std::to_string(options.wrap_width));
     if (options.plain) add("--plain", {});
+    if (!options.sync_reference.empty()) add(kSyncOption, options.sync_reference);
     return out;
 }
 
@@ -195,6 +197,18 @@ bool take_parts(std::string_view tail, ConvertedFrom& out) {
     if (tail.substr(0, kOptionStart.size()) != kOptionStart) return false;
     out.options = std::string(tail);
     return true;
+}
+
+// The reference of a "--sync-to" ending the options: its value holds no space (escaped).
+void take_sync_reference(ConvertedFrom& out) {
+    const std::string option = std::string(kSyncOption) + ' ';
+    const std::string_view options = out.options;
+    size_t at = options.rfind(option);
+    if (at == std::string_view::npos || (at != 0 && options[at - 1] != ' ')) return;
+    const std::string_view value = options.substr(at + option.size());
+    if (value.empty() || value.find(' ') != std::string_view::npos) return;
+    out.sync_reference = unescaped(value);
+    out.only_sync_option = at == 0;
 }
 
 }  // namespace
@@ -291,6 +305,7 @@ ConvertedFrom converted_from_header(std::string_view line) {
             out.source_stamp = parts.source_stamp;
             out.options = std::move(parts.options);
             name = name.substr(0, separator);
+            take_sync_reference(out);
         }
     }
     out.source_name = unescaped(name);

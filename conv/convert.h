@@ -43,6 +43,9 @@ struct ConvertOptions {
     std::string source_name;
     // The source's size and modification time, written after the name when set.
     std::optional<SourceStamp> source_stamp;
+    // The reference the cues were aligned to, written into the header as the option
+    // "--sync-to REFERENCE" (the last one) when set; the conversion itself ignores it.
+    std::string sync_reference;
 };
 
 struct ConvertReport {
@@ -86,6 +89,10 @@ struct ConvertedFrom {
     std::string source_name;  // the source's name (unescaped); empty when none is named
     std::optional<SourceStamp> source_stamp;
     std::string options;  // the options part, empty when the defaults were used
+    // The value of a "--sync-to" ending the options (unescaped), and whether it is the
+    // only option given.
+    std::string sync_reference;
+    bool only_sync_option = false;
 };
 ConvertedFrom converted_from_header(std::string_view header_line);
 

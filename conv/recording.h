@@ -112,6 +112,9 @@ std::string stream_name(const RecordingStream& stream);
 // damage found); kConvertOk, or kConvertFailed with error saying why there is none.
 int read_reference_recording(const std::string& path, std::vector<TimeSpan>& spans,
                              std::string& about, std::string& error);
+// The same for a recording read otherwise (the box reads it through its device layer).
+int recording_reference(const Recording& recording, std::vector<TimeSpan>& spans,
+                        std::string& about, std::string& error);
 
 // One bit-exact piece of teletext, for reading and for tests: the 4-bit value a
 // Hamming 8/4 coded byte carries, one wrong bit corrected; -1 when two bits are wrong.

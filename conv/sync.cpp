@@ -49,11 +49,16 @@ int convert_aligned(std::span<const uint8_t> input, const ConvertOptions& option
     alignment = align_spans(cue_spans(read.cues), reference);
     if (alignment.reliable) {
         apply_alignment(alignment, read.cues);
-    } else if (!write_unaligned) {
+        return finish_with_header(read, options, output, report);
+    }
+    if (!write_unaligned) {
         report.error = kNoReliableMatch;
         return kConvertFailed;
     }
-    return finish_with_header(read, options, output, report);
+    // Not aligned: the header names no reference.
+    ConvertOptions unaligned = options;
+    unaligned.sync_reference.clear();
+    return finish_with_header(read, unaligned, output, report);
 }
 
 std::string aligned_summary_line(std::string_view file_name, std::string_view reference_name,

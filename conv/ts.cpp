@@ -638,6 +638,13 @@ int read_reference_recording(const std::string& path, std::vector<TimeSpan>& spa
     about.clear();
     Recording recording;
     if (read_recording(path, recording, error) != kConvertOk) return kConvertFailed;
+    return recording_reference(recording, spans, about, error);
+}
+
+int recording_reference(const Recording& recording, std::vector<TimeSpan>& spans,
+                        std::string& about, std::string& error) {
+    spans.clear();
+    about.clear();
     const std::string damage =
         recording.damage.any() ? " (damaged: " + damage_text(recording.damage) + ")" : "";
     const RecordingStream* stream = reference_stream(recording);

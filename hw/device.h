@@ -43,6 +43,8 @@ int hw_symlink(const char* target, const char* linkpath);
 ssize_t hw_readlink(const char* path, char* buf, size_t size);
 int hw_rename(const char* from, const char* to);
 int hw_fsync(int fd);
+// posix_fadvise: returns 0 or an error number, like it.
+int hw_fadvise(int fd, off_t offset, off_t length, int advice);
 
 int hw_usleep(useconds_t us);
 int hw_nanosleep(const struct timespec* req, struct timespec* rem);

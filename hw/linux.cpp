@@ -65,6 +65,10 @@ int hw_fsync(int fd) {
     return ::fsync(fd);
 }
 
+int hw_fadvise(int fd, off_t offset, off_t length, int advice) {
+    return ::posix_fadvise(fd, offset, length, advice);
+}
+
 int hw_usleep(useconds_t us) {
     return ::usleep(us);
 }

@@ -5,6 +5,8 @@
 #include "menu/drop_in.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <linux/input.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -20,10 +22,13 @@
 #include <string_view>
 #include <vector>
 
+#include "conv/align.h"
 #include "conv/convert.h"
+#include "conv/recording.h"
 #include "fb/status.h"
 #include "hw/device.h"
 #include "menu/menus.h"
+#include "rc/remote.h"
 
 namespace {
 
@@ -83,6 +88,28 @@ constexpr const char* kLeftOut = "\u2026";  // the ellipsis
 // The directory (22 bytes), a name (at most 255) and the longest suffix fit.
 using path_buffer = std::array<char, 320>;
 
+// Where the box keeps its recordings (the second where the disk is mounted there);
+// the first directory holding a recording of a file's name is used.
+constexpr std::array<std::string_view, 2> kRecordingDirectories = {"/media/hdd/movie/",
+                                                                   "/hdd/movie/"};
+constexpr std::string_view kRecordingExtension = ".ts";
+// The box names a recording "20261207 2015 - NPO 1 - Title.ts": a file named after
+// the title matches it too.
+constexpr std::string_view kTitleSeparator = " - ";
+// A language code a downloaded file often carries ("film.nl.srt") is no part of the
+// film's name.
+constexpr size_t kLongestLanguageCode = 3;
+constexpr const char* kAligningText = "Uitlijnen op opname (EXIT stopt): ";
+constexpr const char* kAlignedText = ": uitgelijnd op opname";
+constexpr const char* kNoMatchText = ": niet uitgelijnd, opname past niet";
+constexpr const char* kUnreadableRecordingText = ": opname niet te lezen";
+constexpr const char* kCancelledText = ": uitlijnen afgebroken";
+// How often the progress is shown and the remote asked for EXIT while a recording
+// is read: a recording of several GB takes the disk a minute or more.
+constexpr int64_t kProgressEveryMs = 250;
+// Read so far is dropped from the page cache this often: the film playing needs it.
+constexpr off_t kReleaseEvery = off_t{16} << 20;
+
 struct close_dir {
     void operator()(DIR* d) const { closedir(d); }
 };
@@ -119,11 +146,32 @@ struct source_file {
     int rank;
 };
 
-// The failures of one pass, for the status line.
+// The failures of one pass, and what became of the alignments to recordings, for the
+// status line.
 struct pass_state {
     bool text_shown = false;
     int failures = 0;
     std::string first_name, first_error;
+    int notices = 0;
+    std::string first_notice;
+};
+
+std::string shown_name(std::string_view name);
+
+// A recording matching a subtitle file, and its subtitles' timing.
+struct recording_match {
+    std::string path;
+    std::vector<conv::TimeSpan> reference;
+};
+
+// What reading a matching recording gave.
+enum class recording_outcome { none, reference, no_subtitles, unreadable, cancelled };
+
+struct close_descriptor {
+    int fd;
+    ~close_descriptor() {
+        if (fd >= 0) hw_close(fd);
+    }
 };
 
 bool ends_with(std::string_view text, std::string_view end) {
@@ -239,6 +287,146 @@ bool up_to_date(const conv::ConvertedFrom& from, const struct stat& source,
     return !later(source.st_mtim, converted.st_mtim);
 }
 
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return lower(x) == lower(y); });
+}
+
+// How well a recording's name matches a subtitle file's base name: 2 for the same
+// name, 1 for a title the box put after its date and channel, 0 for none (any case).
+int recording_match_rank(std::string_view recording, std::string_view base) {
+    if (!ends_with_ignoring_case(recording, kRecordingExtension) || base.empty()) return 0;
+    const std::string_view stem =
+        recording.substr(0, recording.size() - kRecordingExtension.size());
+    if (equal_ignoring_case(stem, base)) return 2;
+    if (stem.size() > base.size() + kTitleSeparator.size() &&
+        equal_ignoring_case(stem.substr(stem.size() - base.size()), base) &&
+        stem.substr(stem.size() - base.size() - kTitleSeparator.size(), kTitleSeparator.size()) ==
+            kTitleSeparator) {
+        return 1;
+    }
+    return 0;
+}
+
+// The base name without a language code at its end ("film.nl" -> "film"), or empty.
+std::string_view without_language(std::string_view base) {
+    const size_t dot = base.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return {};
+    const std::string_view code = base.substr(dot + 1);
+    if (code.size() < 2 || code.size() > kLongestLanguageCode) return {};
+    for (char c : code) {
+        if (lower(c) < 'a' || lower(c) > 'z') return {};
+    }
+    return base.substr(0, dot);
+}
+
+// The recording of the box that the subtitle file of base name belongs to: of the
+// first recording directory holding one, the best match, the newest among equals
+// (a title recorded twice). Empty when there is none.
+std::string find_recording(std::string_view base) {
+    const std::string_view short_base = without_language(base);
+    for (std::string_view directory : kRecordingDirectories) {
+        dir_handle d(hw_opendir(std::string(directory).c_str()));
+        if (!d) continue;
+        std::string best;
+        int best_rank = 0;
+        struct timespec best_time {};
+        while (const dirent* e = readdir(d.get())) {
+            const std::string_view name = e->d_name;
+            // The full name before a language code cut off; each before a title.
+            int rank = recording_match_rank(name, base);
+            rank = rank > 0 ? rank + 2 : recording_match_rank(name, short_base);
+            if (rank == 0 || rank < best_rank) continue;
+            const std::string path = std::string(directory) + std::string(name);
+            struct stat st;
+            if (hw_stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+            if (rank == best_rank && !later(st.st_mtim, best_time)) continue;
+            best = path;
+            best_rank = rank;
+            best_time = st.st_mtim;
+        }
+        if (!best.empty()) return best;
+    }
+    return {};
+}
+
+// Whether a converted file's options are those of an alignment to a recording,
+// which the drop-in makes itself.
+bool aligned_to_recording(const conv::ConvertedFrom& from) {
+    return from.only_sync_option &&
+           std::any_of(kRecordingDirectories.begin(), kRecordingDirectories.end(),
+                       [&](std::string_view d) { return from.sync_reference.starts_with(d); });
+}
+
+int64_t monotonic_ms() {
+    struct timespec now {};
+    hw_clock_gettime_mono(&now);
+    return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
+// Shows how far reading has come; true when the viewer pressed EXIT to stop it.
+bool show_progress_and_ask(off_t done, off_t size) {
+    const int64_t percent = size > 0 ? std::min<int64_t>(99, int64_t{done} * 100 / size) : 0;
+    const std::string text = kAligningText + std::to_string(percent) + "%";
+    fb_show_status(text.c_str());
+    return rc_read_key() == KEY_EXIT;
+}
+
+// Reads the recording at path through the device layer and takes the timing of its
+// subtitle stream with the most subtitles as the reference, showing the progress.
+// Never throws.
+recording_outcome read_recording_reference(recording_match& match) {
+    try {
+        struct stat st;
+        close_descriptor file{hw_open(match.path.c_str(), O_RDONLY | O_CLOEXEC)};
+        if (file.fd < 0 || hw_stat(match.path.c_str(), &st) != 0)
+            return recording_outcome::unreadable;
+        hw_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        conv::RecordingReader reader;
+        off_t done = 0, released = 0;
+        int64_t next_progress = 0;
+        for (;;) {
+            if (const int64_t now = monotonic_ms(); now >= next_progress) {
+                if (show_progress_and_ask(done, st.st_size)) return recording_outcome::cancelled;
+                next_progress = now + kProgressEveryMs;
+            }
+            const std::span<uint8_t> room = reader.space();
+            const ssize_t n = hw_read(file.fd, room.data(), room.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return recording_outcome::unreadable;
+            if (n == 0) break;
+            reader.commit(static_cast<size_t>(n));
+            done += n;
+            if (done - released >= kReleaseEvery) {
+                hw_fadvise(file.fd, released, done - released, POSIX_FADV_DONTNEED);
+                released = done;
+            }
+        }
+        const conv::Recording recording = reader.finish();
+        std::string about, error;
+        if (conv::recording_reference(recording, match.reference, about, error) !=
+            conv::kConvertOk) {
+            std::printf("rc_convert_dropped_files: %s: %s\n", match.path.c_str(), error.c_str());
+            return recording_outcome::no_subtitles;
+        }
+        std::printf("rc_convert_dropped_files: %s: %s\n", match.path.c_str(), about.c_str());
+        return recording_outcome::reference;
+    } catch (const std::bad_alloc&) {
+        match.reference.clear();
+        std::printf("rc_convert_dropped_files: %s: out of memory\n", match.path.c_str());
+        return recording_outcome::unreadable;
+    }
+}
+
+// Notes for the status line what became of the alignment of the file called name.
+void add_notice(pass_state& pass, std::string_view name, const char* what) {
+    if (pass.notices++ == 0) pass.first_notice = shown_name(name) + what;
+}
+
 // Writes text to the .tkx of base through a temporary file, so that the menu never
 // lists half a file; false with error set when it could not.
 bool write_subtitles(std::string_view base, const std::string& text, std::string& error) {
@@ -297,10 +485,12 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
 
 // Converts one file of the directory into the .tkx of base; false when it failed
 // and was left alone, with error saying why (empty for a file that is no subtitles).
+// When a recording of the box matches the file's name, the cues are aligned to its
+// subtitles (or converted as they are when it has none or they do not match).
 // Out of line: conversion options and times are doubles, and the box has no FPU, so
 // the emulated instructions stay here, paid once per new file, never by the scan.
 [[gnu::noinline]] bool convert_one(std::string_view name, std::string_view base, const char* path,
-                                   const struct stat& st, bool& text_shown, std::string& error) {
+                                   const struct stat& st, pass_state& pass, std::string& error) {
     const bool subtitles_by_name = named_as_subtitles(name);
     if (st.st_size > kMaxSourceBytes) {
         if (subtitles_by_name) error = "file too large";
@@ -309,35 +499,54 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
     std::unique_ptr<uint8_t[]> bytes;
     size_t length = 0;
     if (!read_source(path, st, subtitles_by_name, bytes, length, error)) return false;
-    if (!text_shown) {
+    if (!pass.text_shown) {
         fb_show_status(kConvertingText);
-        text_shown = true;
+        pass.text_shown = true;
     }
     try {
+        recording_match recording{find_recording(base), {}};
+        const recording_outcome found =
+            recording.path.empty() ? recording_outcome::none : read_recording_reference(recording);
         conv::ConvertOptions options;
         options.source_name = name;
         options.source_stamp = stamp_of(st);
         conv::ConvertReport report;
+        conv::Alignment alignment;
         std::string text;
-        const int result = conv::convert_subtitles(std::span<const uint8_t>(bytes.get(), length),
-                                                   options, text, report);
+        const std::span<const uint8_t> source(bytes.get(), length);
+        int result;
+        if (found == recording_outcome::reference) {
+            options.sync_reference = recording.path;
+            result = conv::convert_aligned(source, options, recording.reference, true, text, report,
+                                           alignment);
+        } else {
+            result = conv::convert_subtitles(source, options, text, report);
+        }
         bytes.reset();
         const bool ok = result == conv::kConvertOk && write_subtitles(base, text, report.error);
-        std::printf("rc_convert_dropped_files: %s%s\n",
-                    conv::summary_line(name, result, report).c_str(),
+        const std::string summary =
+            found == recording_outcome::reference
+                ? conv::aligned_summary_line(name, recording.path, result, report, alignment)
+                : conv::summary_line(name, result, report);
+        std::printf("rc_convert_dropped_files: %s%s\n", summary.c_str(),
                     result == conv::kConvertOk && !ok ? " (not written)" : "");
         if (!ok) {
             error = report.error.empty() ? std::string("cannot read the file") : report.error;
             return false;
         }
+        if (found == recording_outcome::reference) {
+            add_notice(pass, name, alignment.reliable ? kAlignedText : kNoMatchText);
+        } else if (found == recording_outcome::unreadable) {
+            add_notice(pass, name, kUnreadableRecordingText);
+        } else if (found == recording_outcome::cancelled) {
+            add_notice(pass, name, kCancelledText);
+        }
         path_buffer target;
         struct stat written;
         if (make_path(target, base, kExtension) && hw_lstat(target.data(), &written) == 0) {
-            conv::ConvertedFrom from;
-            from.converted = true;
-            from.source_name = name;
-            from.source_stamp = options.source_stamp;
-            remember_header(std::string(base) + std::string(kExtension), written, from);
+            remember_header(
+                std::string(base) + std::string(kExtension), written,
+                conv::converted_from_header(std::string_view(text).substr(0, text.find('\n'))));
         }
         return true;
     } catch (const std::bad_alloc&) {
@@ -368,7 +577,8 @@ void convert_sources_of(std::string_view base, std::span<const source_file> sour
             return;
         }
         if (!from.converted || from.source_name.empty() ||
-            conv::name_base(from.source_name) != base || !from.options.empty()) {
+            conv::name_base(from.source_name) != base ||
+            (!from.options.empty() && !aligned_to_recording(from))) {
             return;
         }
     }
@@ -384,7 +594,7 @@ void convert_sources_of(std::string_view base, std::span<const source_file> sour
             return;
         }
         std::string error;
-        if (convert_one(source.name, base, path.data(), st, pass.text_shown, error)) return;
+        if (convert_one(source.name, base, path.data(), st, pass, error)) return;
         remember_failure(source.name, st);
         if (error.empty()) continue;
         if (pass.failures++ == 0) {
@@ -441,11 +651,20 @@ std::string shown_name(std::string_view name) {
 }
 
 // Shows on the status line which file could not be converted and why (and how many
-// more could not); it stays there until the viewer starts the subtitles, like the
+// more could not), or else what became of an alignment to a recording (and how many
+// more there were); it stays there until the viewer starts the subtitles, like the
 // start message.
 void show_failures(const pass_state& pass) {
-    std::string text = shown_name(pass.first_name) + ": " + reason_for(pass.first_error);
-    if (pass.failures > 1) text += " (+" + std::to_string(pass.failures - 1) + ")";
+    std::string text;
+    int more = 0;
+    if (pass.failures > 0) {
+        text = shown_name(pass.first_name) + ": " + reason_for(pass.first_error);
+        more = pass.failures - 1;
+    } else {
+        text = pass.first_notice;
+        more = pass.notices - 1;
+    }
+    if (more > 0) text += " (+" + std::to_string(more) + ")";
     fb_show_status(text.c_str());
 }
 
@@ -495,7 +714,7 @@ void menu_convert_dropped_files() {
     } catch (const std::bad_alloc&) {
         // The files not reached are converted on a later pass.
     }
-    if (pass.failures > 0) {
+    if (pass.failures > 0 || pass.notices > 0) {
         try {
             show_failures(pass);
             return;
@@ -503,7 +722,7 @@ void menu_convert_dropped_files() {
             // No text: the line is cleared below.
         }
     }
-    if (pass.text_shown || pass.failures > 0) {
+    if (pass.text_shown || pass.failures > 0 || pass.notices > 0) {
         fb_clear_status();
         fb_show_icons();
     }

@@ -968,6 +968,9 @@ int hw_fsync(int fd) {
     if (fault_hit("fsync", "")) return -1;
     return ::fsync(fd);
 }
+int hw_fadvise(int fd, off_t offset, off_t length, int advice) {
+    return ::posix_fadvise(fd, offset, length, advice);
+}
 
 namespace {
 double sleep_scale() {

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +27,8 @@
 #include "tests/support/converted_header.h"
 #include "tests/support/menu_support.h"
 #include "tests/support/sim_support.h"
+#include "tests/support/sync_samples.h"
+#include "tests/support/ts_samples.h"
 
 namespace fs = std::filesystem;
 
@@ -232,6 +236,14 @@ std::vector<uint32_t> blank_strip() {
     return status_strip();
 }
 
+// Whether the status line shows text now ("" for a blank line). The screen is read
+// before the text is drawn for comparison: both in one expression would leave the
+// order to the compiler.
+bool status_reads(const std::string& text) {
+    const std::vector<uint32_t> shown = status_strip();
+    return shown == (text.empty() ? blank_strip() : strip_showing(text));
+}
+
 class DropInFiles : public DropIn {
   protected:
     // True when converted (a .tkx) was made from source as it is now, with the
@@ -301,18 +313,18 @@ TEST_F(DropInFiles, AFileThatCannotBeConvertedIsNamedOncePerChange) {
     root.write_subtitles("later.vtt", sample("no_cues.vtt"));
     root.write_subtitles("ook.vtt", sample("no_cues.vtt"));
     menu_convert_dropped_files();
-    EXPECT_TRUE(status_strip() == strip_showing("later.vtt: geen ondertitels gevonden (+1)"));
+    EXPECT_TRUE(status_reads("later.vtt: geen ondertitels gevonden (+1)"));
     fb_clear_status();
     root.write_subtitles("later.vtt", sample("no_cues.vtt") + "\n");
     menu_convert_dropped_files();
-    EXPECT_TRUE(status_strip() == strip_showing("later.vtt: geen ondertitels gevonden"));
+    EXPECT_TRUE(status_reads("later.vtt: geen ondertitels gevonden"));
 
     // Through the menu: film, the only file, loads at once, and the line stays.
     fb_clear_status();
     root.write_subtitles("kapot.vtt", sample("no_cues.vtt"));
     EXPECT_EQ(menu({}), 0);
     EXPECT_EQ(loaded(), "film");
-    EXPECT_TRUE(status_strip() == strip_showing("kapot.vtt: geen ondertitels gevonden"));
+    EXPECT_TRUE(status_reads("kapot.vtt: geen ondertitels gevonden"));
     EXPECT_EQ(names(), (std::vector<std::string>{"film.tkx", "kapot.vtt", "later.vtt",
                                                  "notities.txt", "ook.vtt", "tresk.qst"}));
 }
@@ -479,4 +491,211 @@ TEST_F(DropInFiles, AnyNameTheFileSystemTakesConvertsAndGoesWithItsEntry) {
     EXPECT_EQ(names(), (std::vector<std::string>{longest, std::string(247, 'a') + ".tkx"}));
     EXPECT_EQ(menu({}), 0);
     EXPECT_EQ(loaded(), "De veerboot vertrekt om half zeven.");
+}
+
+// Drop-in files aligned to the box's recordings of the same film.
+namespace {
+
+constexpr const char* kMovieDir = "/media/hdd/movie/";
+
+std::string bytes_text(const testsup::Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Thousandths of the copy's genuine cues that the converted text starts within 100 ms
+// of where they belong in the recording (its lead before the film added).
+int placed_permille(const testsup::Distorted& copy, const std::string& converted_text,
+                    int64_t lead_ms) {
+    std::map<int, int64_t> starts;  // "Regel n" -> ms
+    std::istringstream in(converted_text);
+    std::string line;
+    std::getline(in, line);  // the header
+    while (std::getline(in, line)) {
+        const int64_t frame = std::atoll(line.c_str() + 1);
+        for (size_t at = line.find("Regel "); at != std::string::npos;
+             at = line.find("Regel ", at + 1)) {
+            starts.emplace(std::atoi(line.c_str() + at + 6), frame * 40);
+        }
+    }
+    int genuine = 0, placed = 0;
+    for (size_t i = 0; i < copy.cues.size(); ++i) {
+        if (copy.belongs[i] < 0) continue;
+        ++genuine;
+        const auto it = starts.find(static_cast<int>(i + 1));
+        placed += it != starts.end() && std::abs(it->second - copy.belongs[i] - lead_ms) <= 100;
+    }
+    return genuine == 0 ? 0 : placed * 1000 / genuine;
+}
+
+class DropInRecordings : public DropInFiles {
+  protected:
+    const std::vector<conv::TimeSpan> film = testsup::film_times(300, 7);
+    // A copy at another frame rate and offset, as downloaded.
+    const testsup::Distorted copy = testsup::distort(film, testsup::kDistortions[3], 8);
+    const testsup::RecordingPlan plan;  // DVB subtitles, the film 95 s in
+
+    conv::ConvertedFrom header_of(const std::string& converted) const {
+        return conv::converted_from_header(first_line(root.read(subtitle_path(converted))));
+    }
+    // The text the plain conversion of the copy gives, header left out.
+    std::string unaligned_body() const {
+        std::string text;
+        conv::ConvertReport report;
+        const std::string srt = testsup::subrip(copy.cues);
+        conv::convert_subtitles({reinterpret_cast<const uint8_t*>(srt.data()), srt.size()}, {},
+                                text, report);
+        return text.substr(text.find('\n'));
+    }
+    std::string body_of(const std::string& converted) const {
+        const std::string text = root.read(subtitle_path(converted));
+        return text.substr(text.find('\n'));
+    }
+};
+
+}  // namespace
+
+// A file named after the title of a recording is aligned to its subtitles, says so,
+// is not read again with nothing new, and is aligned again when replaced.
+TEST_F(DropInRecordings, ADroppedFileIsAlignedToTheRecordingOfItsTitle) {
+    const std::string recording = std::string(kMovieDir) + "20261207 2015 - NPO 1 - film.ts";
+    root.write(recording, bytes_text(testsup::recording(film, plan)));
+    // Another title, and one that only ends like it.
+    root.write(std::string(kMovieDir) + "20261201 2030 - NPO 2 - Ander.ts", "not read");
+    root.write(std::string(kMovieDir) + "Superfilm.ts", "not read");
+    root.write_subtitles("Film.srt", testsup::subrip(copy.cues));
+
+    menu_convert_dropped_files();
+    ASSERT_TRUE(exists("Film.tkx"));
+    EXPECT_GE(placed_permille(copy, root.read(subtitle_path("Film.tkx")), plan.lead_ms), 980);
+    const conv::ConvertedFrom from = header_of("Film.tkx");
+    EXPECT_EQ(from.sync_reference, recording);
+    EXPECT_TRUE(from.only_sync_option) << from.options;
+    EXPECT_TRUE(status_reads("Film.srt: uitgelijnd op opname"));
+
+    // Nothing new: neither the recording nor the converted file is opened again.
+    sim::fail_call("open", EIO, -1, kMovieDir);
+    sim::fail_call("fopen", EIO, -1, kSubtitleDirPath);
+    const int faults = sim::faults_injected();
+    fb_clear_status();
+    menu_convert_dropped_files();
+    EXPECT_EQ(sim::faults_injected(), faults);
+    EXPECT_TRUE(status_reads(""));
+    sim::clear_faults();
+
+    // Replaced, the file is the drop-in's own: converted and aligned again.
+    root.write_subtitles("Film.srt", testsup::subrip(copy.cues) + "\n");
+    menu_convert_dropped_files();
+    ASSERT_TRUE(header_of("Film.tkx").source_stamp.has_value());
+    EXPECT_EQ(header_of("Film.tkx").source_stamp->size,
+              static_cast<int64_t>(fs::file_size(root.host(subtitle_path("Film.srt")))));
+    EXPECT_EQ(header_of("Film.tkx").sync_reference, recording);
+    EXPECT_GE(placed_permille(copy, root.read(subtitle_path("Film.tkx")), plan.lead_ms), 980);
+
+    // A file aligned by hand with more options is the viewer's: never replaced.
+    const std::string by_hand = "[KTF2: 1 0 converted from Film.srt; --wrap 30 --sync-to " +
+                                recording.substr(0, recording.find(' ')) + "]\n{25}{75}a\n";
+    root.write_subtitles("Film.tkx", by_hand);
+    root.write_subtitles("Film.srt", testsup::subrip(copy.cues));
+    menu_convert_dropped_files();
+    EXPECT_EQ(root.read(subtitle_path("Film.tkx")), by_hand);
+}
+
+// What becomes of a file whose recording cannot help: converted as it is, and the
+// status line says why, except when the recording simply has no subtitles.
+TEST_F(DropInRecordings, ARecordingThatCannotHelpLeavesTheFileUnaligned) {
+    testsup::RecordingPlan no_subtitles = plan;
+    no_subtitles.dvb = false;
+    testsup::RecordingPlan teletext = plan;
+    teletext.dvb = false;
+    teletext.teletext = true;
+    struct Case {
+        const char* name;
+        std::string recording_path;  // the name matching film.srt
+        testsup::Bytes recording;
+        std::string shown;  // "" for the icons alone
+        bool aligned;
+        bool open_fails = false;
+        bool exit_pressed = false;
+    };
+    const std::vector<Case> cases = {
+        {"no subtitle stream", std::string(kMovieDir) + "film.ts",
+         testsup::recording(film, no_subtitles), "", false},
+        {"another film", std::string(kMovieDir) + "FILM.ts",
+         testsup::recording(testsup::film_times(300, 99), plan),
+         "film.srt: niet uitgelijnd, opname past niet", false},
+        {"cannot be opened", std::string(kMovieDir) + "film.ts", testsup::recording(film, plan),
+         "film.srt: opname niet te lezen", false, true},
+        {"EXIT pressed", std::string(kMovieDir) + "film.ts", testsup::recording(film, plan),
+         "film.srt: uitlijnen afgebroken", false, false, true},
+        // The box's other recording directory, teletext, a language code in the name.
+        {"teletext in /hdd/movie", "/hdd/movie/film.ts", testsup::recording(film, teletext),
+         "film.nl.srt: uitgelijnd op opname", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        root.write(c.recording_path, bytes_text(c.recording));
+        const std::string source = c.aligned ? "film.nl.srt" : "film.srt";
+        root.write_subtitles(source, testsup::subrip(copy.cues));
+        if (c.open_fails) sim::fail_call("open", EIO, 1, c.recording_path);
+        if (c.exit_pressed) testsup::queue({KEY_EXIT});
+        menu_convert_dropped_files();
+        sim::clear_faults();
+        const std::string converted = c.aligned ? "film.nl.tkx" : "film.tkx";
+        ASSERT_TRUE(exists(converted));
+        const std::vector<uint32_t> shown = status_strip();
+        if (c.shown.empty()) {
+            fb_clear_status();
+            fb_show_icons();
+        } else {
+            fb_show_status(c.shown.c_str());
+        }
+        EXPECT_TRUE(shown == status_strip())
+            << "the status line does not read \"" << c.shown << "\"";
+        if (c.aligned) {
+            EXPECT_EQ(header_of(converted).sync_reference, c.recording_path);
+            EXPECT_GE(placed_permille(copy, root.read(subtitle_path(converted)), plan.lead_ms),
+                      980);
+        } else {
+            EXPECT_TRUE(header_of(converted).options.empty()) << header_of(converted).options;
+            EXPECT_EQ(body_of(converted), unaligned_body());
+        }
+        fs::remove(root.host(c.recording_path));
+        fs::remove(root.host(subtitle_path(source)));
+        fs::remove(root.host(subtitle_path(converted)));
+    }
+}
+
+// The evening through the simulator: the box has recorded the film, the viewer copies
+// a subtitle file of another release into the subtitle directory and starts the
+// player; the file is aligned to the recording, loads, and the status line says so.
+TEST(DropInSim, ASubtitleFileIsAlignedToTheRecordingOfTheFilm) {
+    testsup::box_root root(testsup::dejavu_condensed());
+    const std::vector<conv::TimeSpan> film = testsup::film_times(300, 11);
+    const testsup::Distorted copy = testsup::distort(film, testsup::kDistortions[8], 12);
+    const testsup::RecordingPlan plan;
+    root.write(std::string(kMovieDir) + "De veerboot.ts",
+               bytes_text(testsup::recording(film, plan)));
+    root.write_subtitles("De veerboot.srt", testsup::subrip(copy.cues));
+    simtest::scratch_dir dir;
+    const std::string keys = dir.file("k");
+    std::ofstream(keys) << "wait 3000\nsnap " << dir.file("aligned.png")
+                        << "\npress OK\nwait 300\npress EXIT\nwait 300\npress GREEN\n";
+    const simtest::run_result r = simtest::run_sim({"--headless", "--root", root.path(), "--keys",
+                                                    keys, "--mode", "720x576", "--timeout", "60"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("De veerboot.srt: SubRip"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("; aligned to /media/hdd/movie/De veerboot.ts: offset "),
+              std::string::npos)
+        << r.out;
+    EXPECT_GE(placed_permille(copy, root.read(subtitle_path("De veerboot.tkx")), plan.lead_ms),
+              980);
+
+    uint32_t w = 0, h = 0;
+    std::vector<uint32_t> px;
+    ASSERT_TRUE(simtest::read_png_argb(dir.file("aligned.png"), w, h, px));
+    size_t ink = 0;  // the message at the left of the status strip
+    for (uint32_t y = 50; y < 82 && y < h; ++y) {
+        for (uint32_t x = 40; x < 400 && x < w; ++x) ink += (px[size_t{y} * w + x] >> 24) != 0;
+    }
+    EXPECT_GT(ink, 300u);
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "conv/convert.h"
 #include "tests/support/sim_support.h"
 #include "tests/support/sync_samples.h"
 #include "tests/support/ts_samples.h"
@@ -27,6 +28,13 @@ Result convert(const std::vector<std::string>& args) {
 
 void write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
+}
+
+conv::ConvertedFrom header_of(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return conv::converted_from_header(line);
 }
 
 // The start (ms) of the first subtitle showing each "Regel n" in a converted file.
@@ -80,6 +88,9 @@ TEST(SyncTool, AlignsRefusesAndForces) {
     EXPECT_NE(r.err.find(", ratio 23.976/25, 2 splits ("), std::string::npos) << r.err;
     // Frames of 40 ms round the times by up to 20 ms.
     EXPECT_GE(placed_permille(copy, out, 120), 980);
+    // The header names the reference, so that a file aligned by hand is never taken
+    // for a plain conversion.
+    EXPECT_EQ(header_of(out).sync_reference, dir.file("film.en.srt"));
 
     // No match: nothing written, one line, exit 1.
     r = convert({"--sync-to", dir.file("film.en.srt"), dir.file("other.srt")});
@@ -97,6 +108,7 @@ TEST(SyncTool, AlignsRefusesAndForces) {
     for (size_t i = 0; i < as_it_was.cues.size(); ++i)
         as_it_was.belongs[i] = as_it_was.cues[i].start_ms;
     EXPECT_EQ(placed_permille(as_it_was, other_out, 20), 1000);
+    EXPECT_EQ(header_of(other_out).options, "");
 }
 
 void write(const std::string& path, const testsup::Bytes& bytes) {

@@ -445,6 +445,7 @@ bool convert_file(const std::string& input, const std::string& output,
         if (reference == nullptr) {
             result = conv::convert_subtitles(bytes, options, converted, report);
         } else {
+            options.sync_reference = reference->path;
             result = conv::convert_aligned(bytes, options, reference->spans, reference->force,
                                            converted, report, alignment);
         }
@@ -482,8 +483,8 @@ bool read_reference(const std::string& path, std::vector<conv::TimeSpan>& spans,
         if (conv::read_reference_recording(path, spans, about, error) != conv::kConvertOk) {
             return false;
         }
-        std::fprintf(stderr, "%.*s: %s: %s\n", static_cast<int>(kProgram.size()),
-                     kProgram.data(), path.c_str(), about.c_str());
+        std::fprintf(stderr, "%.*s: %s: %s\n", static_cast<int>(kProgram.size()), kProgram.data(),
+                     path.c_str(), about.c_str());
         return true;
     }
     std::string film_error;
