@@ -13,6 +13,11 @@ key_feeder::key_feeder(std::vector<int> codes, int settle_ms)
           for (int code : codes) {
               if (!wait_until(empty, 20000) || stop_) return;
               std::this_thread::sleep_for(std::chrono::milliseconds(settle_ms));
+              // A drain reads until the queue is empty once; a wait for a key reads it
+              // again and again. Three empty reads more: the player is waiting, however
+              // slow the machine (pressed anyway after the deadline).
+              const uint64_t reads = sim::input_reads(0);
+              wait_until([&] { return stop_.load() || sim::input_reads(0) >= reads + 3; }, 20000);
               if (stop_) return;
               press(code);
           }

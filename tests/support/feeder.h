@@ -2,7 +2,8 @@
 //
 // A modal screen drains pending keys before it waits, so presses meant as its
 // answer must arrive after the drain: each press here is sent only once the
-// remote's queue is empty again and a short settle time has passed.
+// remote's queue is empty again, a short settle time has passed, and the player
+// has read the empty queue three more times (it is polling, not draining).
 #pragma once
 
 #include <atomic>
@@ -12,7 +13,7 @@
 namespace testsup {
 
 class key_feeder {
-public:
+  public:
     // Presses each code in turn on device 0, each after the previous one was read.
     explicit key_feeder(std::vector<int> codes, int settle_ms = 60);
     ~key_feeder();
@@ -21,7 +22,7 @@ public:
     // True once every press has been sent and read.
     bool done() const { return done_.load(); }
 
-private:
+  private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> done_{false};
     std::thread thread_;
