@@ -154,6 +154,8 @@ struct pass_state {
     std::string first_name, first_error;
     int notices = 0;
     std::string first_notice;
+    // The viewer stopped reading a recording: none is read again in this pass.
+    bool alignment_stopped = false;
 };
 
 std::string shown_name(std::string_view name);
@@ -505,8 +507,12 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
     }
     try {
         recording_match recording{find_recording(base), {}};
-        const recording_outcome found =
-            recording.path.empty() ? recording_outcome::none : read_recording_reference(recording);
+        recording_outcome found = recording_outcome::none;
+        if (!recording.path.empty()) {
+            found = pass.alignment_stopped ? recording_outcome::cancelled
+                                           : read_recording_reference(recording);
+        }
+        if (found == recording_outcome::cancelled) pass.alignment_stopped = true;
         conv::ConvertOptions options;
         options.source_name = name;
         options.source_stamp = stamp_of(st);

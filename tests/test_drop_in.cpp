@@ -615,7 +615,6 @@ TEST_F(DropInRecordings, ARecordingThatCannotHelpLeavesTheFileUnaligned) {
         std::string shown;  // "" for the icons alone
         bool aligned;
         bool open_fails = false;
-        bool exit_pressed = false;
     };
     const std::vector<Case> cases = {
         {"no subtitle stream", std::string(kMovieDir) + "film.ts",
@@ -625,8 +624,6 @@ TEST_F(DropInRecordings, ARecordingThatCannotHelpLeavesTheFileUnaligned) {
          "film.srt: niet uitgelijnd, opname past niet", false},
         {"cannot be opened", std::string(kMovieDir) + "film.ts", testsup::recording(film, plan),
          "film.srt: opname niet te lezen", false, true},
-        {"EXIT pressed", std::string(kMovieDir) + "film.ts", testsup::recording(film, plan),
-         "film.srt: uitlijnen afgebroken", false, false, true},
         // The box's other recording directory, teletext, a language code in the name.
         {"teletext in /hdd/movie", "/hdd/movie/film.ts", testsup::recording(film, teletext),
          "film.nl.srt: uitgelijnd op opname", true},
@@ -637,7 +634,6 @@ TEST_F(DropInRecordings, ARecordingThatCannotHelpLeavesTheFileUnaligned) {
         const std::string source = c.aligned ? "film.nl.srt" : "film.srt";
         root.write_subtitles(source, testsup::subrip(copy.cues));
         if (c.open_fails) sim::fail_call("open", EIO, 1, c.recording_path);
-        if (c.exit_pressed) testsup::queue({KEY_EXIT});
         menu_convert_dropped_files();
         sim::clear_faults();
         const std::string converted = c.aligned ? "film.nl.tkx" : "film.tkx";
@@ -662,6 +658,20 @@ TEST_F(DropInRecordings, ARecordingThatCannotHelpLeavesTheFileUnaligned) {
         fs::remove(root.host(c.recording_path));
         fs::remove(root.host(subtitle_path(source)));
         fs::remove(root.host(subtitle_path(converted)));
+    }
+
+    // EXIT stops the reading, and no other recording is read in the same pass: both
+    // files are converted as they are.
+    for (const std::string name : {"a", "b"}) {
+        root.write(kMovieDir + name + ".ts", bytes_text(testsup::recording(film, plan)));
+        root.write_subtitles(name + ".srt", testsup::subrip(copy.cues));
+    }
+    testsup::queue({KEY_EXIT});
+    menu_convert_dropped_files();
+    EXPECT_TRUE(status_reads("a.srt: uitlijnen afgebroken (+1)"));
+    for (const std::string name : {"a", "b"}) {
+        EXPECT_EQ(body_of(name + ".tkx"), unaligned_body()) << name;
+        EXPECT_TRUE(header_of(name + ".tkx").options.empty()) << name;
     }
 }
 
