@@ -100,6 +100,7 @@ constexpr std::string_view kTitleSeparator = " - ";
 // film's name.
 constexpr size_t kLongestLanguageCode = 3;
 constexpr const char* kAligningText = "Uitlijnen op opname (EXIT stopt): ";
+constexpr const char* kAligningSubtitlesText = "Ondertitels uitlijnen...";
 constexpr const char* kAlignedText = ": uitgelijnd op opname";
 constexpr const char* kNoMatchText = ": niet uitgelijnd, opname past niet";
 constexpr const char* kUnreadableRecordingText = ": opname niet te lezen";
@@ -393,7 +394,11 @@ recording_outcome read_recording_reference(recording_match& match) {
         int64_t next_progress = 0;
         for (;;) {
             if (const int64_t now = monotonic_ms(); now >= next_progress) {
-                if (show_progress_and_ask(done, st.st_size)) return recording_outcome::cancelled;
+                if (show_progress_and_ask(done, st.st_size)) {
+                    std::printf("rc_convert_dropped_files: %s: stopped by the viewer\n",
+                                match.path.c_str());
+                    return recording_outcome::cancelled;
+                }
                 next_progress = now + kProgressEveryMs;
             }
             const std::span<uint8_t> room = reader.space();
@@ -416,6 +421,8 @@ recording_outcome read_recording_reference(recording_match& match) {
             return recording_outcome::no_subtitles;
         }
         std::printf("rc_convert_dropped_files: %s: %s\n", match.path.c_str(), about.c_str());
+        // Aligning takes a box a few seconds more, and cannot be stopped.
+        fb_show_status(kAligningSubtitlesText);
         return recording_outcome::reference;
     } catch (const std::bad_alloc&) {
         match.reference.clear();
