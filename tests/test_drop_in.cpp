@@ -11,8 +11,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -503,28 +501,10 @@ std::string bytes_text(const testsup::Bytes& bytes) {
 }
 
 // Thousandths of the copy's genuine cues that the converted text starts within 100 ms
-// of where they belong in the recording (its lead before the film added).
-int placed_permille(const testsup::Distorted& copy, const std::string& converted_text,
-                    int64_t lead_ms) {
-    std::map<int, int64_t> starts;  // "Regel n" -> ms
-    std::istringstream in(converted_text);
-    std::string line;
-    std::getline(in, line);  // the header
-    while (std::getline(in, line)) {
-        const int64_t frame = std::atoll(line.c_str() + 1);
-        for (size_t at = line.find("Regel "); at != std::string::npos;
-             at = line.find("Regel ", at + 1)) {
-            starts.emplace(std::atoi(line.c_str() + at + 6), frame * 40);
-        }
-    }
-    int genuine = 0, placed = 0;
-    for (size_t i = 0; i < copy.cues.size(); ++i) {
-        if (copy.belongs[i] < 0) continue;
-        ++genuine;
-        const auto it = starts.find(static_cast<int>(i + 1));
-        placed += it != starts.end() && std::abs(it->second - copy.belongs[i] - lead_ms) <= 100;
-    }
-    return genuine == 0 ? 0 : placed * 1000 / genuine;
+// of where they belong in the recording, which starts lead_ms before the film.
+int placed_permille(testsup::Distorted copy, const std::string& converted_text, int64_t lead_ms) {
+    for (int64_t& b : copy.belongs) b += b < 0 ? 0 : lead_ms;
+    return testsup::converted_placed_permille(copy, converted_text, 100);
 }
 
 class DropInRecordings : public DropInFiles {

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -39,28 +38,10 @@ std::string why_skip() {
     return missing.empty() ? "" : "no " + missing + " to make a speech film with";
 }
 
-// Thousandths of the copy's cues whose converted start ("Regel n" in a .tkx, frames
-// of 40 ms) lies within tolerance_ms of where they belong.
+// Thousandths of the copy's cues that the converted file at path starts within
+// tolerance_ms of where they belong.
 int placed_permille(const testsup::Distorted& copy, const std::string& path, int64_t tolerance_ms) {
-    std::ifstream in(path);
-    std::string line;
-    std::map<int, int64_t> found;
-    std::getline(in, line);  // the header
-    while (std::getline(in, line)) {
-        const int64_t frame = std::atoll(line.c_str() + 1);
-        for (size_t at = line.find("Regel "); at != std::string::npos;
-             at = line.find("Regel ", at + 1)) {
-            found.emplace(std::atoi(line.c_str() + at + 6), frame * 40);
-        }
-    }
-    int genuine = 0, placed = 0;
-    for (size_t i = 0; i < copy.cues.size(); ++i) {
-        if (copy.belongs[i] < 0) continue;
-        ++genuine;
-        const auto it = found.find(static_cast<int>(i + 1));
-        if (it != found.end() && std::abs(it->second - copy.belongs[i]) <= tolerance_ms) ++placed;
-    }
-    return genuine == 0 ? 0 : placed * 1000 / genuine;
+    return testsup::converted_placed_permille(copy, testsup::file_text(path), tolerance_ms);
 }
 
 // The film's second half 35 s later: the copy was cut from a recording with a break.

@@ -6,8 +6,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,34 +35,10 @@ conv::ConvertedFrom header_of(const std::string& path) {
     return conv::converted_from_header(line);
 }
 
-// The start (ms) of the first subtitle showing each "Regel n" in a converted file.
-std::map<int, int64_t> starts(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::map<int, int64_t> out;
-    std::getline(in, line);  // the header
-    while (std::getline(in, line)) {
-        const int64_t frame = std::atoll(line.c_str() + 1);
-        for (size_t at = line.find("Regel "); at != std::string::npos;
-             at = line.find("Regel ", at + 1)) {
-            out.emplace(std::atoi(line.c_str() + at + 6), frame * 40);
-        }
-    }
-    return out;
-}
-
-// Thousandths of the copy's cues whose converted start lies within tolerance_ms of
-// where they belong.
+// Thousandths of the copy's cues that the converted file at path starts within
+// tolerance_ms of where they belong.
 int placed_permille(const testsup::Distorted& copy, const std::string& path, int64_t tolerance_ms) {
-    const std::map<int, int64_t> found = starts(path);
-    int genuine = 0, placed = 0;
-    for (size_t i = 0; i < copy.cues.size(); ++i) {
-        if (copy.belongs[i] < 0) continue;
-        ++genuine;
-        const auto it = found.find(static_cast<int>(i + 1));
-        if (it != found.end() && std::abs(it->second - copy.belongs[i]) <= tolerance_ms) ++placed;
-    }
-    return genuine == 0 ? 0 : placed * 1000 / genuine;
+    return testsup::converted_placed_permille(copy, testsup::file_text(path), tolerance_ms);
 }
 
 TEST(SyncTool, AlignsRefusesAndForces) {

@@ -8,6 +8,11 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -161,6 +166,38 @@ inline std::string subrip(const std::vector<conv::TimeSpan>& spans) {
                clock(spans[i].end_ms) + "\nRegel " + std::to_string(i + 1) + "\n\n";
     }
     return out;
+}
+
+// Thousandths of the copy's genuine cues whose start in a converted file (the text of
+// what subrip() gave, in the player's format: cue n shows "Regel n", frames of 40 ms)
+// lies within tolerance_ms of where they belong.
+inline int converted_placed_permille(const Distorted& copy, const std::string& converted,
+                                     int64_t tolerance_ms) {
+    std::map<int, int64_t> starts;  // n -> ms of the first subtitle showing "Regel n"
+    std::istringstream in(converted);
+    std::string line;
+    std::getline(in, line);  // the header
+    while (std::getline(in, line)) {
+        const int64_t frame = std::atoll(line.c_str() + 1);
+        for (size_t at = line.find("Regel "); at != std::string::npos;
+             at = line.find("Regel ", at + 1)) {
+            starts.emplace(std::atoi(line.c_str() + at + 6), frame * 40);
+        }
+    }
+    int genuine = 0, placed = 0;
+    for (size_t i = 0; i < copy.cues.size(); ++i) {
+        if (copy.belongs[i] < 0) continue;
+        ++genuine;
+        const auto it = starts.find(static_cast<int>(i + 1));
+        placed += it != starts.end() && std::abs(it->second - copy.belongs[i]) <= tolerance_ms;
+    }
+    return genuine == 0 ? 0 : placed * 1000 / genuine;
+}
+
+// The whole file at path ("" when it cannot be read).
+inline std::string file_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 }  // namespace testsup
