@@ -7,8 +7,10 @@
 // recording at a broadcast's rates, for what a recording of several GB costs.
 #include <benchmark/benchmark.h>
 
+#include <string>
 #include <vector>
 
+#include "bench/alignment_counters.h"
 #include "conv/align.h"
 #include "conv/recording.h"
 #include "tests/support/sync_samples.h"
@@ -29,12 +31,7 @@ void BM_AlignTwoHourFilm(benchmark::State& state) {
         alignment = conv::align_spans(copy.cues, film);
         benchmark::DoNotOptimize(alignment.matched_ms);
     }
-    state.counters["within_100ms_permille"] =
-        testsup::accuracy_permille(copy, alignment, kToleranceMs);
-    state.counters["single_offset_permille"] =
-        testsup::single_offset_permille(copy, alignment, kToleranceMs);
-    state.counters["confidence_permille"] = alignment.confidence_permille;
-    state.counters["splits"] = static_cast<double>(alignment.segments.size()) - 1;
+    count_alignment(state, copy, alignment, kToleranceMs);
 }
 BENCHMARK(BM_AlignTwoHourFilm)
     ->DenseRange(0, static_cast<int>(testsup::kDistortions.size()) - 1)
@@ -56,17 +53,13 @@ void BM_AlignToRecording(benchmark::State& state) {
     for (auto _ : state) {
         conv::RecordingReader reader;
         reader.feed(recording);
-        const conv::Recording r = reader.finish();
-        const conv::RecordingStream* stream = conv::reference_stream(r);
         std::vector<conv::TimeSpan> reference;
-        for (const conv::ShownSubtitle& s : stream->shown) reference.push_back({s.start, s.end});
+        std::string about, error;
+        conv::recording_reference(reader.finish(), reference, about, error);
         alignment = conv::align_spans(copy.cues, reference);
         benchmark::DoNotOptimize(alignment.matched_ms);
     }
-    state.counters["within_100ms_permille"] =
-        testsup::accuracy_permille(copy, alignment, kToleranceMs);
-    state.counters["single_offset_permille"] =
-        testsup::single_offset_permille(copy, alignment, kToleranceMs);
+    count_alignment(state, copy, alignment, kToleranceMs);
     state.counters["recording_MB"] = static_cast<double>(recording.size()) / 1e6;
 }
 BENCHMARK(BM_AlignToRecording)

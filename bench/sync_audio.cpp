@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/alignment_counters.h"
 #include "conv/align.h"
 #include "tests/support/speech_film.h"
 #include "tests/support/sync_samples.h"
@@ -109,12 +110,7 @@ void BM_AlignToFilmSpeech(benchmark::State& state) {
         alignment = conv::align_spans(copy.cues, m.speech);
         benchmark::DoNotOptimize(alignment.matched_ms);
     }
-    state.counters["within_200ms_permille"] =
-        testsup::accuracy_permille(copy, alignment, kToleranceMs);
-    state.counters["single_offset_permille"] =
-        testsup::single_offset_permille(copy, alignment, kToleranceMs);
-    state.counters["confidence_permille"] = alignment.confidence_permille;
-    state.counters["splits"] = static_cast<double>(alignment.segments.size()) - 1;
+    count_alignment(state, copy, alignment, kToleranceMs);
 }
 BENCHMARK(BM_AlignToFilmSpeech)
     ->DenseRange(0, static_cast<int>(testsup::kDistortions.size()) - 1)
