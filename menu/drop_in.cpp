@@ -163,7 +163,8 @@ std::string shown_name(std::string_view name);
 
 // A recording matching a subtitle file, and its subtitles' timing.
 struct recording_match {
-    std::string path;
+    std::string path;  // empty: none
+    off_t size = 0;    // as the directory was read, for the progress
     std::vector<conv::TimeSpan> reference;
 };
 
@@ -181,12 +182,18 @@ bool ends_with(std::string_view text, std::string_view end) {
     return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
 
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return lower(x) == lower(y); });
+}
+
 bool ends_with_ignoring_case(std::string_view text, std::string_view end) {
-    if (text.size() < end.size()) return false;
-    text = text.substr(text.size() - end.size());
-    return std::equal(text.begin(), text.end(), end.begin(), [](char a, char b) {
-        return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
-    });
+    return text.size() >= end.size() &&
+           equal_ignoring_case(text.substr(text.size() - end.size()), end);
 }
 
 // The directory, then text, then suffix, NUL-terminated; false when it does not fit.
@@ -290,15 +297,6 @@ bool up_to_date(const conv::ConvertedFrom& from, const struct stat& source,
     return !later(source.st_mtim, converted.st_mtim);
 }
 
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return lower(x) == lower(y); });
-}
-
 // How well a recording's name matches a subtitle file's base name: 2 for the same
 // name, 1 for a title the box put after its date and channel, 0 for none (any case).
 int recording_match_rank(std::string_view recording, std::string_view base) {
@@ -306,13 +304,8 @@ int recording_match_rank(std::string_view recording, std::string_view base) {
     const std::string_view stem =
         recording.substr(0, recording.size() - kRecordingExtension.size());
     if (equal_ignoring_case(stem, base)) return 2;
-    if (stem.size() > base.size() + kTitleSeparator.size() &&
-        equal_ignoring_case(stem.substr(stem.size() - base.size()), base) &&
-        stem.substr(stem.size() - base.size() - kTitleSeparator.size(), kTitleSeparator.size()) ==
-            kTitleSeparator) {
-        return 1;
-    }
-    return 0;
+    const std::string title = std::string(kTitleSeparator) + std::string(base);
+    return stem.size() > title.size() && ends_with_ignoring_case(stem, title) ? 1 : 0;
 }
 
 // The base name without a language code at its end ("film.nl" -> "film"), or empty.
@@ -329,13 +322,13 @@ std::string_view without_language(std::string_view base) {
 
 // The recording of the box that the subtitle file of base name belongs to: of the
 // first recording directory holding one, the best match, the newest among equals
-// (a title recorded twice). Empty when there is none.
-std::string find_recording(std::string_view base) {
+// (a title recorded twice). Its path is empty when there is none.
+recording_match find_recording(std::string_view base) {
     const std::string_view short_base = without_language(base);
     for (std::string_view directory : kRecordingDirectories) {
         dir_handle d(hw_opendir(std::string(directory).c_str()));
         if (!d) continue;
-        std::string best;
+        recording_match best;
         int best_rank = 0;
         struct timespec best_time {};
         while (const dirent* e = readdir(d.get())) {
@@ -348,11 +341,12 @@ std::string find_recording(std::string_view base) {
             struct stat st;
             if (hw_stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
             if (rank == best_rank && !later(st.st_mtim, best_time)) continue;
-            best = path;
+            best.path = path;
+            best.size = st.st_size;
             best_rank = rank;
             best_time = st.st_mtim;
         }
-        if (!best.empty()) return best;
+        if (!best.path.empty()) return best;
     }
     return {};
 }
@@ -384,17 +378,15 @@ bool show_progress_and_ask(off_t done, off_t size) {
 // Never throws.
 recording_outcome read_recording_reference(recording_match& match) {
     try {
-        struct stat st;
         close_descriptor file{hw_open(match.path.c_str(), O_RDONLY | O_CLOEXEC)};
-        if (file.fd < 0 || hw_stat(match.path.c_str(), &st) != 0)
-            return recording_outcome::unreadable;
+        if (file.fd < 0) return recording_outcome::unreadable;
         hw_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         conv::RecordingReader reader;
         off_t done = 0, released = 0;
         int64_t next_progress = 0;
         for (;;) {
             if (const int64_t now = monotonic_ms(); now >= next_progress) {
-                if (show_progress_and_ask(done, st.st_size)) {
+                if (show_progress_and_ask(done, match.size)) {
                     std::printf("rc_convert_dropped_files: %s: stopped by the viewer\n",
                                 match.path.c_str());
                     return recording_outcome::cancelled;
@@ -513,7 +505,7 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
         pass.text_shown = true;
     }
     try {
-        recording_match recording{find_recording(base), {}};
+        recording_match recording = find_recording(base);
         recording_outcome found = recording_outcome::none;
         if (!recording.path.empty()) {
             found = pass.alignment_stopped ? recording_outcome::cancelled
