@@ -21,6 +21,10 @@ namespace {
 constexpr int kMinScaleAuto = 1, kMaxScaleAuto = 4;
 // Milliseconds between two pictures; the player's own pace is 10 ms a poll.
 constexpr Uint32 kFrameMs = 33;
+// A window that shows the same is drawn again this often all the same, should the
+// system have lost a frame; otherwise only what changes is drawn, which keeps an
+// idle simulator from loading the machine and its X server.
+constexpr Uint32 kSameFrameMs = 1000;
 // Closing: EXIT, then OK after this pause, then this long for the player to end;
 // after kCloseGiveUpMs in all the process ends without it.
 constexpr Uint32 kCloseOkDelayMs = 400, kCloseRoundMs = 4000, kCloseGiveUpMs = 25000;
@@ -107,6 +111,11 @@ struct window_state {
     bool panel_shown = true;
     std::string last_key;  // what the panel says was sent last
     sim::picture display, composed;
+    // What the last frame showed of the framebuffer, whether an event since may have
+    // changed the rest of the window, and when it was shown.
+    sim::picture presented;
+    bool redraw = true;
+    Uint32 presented_at = 0;
     // Closing: the keys that end the player are being sent.
     bool closing = false;
     int close_step = 0;
@@ -297,6 +306,7 @@ SDL_Rect tv_rect(const window_state& s) {
 }
 
 void handle_event(window_state& s, const SDL_Event& e) {
+    s.redraw = true;
     switch (e.type) {
         case SDL_QUIT:
             if (!s.closing) {
@@ -408,6 +418,14 @@ void drive_closing(window_state& s) {
 
 void render(window_state& s) {
     sim::grab_framebuffer(s.display);
+    const Uint32 now = SDL_GetTicks();
+    if (!s.redraw && s.display.argb == s.presented.argb && s.display.width == s.presented.width &&
+        now - s.presented_at < kSameFrameMs) {
+        return;
+    }
+    s.presented = s.display;
+    s.redraw = false;
+    s.presented_at = now;
     sim::compose(s.display, *s.background, s.composed);
     SDL_UpdateTexture(s.tv.get(), nullptr, s.composed.argb.data(),
                       static_cast<int>(s.composed.width * 4));
