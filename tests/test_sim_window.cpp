@@ -35,14 +35,24 @@ uint32_t blend(uint32_t over, uint32_t under) {
     return v;
 }
 
+// Asked again while the answer is empty: on a loaded machine an xdotool call now and
+// then comes back with nothing, and a geometry of zeros would send the test to the
+// wrong part of the screen.
 std::map<std::string, int> geometry(const simtest::x_server& x, const std::string& wid) {
     std::map<std::string, int> g;
-    std::istringstream in(x.xdotool({"getwindowgeometry", "--shell", wid}));
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t eq = line.find('=');
-        if (eq != std::string::npos) g[line.substr(0, eq)] = std::atoi(line.c_str() + eq + 1);
-    }
+    testsup::wait_until(
+        [&] {
+            g.clear();
+            std::istringstream in(x.xdotool({"getwindowgeometry", "--shell", wid}));
+            std::string line;
+            while (std::getline(in, line)) {
+                size_t eq = line.find('=');
+                if (eq != std::string::npos)
+                    g[line.substr(0, eq)] = std::atoi(line.c_str() + eq + 1);
+            }
+            return g["WIDTH"] > 0 && g["HEIGHT"] > 0;
+        },
+        20000);
     return g;
 }
 
