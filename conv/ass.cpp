@@ -172,8 +172,9 @@ void read_ass(std::string_view text, const ConvertOptions&, ReadResult& result) 
             Cue cue;
             cue.source_line = lines.number();
             if (text_at < 0 || static_cast<size_t>(text_at) >= v.size() ||
-                !take_signed_clock(start_text, cue.start_ms, true) || !start_text.empty() ||
-                !take_signed_clock(end_text, cue.end_ms, true) || !end_text.empty()) {
+                !take_signed_clock(start_text, cue.start_ms, BareClock::kAny) ||
+                !start_text.empty() || !take_signed_clock(end_text, cue.end_ms, BareClock::kAny) ||
+                !end_text.empty()) {
                 result.skip(lines.number(), "Dialogue not understood");
                 continue;
             }

@@ -121,11 +121,14 @@ class TaggedLines {
     std::vector<std::string_view> lines_;
 };
 void append_utf8(std::string& out, char32_t c);
-// Reads a clock time "[H:]MM:SS[,.]fff" (1 to 3 fraction digits, more are cut) at the
-// front of s; false when it is not one. fraction_optional allows "H:MM:SS" alone.
-bool take_clock(std::string_view& s, int64_t& ms, bool fraction_optional);
+// Which clock times may come without a fraction: only those with hours ("0:01:39"),
+// or any ("01:39" too, as TMPlayer and ASS write them).
+enum class BareClock { kWithHours, kAny };
+// Reads a clock time "[H:]MM:SS[,.]fff" (1 to 3 fraction digits, ",04" is 40 ms, more
+// are cut) at the front of s; false when it is not one.
+bool take_clock(std::string_view& s, int64_t& ms, BareClock bare);
 // take_clock with an optional "-" in front (times of a file shifted by hand).
-bool take_signed_clock(std::string_view& s, int64_t& ms, bool fraction_optional);
+bool take_signed_clock(std::string_view& s, int64_t& ms, BareClock bare);
 // Reads "start --> end" at the front of a trimmed line, with the arrow's common
 // damage ("->", "-- >", "—>", a missing space) read as the arrow; rest is what
 // follows the end (settings, old position fields).

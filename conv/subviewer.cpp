@@ -1,5 +1,6 @@
 // SubViewer 2: an optional [INFORMATION] header, then blocks of a
-// "hh:mm:ss.cc,hh:mm:ss.cc" line and text lines with "[br]" for line breaks.
+// "hh:mm:ss.cc,hh:mm:ss.cc" line and text lines with "[br]" for line breaks. Times
+// come without a fraction too, or with a comma before it.
 #include <algorithm>
 #include <string>
 #include <string_view>
@@ -10,12 +11,18 @@
 namespace conv {
 namespace {
 
+// The comma between the times is the one both sides of which are whole times.
 bool parse_time_line(std::string_view line, int64_t& start, int64_t& end) {
     std::string_view s = trim(line);
-    if (!take_signed_clock(s, start, false) || s.empty() || s[0] != ',') return false;
-    s.remove_prefix(1);
-    if (!take_signed_clock(s, end, false)) return false;
-    return trim(s).empty();
+    for (size_t comma = s.find(','); comma != std::string_view::npos;
+         comma = s.find(',', comma + 1)) {
+        std::string_view first = trim(s.substr(0, comma));
+        std::string_view second = trim(s.substr(comma + 1));
+        if (take_signed_clock(first, start, BareClock::kWithHours) && first.empty() &&
+            take_signed_clock(second, end, BareClock::kWithHours) && second.empty())
+            return true;
+    }
+    return false;
 }
 
 }  // namespace

@@ -254,12 +254,15 @@ void TaggedLines::flush(std::vector<Cue>& cues) {
     lines_.clear();
 }
 
-bool take_clock(std::string_view& s, int64_t& ms, bool fraction_optional) {
+bool take_clock(std::string_view& s, int64_t& ms, BareClock bare) {
     std::string_view p = s;
     std::array<int64_t, 3> parts{};
     int count = 0;
+    size_t last_digits = 0;  // of the seconds, once the loop ends
     for (;;) {
+        size_t before = p.size();
         if (count == 3 || !take_number(p, parts[static_cast<size_t>(count)])) return false;
+        last_digits = before - p.size();
         ++count;
         if (p.empty() || p[0] != ':' || count == 3) break;
         // "0:00:01:" (TMPlayer) ends with a colon and no number after it.
@@ -282,7 +285,11 @@ bool take_clock(std::string_view& s, int64_t& ms, bool fraction_optional) {
             ++n;
         }
         p.remove_prefix(n);
-    } else if (!fraction_optional) {
+    } else if (bare == BareClock::kWithHours &&
+               (count < 3 || last_digits != 2 ||
+                (!p.empty() && (is_letter(p[0]) || p[0] == ',' || p[0] == '.' || p[0] == ':')))) {
+        // Without a fraction only "H:MM:SS" is whole, and only where no more of a time
+        // follows: "00:00:0" is cut, "00:00:05X,000" mistyped; neither is a time.
         return false;
     }
     ms = ((hours * 60 + minutes) * 60 + seconds) * 1000 + fraction;
@@ -290,11 +297,11 @@ bool take_clock(std::string_view& s, int64_t& ms, bool fraction_optional) {
     return true;
 }
 
-bool take_signed_clock(std::string_view& s, int64_t& ms, bool fraction_optional) {
+bool take_signed_clock(std::string_view& s, int64_t& ms, BareClock bare) {
     std::string_view p = s;
     bool negative = !p.empty() && p[0] == '-';
     if (negative) p.remove_prefix(1);
-    if (!take_clock(p, ms, fraction_optional)) return false;
+    if (!take_clock(p, ms, bare)) return false;
     if (negative) ms = -ms;
     s = p;
     return true;
@@ -302,7 +309,8 @@ bool take_signed_clock(std::string_view& s, int64_t& ms, bool fraction_optional)
 
 bool take_time_span(std::string_view line, int64_t& start, int64_t& end, std::string_view& rest) {
     std::string_view s = line;
-    if (!take_signed_clock(s, start, false) || !take_arrow(s) || !take_signed_clock(s, end, false))
+    if (!take_signed_clock(s, start, BareClock::kWithHours) || !take_arrow(s) ||
+        !take_signed_clock(s, end, BareClock::kWithHours))
         return false;
     rest = trim(s);
     return true;

@@ -25,14 +25,14 @@ bool take_start(std::string_view& s, int64_t& ms, int& line_number) {
     if (comma != std::string_view::npos && s.size() > comma + 2 && s[comma + 1] >= '1' &&
         s[comma + 1] <= '9' && s[comma + 2] == '=') {
         std::string_view clock = s.substr(0, comma);
-        if (take_signed_clock(clock, ms, true) && clock.empty()) {
+        if (take_signed_clock(clock, ms, BareClock::kAny) && clock.empty()) {
             line_number = s[comma + 1] - '0';
             s.remove_prefix(comma + 3);
             return true;
         }
     }
     std::string_view p = s;
-    if (!take_signed_clock(p, ms, true)) return false;
+    if (!take_signed_clock(p, ms, BareClock::kAny)) return false;
     if (p.empty() || (p[0] != ':' && p[0] != '=')) return false;
     p.remove_prefix(1);
     s = p;

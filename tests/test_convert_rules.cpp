@@ -257,6 +257,41 @@ TEST(ConvertTimes, ShortOverlapsEndTheFirstCue) {
     }
 }
 
+TEST(ConvertTimes, ClockTimesWithoutOrWithShortFractions) {
+    // 0:01:39 is frame 2475; ",04" is 40 ms (one frame more), ",4" 400 ms.
+    struct {
+        const char* what;
+        std::string input;
+        const char* body;
+        std::vector<std::string> notes = {};
+    } cases[] = {
+        {"SubRip, a bare start and a two-digit end", "1\n00:01:39 --> 00:01:41,04\na\n",
+         "{2475}{2526}a\n"},
+        {"SubRip, one digit, one-digit hours and a bare end", "1\n0:01:39,4 --> 0:01:41\na\n",
+         "{2485}{2525}a\n"},
+        {"WebVTT, a bare time with hours and minutes with a fraction",
+         "WEBVTT\n\n00:01:39 --> 01:41.04\na\n", "{2475}{2526}a\n"},
+        {"SubViewer, a bare start and a comma fraction", "00:01:39,00:01:41,04\na\n",
+         "{2475}{2526}a\n"},
+        {"SubViewer, a bare end", "00:01:39.00,00:01:41\na\n", "{2475}{2525}a\n"},
+        {"TMPlayer, a two-digit fraction", "00:01:39,04:a\n", "{2476}{2526}a\n"},
+        {"minutes and seconds alone, or a bare time cut or mistyped, are no SubRip time",
+         "1\n00:00:01,000 --> 00:00:02,000\na\n\n2\n01:39 --> 01:41\nb\n\n"
+         "3\n00:00:05 --> 00:00:0\nc\n\n4\n00:00:07 --> 00:00:08:5\nd\n",
+         "{25}{50}a\n",
+         {"line 6: time line not understood, cue skipped",
+          "line 10: time line not understood, cue skipped",
+          "line 14: time line not understood, cue skipped"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Result r = run(c.input);
+        ASSERT_EQ(r.code, conv::kConvertOk) << r.report.error;
+        EXPECT_EQ(body(r), c.body);
+        EXPECT_EQ(r.report.notes, c.notes);
+    }
+}
+
 TEST(ConvertHeader, SourceNameRoundTripsAndHandWrittenHeadersNameNothing) {
     conv::ConvertOptions options;
     options.source_name = "dir/Film [2019] \x01.srt";

@@ -265,6 +265,25 @@ inline std::vector<Sample> file_samples() {
          {{1000, 3590}, {4000, 7000}, {9000, 11000}},
          20,
          {"1 empty subtitle dropped"}},
+        // Times without a fraction, and fractions of one or two digits (",04" is 40 ms).
+        {"no-fraction.srt",
+         {},
+         "SubRip",
+         "UTF-8",
+         {},
+         {{99000, 101040}, {102400, 104000}, {105250, 107500}}},
+        {"no-fraction.vtt",
+         {},
+         "WebVTT",
+         "UTF-8",
+         {},
+         {{99000, 101040}, {102400, 104000}, {105000, 107000}}},
+        {"no-fraction-utf16.srt",
+         {},
+         "SubRip",
+         "UTF-16LE",
+         {},
+         {{99000, 101040}, {102400, 104000}}},
     };
     for (Sample& s : out) {
         s.input = sample_file(s.name);
