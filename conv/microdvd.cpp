@@ -32,17 +32,11 @@ void add_line(std::string_view s, bool cue_italic, TextBuilder& builder, bool& t
         s.remove_prefix(1);
     }
     while (!s.empty()) {
-        if (s[0] == '{' && s.size() > 2 && s[2] == ':') {
-            size_t close = s.find('}');
-            if (close != std::string_view::npos) {
-                char code = s[1];
-                std::string_view value = s.substr(3, close - 3);
-                if ((code == 'y' || code == 'Y') && value.find('i') != std::string_view::npos)
-                    italic = true;
-                if ((code == 'p' || code == 'P') && trim(value) == "0") top = true;
-                s.remove_prefix(close + 1);
-                continue;
-            }
+        MicroDvdCode code;
+        if (take_microdvd_code(s, code)) {
+            italic = italic || code.italic();
+            top = top || code.top();
+            continue;
         }
         size_t stop = s.find('{', 1);
         if (stop == std::string_view::npos) stop = s.size();
@@ -85,17 +79,14 @@ void read_microdvd(std::string_view text, const ConvertOptions& options, ReadRes
         cue.source_line = number;
         cue.start_ms = std::llround(static_cast<double>(start) * 1000.0 / fps);
         cue.end_ms = end ? std::llround(static_cast<double>(*end) * 1000.0 / fps) : cue.start_ms;
-        // "{y:i}" before the first line, or "{Y:i}", sets the whole cue in italics.
+        // Upper-case codes before the first line ("{Y:i}") are for the whole cue.
         bool cue_italic = false;
-        while (s.size() > 3 && s[0] == '{' && s[2] == ':' &&
-               (s[1] == 'Y' || s[1] == 'P' || s[1] == 'C' || s[1] == 'F' || s[1] == 'S' ||
-                s[1] == 'H')) {
-            size_t close = s.find('}');
-            if (close == std::string_view::npos) break;
-            if (s[1] == 'Y' && s.substr(3, close - 3).find('i') != std::string_view::npos)
-                cue_italic = true;
-            if (s[1] == 'P' && trim(s.substr(3, close - 3)) == "0") cue.top = true;
-            s.remove_prefix(close + 1);
+        for (std::string_view p = s;;) {
+            MicroDvdCode code;
+            if (!take_microdvd_code(p, code) || !code.whole_cue()) break;
+            cue_italic = cue_italic || code.italic();
+            cue.top = cue.top || code.top();
+            s = p;
         }
         TextBuilder builder;
         split_bars(s, builder,

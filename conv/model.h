@@ -137,13 +137,26 @@ bool take_time_span(std::string_view line, int64_t& start, int64_t& end, std::st
 // digit, no arrow): clock-time characters only, allowing a stray letter or two.
 // with_arrow: only when it also carries an arrow (a line among a cue's text).
 bool looks_like_time_line(std::string_view line, bool with_arrow);
+// A MicroDVD control code: "{" and one of the letters MicroDVD defines, ":", a value
+// and "}" ("{y:i}", "{c:$0000FF}"). A lower-case letter is for its line, an upper-case
+// one for the whole cue.
+struct MicroDvdCode {
+    char letter = 0;
+    std::string_view value;
+    bool italic() const;  // "{y:i}", "{Y:bi}"
+    bool top() const;     // "{P:0}"
+    bool whole_cue() const { return letter >= 'A' && letter <= 'Z'; }
+};
+// Reads the code at the front of s; false (s as it was) when s does not begin with one.
+bool take_microdvd_code(std::string_view& s, MicroDvdCode& code);
 // Removes <tag> markup (HTML-like, as SubRip and WebVTT use), following <i> for
-// italics, and SubRip's {\an8}-style blocks; sets top when one asks for the top.
+// italics, SubRip's {\an8}-style blocks and MicroDVD's codes (some SubRip files keep
+// them); sets top when one asks for the top.
 void add_tagged_text(std::string_view line, TextBuilder& builder, bool& italic, bool& top);
 // A time as h:mm:ss,mmm for notes and errors.
 std::string clock_text(int64_t ms);
-// The cleanup every line gets: entities decoded, control bytes removed, "|" shown as
-// a broken bar, runs of spaces made one, none at the ends.
+// The cleanup every line gets: entities decoded, control bytes and MicroDVD codes
+// removed, "|" shown as a broken bar, runs of spaces made one, none at the ends.
 std::string clean_line(std::string_view line);
 // Splits a line longer than width characters at spaces into the fewest, most even
 // lines.

@@ -84,6 +84,10 @@ bool take_entity(std::string_view& s, std::string& out) {
     return true;
 }
 
+// The letters of MicroDVD's control codes: style, colour, font, size, position,
+// character set and offset.
+constexpr std::string_view kMicroDvdLetters = "yYcCfFsSPHoO";
+
 // Characters of a UTF-8 string (continuation bytes not counted).
 size_t characters(std::string_view s) {
     return static_cast<size_t>(
@@ -347,16 +351,43 @@ bool looks_like_time_line(std::string_view line, bool with_arrow) {
     return digits >= 2 && colons >= 1 && letters <= 2 && (arrow || !with_arrow);
 }
 
+bool MicroDvdCode::italic() const {
+    return (letter == 'y' || letter == 'Y') && value.find('i') != std::string_view::npos;
+}
+
+bool MicroDvdCode::top() const {
+    return letter == 'P' && trim(value) == "0";
+}
+
+bool take_microdvd_code(std::string_view& s, MicroDvdCode& code) {
+    if (s.size() < 5 || s[0] != '{' || s[2] != ':' ||
+        kMicroDvdLetters.find(s[1]) == std::string_view::npos)
+        return false;
+    // "{y:i" left open, "{y:}" and a brace inside are text.
+    size_t close = s.find_first_of("{}", 3);
+    if (close == std::string_view::npos || s[close] != '}' || close == 3) return false;
+    code = {s[1], s.substr(3, close - 3)};
+    s.remove_prefix(close + 1);
+    return true;
+}
+
 void add_tagged_text(std::string_view line, TextBuilder& builder, bool& italic, bool& top) {
     std::string_view s = line;
+    bool line_italic = false;  // a MicroDVD "{y:i}" holds for its line only
     while (!s.empty()) {
         size_t stop = s.find_first_of("<{");
         if (stop == std::string_view::npos) {
-            builder.add(s, italic);
+            builder.add(s, italic || line_italic);
             return;
         }
-        builder.add(s.substr(0, stop), italic);
+        builder.add(s.substr(0, stop), italic || line_italic);
         s.remove_prefix(stop);
+        MicroDvdCode code;
+        if (take_microdvd_code(s, code)) {
+            if (code.italic()) (code.whole_cue() ? italic : line_italic) = true;
+            top = top || code.top();
+            continue;
+        }
         if (s[0] == '<') {
             // A tag is "<" or "</" and a letter up to ">" on the same line, or a time
             // stamp such as "<00:01.500>"; anything else is a literal "<".
@@ -368,7 +399,7 @@ void add_tagged_text(std::string_view line, TextBuilder& builder, bool& italic, 
                 s.substr(1, close - 1).find_first_not_of("0123456789:.") == std::string_view::npos;
             if (close == std::string_view::npos || name_at >= s.size() ||
                 !(is_letter(s[name_at]) || stamp)) {
-                builder.add(s.substr(0, 1), italic);
+                builder.add(s.substr(0, 1), italic || line_italic);
                 s.remove_prefix(1);
                 continue;
             }
@@ -380,7 +411,7 @@ void add_tagged_text(std::string_view line, TextBuilder& builder, bool& italic, 
             // "{\an8}" and other override blocks some SubRip files carry.
             size_t close = s.find('}');
             if (s.size() < 2 || s[1] != '\\' || close == std::string_view::npos) {
-                builder.add(s.substr(0, 1), italic);
+                builder.add(s.substr(0, 1), italic || line_italic);
                 s.remove_prefix(1);
                 continue;
             }
@@ -412,6 +443,8 @@ std::string clean_line(std::string_view line) {
     while (!s.empty()) {
         unsigned char c = static_cast<unsigned char>(s[0]);
         if (c == '&' && take_entity(s, out)) continue;
+        MicroDvdCode code;
+        if (c == '{' && take_microdvd_code(s, code)) continue;
         s.remove_prefix(1);
         if (c == '\t') {
             out += ' ';

@@ -292,6 +292,34 @@ TEST(ConvertTimes, ClockTimesWithoutOrWithShortFractions) {
     }
 }
 
+TEST(ConvertText, MicroDvdCodesNeverShow) {
+    const std::string srt = "1\n00:00:01,000 --> 00:00:02,000\n";
+    struct {
+        const char* what;
+        std::string input;
+        const char* body;
+    } cases[] = {
+        {"SubRip: italics of a line or the cue, the top, and codes that only style",
+         srt + "{y:i}Hello {c:$0000FF}you\n{F:Arial}{s:20}{O:10}there\n\n"
+               "2\n00:00:03,000 --> 00:00:04,000\n{Y:i}{H:UTF-8}one\ntwo{C:$FF}\n\n"
+               "3\n00:00:05,000 --> 00:00:06,000\n{P:0}{S:12}{f:Serif}{o:2}top\n",
+         "{25}{50}{1}Hello you|there\n{75}{100}{5}one|two\n{125}{150}{256}top\n"},
+        {"WebVTT", "WEBVTT\n\n00:01.000 --> 00:02.000\n<b>{y:b}bold</b> {c:$00FF00}green\n",
+         "{25}{50}bold green\n"},
+        {"SubViewer", "00:00:01.00,00:00:02.00\n{y:i}a[br]{c:$FF}b\n", "{25}{50}{1}a|b\n"},
+        {"MPL2", "[10][20]{c:$FF}a|{Y:b}b\n", "{25}{50}a|b\n"},
+        {"TMPlayer", "00:00:01:{y:u}a|{s:9}b\n", "{25}{75}a|b\n"},
+        {"braces that are no code stay", srt + "{laughs} {1} {a:b} {yes:no} {Y:} {y:i\n",
+         "{25}{50}{0}{laughs} {1} {a:b} {yes:no} {Y:} {y:i\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Result r = run(c.input);
+        ASSERT_EQ(r.code, conv::kConvertOk) << r.report.error;
+        EXPECT_EQ(body(r), c.body);
+    }
+}
+
 TEST(ConvertHeader, SourceNameRoundTripsAndHandWrittenHeadersNameNothing) {
     conv::ConvertOptions options;
     options.source_name = "dir/Film [2019] \x01.srt";
