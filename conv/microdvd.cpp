@@ -1,6 +1,8 @@
 // MicroDVD: "{start}{end}text" in video frames, "|" between lines, "{y:i}"-style
-// codes. A first cue whose text is a number ("{1}{1}23.976", "{0}{0}25.0") declares
-// the frame rate the file was made for.
+// codes. A first cue from frame 0 or 1 whose text is a plausible frame rate
+// ("{1}{1}23.976", "{0}{0}25.0", "{1}{1}29,97", "{1}{100}25.000") declares the rate
+// the file was made for.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <optional>
@@ -12,14 +14,22 @@
 namespace conv {
 namespace {
 
-// A frame rate written as a plain decimal number, or 0.
+// Rates of film and video lie well inside these; a number outside is text.
+constexpr double kLowestRate = 10.0;
+constexpr double kHighestRate = 120.0;
+
+// A frame rate written as a plain decimal number with a point or a comma, or 0.
 double rate_of(std::string_view text) {
     text = trim(text);
     if (text.empty() || text.size() > 12 ||
-        text.find_first_not_of("0123456789.") != std::string_view::npos)
+        text.find_first_not_of("0123456789.,") != std::string_view::npos)
         return 0.0;
-    double rate = std::strtod(std::string(text).c_str(), nullptr);
-    return rate >= 1.0 && rate <= 200.0 ? rate : 0.0;
+    std::string number(text);
+    std::replace(number.begin(), number.end(), ',', '.');
+    char* end = nullptr;
+    double rate = std::strtod(number.c_str(), &end);
+    if (end != number.c_str() + number.size()) return 0.0;  // "25.0.1", "29,97,5"
+    return rate >= kLowestRate && rate <= kHighestRate ? rate : 0.0;
 }
 
 // Reads one line's text with its "{y:i}" codes; "/" at the start also means italics
@@ -67,8 +77,7 @@ void read_microdvd(std::string_view text, const ConvertOptions& options, ReadRes
             if (s[0] == '{') result.skip(number, "frames not understood");
             return true;  // else a stray line between cues
         }
-        if (first && start >= 0 && start <= 1 && (!end || (*end >= 0 && *end <= 1)) &&
-            rate_of(s) > 0.0) {
+        if (first && start >= 0 && start <= 1 && rate_of(s) > 0.0) {
             fps = rate_of(s);
             result.notes.push_back("frame rate " + std::string(trim(s)) + " from the file");
             first = false;

@@ -320,6 +320,36 @@ TEST(ConvertText, MicroDvdCodesNeverShow) {
     }
 }
 
+TEST(ConvertMicroDvd, FrameRateLine) {
+    // At 23.976 unless the first line declares a plausible rate.
+    struct {
+        const char* what;
+        const char* input;
+        const char* body;
+        std::vector<std::string> notes = {};
+    } cases[] = {
+        {"a decimal comma: the cue at one hour stays there",
+         "{1}{1}29,97\n{107892}{107952}x\n",
+         "{90000}{90050}x\n",
+         {"frame rate 29,97 from the file"}},
+        {"any end frame",
+         "{1}{100}25.000\n{25}{50}x\n",
+         "{25}{50}x\n",
+         {"frame rate 25.000 from the file"}},
+        {"from frame 0", "{0}{0}25\n{25}{50}x\n", "{25}{50}x\n", {"frame rate 25 from the file"}},
+        {"no plausible rate is text", "{0}{1}150\n{25}{50}x\n", "{0}{1}150\n{26}{52}x\n"},
+        {"a number later is text", "{100}{120}x\n{1}{10}25\n", "{1}{10}25\n{104}{125}x\n"},
+        {"not from frame 0 or 1", "{2}{10}25\n{100}{120}x\n", "{2}{10}25\n{104}{125}x\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Result r = run(c.input);
+        ASSERT_EQ(r.code, conv::kConvertOk) << r.report.error;
+        EXPECT_EQ(body(r), c.body);
+        EXPECT_EQ(r.report.notes, c.notes);
+    }
+}
+
 TEST(ConvertHeader, SourceNameRoundTripsAndHandWrittenHeadersNameNothing) {
     conv::ConvertOptions options;
     options.source_name = "dir/Film [2019] \x01.srt";

@@ -284,6 +284,23 @@ inline std::vector<Sample> file_samples() {
          "UTF-16LE",
          {},
          {{99000, 101040}, {102400, 104000}}},
+        // The frame rate with a decimal comma, and with an end frame past 1.
+        {"rate-comma.sub",
+         {},
+         "MicroDVD",
+         "UTF-8",
+         {},
+         {{1001, 3003}, {3600000, 3602002}},
+         20,
+         {"frame rate 29,97 from the file"}},
+        {"rate-any-end.sub",
+         {},
+         "MicroDVD",
+         "UTF-8",
+         {},
+         {{1000, 3000}, {3600000, 3602000}},
+         20,
+         {"frame rate 25.000 from the file"}},
     };
     for (Sample& s : out) {
         s.input = sample_file(s.name);
