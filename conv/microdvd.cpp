@@ -88,6 +88,7 @@ void read_microdvd(std::string_view text, const ConvertOptions& options, ReadRes
         cue.source_line = number;
         cue.start_ms = std::llround(static_cast<double>(start) * 1000.0 / fps);
         cue.end_ms = end ? std::llround(static_cast<double>(*end) * 1000.0 / fps) : cue.start_ms;
+        cue.open_end = !end;
         // Upper-case codes before the first line ("{Y:i}") are for the whole cue.
         bool cue_italic = false;
         for (std::string_view p = s;;) {

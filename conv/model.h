@@ -26,6 +26,9 @@ struct Cue {
     std::vector<CueLine> lines;
     bool top = false;
     int source_line = 0;  // 1-based line of the source where the cue begins
+    // The source gives no end (MicroDVD's "{25}{}"): shown for a while, as one whose
+    // end is before its start.
+    bool open_end = false;
 };
 
 // What a reader gives back besides the cues. A cue that cannot be read is left out

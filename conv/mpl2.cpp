@@ -30,6 +30,7 @@ void read_mpl2(std::string_view text, const ConvertOptions&, ReadResult& result)
         cue.source_line = number;
         cue.start_ms = start * 100;
         cue.end_ms = end ? *end * 100 : cue.start_ms;
+        cue.open_end = !end;
         TextBuilder builder;
         split_bars(s, builder, [&](std::string_view part) {
             part = trim(part);

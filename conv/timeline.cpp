@@ -19,7 +19,8 @@ namespace {
 constexpr int64_t kFrameMs = 40;
 // Times beyond a day are no film's: the file is broken.
 constexpr int64_t kLongestMs = 24LL * 3600 * 1000;
-// A cue that ends before it starts is shown this long, as the player does.
+// A cue that ends before it starts, or has no end, is shown this long (as the player
+// does), but no longer than until the next one starts.
 constexpr int64_t kDefaultDurationMs = 2000;
 constexpr size_t kMaxLines = 4;
 // The widest a line may be wrapped to fit a subtitle into four lines. The player's
@@ -44,6 +45,7 @@ struct Timed {
     int64_t end_ms;
     std::vector<CueLine> lines;
     bool top;
+    bool default_end = false;  // given kDefaultDurationMs for want of a usable end
     int64_t start_frame = 0;
     int64_t end_frame = 0;
 };
@@ -221,6 +223,7 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
     int empty = 0;
     int before_zero = 0;
     int reversed = 0;
+    int no_length = 0;
     int duplicates = 0;
     int cut_cues = 0;
     int rebalanced_cues = 0;
@@ -248,8 +251,9 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
         }
         int64_t start = cue.start_ms;
         int64_t end = cue.end_ms;
-        if (end <= start) {
-            ++reversed;
+        bool default_end = cue.open_end || end < start;
+        if (default_end) {
+            if (!cue.open_end) ++reversed;
             end = start + kDefaultDurationMs;
         }
         start += offset_ms;
@@ -258,6 +262,12 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
             ++before_zero;
             continue;
         }
+        // Kept as a cue of a few ms is: rounding to frames gives it the one frame every
+        // cue keeps, and the text is not lost.
+        if (end == start && ++no_length <= kSkipNotes)
+            report.notes.push_back("line " + std::to_string(cue.source_line) + ": subtitle at " +
+                                   clock_text(cue.start_ms) +
+                                   " has no length, shown for one frame");
         start = std::max<int64_t>(start, 0);
         bool rebalanced = false;
         lines = fitted(std::move(lines), options.wrap_width, rebalanced);
@@ -271,7 +281,7 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
                                        plural(static_cast<int>(lost.size()), "line") +
                                        " beyond four cut: \"" + joined(lost) + "\"");
         }
-        timed.push_back({start, end, std::move(lines), cue.top});
+        timed.push_back({start, end, std::move(lines), cue.top, default_end});
     }
     finish_skipped();
     if (timed.empty() && empty == 0 && before_zero == 0) {
@@ -288,6 +298,16 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
 
     std::stable_sort(timed.begin(), timed.end(),
                      [](const Timed& a, const Timed& b) { return a.start_ms < b.start_ms; });
+    // A default end reaches no further than the next start: shown on, the cue would
+    // stand above the next one's text as if both were said at once.
+    for (size_t k = 0; k < timed.size(); ++k) {
+        if (!timed[k].default_end) continue;
+        auto later = std::upper_bound(
+            timed.begin() + static_cast<std::ptrdiff_t>(k) + 1, timed.end(), timed[k].start_ms,
+            [](int64_t start, const Timed& t) { return start < t.start_ms; });
+        if (later != timed.end() && later->start_ms < timed[k].end_ms)
+            timed[k].end_ms = later->start_ms;
+    }
     // A cue that the next one overlaps only by a slip ends where the next starts, so
     // that no flash of both texts shows. A cue that starts at the same time or lies
     // within the first is shown with it.
@@ -429,9 +449,12 @@ int finish_conversion(ReadResult& read, const ConvertOptions& options, std::stri
     if (slips > 0)
         report.notes.push_back(plural(slips, "short overlap") +
                                " removed: the earlier subtitle ends where the next starts");
+    if (no_length > kSkipNotes)
+        report.notes.push_back(plural(no_length, "subtitle") +
+                               " of no length shown for one frame in all");
     if (reversed > 0)
         report.notes.push_back(plural(reversed, "subtitle") +
-                               " ending before its start shown for 2 s");
+                               " ending before its start shown for up to 2 s");
     if (long_texts > 0)
         report.notes.push_back(plural(long_texts, "subtitle") + " cut to " +
                                std::to_string(kMaxTextBytes) + " bytes");

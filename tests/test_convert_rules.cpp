@@ -292,6 +292,34 @@ TEST(ConvertTimes, ClockTimesWithoutOrWithShortFractions) {
     }
 }
 
+TEST(ConvertTimes, CuesOfNoLengthOrNoEndNeverDoubleTheNextText) {
+    // No length: one frame and a note naming it. Ending before its start, or no end
+    // at all (MicroDVD's "{25}{}"): 2 s, but no further than where the next starts.
+    std::string srt =
+        "1\n00:00:01,000 --> 00:00:01,000\nnothing\n\n"
+        "2\n00:00:02,000 --> 00:00:03,000\nnext\n\n"
+        "3\n00:00:05,000 --> 00:00:04,000\nbackwards\n\n"
+        "4\n00:00:06,000 --> 00:00:07,000\nafter\n\n"
+        "5\n00:00:07,000 --> 00:00:07,000\nnothing again\n";
+    Result r = run(srt);
+    ASSERT_EQ(r.code, conv::kConvertOk) << r.report.error;
+    EXPECT_EQ(body(r),
+              "{25}{26}nothing\n{50}{75}next\n{125}{150}backwards\n{150}{175}after\n"
+              "{175}{176}nothing again\n");
+    EXPECT_EQ(r.report.notes,
+              (std::vector<std::string>{
+                  "line 2: subtitle at 0:00:01,000 has no length, shown for one frame",
+                  "line 18: subtitle at 0:00:07,000 has no length, shown for one frame",
+                  "1 subtitle ending before its start shown for up to 2 s"}));
+    EXPECT_EQ(r.report.cues_merged, 0);
+
+    conv::ConvertOptions pal;
+    pal.fps = 25.0;
+    Result open = run("{25}{}open\n{50}{100}next\n{150}{}last\n", pal);
+    EXPECT_EQ(body(open), "{25}{50}open\n{50}{100}next\n{150}{200}last\n");
+    EXPECT_EQ(open.report.notes, std::vector<std::string>{});
+}
+
 TEST(ConvertText, MicroDvdCodesNeverShow) {
     const std::string srt = "1\n00:00:01,000 --> 00:00:02,000\n";
     struct {
