@@ -141,6 +141,46 @@ TEST_F(SyncLearning, WithoutADecoderSyncsByOkGiveTheRateUnlessThePlayerWasPaused
     }
 }
 
+// Every standard ratio, either way, is proposed once the syncs tell it from no
+// correction, however close to 1 it is. Sync A, then B 3 minutes of subtitle time
+// later: the ratios within 0.1 % of 1 move the film 0.18 s, less than two syncs can
+// err, so nothing is proposed yet and A stays the baseline; C 50 minutes after A
+// (3 s of drift for those) brings the proposal.
+TEST(SyncLearningRates, EachStandardRateIsProposedOnceTheBaselineTellsItFromNone) {
+    const struct {
+        const char* label;
+        bool after_3_min;
+    } expected[kStandardRateCount] = {
+        {"23,976 \x08 25", true},  {"25 \x08 23,976", true},  {"24 \x08 25", true},
+        {"25 \x08 24", true},      {"29,97 \x08 25", true},   {"25 \x08 29,97", true},
+        {"24 \x08 23,976", false}, {"23,976 \x08 24", false}, {"1001 \x08 1000", false},
+        {"1000 \x08 1001", false},
+    };
+    constexpr uint32_t kA = 60000;
+    for (size_t i = 0; i < kStandardRateCount; ++i) {
+        const standard_rate& s = kStandardRates[i];
+        EXPECT_STREQ(s.label, expected[i].label);
+        // The film's time at subtitle time t, the film running num / den as fast.
+        auto sync_at = [&](uint32_t t) {
+            return sync_point{t, 5000000 + (int64_t{t - kA} * s.num + s.den / 2) / s.den};
+        };
+        tmr_sync_reset({});
+        EXPECT_EQ(tmr_sync_record(sync_at(kA)).kind, rate_kind::no_drift) << s.label;
+        const rate_estimate b = tmr_sync_record(sync_at(kA + 180000));
+        const rate_estimate c = tmr_sync_record(sync_at(kA + 3000000));
+        EXPECT_EQ(b.kind, expected[i].after_3_min ? rate_kind::standard : rate_kind::no_drift)
+            << s.label;
+        EXPECT_EQ(c.kind, rate_kind::standard) << s.label;
+        EXPECT_EQ(c.standard, static_cast<int>(i)) << s.label;
+        EXPECT_EQ(c.num, s.num) << s.label;
+        EXPECT_EQ(c.den, s.den) << s.label;
+        char question[96];
+        tmr_sync_question(c, question, sizeof question);
+        EXPECT_EQ(std::string(question),
+                  std::string("Ondertitels lopen uit: ") + expected[i].label + " toepassen?");
+    }
+}
+
 // A file remembered with a correction and loaded at start-up: the correction is on
 // the records at once, the settings' resume position stands, and the status line
 // says what was restored.

@@ -25,7 +25,7 @@ enum class rate_kind {
     no_drift,   // r is 1 within the rule's margin: nothing to propose
     standard,   // r is one of kStandardRates within what two syncs can tell apart
     measured,   // r as measured, within 10 % of 1
-    beyond,     // more than 10 % off: the syncs cannot both be right
+    beyond,     // no standard ratio and more than 10 % off: the syncs cannot both be right
 };
 struct rate_estimate {
     rate_kind kind = rate_kind::too_close;
@@ -48,9 +48,9 @@ extern const standard_rate kStandardRates[kStandardRateCount];
 inline constexpr uint32_t kMinBaseline = 120000;
 inline constexpr uint32_t kSyncAccuracy = 300;
 
-// The rate two syncs give. With `refining` (a correction was applied between them and
-// `a` has been moved with it), a rate within the tolerance of 1 is no drift either.
-rate_estimate tmr_sync_estimate(const sync_point& a, const sync_point& b, bool refining);
+// The rate two syncs give. A standard ratio that explains them is proposed unless no
+// correction explains them as well; otherwise a measured rate, unless within 0.3 % of 1.
+rate_estimate tmr_sync_estimate(const sync_point& a, const sync_point& b);
 // The map after a further correction by num / den about the subtitle time `pivot`:
 // every time t becomes pivot + (t - pivot) * num / den.
 time_map tmr_sync_compose(const time_map& applied, uint32_t pivot, uint32_t num, uint32_t den);
