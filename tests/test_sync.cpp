@@ -86,19 +86,33 @@ TEST(SyncFractions, ComposedMapsAndTheirTexts) {
     const long double expected = 100000 + (14400000 - 100000) * rate;
     EXPECT_NEAR(static_cast<double>(sub_map_time(14400000, m)), static_cast<double>(expected), 2.0);
 
+    // The restored correction as the viewer knows it: what it moves the line at the
+    // current position by, and the rate; the rate alone where that line stays put.
     char text[96];
     const struct {
         time_map map;
+        uint32_t own_ms;  // the file's own time of the current line
         const char* text;
     } restored[] = {
-        {{2500, 3125, 2997}, "Synchronisatie hersteld: +2,5 s, 25 \x08 23,976"},
-        {{-1260, 1, 1}, "Synchronisatie hersteld: -1,3 s"},
-        {{40, 203, 200}, "Synchronisatie hersteld: +0,0 s, factor 1,0150"},
+        {{2500, 3125, 2997}, 0, "Synchronisatie hersteld: +2,5 s, 25 \x08 23,976"},
+        {{-1260, 1, 1}, 3000000, "Synchronisatie hersteld: -1,3 s"},
+        // 24 -> 25 synced at 50:10; near there the lines are 2.5 s early, though the
+        // map's own shift is -125.4 s: 2950000 * 25 / 24 - 125417 = 2947500.
+        {{-125417, 25, 24}, 2950000, "Synchronisatie hersteld: -2,5 s, 25 \x08 24"},
+        {{-125417, 25, 24}, 200000, "Synchronisatie hersteld: -117,1 s, 25 \x08 24"},
+        {{-125417, 25, 24}, 0, "Synchronisatie hersteld: 25 \x08 24"},  // held at 0
+        // The line synced: 180000 * 2997 / 3125 + 7373 = 180000.
+        {{7373, 2997, 3125}, 180000, "Synchronisatie hersteld: 23,976 \x08 25"},
+        {{40, 203, 200}, 0, "Synchronisatie hersteld: factor 1,0150"},
+        {{-100, 1001, 1000}, 3600000, "Synchronisatie hersteld: +3,5 s, 1001 \x08 1000"},
     };
     for (const auto& r : restored) {
-        tmr_sync_restored_text(r.map, text, sizeof text);
+        tmr_sync_restored_text(r.map, r.own_ms, text, sizeof text);
         EXPECT_STREQ(text, r.text);
     }
+    // Cut to the size given, NUL-terminated.
+    tmr_sync_restored_text({-125417, 25, 24}, 2950000, text, 30);
+    EXPECT_STREQ(text, "Synchronisatie hersteld: -2,5");
     rate_estimate e;
     e.num = 2997;
     e.den = 3125;

@@ -183,25 +183,30 @@ TEST(SyncLearningRates, EachStandardRateIsProposedOnceTheBaselineTellsItFromNone
 
 // A file remembered with a correction and loaded at start-up: the correction is on
 // the records at once, the settings' resume position stands, and the status line
-// says what was restored.
+// says what was restored. The correction is 23,976 -> 25 synced at line 25 (own time
+// 531.8 s): its map moves the file's times by +21.8 s at 0, but the line the player
+// resumes at, 24, by less than a second: 510920 * 2997 / 3125 + 21783 = 511776.
 TEST_F(SyncLearning, ARememberedFileLoadedAtStartUpGetsItsCorrectionAndTheStatusText) {
     const std::string file = drifting_file();
     root.write("/var/tuxbox/Tresk/tresk.sync",
                "lumetra-sync 1\n" + std::to_string(file.size()) +
-                   " 2500 3125 2997 20 film.tkx\n99 -700 1 1 3 ander.tkx\n");
-    // Settings: resume at line 5.
+                   " 21783 2997 3125 20 film.tkx\n99 -700 1 1 3 ander.tkx\n");
+    // Settings: resume at line 24.
     std::string settings(16, '\0');
     settings[0] = settings[1] = 1;
-    settings[4] = 5;
+    settings[4] = 24;
     start(settings);
-    const time_map map{2500, 3125, 2997};
+    const time_map map{21783, 2997, 3125};
+    ASSERT_EQ(subtitles[24].own_start, 510920u);
+    ASSERT_EQ(subtitles[25].own_start, 531800u);
     EXPECT_EQ(tmr_sync_applied(), map);
-    for (int i : {0, 5, kLines - 1}) {
+    for (int i : {0, 24, kLines - 1}) {
         EXPECT_EQ(subtitles[i].start_ms, sub_map_time(subtitles[i].own_start, map)) << i;
         EXPECT_EQ(subtitles[i].end_ms, sub_map_time(subtitles[i].own_end, map)) << i;
     }
     EXPECT_EQ(last_end_ms, static_cast<int32_t>(subtitles[kLines - 1].end_ms));
-    EXPECT_EQ(clock_ms, subtitles[5].start_ms) << "the settings' resume position, not the memory's";
+    EXPECT_EQ(clock_ms, subtitles[24].start_ms)
+        << "the settings' resume position, not the memory's";
     EXPECT_EQ(clock_running, 0);
     // The status line shows the restore text: drawing it again changes no pixel of
     // the strip, and drawing the resume time instead would.
@@ -213,9 +218,9 @@ TEST_F(SyncLearning, ARememberedFileLoadedAtStartUpGetsItsCorrectionAndTheStatus
         return px;
     };
     const std::vector<uint32_t> shown = strip();
-    fb_show_time(subtitles[5].start_ms);
+    fb_show_time(subtitles[24].start_ms);
     ASSERT_NE(strip(), shown) << "the resume time looks different";
-    fb_show_status("Synchronisatie hersteld: +2,5 s, 25 \x08 23,976");
+    fb_show_status("Synchronisatie hersteld: +0,9 s, 23,976 \x08 25");
     EXPECT_EQ(strip(), shown);
 }
 

@@ -142,15 +142,22 @@ void tmr_sync_question(const rate_estimate& rate, char* out, size_t size) {
     std::snprintf(out, size, "Ondertitels lopen uit: %s toepassen?", label);
 }
 
-void tmr_sync_restored_text(const time_map& map, char* out, size_t size) {
-    const int64_t tenths = divide_rounded(magnitude(map.shift_ms), 100);
-    const int written = std::snprintf(
-        out, size, "Synchronisatie hersteld: %c%lld,%lld s", map.shift_ms < 0 ? '-' : '+',
-        static_cast<long long>(tenths / 10), static_cast<long long>(tenths % 10));
-    if (map.num == map.den || written < 0 || static_cast<size_t>(written) >= size) return;
-    char label[40];
-    rate_label(map.num, map.den, label, sizeof label);
-    std::snprintf(out + written, size - static_cast<size_t>(written), ", %s", label);
+void tmr_sync_restored_text(const time_map& map, uint32_t own_ms, char* out, size_t size) {
+    // What the viewer sees of the correction is how far it moves the lines about
+    // the current position; the map's own shift is its value at 0, far from there
+    // when it has a rate.
+    const int64_t moved = int64_t{sub_map_time(own_ms, map)} - own_ms;
+    const int64_t tenths = divide_rounded(magnitude(moved), 100);
+    const bool rate = map.num != map.den;
+    char shift[32] = "";
+    if (tenths != 0 || !rate) {
+        std::snprintf(shift, sizeof shift, "%c%lld,%lld s", moved < 0 ? '-' : '+',
+                      static_cast<long long>(tenths / 10), static_cast<long long>(tenths % 10));
+    }
+    char label[40] = "";
+    if (rate) rate_label(map.num, map.den, label, sizeof label);
+    std::snprintf(out, size, "Synchronisatie hersteld: %s%s%s", shift,
+                  shift[0] != '\0' && rate ? ", " : "", label);
 }
 
 rate_estimate tmr_sync_started() {

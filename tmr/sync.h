@@ -58,9 +58,11 @@ time_map tmr_sync_compose(const time_map& applied, uint32_t pivot, uint32_t num,
 void tmr_sync_reduce(uint64_t& num, uint64_t& den);
 
 // The question that proposes a rate, and the status text of a restored correction,
-// each written into out (NUL-terminated, cut to size).
+// each written into out (NUL-terminated, cut to size). The restored text gives what
+// the map moves the file's own time own_ms by (the line at the current position),
+// and its rate, or the rate alone where that line stays within 0.05 s.
 void tmr_sync_question(const rate_estimate& rate, char* out, size_t size);
-void tmr_sync_restored_text(const time_map& map, char* out, size_t size);
+void tmr_sync_restored_text(const time_map& map, uint32_t own_ms, char* out, size_t size);
 
 // The state of the file playing. The main loop reports every start and stop of the
 // clock by OK; tmr_sync_started returns what to propose (kind standard or measured)
