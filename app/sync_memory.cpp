@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -28,16 +29,24 @@ struct stored {
     sync_entry entry;
 };
 
-std::vector<stored> read_all();
+// What the memory file holds: its valid entries, and whether it was read to its end
+// (or is missing). One that was not is never rewritten: what could not be read would
+// go with it.
+struct memory {
+    std::vector<stored> entries;
+    bool whole = true;
+};
+
+memory read_all();
 bool write_all(const std::vector<stored>& entries);
-bool parse_line(const char* line, stored& out);
+bool parse_line(const std::string& line, stored& out);
 bool usable_name(const char* name);
 
 }  // namespace
 
 bool sync_memory_recall(const char* name, uint64_t size, sync_entry& out) {
     if (!usable_name(name)) return false;
-    for (const stored& s : read_all()) {
+    for (const stored& s : read_all().entries) {
         if (s.size == size && s.name == name) {
             out = s.entry;
             return true;
@@ -48,10 +57,11 @@ bool sync_memory_recall(const char* name, uint64_t size, sync_entry& out) {
 
 bool sync_memory_store(const char* name, uint64_t size, const sync_entry& entry) {
     if (!usable_name(name)) return false;
-    std::vector<stored> entries = read_all();
+    memory m = read_all();
+    if (!m.whole) return false;
     std::vector<stored> kept;
     kept.push_back({name, size, entry});
-    for (stored& s : entries) {
+    for (stored& s : m.entries) {
         // The same name with another size is a replaced file: its old sync goes.
         if (s.name == name) continue;
         if (static_cast<int>(kept.size()) == kSyncMemoryEntries) break;
@@ -62,46 +72,83 @@ bool sync_memory_store(const char* name, uint64_t size, const sync_entry& entry)
 
 void sync_memory_forget(const char* name, uint64_t size) {
     if (!usable_name(name)) return;
-    std::vector<stored> entries = read_all();
+    memory m = read_all();
+    if (!m.whole) return;
     std::vector<stored> kept;
-    for (stored& s : entries) {
+    for (stored& s : m.entries) {
         if (s.name == name && s.size == size) continue;
         kept.push_back(std::move(s));
     }
-    if (kept.size() != entries.size()) write_all(kept);
+    if (kept.size() != m.entries.size()) write_all(kept);
 }
 
 namespace {
 
-// Every entry, or none when the file is missing, foreign or damaged anywhere: a
-// memory that cannot be trusted whole is not trusted at all, and the next store
-// rewrites it.
-std::vector<stored> read_all() {
-    std::vector<stored> entries;
-    FILE* f = hw_fopen(kPath, "r");
-    if (f == nullptr) return entries;
-    char line[kLineSize];
-    bool ok = std::fgets(line, sizeof line, f) != nullptr &&
-              std::strncmp(line, kHeader, std::strlen(kHeader)) == 0 &&
-              line[std::strlen(kHeader)] == '\n';
-    while (ok && std::fgets(line, sizeof line, f) != nullptr) {
-        stored s;
-        ok = parse_line(line, s) && static_cast<int>(entries.size()) < kSyncMemoryEntries;
-        if (ok) entries.push_back(std::move(s));
+enum class line_read { end, line, too_long };
+
+// The next line without its end (LF, CR LF, or the end of the file). A line longer
+// than kLineSize is read to its end and reported as too long. `end` at the end of the
+// file and on a read error (ferror tells them apart).
+line_read next_line(FILE* f, std::string& line) {
+    line.clear();
+    char piece[kLineSize];
+    bool any = false;
+    bool too_long = false;
+    while (std::fgets(piece, sizeof piece, f) != nullptr) {
+        any = true;
+        const size_t length = std::strlen(piece);
+        const bool ended = length > 0 && piece[length - 1] == '\n';
+        if (!too_long) line.append(piece, ended ? length - 1 : length);
+        too_long = too_long || line.size() > kLineSize;
+        if (ended) break;
     }
-    std::fclose(f);
-    if (!ok) entries.clear();
-    return entries;
+    if (!any || std::ferror(f)) return line_read::end;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return too_long ? line_read::too_long : line_read::line;
 }
 
-bool parse_line(const char* line, stored& out) {
-    const size_t length = std::strlen(line);
-    if (length == 0 || line[length - 1] != '\n') return false;
+bool blank(const std::string& line) {
+    return line.find_first_not_of(" \t\r") == std::string::npos;
+}
+
+// The first kSyncMemoryEntries valid entries. The file may have been edited by hand or
+// copied from another system: blank lines, CR LF and a last line without its end are
+// taken as they come, and a bad line is skipped, not the file. A file that does not
+// start with the header is someone else's format: nothing in it is read, and the next
+// store replaces it.
+memory read_all() {
+    memory m;
+    FILE* f = hw_fopen(kPath, "r");
+    if (f == nullptr) {
+        m.whole = errno == ENOENT;
+        return m;
+    }
+    std::string line;
+    line_read r = line_read::end;
+    do {
+        r = next_line(f, line);
+    } while (r == line_read::line && blank(line));
+    if (r == line_read::line && line == kHeader) {
+        while (static_cast<int>(m.entries.size()) < kSyncMemoryEntries) {
+            r = next_line(f, line);
+            if (r == line_read::end) break;
+            stored s;
+            if (r == line_read::line && !blank(line) && parse_line(line, s)) {
+                m.entries.push_back(std::move(s));
+            }
+        }
+    }
+    m.whole = std::ferror(f) == 0;
+    std::fclose(f);
+    return m;
+}
+
+bool parse_line(const std::string& line, stored& out) {
     long long shift = 0;
     unsigned long long size = 0;
     unsigned num = 0, den = 0;
     int position = 0, name_at = 0;
-    if (std::sscanf(line, "%llu %lld %u %u %d %n", &size, &shift, &num, &den, &position,
+    if (std::sscanf(line.c_str(), "%llu %lld %u %u %d %n", &size, &shift, &num, &den, &position,
                     &name_at) != 5 ||
         name_at <= 0) {
         return false;
@@ -110,7 +157,7 @@ bool parse_line(const char* line, stored& out) {
         shift < -int64_t{UINT32_MAX} || shift > int64_t{UINT32_MAX}) {
         return false;
     }
-    out.name.assign(line + name_at, length - 1 - static_cast<size_t>(name_at));
+    out.name = line.substr(static_cast<size_t>(name_at));
     if (!usable_name(out.name.c_str())) return false;
     out.size = size;
     out.entry.map = {shift, num, den};

@@ -2,7 +2,8 @@
 // settings: the correction applied to the file's own times and the position reached,
 // for at most kSyncMemoryEntries files, the least recently used going first. A file
 // is known by its name and size, so a file replaced by another of the same name
-// starts clean. A damaged or foreign memory file is ignored and rewritten.
+// starts clean. A bad line is skipped and a foreign memory file ignored, and the next
+// store rewrites them; a memory file that cannot be read to its end is left as it is.
 //
 // Main thread only. The file is read and written whole at each call: it is small.
 #pragma once
@@ -21,7 +22,8 @@ struct sync_entry {
 
 // The entry of a file, if there is one.
 bool sync_memory_recall(const char* name, uint64_t size, sync_entry& out);
-// Puts a file's entry first, replacing its old one; false when it could not be written.
+// Puts a file's entry first, replacing its old one; false when it could not be written
+// (nor when the memory file could not be read whole).
 bool sync_memory_store(const char* name, uint64_t size, const sync_entry& entry);
 // Forgets a file.
 void sync_memory_forget(const char* name, uint64_t size);

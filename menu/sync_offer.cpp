@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -79,9 +80,15 @@ void rc_sync_file_loaded(const char* name, bool chosen) {
 
 void rc_sync_show_restored() {
     const time_map applied = tmr_sync_applied();
-    if (subtitles == nullptr || applied == time_map{}) return;
+    const subtitle* records = subtitles;
+    const int32_t count = subtitle_count;
+    if (records == nullptr || count <= 0 || applied == time_map{}) return;
+    // The line at the clock's time or the next after it (the last after the end of
+    // the film); not current_index, which the subtitle thread moves on once it has
+    // shown the line.
+    const int32_t at = std::clamp<int32_t>(sub_find(clock_ms, -1), 0, count - 1);
     char text[96];
-    tmr_sync_restored_text(applied, text, sizeof text);
+    tmr_sync_restored_text(applied, records[at].own_start, text, sizeof text);
     fb_show_status(text);
 }
 

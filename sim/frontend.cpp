@@ -2,10 +2,14 @@
 // limit and the window.
 #include "sim/frontend.h"
 
+#include <fcntl.h>
 #include <linux/input.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -68,9 +72,41 @@ struct run_state {
     sim::picture background;  // television picture, kTvWidth x kTvHeight
     stop_signal stop;
     std::atomic<bool> snapshot_taken{false};
+    std::string driver_state;  // --driver-state FILE, or ""
+    std::mutex state_lock;     // the first way out writes the driver's state, once
+    bool state_written = false;
 };
 
-[[noreturn]] void leave(int status);
+// SIGTERM and SIGINT in a headless run with --driver-state. The player's own
+// handlers (fb/display.cpp) give the display back and then hand the signal on to the
+// disposition they found: this one, which only notes the signal and wakes
+// watch_signals through a pipe; that thread writes the driver's state and ends the
+// process by the signal, as it would have ended without it.
+constexpr std::array<int, 2> kWatchedSignals{SIGTERM, SIGINT};
+std::atomic<int> caught_signal{0};
+std::atomic<int> wake_fd{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+class signal_watch {
+  public:
+    signal_watch() = default;
+    signal_watch(const signal_watch&) = delete;
+    signal_watch& operator=(const signal_watch&) = delete;
+    ~signal_watch() { stop(); }
+    bool start(run_state& rs);
+    // Puts the dispositions back and ends the thread; rs.stop has been requested.
+    void stop();
+
+  private:
+    std::array<struct sigaction, kWatchedSignals.size()> previous_{};
+    std::array<bool, kWatchedSignals.size()> installed_{};
+    std::thread thread_;
+    int read_fd_ = -1;
+};
+
+[[noreturn]] void leave(run_state& rs, int status);
+[[noreturn]] void end_by_signal(run_state& rs, int sig);
+void write_state_once(run_state& rs);
 bool read_file(const std::string& path, std::string& text, std::string& err);
 bool wait_for_remotes(run_state& rs);
 bool run_command(run_state& rs, const sim::script_command& c);
@@ -78,6 +114,7 @@ bool write_driver_state(const std::string& path, std::string& err);
 void play_script(run_state& rs, const std::vector<sim::script_command>& script);
 void play_stdin(run_state& rs);
 void watchdog(run_state& rs, double seconds);
+void watch_signals(run_state& rs, int read_fd);
 
 }  // namespace
 
@@ -90,6 +127,7 @@ int run_frontend(const options& o) {
         return 2;
     }
     auto rs = std::make_unique<run_state>();
+    rs->driver_state = o.driver_state;
     if (o.background.empty()) {
         rs->background = test_picture(kTvWidth, kTvHeight);
     } else {
@@ -183,6 +221,11 @@ int run_frontend(const options& o) {
         keys = std::thread(play_script, std::ref(*rs), std::cref(script));
     }
 
+    signal_watch signals;
+    if (!window && !o.driver_state.empty() && !signals.start(*rs)) {
+        say("--driver-state: cannot watch SIGTERM and SIGINT; a signal leaves nothing written");
+    }
+
     int status = 0;
     if (window) {
 #if LUMETRA_HAVE_WINDOW
@@ -203,16 +246,14 @@ int run_frontend(const options& o) {
     rs->stop.request();
     if (keys.joinable()) keys.join();
     if (timer.joinable()) timer.join();
+    signals.stop();
     if (!o.snapshot.empty() && !rs->snapshot_taken) {
         say("--snapshot: the player ended without clearing the framebuffer; nothing written");
     }
     set_before_clear(nullptr);
-    if (!o.driver_state.empty()) {
-        std::string err;
-        if (!write_driver_state(o.driver_state, err)) {
-            say("--driver-state: cannot write '" + o.driver_state + "': " + err);
-        }
-    }
+    write_state_once(*rs);
+    // A signal that came as the player ended still ends the process by it.
+    if (const int sig = caught_signal.load(); sig != 0) end_by_signal(*rs, sig);
     std::fflush(stdout);
     return status;
 }
@@ -226,11 +267,79 @@ void say(const std::string& text) {
 
 namespace {
 
-// Ends the process at once, the player wherever it is; what it printed is kept.
-[[noreturn]] void leave(int status) {
+// Ends the process at once, the player wherever it is; what it printed is kept, and
+// the driver's state is written as at every way out.
+[[noreturn]] void leave(run_state& rs, int status) {
+    write_state_once(rs);
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(status);
+}
+
+// Ends the process by sig, as the signal would have without --driver-state.
+[[noreturn]] void end_by_signal(run_state& rs, int sig) {
+    write_state_once(rs);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::signal(sig, SIG_DFL);
+    sigset_t only{};
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(sig);
+    std::_Exit(128 + sig);
+}
+
+void write_state_once(run_state& rs) {
+    std::lock_guard lk(rs.state_lock);
+    if (rs.state_written || rs.driver_state.empty()) return;
+    rs.state_written = true;
+    std::string err;
+    if (!write_driver_state(rs.driver_state, err)) {
+        sim::say("--driver-state: cannot write '" + rs.driver_state + "': " + err);
+    }
+}
+
+extern "C" void note_signal(int sig) {
+    const int saved_errno = errno;
+    caught_signal.store(sig);
+    const char byte = 0;
+    // Non-blocking: a full pipe already holds a wake-up.
+    [[maybe_unused]] const ssize_t n = ::write(wake_fd.load(), &byte, 1);
+    errno = saved_errno;
+}
+
+bool signal_watch::start(run_state& rs) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    read_fd_ = fds[0];
+    wake_fd = fds[1];
+    thread_ = std::thread(watch_signals, std::ref(rs), read_fd_);
+    for (size_t i = 0; i < kWatchedSignals.size(); ++i) {
+        struct sigaction was {};
+        // A signal the simulator was started with ignored stays ignored, as in the player.
+        if (sigaction(kWatchedSignals[i], nullptr, &was) != 0 || was.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction act {};
+        act.sa_handler = note_signal;
+        sigemptyset(&act.sa_mask);
+        act.sa_flags = SA_RESTART;
+        previous_[i] = was;
+        installed_[i] = sigaction(kWatchedSignals[i], &act, nullptr) == 0;
+    }
+    return true;
+}
+
+void signal_watch::stop() {
+    for (size_t i = 0; i < kWatchedSignals.size(); ++i) {
+        if (installed_[i]) sigaction(kWatchedSignals[i], &previous_[i], nullptr);
+        installed_[i] = false;
+    }
+    if (thread_.joinable()) thread_.join();
+    const int write_fd = wake_fd.exchange(-1);
+    if (write_fd >= 0) ::close(write_fd);
+    if (read_fd_ >= 0) ::close(read_fd_);
+    read_fd_ = -1;
 }
 
 bool read_file(const std::string& path, std::string& text, std::string& err) {
@@ -346,7 +455,7 @@ void play_stdin(run_state& rs) {
         int r = sim::parse_script_line(line, c, message);
         if (r < 0) {
             sim::say("-:" + std::to_string(line_no) + ": " + message);
-            leave(2);
+            leave(rs, 2);
         }
         c.line = line_no;
         if (r > 0 && !run_command(rs, c)) return;
@@ -379,7 +488,18 @@ void watchdog(run_state& rs, double seconds) {
     std::ostringstream s;
     s << "timeout: the player did not end within " << seconds << " s";
     sim::say(s.str());
-    leave(124);
+    leave(rs, 124);
+}
+
+void watch_signals(run_state& rs, int read_fd) {
+    while (!rs.stop.requested()) {
+        pollfd p{read_fd, POLLIN, 0};
+        if (::poll(&p, 1, kPollMs) <= 0) continue;
+        char byte = 0;
+        while (::read(read_fd, &byte, 1) == 1) {
+        }
+        if (const int sig = caught_signal.load(); sig != 0) end_by_signal(rs, sig);
+    }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // Whole runs of lumetra-sim on drivers the way box software leaves them: in manual-blit
 // mode, showing the second page, in the box's own 1280 x 720 mode.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -103,6 +105,58 @@ INSTANTIATE_TEST_SUITE_P(
                         1,
                         true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Every way out of a run writes the driver's state. After SIGTERM or SIGINT the run
+// ends by the signal, and the state shows the box's mode and page, which the player's
+// signal handler put back; after the time limit or a bad line on standard input, the
+// player's own mode, which it still held.
+TEST(SimDisplayWaysOut, TheDriverStateIsWrittenWhicheverWayTheRunEnds) {
+    const struct {
+        const char* name;
+        int sig;              // sent once the player runs; 0 none
+        const char* timeout;  // --timeout
+        const char* line;     // sent on standard input once the player runs
+        int status;
+        const char* mode;
+        const char* offset;
+        const char* mode_requests;
+    } ways[] = {
+        {"SIGTERM", SIGTERM, "600", "", 128 + SIGTERM, "1920x1080", "0,1080", "2"},
+        {"SIGINT", SIGINT, "600", "", 128 + SIGINT, "1920x1080", "0,1080", "2"},
+        {"time limit", 0, "10", "", 124, "720x576", "0,0", "1"},
+        {"bad line", 0, "600", "bogus\n", 2, "720x576", "0,0", "1"},
+    };
+    for (const auto& w : ways) {
+        struct sigaction ours {};
+        if (w.sig != 0 && sigaction(w.sig, nullptr, &ours) == 0 && ours.sa_handler == SIG_IGN) {
+            std::printf("%s skipped: ignored here, and so in the simulator\n", w.name);
+            continue;
+        }
+        testsup::box_root root(testsup::dejavu_condensed());
+        root.write_subtitles("film.tkx", kFilm);
+        simtest::scratch_dir dir;
+        simtest::process sim({LUMETRA_SIM_BINARY, "--headless", "--root", root.path(), "--keys",
+                              "-", "--mode", "1920x1080", "--pages", "2", "--shown-page", "1",
+                              "--timeout", w.timeout, "--driver-state", dir.file("state")},
+                             {}, true);
+        ASSERT_TRUE(sim.started()) << w.name;
+        // Key scripts play once the player has opened its remote control, after it
+        // took the display over.
+        sim.write_stdin("snap " + dir.file("running.png") + "\n");
+        ASSERT_TRUE(testsup::wait_until(
+            [&] { return std::filesystem::exists(dir.file("running.png")); }, 60000))
+            << w.name << ": " << sim.err();
+        sim.write_stdin(w.line);
+        if (w.sig != 0) sim.signal(w.sig);
+        ASSERT_TRUE(sim.wait(60000)) << w.name;
+        EXPECT_EQ(sim.status(), w.status) << w.name << ": " << sim.err();
+        auto st = read_state(dir.file("state"));
+        EXPECT_EQ(st["mode"], w.mode) << w.name;
+        EXPECT_EQ(st["offset"], w.offset) << w.name;
+        EXPECT_EQ(st["mode_requests"], w.mode_requests) << w.name;
+        EXPECT_EQ(st["manual_blit"], "0") << w.name;
+    }
+}
 
 TEST(SimDisplayOptions, PagesAndBlitOptionsAreCheckedAndDocumented) {
     struct line {

@@ -141,27 +141,72 @@ TEST_F(SyncLearning, WithoutADecoderSyncsByOkGiveTheRateUnlessThePlayerWasPaused
     }
 }
 
+// Every standard ratio, either way, is proposed once the syncs tell it from no
+// correction, however close to 1 it is. Sync A, then B 3 minutes of subtitle time
+// later: the ratios within 0.1 % of 1 move the film 0.18 s, less than two syncs can
+// err, so nothing is proposed yet and A stays the baseline; C 50 minutes after A
+// (3 s of drift for those) brings the proposal.
+TEST(SyncLearningRates, EachStandardRateIsProposedOnceTheBaselineTellsItFromNone) {
+    const struct {
+        const char* label;
+        bool after_3_min;
+    } expected[kStandardRateCount] = {
+        {"23,976 \x08 25", true},  {"25 \x08 23,976", true},  {"24 \x08 25", true},
+        {"25 \x08 24", true},      {"29,97 \x08 25", true},   {"25 \x08 29,97", true},
+        {"24 \x08 23,976", false}, {"23,976 \x08 24", false}, {"1001 \x08 1000", false},
+        {"1000 \x08 1001", false},
+    };
+    constexpr uint32_t kA = 60000;
+    for (size_t i = 0; i < kStandardRateCount; ++i) {
+        const standard_rate& s = kStandardRates[i];
+        EXPECT_STREQ(s.label, expected[i].label);
+        // The film's time at subtitle time t, the film running num / den as fast.
+        auto sync_at = [&](uint32_t t) {
+            return sync_point{t, 5000000 + (int64_t{t - kA} * s.num + s.den / 2) / s.den};
+        };
+        tmr_sync_reset({});
+        EXPECT_EQ(tmr_sync_record(sync_at(kA)).kind, rate_kind::no_drift) << s.label;
+        const rate_estimate b = tmr_sync_record(sync_at(kA + 180000));
+        const rate_estimate c = tmr_sync_record(sync_at(kA + 3000000));
+        EXPECT_EQ(b.kind, expected[i].after_3_min ? rate_kind::standard : rate_kind::no_drift)
+            << s.label;
+        EXPECT_EQ(c.kind, rate_kind::standard) << s.label;
+        EXPECT_EQ(c.standard, static_cast<int>(i)) << s.label;
+        EXPECT_EQ(c.num, s.num) << s.label;
+        EXPECT_EQ(c.den, s.den) << s.label;
+        char question[96];
+        tmr_sync_question(c, question, sizeof question);
+        EXPECT_EQ(std::string(question),
+                  std::string("Ondertitels lopen uit: ") + expected[i].label + " toepassen?");
+    }
+}
+
 // A file remembered with a correction and loaded at start-up: the correction is on
 // the records at once, the settings' resume position stands, and the status line
-// says what was restored.
+// says what was restored. The correction is 23,976 -> 25 synced at line 25 (own time
+// 531.8 s): its map moves the file's times by +21.8 s at 0, but the line the player
+// resumes at, 24, by less than a second: 510920 * 2997 / 3125 + 21783 = 511776.
 TEST_F(SyncLearning, ARememberedFileLoadedAtStartUpGetsItsCorrectionAndTheStatusText) {
     const std::string file = drifting_file();
     root.write("/var/tuxbox/Tresk/tresk.sync",
                "lumetra-sync 1\n" + std::to_string(file.size()) +
-                   " 2500 3125 2997 20 film.tkx\n99 -700 1 1 3 ander.tkx\n");
-    // Settings: resume at line 5.
+                   " 21783 2997 3125 20 film.tkx\n99 -700 1 1 3 ander.tkx\n");
+    // Settings: resume at line 24.
     std::string settings(16, '\0');
     settings[0] = settings[1] = 1;
-    settings[4] = 5;
+    settings[4] = 24;
     start(settings);
-    const time_map map{2500, 3125, 2997};
+    const time_map map{21783, 2997, 3125};
+    ASSERT_EQ(subtitles[24].own_start, 510920u);
+    ASSERT_EQ(subtitles[25].own_start, 531800u);
     EXPECT_EQ(tmr_sync_applied(), map);
-    for (int i : {0, 5, kLines - 1}) {
+    for (int i : {0, 24, kLines - 1}) {
         EXPECT_EQ(subtitles[i].start_ms, sub_map_time(subtitles[i].own_start, map)) << i;
         EXPECT_EQ(subtitles[i].end_ms, sub_map_time(subtitles[i].own_end, map)) << i;
     }
     EXPECT_EQ(last_end_ms, static_cast<int32_t>(subtitles[kLines - 1].end_ms));
-    EXPECT_EQ(clock_ms, subtitles[5].start_ms) << "the settings' resume position, not the memory's";
+    EXPECT_EQ(clock_ms, subtitles[24].start_ms)
+        << "the settings' resume position, not the memory's";
     EXPECT_EQ(clock_running, 0);
     // The status line shows the restore text: drawing it again changes no pixel of
     // the strip, and drawing the resume time instead would.
@@ -173,9 +218,9 @@ TEST_F(SyncLearning, ARememberedFileLoadedAtStartUpGetsItsCorrectionAndTheStatus
         return px;
     };
     const std::vector<uint32_t> shown = strip();
-    fb_show_time(subtitles[5].start_ms);
+    fb_show_time(subtitles[24].start_ms);
     ASSERT_NE(strip(), shown) << "the resume time looks different";
-    fb_show_status("Synchronisatie hersteld: +2,5 s, 25 \x08 23,976");
+    fb_show_status("Synchronisatie hersteld: +0,9 s, 23,976 \x08 25");
     EXPECT_EQ(strip(), shown);
 }
 

@@ -66,18 +66,15 @@ TEST_F(SyncMemory, KeepsSixtyFourFilesByNameAndSize) {
     EXPECT_TRUE(sync_memory_recall("f62.tkx", 62, e));
 }
 
-TEST_F(SyncMemory, ADamagedOrForeignFileIsIgnoredAndRewritten) {
-    const char* damaged[] = {
+TEST_F(SyncMemory, AForeignOrEmptyFileIsIgnoredAndRewritten) {
+    const char* foreign[] = {
         "",
+        "\n\n",
         "\x7f"
         "ELF binary",
         "lumetra-sync 2\n10 0 1 1 0 a.tkx\n",
-        "lumetra-sync 1\n10 0 1 1 0 a.tkx",            // last line cut short
-        "lumetra-sync 1\n10 0 0 1 0 a.tkx\n",          // a zero numerator
-        "lumetra-sync 1\n10 0 1 1 -4 a.tkx\n",         // a negative position
-        "lumetra-sync 1\n10 0 1 1 0 a.tkx\nrommel\n",  // one bad line spoils the rest
     };
-    for (const char* text : damaged) {
+    for (const char* text : foreign) {
         std::ofstream(path(), std::ios::binary) << text;
         sync_entry e;
         EXPECT_FALSE(sync_memory_recall("a.tkx", 10, e)) << text;
@@ -89,6 +86,100 @@ TEST_F(SyncMemory, ADamagedOrForeignFileIsIgnoredAndRewritten) {
     EXPECT_FALSE(sync_memory_store("c.tkx", 1, {}));
     sim::clear_faults();
     EXPECT_EQ(contents(), "lumetra-sync 1\n20 2500 3125 2997 7 b.tkx\n");
+}
+
+// A file edited by hand or copied from another system: blank lines, CR LF, no final
+// line end, bad lines among good ones, a line far too long. Every valid entry is
+// recalled, and the next store keeps them all, in their order, behind the new one.
+TEST_F(SyncMemory, AnUntidyFileKeepsEveryValidEntry) {
+    std::ifstream sample(std::string(LUMETRA_SOURCE_DIR) + "/tests/samples/sync_memory/untidy.sync",
+                         std::ios::binary);
+    std::stringstream text;
+    text << sample.rdbuf();
+    ASSERT_FALSE(text.str().empty());
+    std::ofstream(path(), std::ios::binary)
+        << text.str() << "\r\n1 0 1 1 0 " << std::string(1500, 'n') << "\n2 0 1 1 0 c.tkx";
+    const struct {
+        const char* name;
+        uint64_t size;
+        bool kept;
+        time_map map;
+        int32_t position;
+    } entries[] = {
+        {"a.tkx", 1200, true, {7373, 2997, 3125}, 41},
+        {"nul.tkx", 10, false, {}, 0},  // zero numerator
+        {"min.tkx", 30, false, {}, 0},  // negative position
+        {"de film (2).tkx", 59, true, {-500, 1, 1}, 3},
+        {"b.tkx", 20, true, {2500, 3125, 2997}, 7},  // CR LF then more after it
+        {"c.tkx", 2, true, {}, 0},                   // after the long line, no line end
+    };
+    for (const auto& x : entries) {
+        sync_entry e;
+        ASSERT_EQ(sync_memory_recall(x.name, x.size, e), x.kept) << x.name;
+        if (!x.kept) continue;
+        EXPECT_EQ(e.map, x.map) << x.name;
+        EXPECT_EQ(e.position, x.position) << x.name;
+    }
+    ASSERT_TRUE(sync_memory_store("d.tkx", 4, {{-1, 1, 1}, 1}));
+    EXPECT_EQ(contents(),
+              "lumetra-sync 1\n4 -1 1 1 1 d.tkx\n1200 7373 2997 3125 41 a.tkx\n"
+              "59 -500 1 1 3 de film (2).tkx\n20 2500 3125 2997 7 b.tkx\n2 0 1 1 0 c.tkx\n");
+}
+
+// More entries than the memory holds: the first 64 count, the rest are the least
+// recently used and go at the next store.
+TEST_F(SyncMemory, AnOverfullFileKeepsItsFirstSixtyFourEntries) {
+    std::string text = "lumetra-sync 1\n";
+    for (int i = 0; i < kSyncMemoryEntries + 6; ++i)
+        text += std::to_string(i) + " " + std::to_string(i) + " 1 1 0 f" + std::to_string(i) + "\n";
+    std::ofstream(path(), std::ios::binary) << text;
+    sync_entry e;
+    for (int i : {0, kSyncMemoryEntries - 1}) {
+        ASSERT_TRUE(sync_memory_recall(("f" + std::to_string(i)).c_str(), i, e)) << i;
+        EXPECT_EQ(e.map, (time_map{i, 1, 1}));
+    }
+    EXPECT_FALSE(sync_memory_recall(("f" + std::to_string(kSyncMemoryEntries)).c_str(),
+                                    kSyncMemoryEntries, e));
+    ASSERT_TRUE(sync_memory_store("f0", 0, {{5, 1, 1}, 0}));
+    const std::string now = contents();
+    EXPECT_EQ(now.rfind("lumetra-sync 1\n0 5 1 1 0 f0\n1 1 1 1 0 f1\n", 0), 0u) << now;
+    size_t lines = 0;
+    for (char c : now) lines += c == '\n';
+    EXPECT_EQ(lines, 1u + kSyncMemoryEntries);
+    EXPECT_TRUE(sync_memory_recall(("f" + std::to_string(kSyncMemoryEntries - 1)).c_str(),
+                                   kSyncMemoryEntries - 1, e));
+}
+
+// A memory that exists but cannot be read to its end (no permission, a read error
+// half way) is not rewritten: what could not be read would be lost with it.
+TEST_F(SyncMemory, AFileThatCannotBeReadWholeIsLeftAsItIs) {
+    const std::string text =
+        "lumetra-sync 1\n10 100 1 1 0 a.tkx\n20 200 1 1 0 b.tkx\n30 300 1 1 0 c.tkx\n";
+    std::ofstream(path(), std::ios::binary) << text;
+    const long two_lines = static_cast<long>(text.find("20 "));
+    sync_entry e;
+    sim::fail_call("fread", EIO, 1, "tresk.sync", two_lines);
+    EXPECT_TRUE(sync_memory_recall("a.tkx", 10, e)) << "what was read is used";
+    struct way {
+        const char* what;
+        const char* call;
+        int err;
+        long after_bytes;
+    };
+    for (const way& w : {way{"no permission", "fopen", EACCES, 0},
+                         way{"a read error after the first entry", "fread", EIO, two_lines}}) {
+        const int injected = sim::faults_injected();
+        sim::fail_call(w.call, w.err, 1, "tresk.sync", w.after_bytes);
+        EXPECT_FALSE(sync_memory_store("d.tkx", 40, {})) << w.what;
+        EXPECT_EQ(contents(), text) << w.what;
+        sim::fail_call(w.call, w.err, 1, "tresk.sync", w.after_bytes);
+        sync_memory_forget("a.tkx", 10);
+        EXPECT_EQ(contents(), text) << w.what;
+        EXPECT_EQ(sim::faults_injected(), injected + 2) << "each armed fault was hit";
+    }
+    sim::clear_faults();
+    EXPECT_TRUE(sync_memory_store("d.tkx", 40, {}));
+    EXPECT_TRUE(sync_memory_recall("c.tkx", 30, e)) << "readable again: rewritten with all";
 }
 
 // Through the file and FPS menus: a corrected file left for another and chosen again

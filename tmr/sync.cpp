@@ -26,7 +26,6 @@ struct sync_state {
     sync_point first;  // the earliest usable sync: the baseline grows from it
     bool have_last = false;
     sync_point last;             // the sync recorded last
-    bool refining = false;       // a correction was applied since `first`
     bool stopped_by_ok = false;  // OK stopped the clock, and it has not started since
     uint32_t stopped_at = 0;     // the clock's time then
     bool have_film_ref = false;
@@ -52,23 +51,22 @@ const standard_rate kStandardRates[kStandardRateCount] = {
     {1000, 1001, "1000 \x08 1001"},
 };
 
-rate_estimate tmr_sync_estimate(const sync_point& a, const sync_point& b, bool refining) {
+rate_estimate tmr_sync_estimate(const sync_point& a, const sync_point& b) {
     rate_estimate e;
     if (b.subtitle_ms <= a.subtitle_ms || b.subtitle_ms - a.subtitle_ms < kMinBaseline) return e;
     const int64_t dt = int64_t{b.subtitle_ms} - a.subtitle_ms;
     const int64_t df = b.film_ms - a.film_ms;
-    const int64_t off = magnitude(df - dt);
-    if (df <= 0 || off * kMaxDriftDivisor > dt) {
+    if (df <= 0) {
         e.kind = rate_kind::beyond;
         return e;
     }
     // Two syncs of +-kSyncAccuracy each tell rates apart by 2 * kSyncAccuracy / dt:
     // |df / dt - n / d| <= 2 * kSyncAccuracy / dt  <=>  |df * d - n * dt| <= 2 * kSyncAccuracy * d.
     const int64_t margin = 2 * int64_t{kSyncAccuracy};
-    if (off * 1000 < kNoDriftPerMille * dt || (refining && off <= margin)) {
-        e.kind = rate_kind::no_drift;
-        return e;
-    }
+    const int64_t off = magnitude(df - dt);
+    // No correction (ratio 1) explains the syncs as well: what a standard ratio close
+    // to 1 would propose waits for a baseline long enough to tell them apart.
+    const bool none_explains = off <= margin;
     int best = -1;
     int64_t best_error = 0;
     for (size_t i = 0; i < kStandardRateCount; ++i) {
@@ -81,11 +79,19 @@ rate_estimate tmr_sync_estimate(const sync_point& a, const sync_point& b, bool r
             best_error = error;
         }
     }
-    if (best >= 0) {
+    if (best >= 0 && !none_explains) {
         e.kind = rate_kind::standard;
         e.standard = best;
         e.num = kStandardRates[best].num;
         e.den = kStandardRates[best].den;
+        return e;
+    }
+    if (none_explains || off * 1000 < kNoDriftPerMille * dt) {
+        e.kind = rate_kind::no_drift;
+        return e;
+    }
+    if (off * kMaxDriftDivisor > dt) {
+        e.kind = rate_kind::beyond;
         return e;
     }
     uint64_t num = static_cast<uint64_t>(df);
@@ -136,15 +142,22 @@ void tmr_sync_question(const rate_estimate& rate, char* out, size_t size) {
     std::snprintf(out, size, "Ondertitels lopen uit: %s toepassen?", label);
 }
 
-void tmr_sync_restored_text(const time_map& map, char* out, size_t size) {
-    const int64_t tenths = divide_rounded(magnitude(map.shift_ms), 100);
-    const int written = std::snprintf(
-        out, size, "Synchronisatie hersteld: %c%lld,%lld s", map.shift_ms < 0 ? '-' : '+',
-        static_cast<long long>(tenths / 10), static_cast<long long>(tenths % 10));
-    if (map.num == map.den || written < 0 || static_cast<size_t>(written) >= size) return;
-    char label[40];
-    rate_label(map.num, map.den, label, sizeof label);
-    std::snprintf(out + written, size - static_cast<size_t>(written), ", %s", label);
+void tmr_sync_restored_text(const time_map& map, uint32_t own_ms, char* out, size_t size) {
+    // What the viewer sees of the correction is how far it moves the lines about
+    // the current position; the map's own shift is its value at 0, far from there
+    // when it has a rate.
+    const int64_t moved = int64_t{sub_map_time(own_ms, map)} - own_ms;
+    const int64_t tenths = divide_rounded(magnitude(moved), 100);
+    const bool rate = map.num != map.den;
+    char shift[32] = "";
+    if (tenths != 0 || !rate) {
+        std::snprintf(shift, sizeof shift, "%c%lld,%lld s", moved < 0 ? '-' : '+',
+                      static_cast<long long>(tenths / 10), static_cast<long long>(tenths % 10));
+    }
+    char label[40] = "";
+    if (rate) rate_label(map.num, map.den, label, sizeof label);
+    std::snprintf(out, size, "Synchronisatie hersteld: %s%s%s", shift,
+                  shift[0] != '\0' && rate ? ", " : "", label);
 }
 
 rate_estimate tmr_sync_started() {
@@ -159,7 +172,7 @@ rate_estimate tmr_sync_started() {
         // Without a decoder the film's time is the monotonic clock's, which ran on
         // while the film was paused with the subtitles: the syncs before say nothing.
         if (plain_pause) {
-            state.have_first = state.have_last = state.refining = false;
+            state.have_first = state.have_last = false;
             return none;
         }
         timespec ts{};
@@ -179,14 +192,12 @@ rate_estimate tmr_sync_record(const sync_point& point) {
     if (!state.have_first) {
         state.first = point;
         state.have_first = true;
-        state.refining = false;
         return none;
     }
-    rate_estimate e = tmr_sync_estimate(state.first, point, state.refining);
+    rate_estimate e = tmr_sync_estimate(state.first, point);
     if (e.kind == rate_kind::beyond) {
         // The film or the clock was moved between them: start again from this one.
         state.first = point;
-        state.refining = false;
         return none;
     }
     if (e.kind != rate_kind::standard && e.kind != rate_kind::measured) return none;
@@ -207,7 +218,6 @@ void tmr_sync_apply(const rate_estimate& rate) {
     // The baseline moves with the subtitles, so that a later sync measures what is left.
     const time_map about_pivot = tmr_sync_compose({}, pivot, rate.num, rate.den);
     state.first.subtitle_ms = sub_map_time(state.first.subtitle_ms, about_pivot);
-    state.refining = true;
     state.declined = false;
 }
 

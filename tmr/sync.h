@@ -25,7 +25,7 @@ enum class rate_kind {
     no_drift,   // r is 1 within the rule's margin: nothing to propose
     standard,   // r is one of kStandardRates within what two syncs can tell apart
     measured,   // r as measured, within 10 % of 1
-    beyond,     // more than 10 % off: the syncs cannot both be right
+    beyond,     // no standard ratio and more than 10 % off: the syncs cannot both be right
 };
 struct rate_estimate {
     rate_kind kind = rate_kind::too_close;
@@ -48,9 +48,9 @@ extern const standard_rate kStandardRates[kStandardRateCount];
 inline constexpr uint32_t kMinBaseline = 120000;
 inline constexpr uint32_t kSyncAccuracy = 300;
 
-// The rate two syncs give. With `refining` (a correction was applied between them and
-// `a` has been moved with it), a rate within the tolerance of 1 is no drift either.
-rate_estimate tmr_sync_estimate(const sync_point& a, const sync_point& b, bool refining);
+// The rate two syncs give. A standard ratio that explains them is proposed unless no
+// correction explains them as well; otherwise a measured rate, unless within 0.3 % of 1.
+rate_estimate tmr_sync_estimate(const sync_point& a, const sync_point& b);
 // The map after a further correction by num / den about the subtitle time `pivot`:
 // every time t becomes pivot + (t - pivot) * num / den.
 time_map tmr_sync_compose(const time_map& applied, uint32_t pivot, uint32_t num, uint32_t den);
@@ -58,9 +58,11 @@ time_map tmr_sync_compose(const time_map& applied, uint32_t pivot, uint32_t num,
 void tmr_sync_reduce(uint64_t& num, uint64_t& den);
 
 // The question that proposes a rate, and the status text of a restored correction,
-// each written into out (NUL-terminated, cut to size).
+// each written into out (NUL-terminated, cut to size). The restored text gives what
+// the map moves the file's own time own_ms by (the line at the current position),
+// and its rate, or the rate alone where that line stays within 0.05 s.
 void tmr_sync_question(const rate_estimate& rate, char* out, size_t size);
-void tmr_sync_restored_text(const time_map& map, char* out, size_t size);
+void tmr_sync_restored_text(const time_map& map, uint32_t own_ms, char* out, size_t size);
 
 // The state of the file playing. The main loop reports every start and stop of the
 // clock by OK; tmr_sync_started returns what to propose (kind standard or measured)
