@@ -67,12 +67,13 @@ void toggle_play() {
         fb_show_icons();
         return;
     }
+    const uint32_t started_from = clock_ms;
     tmr_play();
     fb_clear_status();
     if (help_countdown >= 0) menu_help_box(0);
     fb_show_icons();
     // Every start by OK is a sync: it may show the rate correction it gives.
-    rc_sync_started();
+    rc_sync_started(started_from);
 }
 
 // Dispatches one key; returns whether the help box is closed after it (pass step 8).

@@ -39,8 +39,8 @@ void remember();
 
 }  // namespace
 
-void rc_sync_started() {
-    const rate_estimate rate = tmr_sync_started();
+void rc_sync_started(uint32_t started_from_ms) {
+    const rate_estimate rate = tmr_sync_started(started_from_ms);
     if (rate.kind != rate_kind::standard && rate.kind != rate_kind::measured) return;
     char question[96];
     tmr_sync_question(rate, question, sizeof question);

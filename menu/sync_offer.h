@@ -1,9 +1,12 @@
 // The question that offers a rate correction after a sync. Main thread only.
 #pragma once
 
+#include <cstdint>
+
 // After OK has started the clock: records the sync and, when it gives a rate to
 // correct, asks the viewer (OK applies it, EXIT leaves the times as they are).
-void rc_sync_started();
+// started_from_ms: the clock's time when OK started it (tmr_sync_started).
+void rc_sync_started(uint32_t started_from_ms);
 // After OK has stopped the clock.
 void rc_sync_stopped();
 // The file playing was loaded: at start-up (`chosen` false: the settings' resume

@@ -160,11 +160,12 @@ void tmr_sync_restored_text(const time_map& map, uint32_t own_ms, char* out, siz
                   shift[0] != '\0' && rate ? ", " : "", label);
 }
 
-rate_estimate tmr_sync_started() {
+rate_estimate tmr_sync_started(uint32_t started_from_ms) {
     rate_estimate none;
     none.kind = rate_kind::no_drift;
     if (clock_running == 0) return none;
-    const uint32_t t = clock_ms;
+    // Not clock_ms: the subtitle thread may have moved it on since the start.
+    const uint32_t t = started_from_ms;
     const bool plain_pause = state.stopped_by_ok && t == state.stopped_at;
     state.stopped_by_ok = false;
     int64_t f = 0;

@@ -66,8 +66,10 @@ void tmr_sync_restored_text(const time_map& map, uint32_t own_ms, char* out, siz
 
 // The state of the file playing. The main loop reports every start and stop of the
 // clock by OK; tmr_sync_started returns what to propose (kind standard or measured)
-// or kind no_drift when nothing is proposed.
-rate_estimate tmr_sync_started();
+// or kind no_drift when nothing is proposed. started_from_ms is the clock's time when
+// OK started it, read before it ran on: the sync's subtitle time, and equal to the time
+// it stopped at when the viewer only paused.
+rate_estimate tmr_sync_started(uint32_t started_from_ms);
 void tmr_sync_stopped();
 // Records one sync, as tmr_sync_started does once it has read the clock and the film's
 // time, and returns what it gives.
