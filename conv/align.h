@@ -79,11 +79,12 @@ constexpr const char* kNoReliableMatch = "no reliable match: left as it was";
 
 // What a --sync-to reference is, from the start of the file: a transport stream (a
 // recording) by its packets' sync bytes, a subtitle file in a format the converter
-// reads, or something else.
+// reads or in the player's own, or something else.
 enum class ReferenceKind { kSubtitleFile, kTransportStream, kOther };
 ReferenceKind reference_kind(std::span<const uint8_t> head);
 
-// Reads a subtitle file in any format the converter reads into its cues' spans, for
+// Reads a subtitle file in any format the converter reads, or in the player's own
+// (the times it shows them at, its header's offset added), into its cues' spans, for
 // use as a reference; kConvertOk, or kConvertFailed with error set.
 int read_reference_subtitles(std::span<const uint8_t> input, std::vector<TimeSpan>& spans,
                              std::string& error);

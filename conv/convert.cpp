@@ -32,6 +32,9 @@ constexpr std::string_view kPartSeparator = "; ";
 constexpr std::string_view kStampMiddle = " bytes, modified ";
 constexpr std::string_view kOptionStart = "--";
 constexpr std::string_view kSyncOption = "--sync-to";
+// The last part of the header: the checksum of what follows it.
+constexpr std::string_view kChecksumMark = "checksum ";
+constexpr size_t kChecksumDigits = 8;
 // Extensions in the order a source is preferred among those of one base name.
 constexpr std::array<std::string_view, 6> kSourceOrder = {".srt", ".ass", ".ssa",
                                                           ".vtt", ".sub", ".txt"};
@@ -138,8 +141,37 @@ std::string options_text(const ConvertOptions& options) {
     return out;
 }
 
-// The header line (no line end) for count subtitle lines made with options.
-std::string header_line(int count, const ConvertOptions& options) {
+// FNV-1a, 32 bits: cheap, and any change a viewer makes by hand shows.
+uint32_t content_checksum(std::string_view content) {
+    uint32_t hash = 2166136261u;
+    for (char c : content) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash;
+}
+
+// "; checksum XXXXXXXX" for what follows the header line.
+std::string checksum_part(std::string_view content) {
+    std::array<char, kChecksumDigits + 1> digits{};
+    std::snprintf(digits.data(), digits.size(), "%08X",
+                  static_cast<unsigned>(content_checksum(content)));
+    return std::string(kPartSeparator) + std::string(kChecksumMark) + digits.data();
+}
+
+// Reads "checksum XXXXXXXX", the whole of text.
+bool take_checksum(std::string_view text, uint32_t& checksum) {
+    if (text.size() != kChecksumMark.size() + kChecksumDigits || !text.starts_with(kChecksumMark))
+        return false;
+    checksum = 0;
+    for (char c : text.substr(kChecksumMark.size())) {
+        const int digit = hex_digit(c);
+        if (digit < 0) return false;
+        checksum = checksum << 4 | static_cast<uint32_t>(digit);
+    }
+    return true;
+}
+
+// The header line (no line end) for count subtitle lines made with options, content
+// being what follows it.
+std::string header_line(int count, const ConvertOptions& options, std::string_view content) {
     std::string line = "[KTF2: " + std::to_string(count) + " 0 ";
     std::string_view name = options.source_name;
     if (const size_t slash = name.rfind('/'); slash != std::string_view::npos)
@@ -157,9 +189,11 @@ std::string header_line(int count, const ConvertOptions& options) {
     }
     if (const std::string given = options_text(options); !given.empty())
         from += std::string(kPartSeparator) + given;
+    const std::string checksum = checksum_part(content);
     // Only a name of many escaped bytes gets here: the file still says it was converted.
-    if (line.size() + from.size() + 1 > kLongestHeaderLine) from = "converted from ";
-    return line + from + "]";
+    if (line.size() + from.size() + checksum.size() + 1 > kLongestHeaderLine)
+        from = "converted from ";
+    return line + from + checksum + "]";
 }
 
 bool take_int64(std::string_view& text, int64_t& value) {
@@ -256,7 +290,10 @@ int finish_with_header(ReadResult& read, const ConvertOptions& options, std::str
         output.clear();
         return result;
     }
-    output.replace(0, output.find('\n'), header_line(report.cues_written, options));
+    const size_t line_end = output.find('\n');
+    output.replace(
+        0, line_end,
+        header_line(report.cues_written, options, std::string_view(output).substr(line_end + 1)));
     return result;
 }
 
@@ -299,6 +336,13 @@ ConvertedFrom converted_from_header(std::string_view line) {
     if (rest.substr(0, kSourceMark.size()) != kSourceMark || rest.back() != ']') return out;
     out.converted = true;
     std::string_view name = rest.substr(kSourceMark.size(), rest.size() - kSourceMark.size() - 1);
+    if (const size_t last = name.rfind(kPartSeparator); last != std::string_view::npos) {
+        uint32_t checksum = 0;
+        if (take_checksum(name.substr(last + kPartSeparator.size()), checksum)) {
+            out.checksum = checksum;
+            name = name.substr(0, last);
+        }
+    }
     if (const size_t separator = name.find(kPartSeparator); separator != std::string_view::npos) {
         ConvertedFrom parts;
         if (take_parts(name.substr(separator + kPartSeparator.size()), parts)) {
@@ -310,6 +354,21 @@ ConvertedFrom converted_from_header(std::string_view line) {
     }
     out.source_name = unescaped(name);
     return out;
+}
+
+bool converted_content_matches(std::string_view file) {
+    const size_t line_end = file.find('\n');
+    const ConvertedFrom from = converted_from_header(file.substr(0, line_end));
+    if (!from.checksum) return true;
+    return line_end != std::string_view::npos &&
+           content_checksum(file.substr(line_end + 1)) == *from.checksum;
+}
+
+bool known_encoding(std::string_view name) {
+    // The decoders say so only when given something to decode.
+    constexpr std::array<uint8_t, 1> kProbe = {'a'};
+    std::string text, error;
+    return !name.empty() && decode_to_utf8(kProbe, name, default_decoder(), text, error);
 }
 
 std::string source_name_from_header(std::string_view line) {

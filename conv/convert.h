@@ -78,12 +78,18 @@ int convert_subtitles(std::span<const uint8_t> input, const ConvertOptions& opti
 bool looks_convertible(std::span<const uint8_t> input);
 
 // What the header line of a converted file says about its making:
-//   [KTF2: N 0 converted from NAME; SIZE bytes, modified SECONDS.NANOSECONDS; OPTIONS]
-// The player reads only "[KTF2: N 0"; the rest is for the converter and the file
-// menu. NAME is the source's whole name, its control bytes, backslashes and ";"
-// written as "\xHH" (hexadecimal). The stamp and the options (those not at their
+//   [KTF2: N 0 converted from NAME; SIZE bytes, modified SECONDS.NANOSECONDS; OPTIONS;
+//   checksum XXXXXXXX]
+// (one line). The player reads only "[KTF2: N 0"; the rest is for the converter and
+// the file menu. NAME is the source's whole name, its control bytes, backslashes and
+// ";" written as "\xHH" (hexadecimal). The stamp and the options (those not at their
 // defaults, as the command line gives them, e.g. "--offset -1.5") follow only when
-// known; headers written before the stamp existed end right after the name.
+// known; headers written before the stamp existed end right after the name. The
+// checksum, always last, is the FNV-1a hash (32 bits, 8 upper-case hexadecimal digits)
+// of every byte after the header line's line end, so that a file changed by hand since
+// it was written is told from one the converter wrote; a name and an option's value
+// never hold "; " (";" is escaped), so the last part cannot be taken for theirs.
+// Headers written before the checksum existed end without it.
 struct ConvertedFrom {
     bool converted = false;   // the line says "converted from": not written by hand
     std::string source_name;  // the source's name (unescaped); empty when none is named
@@ -93,8 +99,15 @@ struct ConvertedFrom {
     // only option given.
     std::string sync_reference;
     bool only_sync_option = false;
+    // The checksum of what follows the header line; none in older headers.
+    std::optional<uint32_t> checksum;
 };
 ConvertedFrom converted_from_header(std::string_view header_line);
+
+// Whether a converted file (all of it, header line first) still holds what the
+// converter wrote after its header line: false only when its header carries a
+// checksum that what follows does not match (changed by hand since, or cut short).
+bool converted_content_matches(std::string_view file);
 
 // The source name a converted file's header line carries when it is a plain file name
 // (no directory, no "." or ".."), or empty (also for a file written by hand).
@@ -108,6 +121,10 @@ constexpr size_t kLongestHeaderLine = 998;
 // name up to its last ".", or the whole name when it has no "." other than a first
 // one (".srt" stays ".srt", so that its converted file ".srt.tkx" is not nameless).
 std::string_view name_base(std::string_view name);
+
+// Whether the decoder this build uses reads an encoding of this name (as
+// ConvertOptions::forced_encoding takes it).
+bool known_encoding(std::string_view name);
 
 // Where a source of a base name stands when several share it (lower first, decided by
 // the extension, in any case): .srt, .ass, .ssa, .vtt, .sub, .txt, then every other.

@@ -297,6 +297,19 @@ bool up_to_date(const conv::ConvertedFrom& from, const struct stat& source,
     return !later(source.st_mtim, converted.st_mtim);
 }
 
+// Whether the converted file at path was changed by hand since it was written (or
+// cannot be read): the viewer's from then on.
+bool edited_by_viewer(const char* path) {
+    file_handle f(hw_fopen(path, "rb"));
+    std::string text;
+    std::array<char, 4096> chunk;
+    for (size_t n = chunk.size(); f && n == chunk.size();) {
+        n = std::fread(chunk.data(), 1, chunk.size(), f.get());
+        text.append(chunk.data(), n);
+    }
+    return !f || std::ferror(f.get()) != 0 || !conv::converted_content_matches(text);
+}
+
 // How well a recording's name matches a subtitle file's base name: 2 for the same
 // name, 1 for a title the box put after its date and channel, 0 for none (any case).
 int recording_match_rank(std::string_view recording, std::string_view base) {
@@ -566,8 +579,8 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
 // tried): converts the first that converts when there is no .tkx, or when the one
 // there was made by conversion from a source of this base name that is not the
 // first such file any more or has changed since. A .tkx written by hand, made from
-// a file of another name or with options chosen by hand is the viewer's and is left
-// as it is.
+// a file of another name or with options chosen by hand, or changed by hand since it
+// was converted is the viewer's and is left as it is.
 void convert_sources_of(std::string_view base, std::span<const source_file> sources,
                         pass_state& pass) {
     const std::string converted_name = std::string(base) + std::string(kExtension);
@@ -598,6 +611,7 @@ void convert_sources_of(std::string_view base, std::span<const source_file> sour
             up_to_date(from, st, converted_st)) {
             return;
         }
+        if (have_converted && edited_by_viewer(converted.data())) return;
         std::string error;
         if (convert_one(source.name, base, path.data(), st, pass, error)) return;
         remember_failure(source.name, st);

@@ -15,7 +15,7 @@
 # ARCH: mipsel (the default), armhf or aarch64; the package is
 # lumetra_<version>_<ARCH>.ipk, and its control file names the architecture the
 # box images' opkg accepts for that CPU (scripts/cross-arch.sh; README says why).
-# Prints the path of the package. Its version is the project's (CMakeLists.txt's
+# Prints the path of the package, and the binaries' sizes on standard error. Its version is the project's (CMakeLists.txt's
 # project line, which the binaries print with --version); LUMETRA_VERSION overrides it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -114,4 +114,8 @@ mkdir -p "$out"
 ipk=$(cd "$out" && pwd)/lumetra_${VERSION}_${arch}.ipk
 rm -f "$ipk"
 (cd "$stage" && ar rcD "$ipk" debian-binary control.tar.gz data.tar.gz)
+# The sizes README's table gives (scripts/readme-sizes.sh writes them there), on
+# standard error: the last line of standard output is the package's path.
+echo "box-package: $arch binaries (bytes): lumetra $(stat -c %s "$binary")," \
+  "lumetra-convert $(stat -c %s "$converter")" >&2
 echo "$ipk"

@@ -12,6 +12,7 @@
 #include "conv/convert.h"
 #include "conv/model.h"
 #include "tests/support/convert_samples.h"
+#include "tests/support/converted_header.h"
 
 namespace {
 
@@ -383,7 +384,8 @@ TEST(ConvertHeader, SourceNameRoundTripsAndHandWrittenHeadersNameNothing) {
     options.source_name = "dir/Film [2019] \x01.srt";
     Result r = run("1\n00:00:01,000 --> 00:00:02,000\na\n", options);
     std::string header = r.output.substr(0, r.output.find('\n'));
-    EXPECT_EQ(header, "[KTF2: 1 0 converted from Film [2019] \\x01.srt]");
+    EXPECT_EQ(header, "[KTF2: 1 0 converted from Film [2019] \\x01.srt" +
+                          testsup::checksum_part(body(r)) + "]");
     EXPECT_EQ(conv::source_name_from_header(header), "Film [2019] \x01.srt");
     EXPECT_EQ(conv::source_name_from_header("\xEF\xBB\xBF" + header + "\r\n"),
               "Film [2019] \x01.srt");
@@ -395,6 +397,56 @@ TEST(ConvertHeader, SourceNameRoundTripsAndHandWrittenHeadersNameNothing) {
     }
     // Without a name the header is the plain one.
     EXPECT_EQ(run("1\n00:00:01,000 --> 00:00:02,000\na\n").output.substr(0, 13), "[KTF2: 1 0 ]\n");
+}
+
+// The checksum of what follows the header line ends the header, after a name and
+// options holding escaped ";" and "]" of their own, and tells a file changed by hand
+// from one as it was written; a header without one (written before checksums) is
+// taken as it was written.
+TEST(ConvertHeader, ChecksumTellsAFileChangedByHand) {
+    conv::ConvertOptions options;
+    options.source_name = "Film; deel 2 [checksum 0000].srt";
+    options.source_stamp = conv::SourceStamp{12, 1700000000, 5};
+    options.wrap_width = 30;
+    options.sync_reference = "/opnames/Film; deel 2 [HD]; checksum 12345678.ts";
+    const Result r = run("1\n00:00:01,000 --> 00:00:02,000\nHallo\n", options);
+    ASSERT_EQ(r.code, conv::kConvertOk) << r.report.error;
+    const std::string header = r.output.substr(0, r.output.find('\n'));
+    EXPECT_TRUE(header.ends_with(testsup::checksum_part(body(r)) + "]")) << header;
+    const conv::ConvertedFrom from = conv::converted_from_header(header);
+    EXPECT_EQ(from.source_name, options.source_name);
+    EXPECT_TRUE(from.source_stamp == options.source_stamp);
+    EXPECT_EQ(from.sync_reference, options.sync_reference);
+    EXPECT_FALSE(from.only_sync_option);
+    EXPECT_TRUE(from.options.starts_with("--wrap 30 --sync-to ")) << from.options;
+    EXPECT_EQ(from.options.find("; "), std::string::npos) << from.options;
+    EXPECT_TRUE(from.checksum.has_value());
+
+    EXPECT_TRUE(conv::converted_content_matches(r.output));
+    const std::string old_header = "[KTF2: 1 0 converted from a.srt; --wrap 30]";
+    const struct {
+        const char* what;
+        std::string file;
+        bool matches;
+    } cases[] = {
+        {"a subtitle corrected", header + "\n{25}{50}Hallo!\n", false},
+        {"line ends made \\r\\n", header + "\n" + body(r).insert(body(r).size() - 1, "\r"), false},
+        {"cut short", r.output.substr(0, r.output.size() - 1), false},
+        {"no line after the header", header, false},
+        {"only the header's count changed", "[KTF2: 2" + r.output.substr(8), true},
+        {"a header without a checksum", old_header + "\n{25}{50}iets anders\n", true},
+        {"written by hand", "[KTF2: 1 0 ]\n{25}{50}x\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(conv::converted_content_matches(c.file), c.matches);
+    }
+    // Headers written before checksums read as they always did.
+    const conv::ConvertedFrom old = conv::converted_from_header(old_header);
+    EXPECT_TRUE(old.converted);
+    EXPECT_EQ(old.source_name, "a.srt");
+    EXPECT_EQ(old.options, "--wrap 30");
+    EXPECT_FALSE(old.checksum.has_value());
 }
 
 TEST(ConvertOptions, PlainWrapAndFrameRate) {

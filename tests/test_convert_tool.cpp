@@ -6,14 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <array>
-#include <utility>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "conv/convert.h"
@@ -80,31 +80,42 @@ std::string expected(std::string_view bytes, conv::ConvertOptions options,
 
 }  // namespace
 
+// An option's value of the wrong kind (not a number, an encoding the tool does not
+// know, a directory where a file is wanted or the other way round) is a usage error.
 TEST(ConvertTool, UsageErrorsWriteNothing) {
     simtest::scratch_dir dir;
     const std::string film = dir.file("film.srt");
     write(film, kSrt);
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"--plain"},
-        {"-o", dir.file("x.tkx"), film, film},
-        {"-o", dir.file("x.tkx"), "--all", dir.path(), film},
-        {"--fps", "fast", film},
-        {"--fps", "0", film},
-        {"--wrap", "0", film},
-        {"--wrap", "12x", film},
-        {"--offset", "nan", film},
-        {"--bogus", film},
-        {film, "--offset"},
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "no FILE given"},
+        {{"--plain"}, "no FILE given"},
+        {{"-o", dir.file("x.tkx"), film, film}, "-o takes exactly one FILE"},
+        {{"-o", dir.file("x.tkx"), "--all", dir.path(), film}, "-o takes exactly one FILE"},
+        {{"--fps", "fast", film}, "--fps takes"},
+        {{"--fps", "0", film}, "--fps takes"},
+        {{"--wrap", "0", film}, "--wrap takes"},
+        {{"--wrap", "12x", film}, "--wrap takes"},
+        {{"--offset", "nan", film}, "--offset takes"},
+        {{"--bogus", film}, "unknown option --bogus"},
+        {{film, "--offset"}, "--offset needs a value"},
+        {{"--encoding", "NOPE", film}, "unknown encoding NOPE"},
+        {{"-o", dir.path(), film}, "-o takes a file, not a directory"},
+        {{"-o", dir.file("new") + "/", film}, "-o takes a file, not a directory"},
+        {{"--all", film}, "--all takes a directory"},
+        {{"--sync-to", dir.path(), film}, "--sync-to takes a file, not a directory"},
+        {{"--sync-to", "-", film}, "--sync-to takes a file, not standard input"},
     };
-    for (const auto& args : cases) {
+    for (const auto& [args, said] : cases) {
         const result r = convert(args);
         std::string shown;
         for (const auto& a : args) shown += a + " ";
         EXPECT_EQ(r.status, 2) << shown << r.err;
+        EXPECT_EQ(r.err.rfind("lumetra-convert: " + said, 0), 0u) << shown << r.err;
         EXPECT_NE(r.err.find("usage: lumetra-convert"), std::string::npos) << shown << r.err;
         EXPECT_EQ(names(dir.path()), std::vector<std::string>{"film.srt"}) << shown;
     }
+    // An encoding it knows, in any case, is no usage error.
+    EXPECT_EQ(convert({"--encoding", "windows-1250", "-o", "-", film}).status, 0);
     EXPECT_EQ(convert({"--help"}).status, 0);
 }
 
@@ -199,7 +210,8 @@ TEST(ConvertTool, SamplesGiveTheExpectedFiles) {
     for (const testsup::Sample& s : all) {
         const std::string out = dir.file(s.name.substr(0, s.name.rfind('.')) + ".tkx");
         EXPECT_EQ(read(out), "[KTF2: " + std::to_string(s.source.size()) +
-                                 testsup::header_end(s.name, dir.file(s.name)) + "\n" + s.expected)
+                                 testsup::header_end(s.name, dir.file(s.name), s.expected) + "\n" +
+                                 s.expected)
             << s.name;
     }
 }
@@ -256,6 +268,13 @@ TEST(ConvertToolOverwrite, NeverTheInputAndNoFileItDidNotWrite) {
     fs::create_directory_symlink(".", dir.file("here"));
     fs::create_hard_link(dir.file("same.srt"), dir.file("hard.tkx"));
     const std::string same = dir.file("same.srt");
+    // Converted files: one as it was written, one corrected by hand since.
+    for (const char* name : {"fresh.tkx", "edited.tkx"}) {
+        ASSERT_EQ(convert({same, "-o", dir.file(name)}).status, 0) << name;
+    }
+    std::string edited = read(dir.file("edited.tkx"));
+    edited.replace(edited.find("zes uur"), 7, "acht uur");
+    write(dir.file("edited.tkx"), edited);
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -294,6 +313,14 @@ TEST(ConvertToolOverwrite, NeverTheInputAndNoFileItDidNotWrite) {
         {{"--force", same, "-o", dir.file("hand.tkx")}, 0, "SubRip", "same.srt", "hand.tkx"},
         {{same, "-o", dir.file("old.tkx")}, 0, "SubRip", "same.srt", "old.tkx"},
         {{same, "-o", dir.file("empty.tkx")}, 0, "SubRip", "same.srt", "empty.tkx"},
+        {{same, "-o", dir.file("fresh.tkx")}, 0, "SubRip", "same.srt", "fresh.tkx"},
+        {{same, "-o", dir.file("edited.tkx")},
+         1,
+         dir.file("edited.tkx") + " was changed since lumetra-convert wrote it (--force replaces "
+                                  "it)",
+         "edited.tkx",
+         ""},
+        {{"--force", same, "-o", dir.file("edited.tkx")}, 0, "SubRip", "same.srt", "edited.tkx"},
     };
     for (const Case& c : cases) {
         const std::string before = read(dir.file(c.untouched));
@@ -334,10 +361,13 @@ TEST(ConvertToolNames, AnyNameConvertsAndIsRecordedWhole) {
         const result r = convert({dir.file(c.name)});
         EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
         ASSERT_TRUE(fs::exists(dir.file(c.output))) << c.name;
-        const std::string header = first_line(read(dir.file(c.output)));
+        const std::string file = read(dir.file(c.output));
+        const std::string header = first_line(file);
         EXPECT_NE(header.find(" converted from " + testsup::header_name(c.name)), std::string::npos)
             << header;
-        EXPECT_EQ(header, "[KTF2: 5" + testsup::header_end(c.name, dir.file(c.name))) << c.name;
+        EXPECT_EQ(header, "[KTF2: 5" + testsup::header_end(c.name, dir.file(c.name),
+                                                           testsup::after_header(file)))
+            << c.name;
         EXPECT_LE(header.size(), testsup::kLongestHeader) << c.name;
         fs::remove(dir.file(c.name));
         fs::remove(dir.file(c.output));
@@ -382,7 +412,9 @@ TEST(ConvertHeader, StampOptionsAndNameReadBack) {
             EXPECT_TRUE(from.source_stamp == c.stamp) << line;
             EXPECT_EQ(from.options, c.options) << line;
         } else {
-            EXPECT_EQ(line, "[KTF2: 5 0 converted from ]");
+            EXPECT_EQ(line, "[KTF2: 5 0 converted from " +
+                                testsup::checksum_part(testsup::after_header(out)) + "]");
+            EXPECT_TRUE(from.checksum.has_value());
         }
     }
     // Written before stamps: the name alone, even with a "; " of its own.
@@ -410,8 +442,10 @@ TEST(ConvertToolOrder, AllConvertsOneSourceOfEachNameInTheOrderOfFormats) {
     EXPECT_EQ(r.status, 1) << r.err;
     for (const auto& [tkx, source] : std::vector<std::pair<std::string, std::string>>{
              {"dup.tkx", "dup.srt"}, {"solo.tkx", "solo.vtt"}, {"spare.tkx", "spare.vtt"}}) {
-        const std::string header = first_line(read(dir.file(tkx)));
-        const std::string end = testsup::header_end(source, dir.file(source));
+        const std::string file = read(dir.file(tkx));
+        const std::string header = first_line(file);
+        const std::string end =
+            testsup::header_end(source, dir.file(source), testsup::after_header(file));
         EXPECT_EQ(header.substr(header.find(' ', 7)), end) << tkx;
     }
     EXPECT_NE(r.err.find(dir.file("dup.ass") + ": skipped: dup.srt is converted to " +
@@ -470,7 +504,8 @@ TEST(ConvertToolCommandLine, HelpVersionStandardStreamsAndOptionForms) {
         return made;
     };
     const std::string want = from_input(-1.5);
-    ASSERT_EQ(first_line(want), "[KTF2: 5 0 converted from standard input; --offset -1.5]");
+    ASSERT_EQ(first_line(want), "[KTF2: 5 0 converted from standard input; --offset -1.5" +
+                                    testsup::checksum_part(testsup::after_header(want)) + "]");
     // Every form gives the same file: standard input in, standard output out.
     const std::vector<std::vector<std::string>> forms = {
         {"--offset", "-1.5", "-", "-o", "-"},
@@ -503,4 +538,88 @@ TEST(ConvertToolCommandLine, HelpVersionStandardStreamsAndOptionForms) {
         EXPECT_EQ(r.status, 2) << said;
         EXPECT_EQ(r.err.substr(0, said.size()), said) << r.err;
     }
+}
+
+// --all takes up every file named as subtitles and every file that looks like
+// subtitles whatever its name. Each that fails is named with the reason it has when it
+// is named alone, and the run fails; a file --all does not take up is not mentioned.
+TEST(ConvertToolAll, NamesEveryFileItTakesUpThatFails) {
+    simtest::scratch_dir dir;
+    const std::string picture("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x02\x80", 20);
+    struct Case {
+        std::string name, bytes;
+        std::string said;  // after "NAME: "; empty: not mentioned at all
+    };
+    const std::vector<Case> cases = {
+        {"film.srt", std::string(kSrt), "SubRip, "},
+        {"leeg.srt", "", "failed: empty file"},
+        {"spaties.SUB", " \n\n", "failed: empty file"},
+        {"omslag.ass", picture, "failed: not a text file"},
+        {"lees mij.vtt", "Eerst lezen.\n", "failed: no subtitle format recognised"},
+        {"zonder naam", std::string(kSrt), "SubRip, "},
+        {"foto.png", picture, ""},
+        {"notes.txt", "Bring popcorn.\n", ""},
+        {"leeg.txt", "", ""},
+    };
+    for (const Case& c : cases) write(dir.file(c.name), c.bytes);
+    const result all = convert({"--all", dir.path()});
+    EXPECT_EQ(all.status, 1) << all.err;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string start = dir.file(c.name) + ": ";
+        const size_t at = all.err.find(start);
+        if (c.said.empty()) {
+            EXPECT_EQ(all.err.find(dir.file(c.name)), std::string::npos) << all.err;
+            continue;
+        }
+        ASSERT_NE(at, std::string::npos) << all.err;
+        const std::string line = all.err.substr(at, all.err.find('\n', at) + 1 - at);
+        EXPECT_EQ(line.substr(start.size(), c.said.size()), c.said) << line;
+        if (c.said.starts_with("failed")) {
+            const result alone = convert({dir.file(c.name)});
+            EXPECT_EQ(alone.status, 1);
+            EXPECT_EQ(alone.err, line);
+        }
+    }
+}
+
+// Two sources of one output in one run: the first makes it, the second is refused
+// with a line saying so, wherever the names point from. Sources of one name in
+// different directories have outputs of their own.
+TEST(ConvertToolOutputs, OneOutputIsMadeOnceInARun) {
+    simtest::scratch_dir dir;
+    write(dir.file("two.srt"), sample("film.srt"));
+    write(dir.file("two.ass"), sample("film.ass"));
+    write(dir.file("other/two.ass"), sample("film.ass"));
+    fs::create_directory_symlink(".", dir.file("here"));
+    const std::string srt = dir.file("two.srt"), ass = dir.file("two.ass");
+    struct Case {
+        std::vector<std::string> args;
+        std::string made_from;  // the source the header of two.tkx names
+        std::string refused;    // the input refused
+    };
+    const std::vector<Case> cases = {
+        {{srt, ass}, "two.srt", ass},
+        {{ass, srt}, "two.ass", srt},
+        {{srt, dir.file("here/two.ass")}, "two.srt", dir.file("here/two.ass")},
+        {{srt, dir.path() + "/other/../two.ass"}, "two.srt", dir.path() + "/other/../two.ass"},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (const auto& a : c.args) shown += a + " ";
+        SCOPED_TRACE(shown);
+        const result r = convert(c.args);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(conv::converted_from_header(first_line(read(dir.file("two.tkx")))).source_name,
+                  c.made_from);
+        const std::string output = c.refused.substr(0, c.refused.size() - 4) + ".tkx";
+        EXPECT_NE(r.err.find(c.refused + ": not converted: " + output + " is made from "),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+        fs::remove(dir.file("two.tkx"));
+    }
+    const result r = convert({srt, dir.file("other/two.ass")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir.file("two.tkx")) && fs::exists(dir.file("other/two.tkx")));
 }

@@ -248,8 +248,10 @@ class DropInFiles : public DropIn {
     // default options.
     bool made_from_now(const std::string& converted, const std::string& source) const {
         if (!exists(converted)) return false;
-        const std::string header = first_line(root.read(subtitle_path(converted)));
-        const std::string end = testsup::header_end(source, root.host(subtitle_path(source)));
+        const std::string file = root.read(subtitle_path(converted));
+        const std::string header = first_line(file);
+        const std::string end = testsup::header_end(source, root.host(subtitle_path(source)),
+                                                    testsup::after_header(file));
         return header.starts_with("[KTF2: ") && header.ends_with(end);
     }
     // The same for the .tkx named after source without its extension.
@@ -329,8 +331,8 @@ TEST_F(DropInFiles, AFileThatCannotBeConvertedIsNamedOncePerChange) {
 
 // A .tkx made by conversion follows its source: a source replaced (other size or
 // other time, older or newer) is converted again. The viewer's own files are not
-// replaced: written by hand, made with options chosen by hand, or copied from the
-// converted file of another name.
+// replaced: written by hand, made with options chosen by hand, copied from the
+// converted file of another name, or corrected by hand after it was converted.
 TEST_F(DropInFiles, AReplacedSourceIsConvertedAgainAndNoFileOfTheViewersIs) {
     const std::string film = sample("film.srt"), corrected = sample("film_corrected.srt");
     std::string same_size = film;
@@ -351,7 +353,7 @@ TEST_F(DropInFiles, AReplacedSourceIsConvertedAgainAndNoFileOfTheViewersIs) {
         root.write_subtitles(name, text);
         root.write_subtitles(source_of(name), film);
     }
-    for (const char* source : {"film.srt", "gelijk.srt", "oud.srt", "nieuw.srt"}) {
+    for (const char* source : {"film.srt", "gelijk.srt", "oud.srt", "nieuw.srt", "bewerkt.srt"}) {
         root.write_subtitles(source, film);
     }
     // Converted before sources were stamped: kept while the source is not newer.
@@ -369,12 +371,18 @@ TEST_F(DropInFiles, AReplacedSourceIsConvertedAgainAndNoFileOfTheViewersIs) {
     EXPECT_TRUE(made_from_now("nieuw.srt"));
     EXPECT_EQ(first_line(root.read(subtitle_path("oud.tkx"))),
               "[KTF2: 1 0 converted from oud.srt]");
+    // A converted file the viewer corrected by hand is the viewer's from then on.
+    ASSERT_TRUE(made_from_now("bewerkt.srt"));
+    std::string edited = root.read(subtitle_path("bewerkt.tkx"));
+    edited.replace(edited.find("zes uur"), 7, "acht uur");
+    root.write_subtitles("bewerkt.tkx", edited);
 
     root.write_subtitles("film.srt", corrected);
     root.write_subtitles("gelijk.srt", same_size);
     set_modified(root.host(subtitle_path("gelijk.srt")), 1000000000);  // older than before
     set_modified(root.host(subtitle_path("oud.srt")), 1250000000);
     for (const auto& [name, text] : kept) root.write_subtitles(source_of(name), corrected);
+    root.write_subtitles("bewerkt.srt", corrected);
     menu_convert_dropped_files();
     for (const char* source : {"film.srt", "gelijk.srt", "oud.srt", "nieuw.srt"}) {
         EXPECT_TRUE(made_from_now(source)) << source;
@@ -382,6 +390,7 @@ TEST_F(DropInFiles, AReplacedSourceIsConvertedAgainAndNoFileOfTheViewersIs) {
     EXPECT_NE(root.read(subtitle_path("film.tkx")).find("half zeven"), std::string::npos);
     EXPECT_NE(root.read(subtitle_path("gelijk.tkx")).find("elf uur"), std::string::npos);
     for (const auto& [name, text] : kept) EXPECT_EQ(root.read(subtitle_path(name)), text) << name;
+    EXPECT_EQ(root.read(subtitle_path("bewerkt.tkx")), edited);
 }
 
 // Deleting an entry deletes every source of its name, so that it does not come back

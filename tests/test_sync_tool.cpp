@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "conv/convert.h"
@@ -85,6 +86,34 @@ TEST(SyncTool, AlignsRefusesAndForces) {
     EXPECT_EQ(header_of(other_out).options, "");
 }
 
+// The player's own file is a reference like the file it was made from; the frames
+// (40 ms) its header puts before every subtitle count.
+TEST(SyncTool, PlayerFileAsReference) {
+    simtest::scratch_dir dir;
+    const std::vector<conv::TimeSpan> film = testsup::film_times(600, 31);
+    testsup::Distorted copy = testsup::distort(film, testsup::kDistortions[11], 32);
+    write(dir.file("film.en.srt"), testsup::subrip(film));
+    write(dir.file("film.srt"), testsup::subrip(copy.cues));
+    ASSERT_EQ(convert({dir.file("film.en.srt"), "-o", dir.file("reference.tkx")}).status, 0);
+    // The same subtitles shown 10 s later: 250 frames before each.
+    const std::string made = testsup::file_text(dir.file("reference.tkx"));
+    const std::string count = made.substr(7, made.find(' ', 7) - 7);
+    write(dir.file("later.tkx"), "[KTF2: " + count + " 250 ]" + made.substr(made.find('\n')));
+    for (const auto& [reference, later_ms] :
+         {std::pair<std::string, int64_t>{"reference.tkx", 0}, {"later.tkx", 10000}}) {
+        SCOPED_TRACE(reference);
+        fs::remove(dir.file("film.tkx"));
+        const Result r = convert({"--sync-to", dir.file(reference), dir.file("film.srt")});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("; aligned to " + dir.file(reference) + ": offset "),
+                  std::string::npos)
+            << r.err;
+        testsup::Distorted shifted = copy;
+        for (int64_t& b : shifted.belongs) b += b < 0 ? 0 : later_ms;
+        EXPECT_GE(placed_permille(shifted, dir.file("film.tkx"), 120), 980);
+    }
+}
+
 void write(const std::string& path, const testsup::Bytes& bytes) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
@@ -147,13 +176,14 @@ TEST(SyncTool, UnreadableReferenceWritesNothing) {
     simtest::scratch_dir dir;
     write(dir.file("film.srt"), testsup::subrip(testsup::film_times(50, 1)));
     write(dir.file("notes.txt"), "nothing with a time in it\n");
+    write(dir.file("kapot.tkx"), "[KTF2: 2 0 ]\n{25}{75}een\ntwee\n");
     const struct {
         std::string reference;
         std::string says;
     } cases[] = {
         {dir.file("missing.srt"), "cannot read the file"},
         {dir.file("notes.txt"), "no subtitle format recognised"},
-        {dir.path(), "not a regular file"},
+        {dir.file("kapot.tkx"), "line 3: "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reference);

@@ -7,7 +7,8 @@
 // OUT with -o), through a temporary file in the same directory and a rename, so a
 // reader never sees half a file. "-" as FILE reads standard input, "-o -" writes
 // standard output. One summary line per file goes to standard error.
-// Exit status: 0 when every file was converted, 1 when any failed, 2 on a usage error.
+// Exit status: 0 when every file was converted, 1 when any failed, 2 on a usage error
+// (an option or value of the wrong kind, told before anything is read or written).
 #include <dirent.h>
 #include <fcntl.h>
 #include <getopt.h>
@@ -70,17 +71,21 @@ constexpr const char* kHelp =
     "                     own yet (of several with one name: .srt, .ass, .ssa, .vtt,\n"
     "                     .sub, .txt, then others)\n"
     "  --sync-to REFERENCE  move the subtitles onto the timing of REFERENCE: a subtitle\n"
-    "                     file in any of these formats, a recording (.ts) with DVB or\n"
-    "                     teletext subtitles, or the speech in a film where built\n"
-    "                     with FFmpeg; a poor match is refused\n"
-    "  --force            replace an existing output that lumetra-convert did not write;\n"
+    "                     file in any of these formats or a .tkx, a recording (.ts)\n"
+    "                     with DVB or teletext subtitles, or the speech in a film\n"
+    "                     where built with FFmpeg; a poor match is refused\n"
+    "  --force            replace an existing output that lumetra-convert did not write\n"
+    "                     or that was changed since;\n"
     "                     with --sync-to, write a file without a reliable match unaligned\n"
     "  -h, --help         this text\n"
     "  --version          the version\n"
     "\n"
-    "An output is never the input itself, even through a link. One line per file\n"
-    "goes to standard error. Exit status: 0 when every file was converted, 1 when\n"
-    "any failed, 2 for a wrong option.\n";
+    "An output is never the input itself, even through a link, and is made once in\n"
+    "a run. One line per file goes to standard error; --all names every file it\n"
+    "takes up (those named as subtitles, and those that look like subtitles). Exit\n"
+    "status: 0 when every file was converted, 1 when any failed, 2 for a wrong\n"
+    "option or a value of the wrong kind (an unknown encoding, a directory where a\n"
+    "file is wanted).\n";
 // Larger inputs are not subtitles anyone downloads; refusing them bounds the memory.
 constexpr uintmax_t kMaxInputBytes = 64u << 20;
 // Bytes looks_convertible is shown when --all decides what to convert.
@@ -91,6 +96,11 @@ constexpr int kTemporarySuffix = 5;  // ".part"
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitDone = -1;  // --help or --version printed: nothing more to do
+// Extensions --all takes a file up by, so that it is named when it cannot be
+// converted even though its start looks like no format at all (.txt is left out: it
+// names notes as often as subtitles).
+constexpr std::array<std::string_view, 5> kSubtitleExtensions = {".srt", ".ass", ".ssa", ".vtt",
+                                                                 ".sub"};
 
 // The values getopt_long gives the options without a short form.
 enum LongOption : int {
@@ -198,6 +208,13 @@ std::string refused_option(int code, char** argv) {
     return "unknown option " + r.option;
 }
 
+// Whether path names a directory, or ends with "/" as only a directory's name does.
+bool is_directory(const std::string& path) {
+    struct stat st;
+    return !path.empty() &&
+           (path.back() == '/' || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)));
+}
+
 // Fills args from argv; returns 0, kExitDone, or the exit status of a usage error
 // already printed.
 int parse_arguments(int argc, char** argv, Arguments& args) {
@@ -228,6 +245,8 @@ int parse_arguments(int argc, char** argv, Arguments& args) {
                 return kExitDone;
             case kEncoding:
                 if (value.empty()) return usage_error("--encoding needs a name");
+                if (!conv::known_encoding(value))
+                    return usage_error("unknown encoding " + std::string(value));
                 args.options.forced_encoding = value;
                 break;
             case kPlain:
@@ -257,6 +276,23 @@ int parse_arguments(int argc, char** argv, Arguments& args) {
     if (!args.output.empty() && (args.files.size() != 1 || !args.all_dir.empty())) {
         return usage_error("-o takes exactly one FILE");
     }
+    // A value of the wrong kind is told before anything is read or written; a path
+    // that cannot be read is the failure of the file it names.
+    if (args.output != kStandardStream && is_directory(args.output)) {
+        return usage_error("-o takes a file, not a directory: " + args.output);
+    }
+    if (!args.all_dir.empty() && !is_directory(args.all_dir) &&
+        ::access(args.all_dir.c_str(), F_OK) == 0) {
+        return usage_error("--all takes a directory: " + args.all_dir);
+    }
+    if (args.sync_to == kStandardStream) {
+        // Read once for its kind and once whole, or a recording of several GB in
+        // pieces: a reference is a file.
+        return usage_error("--sync-to takes a file, not standard input");
+    }
+    if (is_directory(args.sync_to)) {
+        return usage_error("--sync-to takes a file, not a directory: " + args.sync_to);
+    }
     return 0;
 }
 
@@ -275,6 +311,18 @@ std::string output_name_for(std::string_view path) {
 bool ends_with_extension(std::string_view name) {
     return name.size() >= kExtension.size() &&
            name.substr(name.size() - kExtension.size()) == kExtension;
+}
+
+bool named_as_subtitles(std::string_view name) {
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return std::any_of(kSubtitleExtensions.begin(), kSubtitleExtensions.end(),
+                       [&](std::string_view e) {
+                           return name.size() > e.size() &&
+                                  std::equal(e.begin(), e.end(), name.end() - e.size(),
+                                             [&](char a, char b) { return a == lower(b); });
+                       });
 }
 
 std::string errno_text(const char* what) {
@@ -403,11 +451,18 @@ std::string output_refused(const std::string& output, const struct stat& input, 
         return "the output would replace the input";
     }
     if (force || !S_ISREG(st.st_mode) || st.st_size == 0) return {};
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(output.c_str(), "rb"), std::fclose);
-    std::array<char, conv::kLongestHeaderLine + 2> line{};
-    if (file && std::fgets(line.data(), static_cast<int>(line.size()), file.get()) != nullptr &&
-        conv::converted_from_header(line.data()).converted) {
-        return {};
+    std::vector<uint8_t> bytes;
+    struct stat ignored;
+    std::string error;
+    if (read_file(output, false, bytes, ignored, error)) {
+        const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        const std::string_view line = text.substr(0, text.find('\n'));
+        if (line.size() <= conv::kLongestHeaderLine &&
+            conv::converted_from_header(line).converted) {
+            if (conv::converted_content_matches(text)) return {};
+            return output + " was changed since " + std::string(kProgram) +
+                   " wrote it (--force replaces it)";
+        }
     }
     return output + " exists and was not written by " + std::string(kProgram) +
            " (--force replaces it)";
@@ -529,14 +584,47 @@ bool files_to_convert(const std::string& dir, std::vector<std::vector<std::strin
         struct stat st;
         if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
         if (::lstat(output_name_for(path).c_str(), &st) == 0) continue;
+        // A file named as subtitles is taken up whatever it holds: when it cannot be
+        // converted, the viewer is told why.
         std::vector<uint8_t> head;
         std::string error;
-        if (!read_file(path, true, head, st, error) || !conv::looks_convertible(head)) continue;
+        if (!named_as_subtitles(name) &&
+            (!read_file(path, true, head, st, error) || !conv::looks_convertible(head))) {
+            continue;
+        }
         if (groups.empty() || conv::name_base(name) != group_base) groups.emplace_back();
         group_base = conv::name_base(name);
         groups.back().push_back(path);
     }
     return true;
+}
+
+// An output of this run: its directory (device and inode, whatever the path's form)
+// and name, and the input it was made from.
+struct written_output {
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string name;  // the whole path when its directory cannot be found
+    std::string input;
+};
+
+written_output output_place(const std::string& output, const std::string& input) {
+    const std::string_view name = base_name(output);
+    const std::string dir = output.size() == name.size()
+                                ? std::string(".")
+                                : output.substr(0, output.size() - name.size());
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0) return {0, 0, output, input};
+    return {st.st_dev, st.st_ino, std::string(name), input};
+}
+
+// The input an output at place was made from earlier in this run, or empty.
+std::string made_before(const std::vector<written_output>& written, const written_output& place) {
+    for (const written_output& w : written) {
+        if (w.device == place.device && w.inode == place.inode && w.name == place.name)
+            return w.input;
+    }
+    return {};
 }
 
 int run(int argc, char** argv) {
@@ -565,21 +653,33 @@ int run(int argc, char** argv) {
         }
     }
     bool all_ok = true;
-    for (const std::vector<std::string>& group : groups) {
-        // Of several sources of one .tkx, the first that converts makes it.
-        const std::string* made_by = nullptr;
-        for (const std::string& input : group) {
+    std::vector<written_output> written;
+    for (size_t g = 0; g < groups.size(); ++g) {
+        // A FILE of the command line whose output another made in this run is refused;
+        // of the sources --all found for one .tkx, the first that converts makes it.
+        const bool named = g < args.files.size();
+        std::string made_by;
+        for (const std::string& input : groups[g]) {
             const std::string output = !args.output.empty()       ? args.output
                                        : input == kStandardStream ? std::string(kStandardStream)
                                                                   : output_name_for(input);
-            if (made_by != nullptr) {
+            const written_output place = output_place(output, input);
+            if (made_by.empty()) made_by = made_before(written, place);
+            if (!made_by.empty() && named) {
+                std::fprintf(stderr, "%s: not converted: %s is made from %s in this run\n",
+                             input.c_str(), output.c_str(), made_by.c_str());
+                all_ok = false;
+                continue;
+            }
+            if (!made_by.empty()) {
                 std::fprintf(stderr, "%s: skipped: %s is converted to %s\n", input.c_str(),
-                             std::string(base_name(*made_by)).c_str(), output.c_str());
+                             std::string(base_name(made_by)).c_str(), output.c_str());
                 continue;
             }
             if (convert_file(input, output, args.options, args.force,
                              reference ? &*reference : nullptr)) {
-                made_by = &input;
+                made_by = input;
+                if (output != kStandardStream) written.push_back(place);
             } else {
                 all_ok = false;
             }

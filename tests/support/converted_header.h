@@ -1,10 +1,11 @@
 // What the header line of a converted file says, spelled out independently of the
-// converter: the source's name as it is written there and the size and time of the
-// source as it is recorded.
+// converter: the source's name as it is written there, the size and time of the
+// source as it is recorded, and the checksum of what follows the header line.
 #pragma once
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -49,10 +50,27 @@ inline std::string with_stamp(std::string converted, const std::string& path) {
     return converted;
 }
 
+// "; checksum XXXXXXXX": FNV-1a (32 bits) of the bytes after the header line.
+inline std::string checksum_part(std::string_view content) {
+    uint32_t hash = 2166136261u;
+    for (char c : content) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(hash));
+    return std::string("; checksum ") + hex;
+}
+
 // The end of the header line of a file converted from source (at path) with the
-// default options.
-inline std::string header_end(std::string_view source, const std::string& path) {
-    return " 0 converted from " + header_name(source) + stamp_part(path) + "]";
+// default options, content following the header line.
+inline std::string header_end(std::string_view source, const std::string& path,
+                              std::string_view content) {
+    return " 0 converted from " + header_name(source) + stamp_part(path) + checksum_part(content) +
+           "]";
+}
+
+// What follows the header line of a file.
+inline std::string_view after_header(std::string_view file) {
+    const size_t end = file.find('\n');
+    return end == std::string_view::npos ? std::string_view() : file.substr(end + 1);
 }
 
 }  // namespace testsup
