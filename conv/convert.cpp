@@ -35,6 +35,11 @@ constexpr std::string_view kSyncOption = "--sync-to";
 // The last part of the header: the checksum of what follows it.
 constexpr std::string_view kChecksumMark = "checksum ";
 constexpr size_t kChecksumDigits = 8;
+// The error of a file whose high bytes no code page reads as text; the file menu shows
+// every error that starts with "unknown encoding" as such.
+constexpr std::string_view kUnknownCodePage =
+    "unknown encoding: no code page reads the file as text; name it with --encoding NAME, "
+    "or by a language code in the file's name (film.ru.srt)";
 // Extensions in the order a source is preferred among those of one base name.
 constexpr std::array<std::string_view, 6> kSourceOrder = {".srt", ".ass", ".ssa",
                                                           ".vtt", ".sub", ".txt"};
@@ -256,8 +261,14 @@ int read_subtitles(std::span<const uint8_t> input, const ConvertOptions& options
     };
     if (input.empty()) return fail("empty file");
     if (!(options.fps > 0.0 && options.fps < 1000.0)) return fail("frame rate out of range");
-    std::string encoding = options.forced_encoding.empty() ? detect_encoding(input, use_uchardet)
-                                                           : options.forced_encoding;
+    std::string encoding = options.forced_encoding;
+    std::string language;
+    if (encoding.empty()) {
+        DetectedEncoding detected = detect_encoding(input, use_uchardet, options.source_name);
+        if (!detected.readable) return fail(std::string(kUnknownCodePage));
+        encoding = std::move(detected.name);
+        language = std::move(detected.language);
+    }
     report.encoding = encoding;
     std::string text;
     std::string error;
@@ -269,6 +280,9 @@ int read_subtitles(std::span<const uint8_t> input, const ConvertOptions& options
     const Format* format = choose_format(text);
     if (format == nullptr) return fail("no subtitle format recognised");
     report.format = format->name;
+    if (!language.empty())
+        read.notes.push_back(encoding + " chosen by the language code \"" + language +
+                             "\" in the file's name");
     // Bytes the encoding cannot read are shown as U+FFFD.
     if (replaced.count == 1)
         read.notes.push_back("line " + std::to_string(replaced.first_line) +
@@ -316,7 +330,8 @@ bool looks_convertible(std::span<const uint8_t> input) {
     std::span<const uint8_t> start = input.first(std::min(input.size(), kProbeBytes));
     std::string text;
     std::string error;
-    if (!decode_to_utf8(start, detect_encoding(start, false), Decoder::kTables, text, error))
+    // A file no code page reads as text is still offered, to be told so.
+    if (!decode_to_utf8(start, detect_encoding(start, false).name, Decoder::kTables, text, error))
         return false;
     if (text.empty() || looks_binary(text) || is_player_file(text)) return false;
     return choose_format(text) != nullptr;

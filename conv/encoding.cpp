@@ -1,15 +1,17 @@
 // Finding the encoding of a subtitle file and decoding it to UTF-8. The PC build
 // decodes through iconv; the static box build has no iconv modules, so it decodes
-// the three single-byte code pages people's files come in from our own tables, and
-// UTF-16 by code. Both give the same text: bytes a code page leaves undefined become
-// U+FFFD either way.
+// the single-byte code pages people's files come in (Central and Western European,
+// Cyrillic, Greek, Turkish, Baltic) from our own tables, and UTF-16 by code. Both give
+// the same text: bytes a code page leaves undefined become U+FFFD either way.
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "conv/model.h"
 
@@ -23,7 +25,8 @@
 namespace conv {
 namespace {
 
-// Code points of bytes 0x80..0xFF; 0 where the code page defines none.
+// Code points of bytes 0x80..0xFF; 0 where the code page defines none. Made by
+// scripts/code-page-tables.py from the PC's iconv, which the tables must match.
 constexpr std::array<uint16_t, 128> kWindows1250 = {
     0x20AC, 0x0000, 0x201A, 0x0000, 0x201E, 0x2026, 0x2020, 0x2021, 0x0000, 0x2030, 0x0160, 0x2039,
     0x015A, 0x0164, 0x017D, 0x0179, 0x0000, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
@@ -36,6 +39,19 @@ constexpr std::array<uint16_t, 128> kWindows1250 = {
     0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7, 0x010D, 0x00E9, 0x0119, 0x00EB,
     0x011B, 0x00ED, 0x00EE, 0x010F, 0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
     0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
+};
+constexpr std::array<uint16_t, 128> kWindows1251 = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039,
+    0x040A, 0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0000, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408,
+    0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB,
+    0x0458, 0x0405, 0x0455, 0x0457, 0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
+    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F, 0x0420, 0x0421, 0x0422, 0x0423,
+    0x0424, 0x0425, 0x0426, 0x0427, 0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
+    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437, 0x0438, 0x0439, 0x043A, 0x043B,
+    0x043C, 0x043D, 0x043E, 0x043F, 0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
+    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
 };
 constexpr std::array<uint16_t, 128> kWindows1252 = {
     0x20AC, 0x0000, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039,
@@ -50,6 +66,45 @@ constexpr std::array<uint16_t, 128> kWindows1252 = {
     0x00EC, 0x00ED, 0x00EE, 0x00EF, 0x00F0, 0x00F1, 0x00F2, 0x00F3, 0x00F4, 0x00F5, 0x00F6, 0x00F7,
     0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x00FD, 0x00FE, 0x00FF,
 };
+constexpr std::array<uint16_t, 128> kWindows1253 = {
+    0x20AC, 0x0000, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x0000, 0x2030, 0x0000, 0x2039,
+    0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0000, 0x2122, 0x0000, 0x203A, 0x0000, 0x0000, 0x0000, 0x0000, 0x00A0, 0x0385, 0x0386, 0x00A3,
+    0x00A4, 0x00A5, 0x00A6, 0x00A7, 0x00A8, 0x00A9, 0x0000, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x2015,
+    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x0384, 0x00B5, 0x00B6, 0x00B7, 0x0388, 0x0389, 0x038A, 0x00BB,
+    0x038C, 0x00BD, 0x038E, 0x038F, 0x0390, 0x0391, 0x0392, 0x0393, 0x0394, 0x0395, 0x0396, 0x0397,
+    0x0398, 0x0399, 0x039A, 0x039B, 0x039C, 0x039D, 0x039E, 0x039F, 0x03A0, 0x03A1, 0x0000, 0x03A3,
+    0x03A4, 0x03A5, 0x03A6, 0x03A7, 0x03A8, 0x03A9, 0x03AA, 0x03AB, 0x03AC, 0x03AD, 0x03AE, 0x03AF,
+    0x03B0, 0x03B1, 0x03B2, 0x03B3, 0x03B4, 0x03B5, 0x03B6, 0x03B7, 0x03B8, 0x03B9, 0x03BA, 0x03BB,
+    0x03BC, 0x03BD, 0x03BE, 0x03BF, 0x03C0, 0x03C1, 0x03C2, 0x03C3, 0x03C4, 0x03C5, 0x03C6, 0x03C7,
+    0x03C8, 0x03C9, 0x03CA, 0x03CB, 0x03CC, 0x03CD, 0x03CE, 0x0000,
+};
+constexpr std::array<uint16_t, 128> kWindows1254 = {
+    0x20AC, 0x0000, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039,
+    0x0152, 0x0000, 0x0000, 0x0000, 0x0000, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x0000, 0x0000, 0x0178, 0x00A0, 0x00A1, 0x00A2, 0x00A3,
+    0x00A4, 0x00A5, 0x00A6, 0x00A7, 0x00A8, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,
+    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7, 0x00B8, 0x00B9, 0x00BA, 0x00BB,
+    0x00BC, 0x00BD, 0x00BE, 0x00BF, 0x00C0, 0x00C1, 0x00C2, 0x00C3, 0x00C4, 0x00C5, 0x00C6, 0x00C7,
+    0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD, 0x00CE, 0x00CF, 0x011E, 0x00D1, 0x00D2, 0x00D3,
+    0x00D4, 0x00D5, 0x00D6, 0x00D7, 0x00D8, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x0130, 0x015E, 0x00DF,
+    0x00E0, 0x00E1, 0x00E2, 0x00E3, 0x00E4, 0x00E5, 0x00E6, 0x00E7, 0x00E8, 0x00E9, 0x00EA, 0x00EB,
+    0x00EC, 0x00ED, 0x00EE, 0x00EF, 0x011F, 0x00F1, 0x00F2, 0x00F3, 0x00F4, 0x00F5, 0x00F6, 0x00F7,
+    0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x0131, 0x015F, 0x00FF,
+};
+constexpr std::array<uint16_t, 128> kWindows1257 = {
+    0x20AC, 0x0000, 0x201A, 0x0000, 0x201E, 0x2026, 0x2020, 0x2021, 0x0000, 0x2030, 0x0000, 0x2039,
+    0x0000, 0x00A8, 0x02C7, 0x00B8, 0x0000, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0000, 0x2122, 0x0000, 0x203A, 0x0000, 0x00AF, 0x02DB, 0x0000, 0x00A0, 0x0000, 0x00A2, 0x00A3,
+    0x00A4, 0x0000, 0x00A6, 0x00A7, 0x00D8, 0x00A9, 0x0156, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00C6,
+    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7, 0x00F8, 0x00B9, 0x0157, 0x00BB,
+    0x00BC, 0x00BD, 0x00BE, 0x00E6, 0x0104, 0x012E, 0x0100, 0x0106, 0x00C4, 0x00C5, 0x0118, 0x0112,
+    0x010C, 0x00C9, 0x0179, 0x0116, 0x0122, 0x0136, 0x012A, 0x013B, 0x0160, 0x0143, 0x0145, 0x00D3,
+    0x014C, 0x00D5, 0x00D6, 0x00D7, 0x0172, 0x0141, 0x015A, 0x016A, 0x00DC, 0x017B, 0x017D, 0x00DF,
+    0x0105, 0x012F, 0x0101, 0x0107, 0x00E4, 0x00E5, 0x0119, 0x0113, 0x010D, 0x00E9, 0x017A, 0x0117,
+    0x0123, 0x0137, 0x012B, 0x013C, 0x0161, 0x0144, 0x0146, 0x00F3, 0x014D, 0x00F5, 0x00F6, 0x00F7,
+    0x0173, 0x0142, 0x015B, 0x016B, 0x00FC, 0x017C, 0x017E, 0x02D9,
+};
 constexpr std::array<uint16_t, 128> kIso8859_2 = {
     0x0080, 0x0081, 0x0082, 0x0083, 0x0084, 0x0085, 0x0086, 0x0087, 0x0088, 0x0089, 0x008A, 0x008B,
     0x008C, 0x008D, 0x008E, 0x008F, 0x0090, 0x0091, 0x0092, 0x0093, 0x0094, 0x0095, 0x0096, 0x0097,
@@ -63,34 +118,179 @@ constexpr std::array<uint16_t, 128> kIso8859_2 = {
     0x011B, 0x00ED, 0x00EE, 0x010F, 0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
     0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
 };
+constexpr std::array<uint16_t, 128> kIso8859_5 = {
+    0x0080, 0x0081, 0x0082, 0x0083, 0x0084, 0x0085, 0x0086, 0x0087, 0x0088, 0x0089, 0x008A, 0x008B,
+    0x008C, 0x008D, 0x008E, 0x008F, 0x0090, 0x0091, 0x0092, 0x0093, 0x0094, 0x0095, 0x0096, 0x0097,
+    0x0098, 0x0099, 0x009A, 0x009B, 0x009C, 0x009D, 0x009E, 0x009F, 0x00A0, 0x0401, 0x0402, 0x0403,
+    0x0404, 0x0405, 0x0406, 0x0407, 0x0408, 0x0409, 0x040A, 0x040B, 0x040C, 0x00AD, 0x040E, 0x040F,
+    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417, 0x0418, 0x0419, 0x041A, 0x041B,
+    0x041C, 0x041D, 0x041E, 0x041F, 0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427,
+    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F, 0x0430, 0x0431, 0x0432, 0x0433,
+    0x0434, 0x0435, 0x0436, 0x0437, 0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
+    0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447, 0x0448, 0x0449, 0x044A, 0x044B,
+    0x044C, 0x044D, 0x044E, 0x044F, 0x2116, 0x0451, 0x0452, 0x0453, 0x0454, 0x0455, 0x0456, 0x0457,
+    0x0458, 0x0459, 0x045A, 0x045B, 0x045C, 0x00A7, 0x045E, 0x045F,
+};
+constexpr std::array<uint16_t, 128> kIso8859_7 = {
+    0x0080, 0x0081, 0x0082, 0x0083, 0x0084, 0x0085, 0x0086, 0x0087, 0x0088, 0x0089, 0x008A, 0x008B,
+    0x008C, 0x008D, 0x008E, 0x008F, 0x0090, 0x0091, 0x0092, 0x0093, 0x0094, 0x0095, 0x0096, 0x0097,
+    0x0098, 0x0099, 0x009A, 0x009B, 0x009C, 0x009D, 0x009E, 0x009F, 0x00A0, 0x2018, 0x2019, 0x00A3,
+    0x20AC, 0x20AF, 0x00A6, 0x00A7, 0x00A8, 0x00A9, 0x037A, 0x00AB, 0x00AC, 0x00AD, 0x0000, 0x2015,
+    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x0384, 0x0385, 0x0386, 0x00B7, 0x0388, 0x0389, 0x038A, 0x00BB,
+    0x038C, 0x00BD, 0x038E, 0x038F, 0x0390, 0x0391, 0x0392, 0x0393, 0x0394, 0x0395, 0x0396, 0x0397,
+    0x0398, 0x0399, 0x039A, 0x039B, 0x039C, 0x039D, 0x039E, 0x039F, 0x03A0, 0x03A1, 0x0000, 0x03A3,
+    0x03A4, 0x03A5, 0x03A6, 0x03A7, 0x03A8, 0x03A9, 0x03AA, 0x03AB, 0x03AC, 0x03AD, 0x03AE, 0x03AF,
+    0x03B0, 0x03B1, 0x03B2, 0x03B3, 0x03B4, 0x03B5, 0x03B6, 0x03B7, 0x03B8, 0x03B9, 0x03BA, 0x03BB,
+    0x03BC, 0x03BD, 0x03BE, 0x03BF, 0x03C0, 0x03C1, 0x03C2, 0x03C3, 0x03C4, 0x03C5, 0x03C6, 0x03C7,
+    0x03C8, 0x03C9, 0x03CA, 0x03CB, 0x03CC, 0x03CD, 0x03CE, 0x0000,
+};
+constexpr std::array<uint16_t, 128> kIso8859_9 = {
+    0x0080, 0x0081, 0x0082, 0x0083, 0x0084, 0x0085, 0x0086, 0x0087, 0x0088, 0x0089, 0x008A, 0x008B,
+    0x008C, 0x008D, 0x008E, 0x008F, 0x0090, 0x0091, 0x0092, 0x0093, 0x0094, 0x0095, 0x0096, 0x0097,
+    0x0098, 0x0099, 0x009A, 0x009B, 0x009C, 0x009D, 0x009E, 0x009F, 0x00A0, 0x00A1, 0x00A2, 0x00A3,
+    0x00A4, 0x00A5, 0x00A6, 0x00A7, 0x00A8, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,
+    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7, 0x00B8, 0x00B9, 0x00BA, 0x00BB,
+    0x00BC, 0x00BD, 0x00BE, 0x00BF, 0x00C0, 0x00C1, 0x00C2, 0x00C3, 0x00C4, 0x00C5, 0x00C6, 0x00C7,
+    0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD, 0x00CE, 0x00CF, 0x011E, 0x00D1, 0x00D2, 0x00D3,
+    0x00D4, 0x00D5, 0x00D6, 0x00D7, 0x00D8, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x0130, 0x015E, 0x00DF,
+    0x00E0, 0x00E1, 0x00E2, 0x00E3, 0x00E4, 0x00E5, 0x00E6, 0x00E7, 0x00E8, 0x00E9, 0x00EA, 0x00EB,
+    0x00EC, 0x00ED, 0x00EE, 0x00EF, 0x011F, 0x00F1, 0x00F2, 0x00F3, 0x00F4, 0x00F5, 0x00F6, 0x00F7,
+    0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x0131, 0x015F, 0x00FF,
+};
+constexpr std::array<uint16_t, 128> kIso8859_13 = {
+    0x0080, 0x0081, 0x0082, 0x0083, 0x0084, 0x0085, 0x0086, 0x0087, 0x0088, 0x0089, 0x008A, 0x008B,
+    0x008C, 0x008D, 0x008E, 0x008F, 0x0090, 0x0091, 0x0092, 0x0093, 0x0094, 0x0095, 0x0096, 0x0097,
+    0x0098, 0x0099, 0x009A, 0x009B, 0x009C, 0x009D, 0x009E, 0x009F, 0x00A0, 0x201D, 0x00A2, 0x00A3,
+    0x00A4, 0x201E, 0x00A6, 0x00A7, 0x00D8, 0x00A9, 0x0156, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00C6,
+    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x201C, 0x00B5, 0x00B6, 0x00B7, 0x00F8, 0x00B9, 0x0157, 0x00BB,
+    0x00BC, 0x00BD, 0x00BE, 0x00E6, 0x0104, 0x012E, 0x0100, 0x0106, 0x00C4, 0x00C5, 0x0118, 0x0112,
+    0x010C, 0x00C9, 0x0179, 0x0116, 0x0122, 0x0136, 0x012A, 0x013B, 0x0160, 0x0143, 0x0145, 0x00D3,
+    0x014C, 0x00D5, 0x00D6, 0x00D7, 0x0172, 0x0141, 0x015A, 0x016A, 0x00DC, 0x017B, 0x017D, 0x00DF,
+    0x0105, 0x012F, 0x0101, 0x0107, 0x00E4, 0x00E5, 0x0119, 0x0113, 0x010D, 0x00E9, 0x017A, 0x0117,
+    0x0123, 0x0137, 0x012B, 0x013C, 0x0161, 0x0144, 0x0146, 0x00F3, 0x014D, 0x00F5, 0x00F6, 0x00F7,
+    0x0173, 0x0142, 0x015B, 0x016B, 0x00FC, 0x017C, 0x017E, 0x2019,
+};
+constexpr std::array<uint16_t, 128> kIso8859_15 = {
+    0x0080, 0x0081, 0x0082, 0x0083, 0x0084, 0x0085, 0x0086, 0x0087, 0x0088, 0x0089, 0x008A, 0x008B,
+    0x008C, 0x008D, 0x008E, 0x008F, 0x0090, 0x0091, 0x0092, 0x0093, 0x0094, 0x0095, 0x0096, 0x0097,
+    0x0098, 0x0099, 0x009A, 0x009B, 0x009C, 0x009D, 0x009E, 0x009F, 0x00A0, 0x00A1, 0x00A2, 0x00A3,
+    0x20AC, 0x00A5, 0x0160, 0x00A7, 0x0161, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,
+    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x017D, 0x00B5, 0x00B6, 0x00B7, 0x017E, 0x00B9, 0x00BA, 0x00BB,
+    0x0152, 0x0153, 0x0178, 0x00BF, 0x00C0, 0x00C1, 0x00C2, 0x00C3, 0x00C4, 0x00C5, 0x00C6, 0x00C7,
+    0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD, 0x00CE, 0x00CF, 0x00D0, 0x00D1, 0x00D2, 0x00D3,
+    0x00D4, 0x00D5, 0x00D6, 0x00D7, 0x00D8, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x00DD, 0x00DE, 0x00DF,
+    0x00E0, 0x00E1, 0x00E2, 0x00E3, 0x00E4, 0x00E5, 0x00E6, 0x00E7, 0x00E8, 0x00E9, 0x00EA, 0x00EB,
+    0x00EC, 0x00ED, 0x00EE, 0x00EF, 0x00F0, 0x00F1, 0x00F2, 0x00F3, 0x00F4, 0x00F5, 0x00F6, 0x00F7,
+    0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x00FD, 0x00FE, 0x00FF,
+};
+constexpr std::array<uint16_t, 128> kKoi8R = {
+    0x2500, 0x2502, 0x250C, 0x2510, 0x2514, 0x2518, 0x251C, 0x2524, 0x252C, 0x2534, 0x253C, 0x2580,
+    0x2584, 0x2588, 0x258C, 0x2590, 0x2591, 0x2592, 0x2593, 0x2320, 0x25A0, 0x2219, 0x221A, 0x2248,
+    0x2264, 0x2265, 0x00A0, 0x2321, 0x00B0, 0x00B2, 0x00B7, 0x00F7, 0x2550, 0x2551, 0x2552, 0x0451,
+    0x2553, 0x2554, 0x2555, 0x2556, 0x2557, 0x2558, 0x2559, 0x255A, 0x255B, 0x255C, 0x255D, 0x255E,
+    0x255F, 0x2560, 0x2561, 0x0401, 0x2562, 0x2563, 0x2564, 0x2565, 0x2566, 0x2567, 0x2568, 0x2569,
+    0x256A, 0x256B, 0x256C, 0x00A9, 0x044E, 0x0430, 0x0431, 0x0446, 0x0434, 0x0435, 0x0444, 0x0433,
+    0x0445, 0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F, 0x044F, 0x0440, 0x0441,
+    0x0442, 0x0443, 0x0436, 0x0432, 0x044C, 0x044B, 0x0437, 0x0448, 0x044D, 0x0449, 0x0447, 0x044A,
+    0x042E, 0x0410, 0x0411, 0x0426, 0x0414, 0x0415, 0x0424, 0x0413, 0x0425, 0x0418, 0x0419, 0x041A,
+    0x041B, 0x041C, 0x041D, 0x041E, 0x041F, 0x042F, 0x0420, 0x0421, 0x0422, 0x0423, 0x0416, 0x0412,
+    0x042C, 0x042B, 0x0417, 0x0428, 0x042D, 0x0429, 0x0427, 0x042A,
+};
+constexpr std::array<uint16_t, 128> kKoi8U = {
+    0x2500, 0x2502, 0x250C, 0x2510, 0x2514, 0x2518, 0x251C, 0x2524, 0x252C, 0x2534, 0x253C, 0x2580,
+    0x2584, 0x2588, 0x258C, 0x2590, 0x2591, 0x2592, 0x2593, 0x2320, 0x25A0, 0x2219, 0x221A, 0x2248,
+    0x2264, 0x2265, 0x00A0, 0x2321, 0x00B0, 0x00B2, 0x00B7, 0x00F7, 0x2550, 0x2551, 0x2552, 0x0451,
+    0x0454, 0x2554, 0x0456, 0x0457, 0x2557, 0x2558, 0x2559, 0x255A, 0x255B, 0x0491, 0x255D, 0x255E,
+    0x255F, 0x2560, 0x2561, 0x0401, 0x0404, 0x2563, 0x0406, 0x0407, 0x2566, 0x2567, 0x2568, 0x2569,
+    0x256A, 0x0490, 0x256C, 0x00A9, 0x044E, 0x0430, 0x0431, 0x0446, 0x0434, 0x0435, 0x0444, 0x0433,
+    0x0445, 0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F, 0x044F, 0x0440, 0x0441,
+    0x0442, 0x0443, 0x0436, 0x0432, 0x044C, 0x044B, 0x0437, 0x0448, 0x044D, 0x0449, 0x0447, 0x044A,
+    0x042E, 0x0410, 0x0411, 0x0426, 0x0414, 0x0415, 0x0424, 0x0413, 0x0425, 0x0418, 0x0419, 0x041A,
+    0x041B, 0x041C, 0x041D, 0x041E, 0x041F, 0x042F, 0x0420, 0x0421, 0x0422, 0x0423, 0x0416, 0x0412,
+    0x042C, 0x042B, 0x0417, 0x0428, 0x042D, 0x0429, 0x0427, 0x042A,
+};
 
 struct CodePage {
     std::string_view name;
     const std::array<uint16_t, 128>* table;
 };
-// In the order detection prefers them when their letters fit equally well.
-constexpr std::array<CodePage, 3> kCodePages = {{
+// In the order detection prefers them when they read a file equally well.
+constexpr std::array<CodePage, 14> kCodePages = {{
     {"WINDOWS-1250", &kWindows1250},
     {"ISO-8859-2", &kIso8859_2},
     {"WINDOWS-1252", &kWindows1252},
+    {"ISO-8859-15", &kIso8859_15},
+    {"WINDOWS-1251", &kWindows1251},
+    {"KOI8-R", &kKoi8R},
+    {"KOI8-U", &kKoi8U},
+    {"ISO-8859-5", &kIso8859_5},
+    {"WINDOWS-1253", &kWindows1253},
+    {"ISO-8859-7", &kIso8859_7},
+    {"WINDOWS-1254", &kWindows1254},
+    {"ISO-8859-9", &kIso8859_9},
+    {"WINDOWS-1257", &kWindows1257},
+    {"ISO-8859-13", &kIso8859_13},
 }};
 
-// The accented letters of the languages whose files come in these code pages; a
-// reading that turns the file's bytes into the letters of one language wins.
-constexpr std::array<std::u16string_view, 12> kAlphabets = {
-    u"áčďéěíňóřšťúůýžÁČĎÉĚÍŇÓŘŠŤÚŮÝŽ",      // Czech
-    u"áäčďéíĺľňóôŕšťúýžÁÄČĎÉÍĹĽŇÓÔŔŠŤÚÝŽ",  // Slovak
-    u"ąćęłńóśźżĄĆĘŁŃÓŚŹŻ",                  // Polish
-    u"áéíóöőúüűÁÉÍÓÖŐÚÜŰ",                  // Hungarian
-    u"čćđšžČĆĐŠŽ",                          // Slovene, Croatian, Bosnian
-    u"ăâîșțşţĂÂÎȘȚŞŢ",                      // Romanian
-    u"àâæçéèêëîïôœùûüÿÀÂÆÇÉÈÊËÎÏÔŒÙÛÜŸ",    // French
-    u"äöüßÄÖÜ",                             // German
-    u"áéíñóúü¿¡ÁÉÍÑÓÚÜ",                    // Spanish
-    u"áâãàçéêíóôõúÁÂÃÀÇÉÊÍÓÔÕÚ",            // Portuguese
-    u"àèéìíòóùÀÈÉÌÍÒÓÙ",                    // Italian
-    u"åæøäöéÅÆØÄÖÉ",                        // Nordic
+enum class Script : uint8_t { kLatin, kCyrillic, kGreek };
+
+// The letters of each language beyond ASCII, in small letters, the most frequent
+// first. A reading of the file's bytes
+// that gives the letters of one language, its frequent ones often, wins.
+struct Language {
+    Script script;
+    std::u16string_view letters;
 };
+constexpr std::array<Language, 23> kLanguages = {{
+    {Script::kLatin, u"íáéěřžščýůúňťďó"},                       // Czech
+    {Script::kLatin, u"áíéýžčšúľňťôäďóĺŕ"},                     // Slovak
+    {Script::kLatin, u"ęąółżśćńź"},                             // Polish
+    {Script::kLatin, u"éáőöóüíúű"},                             // Hungarian
+    {Script::kLatin, u"čšžćđ"},                                 // Slovene, Croatian, Bosnian
+    {Script::kLatin, u"ăâîșțşţ"},                               // Romanian
+    {Script::kLatin, u"éàèêçîùâôûëïœüÿæ"},                      // French
+    {Script::kLatin, u"äöüß"},                                  // German
+    {Script::kLatin, u"óíáéñúü"},                               // Spanish
+    {Script::kLatin, u"ãçáéêíóõâúàô"},                          // Portuguese
+    {Script::kLatin, u"àèéìòùíó"},                              // Italian
+    {Script::kLatin, u"åæøäöé"},                                // Nordic
+    {Script::kLatin, u"ışüçğöİâîû"},                            // Turkish
+    {Script::kLatin, u"äõüöšž"},                                // Estonian
+    {Script::kLatin, u"ėšųįąūžčę"},                             // Lithuanian
+    {Script::kLatin, u"āēīšūņžčļķģ"},                           // Latvian
+    {Script::kCyrillic, u"оеаинтсрвлкмдпуяыьгзбчйхжшюцщэфъё"},  // Russian
+    {Script::kCyrillic, u"оанвиітерсклдумпязбгчьхжцйшюєїфщґ"},  // Ukrainian
+    {Script::kCyrillic, u"аоныіерстлвкўдмязпуьбгчцшйхжёэюф"},   // Belarusian
+    {Script::kCyrillic, u"аоеинтрсвлкдпмзяъубчгжьцйшхющф"},     // Bulgarian
+    {Script::kCyrillic, u"аиоенсртјвкдлумпзгбчшцњћхжљђфџ"},     // Serbian
+    {Script::kCyrillic, u"аоеинтрсвдклпмзјугбчшцѓжњхќљфџѕ"},    // Macedonian
+    {Script::kGreek, u"αοειτνσηκρπυςμλάέίόγδήωύθχφβξζώψϊΐϋΰ"},  // Greek
+}};
+
+// The code pages a language's files come in, by the language's code in a file's name
+// (ISO 639-1, and the 639-2 codes people use): tried first, in this order.
+struct NamedLanguage {
+    std::string_view codes;  // separated by spaces
+    std::array<std::string_view, 4> pages;
+};
+constexpr std::array<NamedLanguage, 12> kNamedLanguages = {{
+    {"ru rus", {"WINDOWS-1251", "KOI8-R", "ISO-8859-5"}},
+    {"uk ukr", {"WINDOWS-1251", "KOI8-U"}},
+    {"be bel", {"WINDOWS-1251"}},
+    {"bg bul", {"WINDOWS-1251", "ISO-8859-5"}},
+    // Serbian is written in both alphabets.
+    {"sr srp scc", {"WINDOWS-1251", "WINDOWS-1250", "ISO-8859-5", "ISO-8859-2"}},
+    {"mk mac mkd", {"WINDOWS-1251", "ISO-8859-5"}},
+    {"el gre ell", {"WINDOWS-1253", "ISO-8859-7"}},
+    {"tr tur", {"WINDOWS-1254", "ISO-8859-9"}},
+    {"lt lit lv lav", {"WINDOWS-1257", "ISO-8859-13"}},
+    {"et est", {"WINDOWS-1257", "ISO-8859-13", "ISO-8859-15"}},
+    {"cs cze ces sk slo slk pl pol hu hun sl slv hr hrv scr bs bos ro rum ron",
+     {"WINDOWS-1250", "ISO-8859-2"}},
+    {"de ger deu fr fre fra nl dut nld en eng es spa pt por it ita da dan sv swe no nor nb "
+     "nob nn nno fi fin ca cat",
+     {"WINDOWS-1252", "ISO-8859-15"}},
+}};
 
 constexpr char32_t kReplacement = 0xFFFD;
 
@@ -146,15 +346,17 @@ Utf8Count count_utf8(std::span<const uint8_t> s) {
     return count;
 }
 
-// UTF-8 when nearly all of the high bytes form valid sequences: a file edited in
-// another encoding keeps a stray byte or two, while text in a code page forms a
-// valid sequence only by chance.
-constexpr size_t kUtf8Percent = 98;
+// UTF-8 when its valid multi-byte sequences outnumber the bytes that are part of
+// none at least 4 to 1, and there are 3 or more of them: in text of a single-byte code
+// page a high byte followed by the continuation bytes UTF-8 wants is rare, so even a
+// few valid sequences are strong evidence, while an editor of another encoding leaves
+// a stray byte or a few in a UTF-8 file.
+constexpr size_t kUtf8PerStrayByte = 4;
+constexpr size_t kUtf8Fewest = 3;
 bool mostly_utf8(std::span<const uint8_t> s) {
     Utf8Count count = count_utf8(s);
     return count.invalid == 0 ||
-           (count.sequences > 0 &&
-            count.sequences * 100 >= (count.sequences + count.invalid) * kUtf8Percent);
+           (count.sequences >= kUtf8Fewest && count.sequences >= kUtf8PerStrayByte * count.invalid);
 }
 
 std::string upper(std::string_view s) {
@@ -164,33 +366,54 @@ std::string upper(std::string_view s) {
     return out;
 }
 
-// Canonical name of an encoding the table decoder knows, or empty.
+// Canonical name of an encoding the table decoder knows, or empty. Names are compared
+// in capitals without "-", "_" and spaces: "cp1251", "Windows-1251" and "ISO_8859-5"
+// find theirs.
 std::string_view table_name(std::string_view name) {
-    std::string u = upper(name);
+    std::string key;
+    for (char c : upper(name))
+        if (c != '-' && c != '_' && c != ' ') key += c;
     struct Alias {
-        std::string_view alias;
+        std::string_view key;
         std::string_view name;
     };
-    constexpr std::array<Alias, 16> kAliases = {{
-        {"WINDOWS-1250", "WINDOWS-1250"},
+    constexpr std::array<Alias, 33> kAliases = {{
+        {"WINDOWS1250", "WINDOWS-1250"},
         {"CP1250", "WINDOWS-1250"},
-        {"WINDOWS-1252", "WINDOWS-1252"},
+        {"WINDOWS1251", "WINDOWS-1251"},
+        {"CP1251", "WINDOWS-1251"},
+        {"WINDOWS1252", "WINDOWS-1252"},
         {"CP1252", "WINDOWS-1252"},
-        {"ISO-8859-2", "ISO-8859-2"},
-        {"ISO8859-2", "ISO-8859-2"},
+        {"WINDOWS1253", "WINDOWS-1253"},
+        {"CP1253", "WINDOWS-1253"},
+        {"WINDOWS1254", "WINDOWS-1254"},
+        {"CP1254", "WINDOWS-1254"},
+        {"WINDOWS1257", "WINDOWS-1257"},
+        {"CP1257", "WINDOWS-1257"},
+        {"ISO88592", "ISO-8859-2"},
         {"LATIN2", "ISO-8859-2"},
-        {"UTF-8", "UTF-8"},
+        {"ISO88595", "ISO-8859-5"},
+        {"CYRILLIC", "ISO-8859-5"},
+        {"ISO88597", "ISO-8859-7"},
+        {"GREEK", "ISO-8859-7"},
+        {"ISO88599", "ISO-8859-9"},
+        {"LATIN5", "ISO-8859-9"},
+        {"ISO885913", "ISO-8859-13"},
+        {"LATIN7", "ISO-8859-13"},
+        {"ISO885915", "ISO-8859-15"},
+        {"LATIN9", "ISO-8859-15"},
+        {"KOI8R", "KOI8-R"},
+        {"KOI8U", "KOI8-U"},
         {"UTF8", "UTF-8"},
-        {"UTF-16LE", "UTF-16LE"},
-        {"UTF-16BE", "UTF-16BE"},
-        {"UTF-16", "UTF-16"},
+        {"UTF16LE", "UTF-16LE"},
+        {"UTF16BE", "UTF-16BE"},
+        {"UTF16", "UTF-16"},
         {"ASCII", "UTF-8"},
-        {"US-ASCII", "UTF-8"},
-        {"ANSI_X3.4-1968", "UTF-8"},
-        {"ISO_8859-2", "ISO-8859-2"},
+        {"USASCII", "UTF-8"},
+        {"ANSIX3.41968", "UTF-8"},
     }};
     for (const Alias& a : kAliases)
-        if (a.alias == u) return a.name;
+        if (a.key == key) return a.name;
     return {};
 }
 
@@ -304,49 +527,312 @@ bool decode_iconv(std::span<const uint8_t> in, const std::string& from, std::str
 }
 #endif
 
-// Scores each single-byte code page by how many of the file's high bytes it reads as
-// letters of one language. A page that reads some byte as a control code (0x80 to
-// 0x9F) or not at all is out while another reads every byte; among pages that all
-// fail so, each such byte counts against the page. A tie goes to preferred (what
-// uchardet named), else to the first of kCodePages.
-std::string_view guess_code_page(std::span<const uint8_t> input, std::string_view preferred) {
-    std::array<int, 128> counts{};
-    for (uint8_t b : input)
-        if (b >= 0x80) ++counts[b - 0x80];
-    struct Score {
-        long letters = 0;
-        long unreadable = 0;
-    };
-    std::array<Score, kCodePages.size()> scores{};
-    bool any_clean = false;
-    for (size_t p = 0; p < kCodePages.size(); ++p) {
-        std::array<long, kAlphabets.size()> letters{};
+// How the detection sees a character a code page reads a byte as.
+enum class Kind : uint8_t {
+    kOther,   // ASCII other than letters, punctuation, signs
+    kJunk,    // no character, a control code, box drawing: never in subtitles
+    kLetter,  // a letter of some script
+};
+
+constexpr bool is_junk(char16_t c) {
+    return c == 0 || (c >= 0x80 && c < 0xA0) || (c >= 0x2500 && c < 0x2600) || c == 0x2320 ||
+           c == 0x2321;
+}
+
+constexpr bool is_letter(char16_t c) {
+    return (c >= 0xC0 && c <= 0x24F && c != 0xD7 && c != 0xF7) ||
+           (c >= 0x386 && c <= 0x3CE && c != 0x387) || (c >= 0x400 && c <= 0x45F) || c == 0x490 ||
+           c == 0x491;
+}
+
+// The small letter of a capital of the scripts the code pages hold; c itself otherwise.
+constexpr char16_t small_letter(char16_t c) {
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB) ||
+        (c >= 0x410 && c <= 0x42F))
+        return static_cast<char16_t>(c + 0x20);
+    if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 0x50);
+    if (c >= 0x388 && c <= 0x38A) return static_cast<char16_t>(c + 0x25);
+    if (c == 0x38E || c == 0x38F) return static_cast<char16_t>(c + 0x3F);
+    if (c == 0x386) return 0x3AC;
+    if (c == 0x38C) return 0x3CC;
+    if (c == 0x178) return 0xFF;
+    if (c == 0x490) return 0x491;
+    const bool even_capitals = (c >= 0x100 && c <= 0x137 && c != 0x130) ||
+                               (c >= 0x14A && c <= 0x177) || (c >= 0x218 && c <= 0x21B);
+    const bool odd_capitals = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if ((even_capitals && c % 2 == 0) || (odd_capitals && c % 2 == 1))
+        return static_cast<char16_t>(c + 1);
+    return c;
+}
+
+constexpr Script script_of(char16_t c) {
+    return c < 0x370 ? Script::kLatin : c < 0x400 ? Script::kGreek : Script::kCyrillic;
+}
+
+constexpr char16_t kFinalSigma = 0x3C2;
+
+// The detection counts each high byte by itself and ASCII by class: small letters,
+// capitals and the rest read alike in every code page.
+constexpr size_t kSmallAscii = 128;
+constexpr size_t kCapitalAscii = 129;
+constexpr size_t kOtherAscii = 130;
+constexpr size_t kSymbols = 131;
+
+constexpr size_t symbol_of(uint8_t b) {
+    if (b >= 0x80) return b - 0x80;
+    if (b >= 'a' && b <= 'z') return kSmallAscii;
+    if (b >= 'A' && b <= 'Z') return kCapitalAscii;
+    return kOtherAscii;
+}
+
+// One pass over the file: how often each high byte comes, and each pair of
+// neighbours of which one is high (letters within a word are neighbours). Every code
+// page is then judged from these counts, whatever the file's size.
+struct ByteCounts {
+    std::array<uint32_t, 128> high{};
+    std::vector<uint32_t> pairs = std::vector<uint32_t>(kSymbols * kSymbols);
+};
+
+ByteCounts count_bytes(std::span<const uint8_t> input) {
+    ByteCounts counts;
+    size_t previous = kOtherAscii;
+    for (uint8_t b : input) {
+        const size_t symbol = symbol_of(b);
+        if (symbol < 128) ++counts.high[symbol];
+        if (symbol < 128 || previous < 128) ++counts.pairs[previous * kSymbols + symbol];
+        previous = symbol;
+    }
+    return counts;
+}
+
+struct Character {
+    Kind kind = Kind::kOther;
+    bool capital = false;
+    Script script = Script::kLatin;
+    char16_t small = 0;  // the small letter of a high byte's letter
+};
+
+Character character_of(const CodePage& page, size_t symbol) {
+    if (symbol == kSmallAscii) return {Kind::kLetter, false, Script::kLatin, 0};
+    if (symbol == kCapitalAscii) return {Kind::kLetter, true, Script::kLatin, 0};
+    if (symbol == kOtherAscii) return {};
+    const char16_t c = static_cast<char16_t>((*page.table)[symbol]);
+    if (is_junk(c)) return {Kind::kJunk};
+    if (!is_letter(c)) return {};
+    const char16_t small = small_letter(c);
+    return {Kind::kLetter, small != c || c == 0x130, script_of(c), small};
+}
+
+// Weights of the judgement, all integers (the box has no FPU). A letter of the
+// language counts by how frequent it is there; a letter of no use in it, a byte that
+// reads as junk and a break in a word's shape count against.
+constexpr long kForeignLetter = 4;
+constexpr long kJunkByte = 8;
+constexpr long kBrokenWord = 6;
+// A script without ASCII letters must earn its place with a few letters: one stray
+// byte in an English file is no Cyrillic text.
+constexpr long kOtherScriptStake = 16;
+// A reading is text in one script while its bad bytes and breaks are this few, or
+// its letters outnumber them this many times.
+constexpr long kFewBad = 2;
+constexpr long kGoodPerBad = 3;
+// Breaks alone: a capital after a small letter, or ASCII letters inside a word of
+// another script, are rare in any text (Greek read as KOI8-R has one in 8 letters).
+constexpr long kGoodPerBreak = 20;
+// A text in Cyrillic or Greek of this many letters has a third of them among the
+// language's ten most frequent, and enough vowels (Cyrillic) or accented vowels (Greek
+// marks the stress of nearly every word): letters of another script read as these
+// letters do not, even when they fall on frequent ones.
+constexpr long kFrequencyFrom = 30;
+constexpr std::u16string_view kCyrillicVowels = u"аеёиоуыэюяіїє";
+constexpr long kCyrillicVowelPercent = 30;
+constexpr std::u16string_view kGreekAccented = u"άέήίόύώΐΰ";
+constexpr long kGreekAccentedPercent = 4;
+
+constexpr long letter_weight(size_t rank) {
+    return rank < 5 ? 4 : rank < 10 ? 3 : rank < 18 ? 2 : 1;
+}
+
+struct Reading {
+    long score = 0;     // the higher, the likelier the file is in this code page
+    bool text = false;  // the high bytes read as text in one script
+};
+
+// Judges one code page: the language whose letters it reads the high bytes as best,
+// less junk, small letters before capitals inside a word ("пРИВЕТ" is Windows-1251
+// read as KOI8-R), ASCII letters inside a Cyrillic or Greek word, a final sigma
+// inside a word, capitals outnumbering small letters and, weakly, runs of accented
+// Latin letters (text of another script read as Latin is nothing else).
+Reading read_as(const CodePage& page, const ByteCounts& counts) {
+    std::array<Character, kSymbols> characters;
+    for (size_t s = 0; s < kSymbols; ++s) characters[s] = character_of(page, s);
+    long junk = 0;
+    long capitals = 0;
+    long smalls = 0;
+    for (size_t b = 0; b < 128; ++b) {
+        const long n = counts.high[b];
+        if (characters[b].kind == Kind::kJunk) junk += n;
+        if (characters[b].kind == Kind::kLetter) (characters[b].capital ? capitals : smalls) += n;
+    }
+    long breaks = 0;
+    long accented_runs = 0;
+    for (size_t a = 0; a < kSymbols; ++a) {
+        const Character& x = characters[a];
+        if (x.kind != Kind::kLetter) continue;
+        for (size_t b = 0; b < kSymbols; ++b) {
+            const long n = counts.pairs[a * kSymbols + b];
+            const Character& y = characters[b];
+            if (n == 0 || y.kind != Kind::kLetter) continue;
+            const bool latin = x.script == Script::kLatin && y.script == Script::kLatin;
+            if (!x.capital && y.capital) breaks += n;
+            if ((a >= 128) != (b >= 128) && !latin) breaks += n;
+            if (x.small == kFinalSigma) breaks += n;
+            if (a < 128 && b < 128 && latin) accented_runs += n;
+        }
+    }
+    long best = 0;
+    long good = 0;
+    long foreign = 0;
+    bool found = false;
+    for (const Language& language : kLanguages) {
+        long weight = 0;
+        long in = 0;
+        long out = 0;
+        long common = 0;
+        long marked = 0;
+        const std::u16string_view marks =
+            language.script == Script::kGreek ? kGreekAccented : kCyrillicVowels;
         for (size_t b = 0; b < 128; ++b) {
-            if (counts[b] == 0) continue;
-            char16_t c = static_cast<char16_t>((*kCodePages[p].table)[b]);
-            if (c == 0 || (c >= 0x80 && c < 0xA0)) {
-                scores[p].unreadable += counts[b];
+            const long n = counts.high[b];
+            if (n == 0 || characters[b].kind != Kind::kLetter) continue;
+            const size_t rank = language.letters.find(characters[b].small);
+            if (rank == std::u16string_view::npos) {
+                out += n;
                 continue;
             }
-            for (size_t a = 0; a < kAlphabets.size(); ++a)
-                if (kAlphabets[a].find(c) != std::u16string_view::npos) letters[a] += counts[b];
+            in += n;
+            weight += n * letter_weight(rank);
+            if (rank < 10) common += n;
+            if (marks.find(characters[b].small) != std::u16string_view::npos) marked += n;
         }
-        scores[p].letters = *std::max_element(letters.begin(), letters.end());
-        any_clean = any_clean || scores[p].unreadable == 0;
+        long score = weight - kForeignLetter * out;
+        if (language.script != Script::kLatin) {
+            score -= kOtherScriptStake;
+            const long percent =
+                language.script == Script::kGreek ? kGreekAccentedPercent : kCyrillicVowelPercent;
+            if (in >= kFrequencyFrom && (common * 3 < in || marked * 100 < in * percent)) continue;
+        }
+        if (!found || score > best) {
+            found = true;
+            best = score;
+            good = in;
+            foreign = out;
+        }
     }
+    Reading reading;
+    const long excess = capitals > smalls ? (capitals - smalls) / 2 : 0;
+    reading.score = best - kJunkByte * junk - kBrokenWord * breaks - accented_runs - excess;
+    const long bad = foreign + junk + breaks;
+    reading.text =
+        found && (bad <= kFewBad || (good >= kGoodPerBad * bad && good >= kGoodPerBreak * breaks));
+    return reading;
+}
+
+// The language code of a name like "film.ru.srt": the last part between dots before
+// the extension, of 2 or 3 letters in any case, with a name before it; lower case.
+std::string language_code(std::string_view name) {
+    if (const size_t slash = name.rfind('/'); slash != std::string_view::npos)
+        name.remove_prefix(slash + 1);
+    const size_t extension = name.rfind('.');
+    if (extension == std::string_view::npos) return {};
+    name = name.substr(0, extension);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return {};
+    std::string code;
+    for (char c : name.substr(dot + 1)) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c < 'a' || c > 'z') return {};
+        code += c;
+    }
+    return code.size() == 2 || code.size() == 3 ? code : std::string();
+}
+
+// The code pages of a language code, none when it names no language of them.
+std::span<const std::string_view> pages_of_language(std::string_view code) {
+    for (const NamedLanguage& language : kNamedLanguages) {
+        std::string_view codes = language.codes;
+        while (!codes.empty()) {
+            const size_t space = std::min(codes.find(' '), codes.size());
+            if (codes.substr(0, space) == code) {
+                const auto used =
+                    std::find(language.pages.begin(), language.pages.end(), std::string_view());
+                return {language.pages.begin(), used};
+            }
+            codes.remove_prefix(std::min(space + 1, codes.size()));
+        }
+    }
+    return {};
+}
+
+// The code page that reads the file best among those that read it as text at all and
+// have a place (place(name) < kCodePages.size()); a tie goes to preferred (what
+// uchardet named), else to the lower place. kCodePages.size() when none does.
+template <typename Place>
+size_t best_reading(const std::array<Reading, kCodePages.size()>& readings,
+                    std::string_view preferred, Place place) {
     size_t best = kCodePages.size();
-    long best_score = 0;
     for (size_t p = 0; p < kCodePages.size(); ++p) {
-        if (any_clean && scores[p].unreadable != 0) continue;
-        long score = scores[p].letters - 4 * scores[p].unreadable;
-        bool better = best == kCodePages.size() || score > best_score ||
-                      (score == best_score && kCodePages[p].name == preferred);
-        if (better) {
+        if (!readings[p].text || place(kCodePages[p].name) >= kCodePages.size()) continue;
+        if (best == kCodePages.size() || readings[p].score > readings[best].score) {
             best = p;
-            best_score = score;
+            continue;
         }
+        if (readings[p].score < readings[best].score || kCodePages[best].name == preferred)
+            continue;
+        if (kCodePages[p].name == preferred ||
+            place(kCodePages[p].name) < place(kCodePages[best].name))
+            best = p;
     }
-    return kCodePages[best].name;
+    return best;
+}
+
+// The single-byte code page of a file. A language code in its name puts that
+// language's code pages first: one of them is taken whenever it reads the file as text,
+// even when another reads it better; otherwise the best reading of all wins.
+DetectedEncoding guess_code_page(std::span<const uint8_t> input, std::string_view preferred,
+                                 std::string_view source_name) {
+    const ByteCounts counts = count_bytes(input);
+    std::array<Reading, kCodePages.size()> readings;
+    for (size_t p = 0; p < kCodePages.size(); ++p) readings[p] = read_as(kCodePages[p], counts);
+    const size_t best = best_reading(readings, preferred, [](std::string_view name) {
+        return static_cast<size_t>(
+            std::find_if(kCodePages.begin(), kCodePages.end(),
+                         [&](const CodePage& page) { return page.name == name; }) -
+            kCodePages.begin());
+    });
+    DetectedEncoding detected;
+    const std::string code = language_code(source_name);
+    const std::span<const std::string_view> named = pages_of_language(code);
+    // Among the language's pages, its own order settles a tie.
+    const size_t by_name = best_reading(readings, preferred, [&](std::string_view name) {
+        const size_t place =
+            static_cast<size_t>(std::find(named.begin(), named.end(), name) - named.begin());
+        return place < named.size() ? place : kCodePages.size();
+    });
+    if (by_name < kCodePages.size()) {
+        detected.name = kCodePages[by_name].name;
+        if (by_name != best) detected.language = code;
+    } else if (best < kCodePages.size()) {
+        detected.name = kCodePages[best].name;
+    } else {
+        // Nothing reads as text: the likeliest page, for a caller that reads anyway.
+        detected.readable = false;
+        size_t likeliest = 0;
+        for (size_t p = 1; p < kCodePages.size(); ++p)
+            if (readings[p].score > readings[likeliest].score) likeliest = p;
+        detected.name = kCodePages[likeliest].name;
+    }
+    return detected;
 }
 
 // A file of UTF-16 without a byte-order mark shows itself by zero bytes on one side
@@ -404,20 +890,21 @@ bool have_uchardet() {
 #endif
 }
 
-std::string detect_encoding(std::span<const uint8_t> input, bool use_uchardet) {
+DetectedEncoding detect_encoding(std::span<const uint8_t> input, bool use_uchardet,
+                                 std::string_view source_name) {
     if (input.size() >= 3 && input[0] == 0xEF && input[1] == 0xBB && input[2] == 0xBF)
-        return "UTF-8";
-    if (input.size() >= 2 && input[0] == 0xFF && input[1] == 0xFE) return "UTF-16LE";
-    if (input.size() >= 2 && input[0] == 0xFE && input[1] == 0xFF) return "UTF-16BE";
+        return {"UTF-8"};
+    if (input.size() >= 2 && input[0] == 0xFF && input[1] == 0xFE) return {"UTF-16LE"};
+    if (input.size() >= 2 && input[0] == 0xFE && input[1] == 0xFF) return {"UTF-16BE"};
     std::string_view wide = guess_utf16(input);
-    if (!wide.empty()) return std::string(wide);
-    if (mostly_utf8(input)) return "UTF-8";
+    if (!wide.empty()) return {std::string(wide)};
+    if (mostly_utf8(input)) return {"UTF-8"};
     std::string_view preferred;
 #if LUMETRA_CONV_UCHARDET
     if (use_uchardet) {
-        // Its guess is unsure on a few hundred bytes, and the box build may lack it:
-        // when it names one of our code pages, the letters decide, and its answer
-        // only settles a tie.
+        // Its guess is unsure on a few hundred bytes, and the box build lacks it: the
+        // letters decide, and its answer only settles a tie between code pages that
+        // read the file equally well.
         uchardet_t detector = uchardet_new();
         if (detector != nullptr) {
             std::string found;
@@ -437,7 +924,7 @@ std::string detect_encoding(std::span<const uint8_t> input, bool use_uchardet) {
 #else
     (void)use_uchardet;
 #endif
-    return std::string(guess_code_page(input, preferred));
+    return guess_code_page(input, preferred, source_name);
 }
 
 bool decode_to_utf8(std::span<const uint8_t> input, std::string_view encoding, Decoder decoder,

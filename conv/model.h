@@ -201,9 +201,21 @@ void split_bars(std::string_view s, TextBuilder& builder, AddPart add_part) {
 
 // Encoding (conv/encoding.cpp).
 enum class Decoder { kIconv, kTables };
-// The encoding to read the bytes in: BOM, valid UTF-8, detection (uchardet when built
-// in and use_uchardet, else the letter count of the single-byte code pages).
-std::string detect_encoding(std::span<const uint8_t> input, bool use_uchardet);
+// The encoding to read the bytes in: BOM, valid UTF-8, else the single-byte code page
+// whose reading of the high bytes is likeliest text of one language, a language code
+// in source_name ("film.ru.srt") putting that language's code pages first (uchardet,
+// when built in and use_uchardet, settles ties).
+struct DetectedEncoding {
+    std::string name;
+    // False when no code page reads the high bytes as text of one script; name is
+    // then the likeliest all the same.
+    bool readable = true;
+    // The language code of source_name when it chose a code page other than the one
+    // read best without it; empty otherwise.
+    std::string language = {};
+};
+DetectedEncoding detect_encoding(std::span<const uint8_t> input, bool use_uchardet,
+                                 std::string_view source_name = {});
 // Bytes a decoder could not read, each put in the text as U+FFFD.
 struct Replacements {
     int count = 0;

@@ -105,8 +105,16 @@ int read_reference_subtitles(std::span<const uint8_t> input, std::vector<TimeSpa
         return read_player_file({reinterpret_cast<const char*>(input.data()), input.size()}, spans,
                                 error);
     }
-    if (read_subtitles(input, ConvertOptions{}, default_decoder(), have_uchardet(), read, report) !=
-        kConvertOk) {
+    int result =
+        read_subtitles(input, ConvertOptions{}, default_decoder(), have_uchardet(), read, report);
+    if (result != kConvertOk && !detect_encoding(input, false).readable) {
+        // Only the reference's times are used: text no code page reads does not matter.
+        ConvertOptions any_text;
+        any_text.forced_encoding = "WINDOWS-1252";
+        read = ReadResult{};
+        result = read_subtitles(input, any_text, default_decoder(), false, read, report);
+    }
+    if (result != kConvertOk) {
         error = report.error;
         return kConvertFailed;
     }

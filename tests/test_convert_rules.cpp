@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "conv/align.h"
 #include "conv/convert.h"
 #include "conv/model.h"
 #include "tests/support/convert_samples.h"
@@ -36,19 +37,28 @@ std::string body(const Result& r) {
     return eol == std::string::npos ? r.output : r.output.substr(eol + 1);
 }
 
+// The single-byte code pages the box decodes from its own tables.
+constexpr const char* kCodePages[] = {
+    "WINDOWS-1250", "WINDOWS-1251", "WINDOWS-1252", "WINDOWS-1253", "WINDOWS-1254",
+    "WINDOWS-1257", "ISO-8859-2",   "ISO-8859-5",   "ISO-8859-7",   "ISO-8859-9",
+    "ISO-8859-13",  "ISO-8859-15",  "KOI8-R",       "KOI8-U"};
+
 TEST(ConvertEncoding, TablesAndIconvAndBothDetectionsAgree) {
-    // Every byte of each code page, as the box build and the PC build decode it (a
-    // build without iconv has the tables only).
-    std::string all;
-    for (int b = 0x20; b < 0x100; ++b) all += static_cast<char>(b);
-    for (const char* page : {"WINDOWS-1250", "WINDOWS-1252", "ISO-8859-2"}) {
+    // Every high byte of each code page, as the box build and the PC build decode it
+    // (a byte the page leaves undefined is U+FFFD both ways; a build without iconv has
+    // the tables only).
+    for (const char* page : kCodePages) {
         if (!conv::have_iconv()) break;
-        SCOPED_TRACE(page);
-        std::string by_iconv, by_tables, error;
-        ASSERT_TRUE(conv::decode_to_utf8(bytes(all), page, conv::Decoder::kIconv, by_iconv, error));
-        ASSERT_TRUE(
-            conv::decode_to_utf8(bytes(all), page, conv::Decoder::kTables, by_tables, error));
-        EXPECT_EQ(by_iconv, by_tables);
+        for (int b = 0x80; b < 0x100; ++b) {
+            SCOPED_TRACE(std::string(page) + " byte " + std::to_string(b));
+            const std::string one(1, static_cast<char>(b));
+            std::string by_iconv, by_tables, error;
+            ASSERT_TRUE(
+                conv::decode_to_utf8(bytes(one), page, conv::Decoder::kIconv, by_iconv, error));
+            ASSERT_TRUE(
+                conv::decode_to_utf8(bytes(one), page, conv::Decoder::kTables, by_tables, error));
+            EXPECT_EQ(by_iconv, by_tables);
+        }
     }
     // Whole conversions: the build's decoder with uchardet, and tables with our own
     // detection.
@@ -82,6 +92,21 @@ TEST(ConvertEncoding, MarkWinsAndForcedNameOverrides) {
     Result wide = run(testsup::utf16le(u"1\n00:00:01,000 --> 00:00:02,000\nè\n").substr(2));
     EXPECT_EQ(wide.report.encoding, "UTF-16LE");
     EXPECT_EQ(body(wide), "{25}{50}è\n");
+    // The names people and uchardet give the code pages, for the box's tables too.
+    const std::string cyrillic = "1\n00:00:01,000 --> 00:00:02,000\n\xC4\xC1\n";
+    for (const auto& [name, text] : {std::pair{"cp1251", "ДБ"}, std::pair{"koi8r", "да"},
+                                     std::pair{"ISO_8859-5", "ФС"}, std::pair{"greek", "ΔΑ"}}) {
+        SCOPED_TRACE(name);
+        conv::ConvertOptions forced;
+        forced.forced_encoding = name;
+        std::string output;
+        conv::ConvertReport report;
+        ASSERT_EQ(conv::convert_with(bytes(cyrillic), forced, conv::Decoder::kTables, false, output,
+                                     report),
+                  conv::kConvertOk)
+            << report.error;
+        EXPECT_EQ(body(Result{0, output, report}), std::string("{25}{50}") + text + "\n");
+    }
     conv::ConvertOptions bogus;
     bogus.forced_encoding = "NO-SUCH-CODE";
     Result r = run(srt, bogus);
@@ -91,7 +116,7 @@ TEST(ConvertEncoding, MarkWinsAndForcedNameOverrides) {
 
 // Decoded text of a file, with the encoding each detection finds.
 std::string decoded(std::string_view input, bool use_uchardet, std::string& encoding) {
-    encoding = conv::detect_encoding(bytes(input), use_uchardet);
+    encoding = conv::detect_encoding(bytes(input), use_uchardet).name;
     std::string text, error;
     conv::decode_to_utf8(bytes(input), encoding, conv::default_decoder(), text, error);
     return text;
@@ -144,11 +169,11 @@ TEST(ConvertEncoding, ShortCentralEuropeanFilesByTheirLetters) {
     }
 }
 
-TEST(ConvertEncoding, NearlyAllValidUtf8IsUtf8) {
+TEST(ConvertEncoding, Utf8WhenValidSequencesOutnumberStrayBytesFourToOne) {
     // A letter of two bytes n times, and k stray bytes of a code page.
     auto text = [](int n, int k) {
         std::string s = "1\n00:00:01,000 --> 00:00:02,000\n";
-        for (int i = 0; i < n; ++i) s += "caf\xC3\xA9";
+        for (int i = 0; i < n; ++i) s += "caf\xC3\xA9 ";
         for (int i = 0; i < k; ++i) s += "\x9A";
         return s + "\n";
     };
@@ -157,28 +182,244 @@ TEST(ConvertEncoding, NearlyAllValidUtf8IsUtf8) {
         int stray;
         bool utf8;
     } cases[] = {
-        {49, 1, true},    // 98 %
-        {48, 1, false},   // just under
-        {98, 2, true},    // 98 % again
+        {4, 1, true},     // 4 to 1
+        {3, 1, false},    // just under
+        {8, 2, true},     // 4 to 1 again
+        {7, 2, false},    // just under
+        {40, 10, true},   // many
+        {39, 10, false},  // a code page file, for all its valid pairs
         {3, 0, true},     // all valid
         {0, 1, false},    // no sequence at all
-        {100, 10, false}  // a code page file, for all its valid pairs
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.valid) + " valid, " + std::to_string(c.stray) + " stray");
         std::string input = text(c.valid, c.stray);
-        EXPECT_EQ(conv::detect_encoding(bytes(input), false) == "UTF-8", c.utf8);
-        EXPECT_EQ(conv::detect_encoding(bytes(input), true) == "UTF-8", c.utf8);
+        for (bool use_uchardet : {true, false}) {
+            std::string output;
+            conv::ConvertReport report;
+            conv::convert_with(bytes(input), {}, conv::Decoder::kTables, use_uchardet, output,
+                               report);
+            EXPECT_EQ(report.encoding == "UTF-8", c.utf8) << report.encoding;
+        }
     }
     // Each stray byte shows as U+FFFD, and a note says where the first is.
-    Result one = run(text(49, 1));
-    EXPECT_NE(body(one).find("caf\xC3\xA9\xEF\xBF\xBD\n"), std::string::npos) << body(one);
+    Result one = run(text(4, 1));
+    EXPECT_NE(body(one).find("caf\xC3\xA9 \xEF\xBF\xBD\n"), std::string::npos) << body(one);
     EXPECT_EQ(one.report.notes,
               std::vector<std::string>{"line 3: a byte not valid in UTF-8 replaced"});
-    Result two = run(text(98, 2));
+    Result two = run(text(8, 2));
     EXPECT_NE(body(two).find("\xEF\xBF\xBD\xEF\xBF\xBD\n"), std::string::npos);
     EXPECT_EQ(two.report.notes,
               std::vector<std::string>{"2 bytes not valid in UTF-8 replaced, the first on line 3"});
+}
+
+// A file of three cues with the lines given, line ends "\r\n".
+std::string srt(const std::vector<std::u8string_view>& lines) {
+    std::string out;
+    for (size_t i = 0; i < lines.size(); ++i)
+        out += std::to_string(i + 1) + "\r\n00:00:0" + std::to_string(2 * i + 1) +
+               ",000 --> 00:00:0" + std::to_string(2 * i + 2) + ",000\r\n" +
+               std::string(lines[i].begin(), lines[i].end()) + "\r\n\r\n";
+    return out;
+}
+
+// UTF-8 text in a code page, by the tables' own reading of each byte (checked against
+// iconv above); empty when some character is not in the page.
+std::string encoded(std::string_view utf8, const char* page) {
+    std::vector<std::pair<std::string, char>> letters;
+    for (int b = 0x80; b < 0x100; ++b) {
+        std::string one(1, static_cast<char>(b)), text, error;
+        if (conv::decode_to_utf8(bytes(one), page, conv::Decoder::kTables, text, error))
+            letters.emplace_back(text, static_cast<char>(b));
+    }
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+            out += utf8[i++];
+            continue;
+        }
+        auto match = std::find_if(letters.begin(), letters.end(), [&](const auto& letter) {
+            return utf8.substr(i, letter.first.size()) == letter.first;
+        });
+        if (match == letters.end()) return {};
+        out += match->second;
+        i += match->first.size();
+    }
+    return out;
+}
+
+TEST(ConvertEncoding, ThreeCuesOfEachLanguageInEachOfItsCodePages) {
+    struct {
+        const char* language;
+        std::vector<std::u8string_view> lines;
+        std::vector<const char*> pages;
+    } cases[] = {
+        {"Russian",
+         {u8"Где мои ключи?", u8"Они лежат на столе.", u8"Спасибо, я опаздываю на работу."},
+         {"WINDOWS-1251", "KOI8-R", "ISO-8859-5"}},
+        {"Ukrainian",
+         {u8"Де ти був учора?", u8"Я їздив до бабусі в село.", u8"Вона передає тобі привіт."},
+         {"WINDOWS-1251", "KOI8-U"}},
+        {"Belarusian",
+         {u8"Добры дзень, як справы?", u8"Усё добра, дзякуй.", u8"Сёння ў нас свята."},
+         {"WINDOWS-1251"}},
+        {"Bulgarian",
+         {u8"Къде е гарата?", u8"Направо, после наляво.", u8"Благодаря ви много."},
+         {"WINDOWS-1251", "ISO-8859-5"}},
+        {"Serbian",
+         {u8"Добро јутро, како си?", u8"Добро сам, хвала.", u8"Идемо ли данас у град?"},
+         {"WINDOWS-1251", "ISO-8859-5"}},
+        {"Macedonian",
+         {u8"Добро утро, како си?", u8"Јас сум добро, благодарам.", u8"Ќе одиме ли на море?"},
+         {"WINDOWS-1251"}},
+        {"Greek",
+         {u8"Πού είναι ο σταθμός;", u8"Ευθεία και μετά αριστερά.", u8"Σας ευχαριστώ πολύ."},
+         {"WINDOWS-1253", "ISO-8859-7"}},
+        {"Turkish",
+         {u8"İstasyon nerede?", u8"Düz gidin, sonra sola dönün.", u8"Çok teşekkür ederim."},
+         {"WINDOWS-1254", "ISO-8859-9"}},
+        {"Lithuanian",
+         {u8"Kur yra stotis?", u8"Eikite tiesiai, paskui į kairę.", u8"Labai ačiū už pagalbą."},
+         {"WINDOWS-1257", "ISO-8859-13"}},
+        {"Latvian",
+         {u8"Kur ir stacija?", u8"Ejiet taisni, pēc tam pa kreisi.",
+          u8"Paldies, jūs esat ļoti laipns."},
+         {"WINDOWS-1257", "ISO-8859-13"}},
+        {"Estonian",
+         {u8"Kus on rongijaam?", u8"Minge otse, siis vasakule.", u8"Tänan väga, head päeva."},
+         {"WINDOWS-1257"}},
+        {"Czech",
+         {u8"Kde je nádraží?", u8"Jděte rovně, pak doleva.", u8"Děkuji mnohokrát."},
+         {"WINDOWS-1250", "ISO-8859-2"}},
+        {"Polish",
+         {u8"Gdzie jest dworzec?", u8"Proszę iść prosto, potem w lewo.",
+          u8"Dziękuję bardzo za pomoc."},
+         {"WINDOWS-1250", "ISO-8859-2"}},
+        {"Hungarian",
+         {u8"Hol van az állomás?", u8"Menjen egyenesen, aztán balra.",
+          u8"Köszönöm szépen a segítséget."},
+         {"WINDOWS-1250", "ISO-8859-2"}},
+        {"French",
+         {u8"Où est la gare ?", u8"Allez tout droit, puis à gauche.",
+          u8"Merci beaucoup, très gentil."},
+         {"WINDOWS-1252", "ISO-8859-15"}},
+        {"German",
+         {u8"Wo ist der Bahnhof?", u8"Gehen Sie geradeaus, dann links.",
+          u8"Vielen Dank für Ihre Hilfe, schönen Tag."},
+         {"WINDOWS-1252", "ISO-8859-15"}},
+    };
+    for (const auto& c : cases) {
+        const std::string utf8 = srt(c.lines);
+        const std::string expected = body(run(utf8));
+        for (const char* page : c.pages) {
+            const std::string input = encoded(utf8, page);
+            ASSERT_FALSE(input.empty()) << c.language << " not in " << page;
+            for (bool use_uchardet : {true, false}) {
+                SCOPED_TRACE(std::string(c.language) + " in " + page +
+                             (use_uchardet ? " with uchardet" : ""));
+                std::string output;
+                conv::ConvertReport report;
+                ASSERT_EQ(conv::convert_with(bytes(input), {}, conv::default_decoder(),
+                                             use_uchardet, output, report),
+                          conv::kConvertOk)
+                    << report.error;
+                // Another page is right where it reads these bytes alike.
+                EXPECT_EQ(body(Result{0, output, report}), expected) << report.encoding;
+            }
+        }
+    }
+}
+
+TEST(ConvertEncoding, UnknownEncodingWhenNoCodePageReadsTheFileAsText) {
+    // Scripts none of the code pages holds: the conversion fails and says how to name
+    // the encoding, the file menu still offers the file (to say so), and a reference
+    // for the timing, whose text is never shown, is read all the same.
+    for (const char* name : {"arabic-1256.srt", "japanese-shift-jis.srt", "chinese-gbk.srt"}) {
+        SCOPED_TRACE(name);
+        const std::string input = testsup::sample_file(name);
+        ASSERT_FALSE(input.empty());
+        for (conv::Decoder decoder : {conv::default_decoder(), conv::Decoder::kTables}) {
+            std::string output;
+            conv::ConvertReport report;
+            EXPECT_EQ(conv::convert_with(bytes(input), {}, decoder, false, output, report),
+                      conv::kConvertFailed);
+            EXPECT_TRUE(output.empty());
+            EXPECT_EQ(report.error.rfind("unknown encoding", 0), 0u) << report.error;
+            EXPECT_NE(report.error.find("--encoding"), std::string::npos) << report.error;
+            EXPECT_NE(report.error.find("film.ru.srt"), std::string::npos) << report.error;
+        }
+        EXPECT_TRUE(conv::looks_convertible(bytes(input)));
+        std::vector<conv::TimeSpan> spans;
+        std::string error;
+        EXPECT_EQ(conv::read_reference_subtitles(bytes(input), spans, error), conv::kConvertOk)
+            << error;
+        EXPECT_EQ(spans.size(), 3u);
+    }
+    // Never for few high bytes: a stray byte in English, a Western file of few
+    // accented letters, a file whose only high bytes are quotes and dashes.
+    const std::string cue = "1\n00:00:01,000 --> 00:00:02,000\n";
+    for (const std::string& input :
+         {cue + "It\x81s fine.\n", cue + "Hello\xFF world\x9D\n", cue + "A caf\xE9, please.\n",
+          cue + "\x93Quoted\x94 \x96 and\x85\n"}) {
+        SCOPED_TRACE(input);
+        EXPECT_EQ(run(input).code, conv::kConvertOk) << run(input).report.error;
+    }
+}
+
+TEST(ConvertEncoding, LanguageCodeInTheNamePutsItsCodePagesFirst) {
+    // A Russian word among English lines is too little to tell Cyrillic from accented
+    // Latin letters; a name that says Russian decides, and the report says so. A code
+    // page of the language is taken whenever it reads the file as text at all; when
+    // none does, the best reading of all wins (a misnamed Greek or Czech file).
+    const std::string russian = encoded(srt({u8"Yes.", u8"Да.", u8"No."}), "KOI8-R");
+    const std::string estonian = encoded(srt({u8"Tänan väga.", u8"Head ööd."}), "WINDOWS-1257");
+    const std::string greek = testsup::sample_file("greek-short-8859-7.srt");
+    const std::string czech = testsup::sample_file("czech-short-1250.srt");
+    const std::string note = " chosen by the language code \"";
+    struct {
+        const std::string& input;
+        const char* name;
+        const char* encoding;  // nullptr: as read without a name
+        const char* code;      // the note's, nullptr for none
+    } cases[] = {
+        {russian, "film.ru.srt", "KOI8-R", "ru"},
+        {russian, "Film.RUS.srt", "KOI8-R", "rus"},
+        {russian, "film.srt", nullptr, nullptr},
+        {russian, "ru.srt", nullptr, nullptr},
+        {russian, ".ru.srt", nullptr, nullptr},
+        {russian, "film.ru", nullptr, nullptr},
+        {russian, "dir.ru/film.srt", nullptr, nullptr},
+        {russian, "film.xx.srt", nullptr, nullptr},
+        {estonian, "film.et.srt", "WINDOWS-1257", "et"},
+        {estonian, "film.srt", nullptr, nullptr},
+        {greek, "film.ru.srt", "ISO-8859-7", nullptr},
+        {czech, "film.ru.srt", "WINDOWS-1250", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        conv::ConvertOptions named;
+        named.source_name = c.name;
+        const Result r = run(c.input, named);
+        ASSERT_EQ(r.code, conv::kConvertOk) << r.report.error;
+        const Result unnamed = run(c.input);
+        EXPECT_EQ(r.report.encoding, c.encoding ? c.encoding : unnamed.report.encoding);
+        const auto noted =
+            std::find_if(r.report.notes.begin(), r.report.notes.end(),
+                         [&](const std::string& n) { return n.find(note) != std::string::npos; });
+        if (c.code == nullptr) {
+            EXPECT_EQ(noted, r.report.notes.end());
+            continue;
+        }
+        ASSERT_NE(noted, r.report.notes.end());
+        EXPECT_EQ(*noted, std::string(c.encoding) + note + c.code + "\" in the file's name");
+        EXPECT_NE(unnamed.report.encoding, c.encoding);
+    }
+    conv::ConvertOptions named;
+    named.source_name = "film.ru.srt";
+    EXPECT_EQ(body(run(russian, named)), "{25}{50}Yes.\n{75}{100}Да.\n{125}{150}No.\n");
+    // --encoding overrides the name.
+    named.forced_encoding = "WINDOWS-1251";
+    EXPECT_EQ(run(russian, named).report.encoding, "WINDOWS-1251");
 }
 
 TEST(ConvertErrors, BadInputGivesOneLineAndNoOutput) {

@@ -188,6 +188,12 @@ inline std::vector<Sample> file_samples() {
                                      {8000, 9500}, {10000, 12000}, {12500, 14500}};
     std::vector<Span> flight;
     for (uint32_t i = 0; i < 25; ++i) flight.push_back({1000 + 2400 * i, 3000 + 2400 * i});
+    // The first n cues of that rhythm.
+    auto every = [](size_t n) {
+        std::vector<Span> spans;
+        for (uint32_t i = 0; i < n; ++i) spans.push_back({1000 + 2400 * i, 3000 + 2400 * i});
+        return spans;
+    };
     std::vector<Sample> out = {
         // An interrupted copy: the last time line is cut.
         {"cut.srt",
@@ -255,6 +261,25 @@ inline std::vector<Sample> file_samples() {
          flight,
          20,
          {"line 55: a byte not valid in UTF-8 replaced"}},
+        // Code pages beyond Central and Western Europe, in 3 cues and in 30.
+        {"russian-1251.srt", {}, "SubRip", "WINDOWS-1251", {}, every(30)},
+        {"russian-short-1251.srt", {}, "SubRip", "WINDOWS-1251", {}, every(3)},
+        {"russian-short-koi8-r.srt", {}, "SubRip", "KOI8-R", {}, every(3)},
+        {"ukrainian-short-koi8-u.srt", {}, "SubRip", "KOI8-U", {}, every(3)},
+        {"bulgarian-short-1251.srt", {}, "SubRip", "WINDOWS-1251", {}, every(3)},
+        {"greek-1253.srt", {}, "SubRip", "WINDOWS-1253", {}, every(30)},
+        {"greek-short-8859-7.srt", {}, "SubRip", "ISO-8859-7", {}, every(3)},
+        {"turkish-short-1254.srt", {}, "SubRip", "WINDOWS-1254", {}, every(3)},
+        {"lithuanian-short-1257.srt", {}, "SubRip", "WINDOWS-1257", {}, every(3)},
+        // UTF-8 with a few notes and ellipses, and one right quote of a Windows editor.
+        {"utf8-stray-windows.srt",
+         {},
+         "SubRip",
+         "UTF-8",
+         {},
+         every(10),
+         20,
+         {"line 11: a byte not valid in UTF-8 replaced"}},
         // Each line of a subtitle on a file line of its own; an empty one ends the one
         // before.
         {"multiline-tmplayer.txt",
