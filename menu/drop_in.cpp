@@ -590,7 +590,8 @@ void convert_sources_of(std::string_view base, std::span<const source_file> sour
     for (const source_file& source : sources) {
         path_buffer path;
         struct stat st;
-        if (!make_path(path, source.name) || hw_lstat(path.data(), &st) != 0 ||
+        // A link is followed: the viewer may link a file kept elsewhere.
+        if (!make_path(path, source.name) || hw_stat(path.data(), &st) != 0 ||
             !S_ISREG(st.st_mode) || failed_before(source.name, st)) {
             continue;
         }
@@ -616,7 +617,7 @@ bool list_sources(std::vector<source_file>& sources) {
     if (!d) return false;
     while (const dirent* e = readdir(d.get())) {
         const std::string_view name = e->d_name;
-        if (never_a_source(name) || e->d_type == DT_DIR || e->d_type == DT_LNK) continue;
+        if (never_a_source(name) || e->d_type == DT_DIR) continue;
         sources.push_back({std::string(name), conv::source_rank(name)});
     }
     std::sort(sources.begin(), sources.end(), [](const source_file& a, const source_file& b) {
@@ -673,8 +674,9 @@ void show_failures(const pass_state& pass) {
     fb_show_status(text.c_str());
 }
 
-// Deletes the regular files of the directory whose base name is base and that are in
-// a format the converter reads: the sources a .tkx of that name would be made from.
+// Deletes the files of the directory whose base name is base and that are in a format
+// the converter reads: the sources a .tkx of that name would be made from. A link to
+// such a file is such a source: the link is deleted, never what it points at.
 void delete_sources_of(std::string_view base) {
     std::vector<std::string> doomed;
     {
@@ -688,7 +690,7 @@ void delete_sources_of(std::string_view base) {
     for (const std::string& name : doomed) {
         path_buffer path;
         struct stat st;
-        if (!make_path(path, name) || hw_lstat(path.data(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (!make_path(path, name) || hw_stat(path.data(), &st) != 0 || !S_ISREG(st.st_mode)) {
             continue;
         }
         std::array<uint8_t, kProbeBytes> head;

@@ -15,7 +15,7 @@
 void menu_convert_dropped_files();
 
 // Removes the subtitle file at path (as menu_remove_path does) and, when that worked and
-// path is a ".tkx" of the subtitle directory, every regular file of the directory
-// with the same base name in a format the converter reads, so that the entry does
-// not come back converted. Returns menu_remove_path's result for path.
+// path is a ".tkx" of the subtitle directory, every file of the directory (or link to
+// one: the link goes) with the same base name in a format the converter reads, so that
+// the entry does not come back converted. Returns menu_remove_path's result for path.
 int menu_delete_subtitle_file(const char* path);

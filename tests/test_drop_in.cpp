@@ -430,7 +430,7 @@ TEST_F(DropInFiles, DeletingAnEntryDeletesEverySourceOfItsName) {
 }
 
 // Deleting a converted file deletes only sources of its own base name, whatever its
-// header names, and only regular files of the directory.
+// header names: a link by itself, never what it points at, and never a folder.
 TEST_F(DropInFiles, DeletingDeletesOnlySourcesOfTheSameBaseName) {
     root.write_subtitles("ander.srt", sample("film.srt"));
     menu_convert_dropped_files();
@@ -447,9 +447,25 @@ TEST_F(DropInFiles, DeletingDeletesOnlySourcesOfTheSameBaseName) {
     for (const char* name : {"mijn.tkx", "hernoemd.tkx", "link.tkx", "map.tkx"}) {
         EXPECT_EQ(menu_delete_subtitle_file(subtitle_path(name).c_str()), 0) << name;
     }
-    EXPECT_EQ(names(), (std::vector<std::string>{"ander.srt", "ander.tkx", "hernoemd.txt",
-                                                 "link.srt", "map.srt"}));
+    EXPECT_EQ(names(),
+              (std::vector<std::string>{"ander.srt", "ander.tkx", "hernoemd.txt", "map.srt"}));
     EXPECT_EQ(root.read("/var/tuxbox/Tresk/slachtoffer.srt"), sample("film.srt"));
+}
+
+// A link to a subtitle file is converted like the file, and goes with its entry as a
+// link: what it points at stays. A link leading nowhere or to a folder is passed over.
+TEST_F(DropInFiles, ALinkToASubtitleFileConvertsAndOnlyTheLinkGoesWithItsEntry) {
+    root.write("/var/tuxbox/Tresk/origineel.srt", sample("film.srt"));
+    fs::create_directory(root.host("/var/tuxbox/Tresk/map"));
+    fs::create_symlink("../origineel.srt", root.host(subtitle_path("link.srt")));
+    fs::create_symlink("../weg.srt", root.host(subtitle_path("los.srt")));
+    fs::create_symlink("../map", root.host(subtitle_path("map.srt")));
+    menu_convert_dropped_files();
+    EXPECT_TRUE(made_from_now("link.srt"));
+
+    EXPECT_EQ(menu_delete_subtitle_file(subtitle_path("link.tkx").c_str()), 0);
+    EXPECT_EQ(names(), (std::vector<std::string>{"los.srt", "map.srt"}));
+    EXPECT_EQ(root.read("/var/tuxbox/Tresk/origineel.srt"), sample("film.srt"));
 }
 
 // Any name the file system takes converts, is converted again when replaced, goes
