@@ -25,9 +25,11 @@
 #include "conv/align.h"
 #include "conv/convert.h"
 #include "conv/recording.h"
+#include "fb/screen.h"
 #include "fb/status.h"
 #include "hw/device.h"
 #include "menu/menus.h"
+#include "menu/window.h"
 #include "rc/remote.h"
 
 namespace {
@@ -80,11 +82,15 @@ constexpr std::array<reason, 11> kReasons{{
 constexpr const char* kUnreadable = "niet te lezen";
 constexpr std::string_view kLineStart = "line ";
 // A name longer than this many characters is shown by its start and its end, so that
-// the reason still fits the line (about 60 characters of the box font).
+// the reason still fits the line (about 60 characters of the box font); one drawn too
+// wide for that even so loses more characters, in the same proportion.
 constexpr size_t kShownNameCharacters = 24;
 constexpr size_t kShownStart = 16;
 constexpr size_t kShownEnd = 7;
 constexpr const char* kLeftOut = "\u2026";  // the ellipsis
+// The longest name the box's file systems take: a source whose converted file's name
+// would be longer is refused before it is converted.
+constexpr size_t kLongestName = 255;
 // The directory (22 bytes), a name (at most 255) and the longest suffix fit.
 using path_buffer = std::array<char, 320>;
 
@@ -147,19 +153,20 @@ struct source_file {
     int rank;
 };
 
-// The failures of one pass, and what became of the alignments to recordings, for the
-// status line.
+// What one pass has to tell on the status line: the files that could not be
+// converted, then the converted ones whose alignment to a recording went wrong, then
+// one aligned; each kind by its first file.
 struct pass_state {
     bool text_shown = false;
     int failures = 0;
     std::string first_name, first_error;
-    int notices = 0;
-    std::string first_notice;
+    int misalignments = 0;
+    std::string first_misaligned;
+    const char* misalignment = nullptr;  // what went wrong with it
+    std::string first_aligned;
     // The viewer stopped reading a recording: none is read again in this pass.
     bool alignment_stopped = false;
 };
-
-std::string shown_name(std::string_view name);
 
 // A recording matching a subtitle file, and its subtitles' timing.
 struct recording_match {
@@ -425,7 +432,12 @@ recording_outcome read_recording_reference(recording_match& match) {
 
 // Notes for the status line what became of the alignment of the file called name.
 void add_notice(pass_state& pass, std::string_view name, const char* what) {
-    if (pass.notices++ == 0) pass.first_notice = shown_name(name) + what;
+    if (std::string_view(what) == kAlignedText) {
+        if (pass.first_aligned.empty()) pass.first_aligned = name;
+    } else if (pass.misalignments++ == 0) {
+        pass.first_misaligned = name;
+        pass.misalignment = what;
+    }
 }
 
 // Writes text to the .tkx of base through a temporary file, so that the menu never
@@ -500,6 +512,12 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
     std::unique_ptr<uint8_t[]> bytes;
     size_t length = 0;
     if (!read_source(path, st, subtitles_by_name, bytes, length, error)) return false;
+    if (base.size() + kExtension.size() > kLongestName) {
+        std::printf("rc_convert_dropped_files: %.*s: name too long\n",
+                    static_cast<int>(name.size()), name.data());
+        error = "name too long";
+        return false;
+    }
     if (!pass.text_shown) {
         fb_show_status(kConvertingText);
         pass.text_shown = true;
@@ -587,6 +605,9 @@ void convert_sources_of(std::string_view base, std::span<const source_file> sour
             return;
         }
     }
+    // A source that cannot be converted is no news when another of the name makes the
+    // .tkx (a broken .srt beside a good .vtt): reported only when none does.
+    std::vector<std::pair<std::string, std::string>> failed;
     for (const source_file& source : sources) {
         path_buffer path;
         struct stat st;
@@ -602,9 +623,11 @@ void convert_sources_of(std::string_view base, std::span<const source_file> sour
         std::string error;
         if (convert_one(source.name, base, path.data(), st, pass, error)) return;
         remember_failure(source.name, st);
-        if (error.empty()) continue;
+        if (!error.empty()) failed.emplace_back(source.name, std::move(error));
+    }
+    for (auto& [name, error] : failed) {
         if (pass.failures++ == 0) {
-            pass.first_name = source.name;
+            pass.first_name = std::move(name);
             pass.first_error = std::move(error);
         }
     }
@@ -641,41 +664,59 @@ std::string reason_for(std::string_view error) {
     return kUnreadable;
 }
 
-// A file name as the status line can show it: no control bytes (they are drawing
-// codes there), and a long name by its start and its end.
-std::string shown_name(std::string_view name) {
+// A file name and what follows it as the status line can show them: no control bytes
+// in the name (they are drawing codes there), and a long name by its start and its
+// end, shortened further while the line would cut what follows.
+std::string status_text(std::string_view name, std::string_view after) {
     std::vector<size_t> starts;  // where each UTF-8 character begins
-    std::string out;
+    std::string shown;
     for (size_t i = 0; i < name.size(); ++i) {
         const auto c = static_cast<unsigned char>(name[i]);
-        if ((c & 0xC0) != 0x80) starts.push_back(out.size());
-        out += c < 32 || c == 0x7F ? '?' : name[i];
+        if ((c & 0xC0) != 0x80) starts.push_back(shown.size());
+        shown += c < 32 || c == 0x7F ? '?' : name[i];
     }
-    if (starts.size() <= kShownNameCharacters) return out;
-    return out.substr(0, starts[kShownStart]) + kLeftOut +
-           out.substr(starts[starts.size() - kShownEnd]);
+    std::string text = shown + std::string(after);
+    const int32_t width = fb_status_width();
+    // Characters of the name shown besides the ellipsis, fewer each time.
+    for (size_t kept = std::min(starts.size(), kShownNameCharacters); kept > 0; --kept) {
+        if (kept < starts.size()) {
+            const size_t end = (kept - 1) * kShownEnd / (kShownStart + kShownEnd);
+            const size_t start = kept - 1 - end;
+            text = shown.substr(0, starts[start]) + kLeftOut +
+                   shown.substr(end > 0 ? starts[starts.size() - end] : shown.size()) +
+                   std::string(after);
+        }
+        size_t length = 0;
+        menu_measure_text(text.c_str(), sx, width, &length);
+        if (length == text.size()) break;
+    }
+    return text;
 }
 
 // Shows on the status line which file could not be converted and why (and how many
-// more could not), or else what became of an alignment to a recording (and how many
-// more there were); it stays there until the viewer starts the subtitles, like the
-// start message.
+// more could not), or else which file's alignment to a recording went wrong and how
+// (and with how many more it did), or else that a file was aligned; it stays there
+// until the viewer starts the subtitles, like the start message.
 void show_failures(const pass_state& pass) {
-    std::string text;
+    std::string_view name = pass.first_aligned;
+    std::string after = kAlignedText;
     int more = 0;
     if (pass.failures > 0) {
-        text = shown_name(pass.first_name) + ": " + reason_for(pass.first_error);
+        name = pass.first_name;
+        after = ": " + reason_for(pass.first_error);
         more = pass.failures - 1;
-    } else {
-        text = pass.first_notice;
-        more = pass.notices - 1;
+    } else if (pass.misalignments > 0) {
+        name = pass.first_misaligned;
+        after = pass.misalignment;
+        more = pass.misalignments - 1;
     }
-    if (more > 0) text += " (+" + std::to_string(more) + ")";
-    fb_show_status(text.c_str());
+    if (more > 0) after += " (+" + std::to_string(more) + ")";
+    fb_show_status(status_text(name, after).c_str());
 }
 
 // Deletes the files of the directory whose base name is base and that are in a format
-// the converter reads: the sources a .tkx of that name would be made from. A link to
+// the converter reads or named as subtitles: the sources a .tkx of that name would be
+// made from, or that would be named for failing to make it. A link to
 // such a file is such a source: the link is deleted, never what it points at.
 void delete_sources_of(std::string_view base) {
     std::vector<std::string> doomed;
@@ -691,6 +732,12 @@ void delete_sources_of(std::string_view base) {
         path_buffer path;
         struct stat st;
         if (!make_path(path, name) || hw_stat(path.data(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            continue;
+        }
+        // One that failed stays a source by its name: left, it would be named again at
+        // every start.
+        if (named_as_subtitles(name)) {
+            hw_unlink(path.data());
             continue;
         }
         std::array<uint8_t, kProbeBytes> head;
@@ -721,7 +768,8 @@ void menu_convert_dropped_files() {
     } catch (const std::bad_alloc&) {
         // The files not reached are converted on a later pass.
     }
-    if (pass.failures > 0 || pass.notices > 0) {
+    const bool news = pass.failures > 0 || pass.misalignments > 0 || !pass.first_aligned.empty();
+    if (news) {
         try {
             show_failures(pass);
             return;
@@ -729,7 +777,7 @@ void menu_convert_dropped_files() {
             // No text: the line is cleared below.
         }
     }
-    if (pass.text_shown || pass.failures > 0 || pass.notices > 0) {
+    if (pass.text_shown || news) {
         fb_clear_status();
         fb_show_icons();
     }

@@ -507,6 +507,26 @@ TEST_F(DropInFiles, AnyNameTheFileSystemTakesConvertsAndGoesWithItsEntry) {
     EXPECT_EQ(loaded(), "De veerboot vertrekt om half zeven.");
 }
 
+// A name whose converted file's name would be longer than the file system takes is
+// refused with the reason; the status line shortens the name, never its own count.
+TEST_F(DropInFiles, ANameTooLongForItsConvertedFileIsRefusedAndTheCountStaysWhole) {
+    // Wide letters first: the line names the first.
+    const std::vector<std::string> sources = {std::string(255, 'W'), std::string(252, 'a'),
+                                              std::string(252, 'm') + ".nl"};
+    for (const std::string& source : sources) root.write_subtitles(source, sample("film.srt"));
+    testing::internal::CaptureStdout();
+    menu_convert_dropped_files();
+    const std::string log = testing::internal::GetCapturedStdout();
+    for (const std::string& source : sources) {
+        EXPECT_NE(log.find(source + ": name too long\n"), std::string::npos) << log;
+    }
+    EXPECT_EQ(names().size(), sources.size());
+    const std::string shown = "WWWWWWWWWWWWWW\u2026WWWWWW: naam te lang (+2)";
+    EXPECT_TRUE(status_reads(shown));
+    // The whole of it is drawn: without its last character it looks otherwise.
+    EXPECT_NE(strip_showing(shown), strip_showing(shown.substr(0, shown.size() - 1)));
+}
+
 // Drop-in files aligned to the box's recordings of the same film.
 namespace {
 
@@ -669,6 +689,34 @@ TEST_F(DropInRecordings, ARecordingThatCannotHelpLeavesTheFileUnaligned) {
         EXPECT_EQ(body_of(name + ".tkx"), unaligned_body()) << name;
         EXPECT_TRUE(header_of(name + ".tkx").options.empty()) << name;
     }
+}
+
+// The status line names a file that could not be converted before one whose alignment
+// went wrong, and that before one aligned; "(+N)" counts the other files that went as
+// wrong as the one named, never one aligned nor a source of a name converted from
+// another source, which is deleted with the entry all the same.
+TEST_F(DropInRecordings, TheStatusLineCountsOnlyWhatWentWrongWithNothingListed) {
+    const std::string fits = bytes_text(testsup::recording(film, plan));
+    const std::string other = bytes_text(testsup::recording(testsup::film_times(300, 99), plan));
+    for (const std::string name : {"Aap", "Ander", "Beter", "Cadeau"}) {
+        root.write(kMovieDir + name + ".ts", name == "Aap" ? fits : other);
+    }
+    for (const std::string name : {"Aap", "Ander", "Beter"}) {
+        root.write_subtitles(name + ".srt", testsup::subrip(copy.cues));
+    }
+    menu_convert_dropped_files();
+    EXPECT_TRUE(status_reads("Ander.srt: niet uitgelijnd, opname past niet (+1)"));
+
+    root.write_subtitles("Cadeau.srt", testsup::subrip(copy.cues));
+    root.write_subtitles("dboth.srt", "");  // in no format, and dboth.vtt converts
+    root.write_subtitles("dboth.vtt", sample("film.vtt"));
+    root.write_subtitles("kapot.vtt", sample("no_cues.vtt"));
+    menu_convert_dropped_files();
+    EXPECT_TRUE(made_from_now("dboth.vtt"));
+    EXPECT_TRUE(status_reads("kapot.vtt: geen ondertitels gevonden"));
+
+    EXPECT_EQ(menu_delete_subtitle_file(subtitle_path("dboth.tkx").c_str()), 0);
+    for (const std::string& name : names()) EXPECT_FALSE(name.starts_with("dboth")) << name;
 }
 
 // The evening through the simulator: the box has recorded the film, the viewer copies
