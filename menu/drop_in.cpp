@@ -100,8 +100,13 @@ constexpr std::array<std::string_view, 2> kRecordingDirectories = {"/media/hdd/m
                                                                    "/hdd/movie/"};
 constexpr std::string_view kRecordingExtension = ".ts";
 // The box names a recording "20261207 2015 - NPO 1 - Title.ts": a file named after
-// the title matches it too.
+// the title matches it too, and the date and time order recordings of one title
+// (digits where the pattern has 'D').
 constexpr std::string_view kTitleSeparator = " - ";
+constexpr std::string_view kRecordingDatePattern = "DDDDDDDD DDDD";
+// Recordings of a file's name read at most, the best first, until one fits: each is a
+// full read of a recording, a minute or more of the disk.
+constexpr size_t kMaxRecordingsTried = 3;
 // A language code a downloaded file often carries ("film.nl.srt") is no part of the
 // film's name.
 constexpr size_t kLongestLanguageCode = 3;
@@ -170,8 +175,11 @@ struct pass_state {
 
 // A recording matching a subtitle file, and its subtitles' timing.
 struct recording_match {
-    std::string path;  // empty: none
+    std::string path;
     off_t size = 0;    // as the directory was read, for the progress
+    int rank = 0;      // how well its name matches (recording_match_rank, +2 for the full name)
+    std::string date;  // as the box wrote it in the name; empty when the name has none
+    struct timespec modified {};
     std::vector<conv::TimeSpan> reference;
 };
 
@@ -327,35 +335,62 @@ std::string_view without_language(std::string_view base) {
     return base.substr(0, dot);
 }
 
-// The recording of the box that the subtitle file of base name belongs to: of the
-// first recording directory holding one, the best match, the newest among equals
-// (a title recorded twice). Its path is empty when there is none.
-recording_match find_recording(std::string_view base) {
+// The date and time the box put at the start of a recording's name ("20261207 2015"),
+// or empty.
+std::string_view recording_date(std::string_view name) {
+    const std::string_view date = name.substr(0, kRecordingDatePattern.size());
+    if (date.size() < kRecordingDatePattern.size() ||
+        !name.substr(date.size()).starts_with(kTitleSeparator)) {
+        return {};
+    }
+    for (size_t i = 0; i < date.size(); ++i) {
+        const bool digit = date[i] >= '0' && date[i] <= '9';
+        if (kRecordingDatePattern[i] == 'D' ? !digit : date[i] != kRecordingDatePattern[i])
+            return {};
+    }
+    return date;
+}
+
+// Whether recording a is tried before b: the better match of the name, then the
+// later date in the name (a name without one after those with), then the newer file.
+bool tried_before(const recording_match& a, const recording_match& b) {
+    if (a.rank != b.rank) return a.rank > b.rank;
+    if (a.date.empty() != b.date.empty()) return b.date.empty();
+    if (a.date != b.date) return a.date > b.date;
+    if (!same_time(a.modified, b.modified)) return later(a.modified, b.modified);
+    return a.path < b.path;
+}
+
+// The recordings of the box that the subtitle file of base name may belong to, in the
+// order they are tried (a title recorded more than once), at most kMaxRecordingsTried:
+// those of the first recording directory holding one. Empty when there is none.
+std::vector<recording_match> find_recordings(std::string_view base) {
     const std::string_view short_base = without_language(base);
+    std::vector<recording_match> found;
     for (std::string_view directory : kRecordingDirectories) {
         dir_handle d(hw_opendir(std::string(directory).c_str()));
         if (!d) continue;
-        recording_match best;
-        int best_rank = 0;
-        struct timespec best_time {};
         while (const dirent* e = readdir(d.get())) {
             const std::string_view name = e->d_name;
             // The full name before a language code cut off; each before a title.
             int rank = recording_match_rank(name, base);
             rank = rank > 0 ? rank + 2 : recording_match_rank(name, short_base);
-            if (rank == 0 || rank < best_rank) continue;
-            const std::string path = std::string(directory) + std::string(name);
+            if (rank == 0) continue;
+            recording_match match;
+            match.path = std::string(directory) + std::string(name);
             struct stat st;
-            if (hw_stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-            if (rank == best_rank && !later(st.st_mtim, best_time)) continue;
-            best.path = path;
-            best.size = st.st_size;
-            best_rank = rank;
-            best_time = st.st_mtim;
+            if (hw_stat(match.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+            match.size = st.st_size;
+            match.rank = rank;
+            match.date = recording_date(name);
+            match.modified = st.st_mtim;
+            found.push_back(std::move(match));
         }
-        if (!best.path.empty()) return best;
+        if (!found.empty()) break;
     }
-    return {};
+    std::sort(found.begin(), found.end(), tried_before);
+    if (found.size() > kMaxRecordingsTried) found.resize(kMaxRecordingsTried);
+    return found;
 }
 
 // Whether a converted file's options are those of an alignment to a recording,
@@ -498,8 +533,8 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
 
 // Converts one file of the directory into the .tkx of base; false when it failed
 // and was left alone, with error saying why (empty for a file that is no subtitles).
-// When a recording of the box matches the file's name, the cues are aligned to its
-// subtitles (or converted as they are when it has none or they do not match).
+// When recordings of the box match the file's name, the cues are aligned to the
+// subtitles of the first that they fit (or converted as they are when none fits).
 // Out of line: conversion options and times are doubles, and the box has no FPU, so
 // the emulated instructions stay here, paid once per new file, never by the scan.
 [[gnu::noinline]] bool convert_one(std::string_view name, std::string_view base, const char* path,
@@ -523,47 +558,60 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
         pass.text_shown = true;
     }
     try {
-        recording_match recording = find_recording(base);
-        recording_outcome found = recording_outcome::none;
-        if (!recording.path.empty()) {
-            found = pass.alignment_stopped ? recording_outcome::cancelled
-                                           : read_recording_reference(recording);
-        }
-        if (found == recording_outcome::cancelled) pass.alignment_stopped = true;
         conv::ConvertOptions options;
         options.source_name = name;
         options.source_stamp = stamp_of(st);
         conv::ConvertReport report;
-        conv::Alignment alignment;
         std::string text;
         const std::span<const uint8_t> source(bytes.get(), length);
-        int result;
-        if (found == recording_outcome::reference) {
+        // The recordings of the film in turn until the cues fit one; what the last one
+        // read gave is kept (the cues as they were when it did not fit), and the status
+        // line is told what became of the alignment.
+        int result = conv::kConvertFailed;
+        std::string summary;  // of the conversion kept
+        const char* notice = nullptr;
+        for (recording_match& recording : find_recordings(base)) {
+            if (pass.alignment_stopped) {
+                notice = kCancelledText;
+                break;
+            }
+            const recording_outcome found = read_recording_reference(recording);
+            if (found == recording_outcome::cancelled) {
+                pass.alignment_stopped = true;
+                notice = kCancelledText;
+                break;
+            }
+            if (found == recording_outcome::unreadable && notice == nullptr) {
+                notice = kUnreadableRecordingText;
+            }
+            if (found != recording_outcome::reference) continue;
+            // The one before did not fit: its line goes to the log as it stands.
+            if (!summary.empty()) std::printf("rc_convert_dropped_files: %s\n", summary.c_str());
             options.sync_reference = recording.path;
+            report = {};
+            conv::Alignment alignment;
             result = conv::convert_aligned(source, options, recording.reference, true, text, report,
                                            alignment);
-        } else {
+            recording.reference = {};
+            summary = conv::aligned_summary_line(name, recording.path, result, report, alignment);
+            if (result != conv::kConvertOk) break;  // the file itself does not convert
+            notice = alignment.reliable ? kAlignedText : kNoMatchText;
+            if (alignment.reliable) break;
+        }
+        if (summary.empty()) {
+            options.sync_reference.clear();
             result = conv::convert_subtitles(source, options, text, report);
+            summary = conv::summary_line(name, result, report);
         }
         bytes.reset();
         const bool ok = result == conv::kConvertOk && write_subtitles(base, text, report.error);
-        const std::string summary =
-            found == recording_outcome::reference
-                ? conv::aligned_summary_line(name, recording.path, result, report, alignment)
-                : conv::summary_line(name, result, report);
         std::printf("rc_convert_dropped_files: %s%s\n", summary.c_str(),
                     result == conv::kConvertOk && !ok ? " (not written)" : "");
         if (!ok) {
             error = report.error.empty() ? std::string("cannot read the file") : report.error;
             return false;
         }
-        if (found == recording_outcome::reference) {
-            add_notice(pass, name, alignment.reliable ? kAlignedText : kNoMatchText);
-        } else if (found == recording_outcome::unreadable) {
-            add_notice(pass, name, kUnreadableRecordingText);
-        } else if (found == recording_outcome::cancelled) {
-            add_notice(pass, name, kCancelledText);
-        }
+        if (notice != nullptr) add_notice(pass, name, notice);
         path_buffer target;
         struct stat written;
         if (make_path(target, base, kExtension) && hw_lstat(target.data(), &written) == 0) {

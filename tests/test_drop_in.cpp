@@ -719,6 +719,76 @@ TEST_F(DropInRecordings, TheStatusLineCountsOnlyWhatWentWrongWithNothingListed) 
     for (const std::string& name : names()) EXPECT_FALSE(name.starts_with("dboth")) << name;
 }
 
+// Of several recordings of the title, the newest by the date in the box's name is read
+// first, then the next until one fits (one that cannot be read is passed over too); a
+// name without a date comes after the dated ones, the newer file first; the file's own
+// name comes before any title; three at most are read, and EXIT stops the reading.
+TEST_F(DropInRecordings, RecordingsOfTheTitleAreTriedNewestFirstUntilOneFits) {
+    const std::string fits = bytes_text(testsup::recording(film, plan));
+    const std::string other = bytes_text(testsup::recording(testsup::film_times(300, 99), plan));
+    struct Recording {
+        std::string name;
+        bool fits;
+        time_t modified;
+        bool unreadable = false;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Recording> recordings;
+        std::string aligned_to;  // "" for none
+        bool exit = false;
+    };
+    const std::string newest = "20261207 2015 - NPO 1 - film.ts";
+    const std::string older = "20261201 2030 - NPO 2 - film.ts";
+    const std::vector<Case> cases = {
+        {"by the date, not the file's time",
+         {{newest, true, 1100000000}, {older, true, 1300000000}},
+         newest},
+        {"the newest does not fit",
+         {{newest, false, 1300000000}, {older, true, 1100000000}},
+         older},
+        {"the newest cannot be read",
+         {{newest, true, 1300000000, true}, {older, true, 1100000000}},
+         older},
+        {"dated before undated",
+         {{"NPO 3 - film.ts", true, 1300000000}, {older, true, 1000}},
+         older},
+        {"undated by the file's time",
+         {{"NPO 3 - film.ts", true, 1200000000}, {"Herhaling - film.ts", true, 1300000000}},
+         "Herhaling - film.ts"},
+        {"the file's own name first",
+         {{"film.ts", true, 1000}, {newest, true, 1300000000}},
+         "film.ts"},
+        {"three at most",
+         {{newest, false, 1000},
+          {older, false, 1000},
+          {"20261101 2030 - NPO 2 - film.ts", false, 1000},
+          {"20261001 2030 - NPO 2 - film.ts", true, 1000}},
+         ""},
+        {"EXIT", {{newest, false, 1000}, {older, true, 1000}}, "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const Recording& r : c.recordings) {
+            root.write(kMovieDir + r.name, r.fits ? fits : other);
+            set_modified(root.host(kMovieDir + r.name), r.modified);
+            if (r.unreadable) sim::fail_call("open", EIO, 1, r.name);
+        }
+        root.write_subtitles("film.srt", testsup::subrip(copy.cues));
+        if (c.exit) testsup::queue({KEY_EXIT});
+        menu_convert_dropped_files();
+        sim::clear_faults();
+        const std::string reference = c.aligned_to.empty() ? "" : kMovieDir + c.aligned_to;
+        EXPECT_EQ(header_of("film.tkx").sync_reference, reference);
+        EXPECT_TRUE(status_reads(!reference.empty() ? "film.srt: uitgelijnd op opname"
+                                 : c.exit           ? "film.srt: uitlijnen afgebroken"
+                                          : "film.srt: niet uitgelijnd, opname past niet"));
+        for (const Recording& r : c.recordings) fs::remove(root.host(kMovieDir + r.name));
+        fs::remove(root.host(subtitle_path("film.srt")));
+        fs::remove(root.host(subtitle_path("film.tkx")));
+    }
+}
+
 // The evening through the simulator: the box has recorded the film, the viewer copies
 // a subtitle file of another release into the subtitle directory and starts the
 // player; the file is aligned to the recording, loads, and the status line says so.
