@@ -81,6 +81,10 @@ void fb_show_icons() {
     fb_show_changes();
 }
 
+int32_t fb_status_width() {
+    return ex - sx - kIconRoom;
+}
+
 void fb_clear_status() {
     std::lock_guard lock(info_mutex);
     fb_fill(0, sx, sy, ex, kStripHeight, kTransparent);
@@ -98,7 +102,7 @@ void draw_status(const char* message) {
     int32_t info_x = x0;
     // The width argument is ex itself: the strip runs from sx to sx + ex.
     fb_fill(0, x0, y0, x1, kStripHeight, kStripColour);
-    fb_draw_string(message, 0, info_x, info_y, 0, x1 - info_x - kIconRoom, kTextColour);
+    fb_draw_string(message, 0, info_x, info_y, 0, fb_status_width(), kTextColour);
     draw_icons();
 }
 

@@ -17,3 +17,7 @@
 extern relaxed<int32_t> status_countdown;
 // The operations (fb_show_status, fb_show_time, fb_show_icons, fb_clear_status) are
 // declared in fb/band.h, for the clock; fb_clear_status sets status_countdown to -1.
+
+// Width in pixels a message has on the status line, from sx (the icons take the rest):
+// what is wider is cut at this edge.
+int32_t fb_status_width();

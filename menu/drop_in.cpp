@@ -25,9 +25,11 @@
 #include "conv/align.h"
 #include "conv/convert.h"
 #include "conv/recording.h"
+#include "fb/screen.h"
 #include "fb/status.h"
 #include "hw/device.h"
 #include "menu/menus.h"
+#include "menu/window.h"
 #include "rc/remote.h"
 
 namespace {
@@ -80,11 +82,15 @@ constexpr std::array<reason, 11> kReasons{{
 constexpr const char* kUnreadable = "niet te lezen";
 constexpr std::string_view kLineStart = "line ";
 // A name longer than this many characters is shown by its start and its end, so that
-// the reason still fits the line (about 60 characters of the box font).
+// the reason still fits the line (about 60 characters of the box font); one drawn too
+// wide for that even so loses more characters, in the same proportion.
 constexpr size_t kShownNameCharacters = 24;
 constexpr size_t kShownStart = 16;
 constexpr size_t kShownEnd = 7;
 constexpr const char* kLeftOut = "\u2026";  // the ellipsis
+// The longest name the box's file systems take: a source whose converted file's name
+// would be longer is refused before it is converted.
+constexpr size_t kLongestName = 255;
 // The directory (22 bytes), a name (at most 255) and the longest suffix fit.
 using path_buffer = std::array<char, 320>;
 
@@ -94,8 +100,13 @@ constexpr std::array<std::string_view, 2> kRecordingDirectories = {"/media/hdd/m
                                                                    "/hdd/movie/"};
 constexpr std::string_view kRecordingExtension = ".ts";
 // The box names a recording "20261207 2015 - NPO 1 - Title.ts": a file named after
-// the title matches it too.
+// the title matches it too, and the date and time order recordings of one title
+// (digits where the pattern has 'D').
 constexpr std::string_view kTitleSeparator = " - ";
+constexpr std::string_view kRecordingDatePattern = "DDDDDDDD DDDD";
+// Recordings of a file's name read at most, the best first, until one fits: each is a
+// full read of a recording, a minute or more of the disk.
+constexpr size_t kMaxRecordingsTried = 3;
 // A language code a downloaded file often carries ("film.nl.srt") is no part of the
 // film's name.
 constexpr size_t kLongestLanguageCode = 3;
@@ -147,24 +158,28 @@ struct source_file {
     int rank;
 };
 
-// The failures of one pass, and what became of the alignments to recordings, for the
-// status line.
+// What one pass has to tell on the status line: the files that could not be
+// converted, then the converted ones whose alignment to a recording went wrong, then
+// one aligned; each kind by its first file.
 struct pass_state {
     bool text_shown = false;
     int failures = 0;
     std::string first_name, first_error;
-    int notices = 0;
-    std::string first_notice;
+    int misalignments = 0;
+    std::string first_misaligned;
+    const char* misalignment = nullptr;  // what went wrong with it
+    std::string first_aligned;
     // The viewer stopped reading a recording: none is read again in this pass.
     bool alignment_stopped = false;
 };
 
-std::string shown_name(std::string_view name);
-
 // A recording matching a subtitle file, and its subtitles' timing.
 struct recording_match {
-    std::string path;  // empty: none
+    std::string path;
     off_t size = 0;    // as the directory was read, for the progress
+    int rank = 0;      // how well its name matches (recording_match_rank, +2 for the full name)
+    std::string date;  // as the box wrote it in the name; empty when the name has none
+    struct timespec modified {};
     std::vector<conv::TimeSpan> reference;
 };
 
@@ -333,35 +348,62 @@ std::string_view without_language(std::string_view base) {
     return base.substr(0, dot);
 }
 
-// The recording of the box that the subtitle file of base name belongs to: of the
-// first recording directory holding one, the best match, the newest among equals
-// (a title recorded twice). Its path is empty when there is none.
-recording_match find_recording(std::string_view base) {
+// The date and time the box put at the start of a recording's name ("20261207 2015"),
+// or empty.
+std::string_view recording_date(std::string_view name) {
+    const std::string_view date = name.substr(0, kRecordingDatePattern.size());
+    if (date.size() < kRecordingDatePattern.size() ||
+        !name.substr(date.size()).starts_with(kTitleSeparator)) {
+        return {};
+    }
+    for (size_t i = 0; i < date.size(); ++i) {
+        const bool digit = date[i] >= '0' && date[i] <= '9';
+        if (kRecordingDatePattern[i] == 'D' ? !digit : date[i] != kRecordingDatePattern[i])
+            return {};
+    }
+    return date;
+}
+
+// Whether recording a is tried before b: the better match of the name, then the
+// later date in the name (a name without one after those with), then the newer file.
+bool tried_before(const recording_match& a, const recording_match& b) {
+    if (a.rank != b.rank) return a.rank > b.rank;
+    if (a.date.empty() != b.date.empty()) return b.date.empty();
+    if (a.date != b.date) return a.date > b.date;
+    if (!same_time(a.modified, b.modified)) return later(a.modified, b.modified);
+    return a.path < b.path;
+}
+
+// The recordings of the box that the subtitle file of base name may belong to, in the
+// order they are tried (a title recorded more than once), at most kMaxRecordingsTried:
+// those of the first recording directory holding one. Empty when there is none.
+std::vector<recording_match> find_recordings(std::string_view base) {
     const std::string_view short_base = without_language(base);
+    std::vector<recording_match> found;
     for (std::string_view directory : kRecordingDirectories) {
         dir_handle d(hw_opendir(std::string(directory).c_str()));
         if (!d) continue;
-        recording_match best;
-        int best_rank = 0;
-        struct timespec best_time {};
         while (const dirent* e = readdir(d.get())) {
             const std::string_view name = e->d_name;
             // The full name before a language code cut off; each before a title.
             int rank = recording_match_rank(name, base);
             rank = rank > 0 ? rank + 2 : recording_match_rank(name, short_base);
-            if (rank == 0 || rank < best_rank) continue;
-            const std::string path = std::string(directory) + std::string(name);
+            if (rank == 0) continue;
+            recording_match match;
+            match.path = std::string(directory) + std::string(name);
             struct stat st;
-            if (hw_stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-            if (rank == best_rank && !later(st.st_mtim, best_time)) continue;
-            best.path = path;
-            best.size = st.st_size;
-            best_rank = rank;
-            best_time = st.st_mtim;
+            if (hw_stat(match.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+            match.size = st.st_size;
+            match.rank = rank;
+            match.date = recording_date(name);
+            match.modified = st.st_mtim;
+            found.push_back(std::move(match));
         }
-        if (!best.path.empty()) return best;
+        if (!found.empty()) break;
     }
-    return {};
+    std::sort(found.begin(), found.end(), tried_before);
+    if (found.size() > kMaxRecordingsTried) found.resize(kMaxRecordingsTried);
+    return found;
 }
 
 // Whether a converted file's options are those of an alignment to a recording,
@@ -438,7 +480,12 @@ recording_outcome read_recording_reference(recording_match& match) {
 
 // Notes for the status line what became of the alignment of the file called name.
 void add_notice(pass_state& pass, std::string_view name, const char* what) {
-    if (pass.notices++ == 0) pass.first_notice = shown_name(name) + what;
+    if (std::string_view(what) == kAlignedText) {
+        if (pass.first_aligned.empty()) pass.first_aligned = name;
+    } else if (pass.misalignments++ == 0) {
+        pass.first_misaligned = name;
+        pass.misalignment = what;
+    }
 }
 
 // Writes text to the .tkx of base through a temporary file, so that the menu never
@@ -499,8 +546,8 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
 
 // Converts one file of the directory into the .tkx of base; false when it failed
 // and was left alone, with error saying why (empty for a file that is no subtitles).
-// When a recording of the box matches the file's name, the cues are aligned to its
-// subtitles (or converted as they are when it has none or they do not match).
+// When recordings of the box match the file's name, the cues are aligned to the
+// subtitles of the first that they fit (or converted as they are when none fits).
 // Out of line: conversion options and times are doubles, and the box has no FPU, so
 // the emulated instructions stay here, paid once per new file, never by the scan.
 [[gnu::noinline]] bool convert_one(std::string_view name, std::string_view base, const char* path,
@@ -513,52 +560,71 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
     std::unique_ptr<uint8_t[]> bytes;
     size_t length = 0;
     if (!read_source(path, st, subtitles_by_name, bytes, length, error)) return false;
+    if (base.size() + kExtension.size() > kLongestName) {
+        std::printf("rc_convert_dropped_files: %.*s: name too long\n",
+                    static_cast<int>(name.size()), name.data());
+        error = "name too long";
+        return false;
+    }
     if (!pass.text_shown) {
         fb_show_status(kConvertingText);
         pass.text_shown = true;
     }
     try {
-        recording_match recording = find_recording(base);
-        recording_outcome found = recording_outcome::none;
-        if (!recording.path.empty()) {
-            found = pass.alignment_stopped ? recording_outcome::cancelled
-                                           : read_recording_reference(recording);
-        }
-        if (found == recording_outcome::cancelled) pass.alignment_stopped = true;
         conv::ConvertOptions options;
         options.source_name = name;
         options.source_stamp = stamp_of(st);
         conv::ConvertReport report;
-        conv::Alignment alignment;
         std::string text;
         const std::span<const uint8_t> source(bytes.get(), length);
-        int result;
-        if (found == recording_outcome::reference) {
+        // The recordings of the film in turn until the cues fit one; what the last one
+        // read gave is kept (the cues as they were when it did not fit), and the status
+        // line is told what became of the alignment.
+        int result = conv::kConvertFailed;
+        std::string summary;  // of the conversion kept
+        const char* notice = nullptr;
+        for (recording_match& recording : find_recordings(base)) {
+            if (pass.alignment_stopped) {
+                notice = kCancelledText;
+                break;
+            }
+            const recording_outcome found = read_recording_reference(recording);
+            if (found == recording_outcome::cancelled) {
+                pass.alignment_stopped = true;
+                notice = kCancelledText;
+                break;
+            }
+            if (found == recording_outcome::unreadable && notice == nullptr) {
+                notice = kUnreadableRecordingText;
+            }
+            if (found != recording_outcome::reference) continue;
+            // The one before did not fit: its line goes to the log as it stands.
+            if (!summary.empty()) std::printf("rc_convert_dropped_files: %s\n", summary.c_str());
             options.sync_reference = recording.path;
+            report = {};
+            conv::Alignment alignment;
             result = conv::convert_aligned(source, options, recording.reference, true, text, report,
                                            alignment);
-        } else {
+            recording.reference = {};
+            summary = conv::aligned_summary_line(name, recording.path, result, report, alignment);
+            if (result != conv::kConvertOk) break;  // the file itself does not convert
+            notice = alignment.reliable ? kAlignedText : kNoMatchText;
+            if (alignment.reliable) break;
+        }
+        if (summary.empty()) {
+            options.sync_reference.clear();
             result = conv::convert_subtitles(source, options, text, report);
+            summary = conv::summary_line(name, result, report);
         }
         bytes.reset();
         const bool ok = result == conv::kConvertOk && write_subtitles(base, text, report.error);
-        const std::string summary =
-            found == recording_outcome::reference
-                ? conv::aligned_summary_line(name, recording.path, result, report, alignment)
-                : conv::summary_line(name, result, report);
         std::printf("rc_convert_dropped_files: %s%s\n", summary.c_str(),
                     result == conv::kConvertOk && !ok ? " (not written)" : "");
         if (!ok) {
             error = report.error.empty() ? std::string("cannot read the file") : report.error;
             return false;
         }
-        if (found == recording_outcome::reference) {
-            add_notice(pass, name, alignment.reliable ? kAlignedText : kNoMatchText);
-        } else if (found == recording_outcome::unreadable) {
-            add_notice(pass, name, kUnreadableRecordingText);
-        } else if (found == recording_outcome::cancelled) {
-            add_notice(pass, name, kCancelledText);
-        }
+        if (notice != nullptr) add_notice(pass, name, notice);
         path_buffer target;
         struct stat written;
         if (make_path(target, base, kExtension) && hw_lstat(target.data(), &written) == 0) {
@@ -600,10 +666,14 @@ void convert_sources_of(std::string_view base, std::span<const source_file> sour
             return;
         }
     }
+    // A source that cannot be converted is no news when another of the name makes the
+    // .tkx (a broken .srt beside a good .vtt): reported only when none does.
+    std::vector<std::pair<std::string, std::string>> failed;
     for (const source_file& source : sources) {
         path_buffer path;
         struct stat st;
-        if (!make_path(path, source.name) || hw_lstat(path.data(), &st) != 0 ||
+        // A link is followed: the viewer may link a file kept elsewhere.
+        if (!make_path(path, source.name) || hw_stat(path.data(), &st) != 0 ||
             !S_ISREG(st.st_mode) || failed_before(source.name, st)) {
             continue;
         }
@@ -615,9 +685,11 @@ void convert_sources_of(std::string_view base, std::span<const source_file> sour
         std::string error;
         if (convert_one(source.name, base, path.data(), st, pass, error)) return;
         remember_failure(source.name, st);
-        if (error.empty()) continue;
+        if (!error.empty()) failed.emplace_back(source.name, std::move(error));
+    }
+    for (auto& [name, error] : failed) {
         if (pass.failures++ == 0) {
-            pass.first_name = source.name;
+            pass.first_name = std::move(name);
             pass.first_error = std::move(error);
         }
     }
@@ -630,7 +702,7 @@ bool list_sources(std::vector<source_file>& sources) {
     if (!d) return false;
     while (const dirent* e = readdir(d.get())) {
         const std::string_view name = e->d_name;
-        if (never_a_source(name) || e->d_type == DT_DIR || e->d_type == DT_LNK) continue;
+        if (never_a_source(name) || e->d_type == DT_DIR) continue;
         sources.push_back({std::string(name), conv::source_rank(name)});
     }
     std::sort(sources.begin(), sources.end(), [](const source_file& a, const source_file& b) {
@@ -654,41 +726,60 @@ std::string reason_for(std::string_view error) {
     return kUnreadable;
 }
 
-// A file name as the status line can show it: no control bytes (they are drawing
-// codes there), and a long name by its start and its end.
-std::string shown_name(std::string_view name) {
+// A file name and what follows it as the status line can show them: no control bytes
+// in the name (they are drawing codes there), and a long name by its start and its
+// end, shortened further while the line would cut what follows.
+std::string status_text(std::string_view name, std::string_view after) {
     std::vector<size_t> starts;  // where each UTF-8 character begins
-    std::string out;
+    std::string shown;
     for (size_t i = 0; i < name.size(); ++i) {
         const auto c = static_cast<unsigned char>(name[i]);
-        if ((c & 0xC0) != 0x80) starts.push_back(out.size());
-        out += c < 32 || c == 0x7F ? '?' : name[i];
+        if ((c & 0xC0) != 0x80) starts.push_back(shown.size());
+        shown += c < 32 || c == 0x7F ? '?' : name[i];
     }
-    if (starts.size() <= kShownNameCharacters) return out;
-    return out.substr(0, starts[kShownStart]) + kLeftOut +
-           out.substr(starts[starts.size() - kShownEnd]);
+    std::string text = shown + std::string(after);
+    const int32_t width = fb_status_width();
+    // Characters of the name shown besides the ellipsis, fewer each time.
+    for (size_t kept = std::min(starts.size(), kShownNameCharacters); kept > 0; --kept) {
+        if (kept < starts.size()) {
+            const size_t end = (kept - 1) * kShownEnd / (kShownStart + kShownEnd);
+            const size_t start = kept - 1 - end;
+            text = shown.substr(0, starts[start]) + kLeftOut +
+                   shown.substr(end > 0 ? starts[starts.size() - end] : shown.size()) +
+                   std::string(after);
+        }
+        size_t length = 0;
+        menu_measure_text(text.c_str(), sx, width, &length);
+        if (length == text.size()) break;
+    }
+    return text;
 }
 
 // Shows on the status line which file could not be converted and why (and how many
-// more could not), or else what became of an alignment to a recording (and how many
-// more there were); it stays there until the viewer starts the subtitles, like the
-// start message.
+// more could not), or else which file's alignment to a recording went wrong and how
+// (and with how many more it did), or else that a file was aligned; it stays there
+// until the viewer starts the subtitles, like the start message.
 void show_failures(const pass_state& pass) {
-    std::string text;
+    std::string_view name = pass.first_aligned;
+    std::string after = kAlignedText;
     int more = 0;
     if (pass.failures > 0) {
-        text = shown_name(pass.first_name) + ": " + reason_for(pass.first_error);
+        name = pass.first_name;
+        after = ": " + reason_for(pass.first_error);
         more = pass.failures - 1;
-    } else {
-        text = pass.first_notice;
-        more = pass.notices - 1;
+    } else if (pass.misalignments > 0) {
+        name = pass.first_misaligned;
+        after = pass.misalignment;
+        more = pass.misalignments - 1;
     }
-    if (more > 0) text += " (+" + std::to_string(more) + ")";
-    fb_show_status(text.c_str());
+    if (more > 0) after += " (+" + std::to_string(more) + ")";
+    fb_show_status(status_text(name, after).c_str());
 }
 
-// Deletes the regular files of the directory whose base name is base and that are in
-// a format the converter reads: the sources a .tkx of that name would be made from.
+// Deletes the files of the directory whose base name is base and that are in a format
+// the converter reads or named as subtitles: the sources a .tkx of that name would be
+// made from, or that would be named for failing to make it. A link to
+// such a file is such a source: the link is deleted, never what it points at.
 void delete_sources_of(std::string_view base) {
     std::vector<std::string> doomed;
     {
@@ -702,7 +793,13 @@ void delete_sources_of(std::string_view base) {
     for (const std::string& name : doomed) {
         path_buffer path;
         struct stat st;
-        if (!make_path(path, name) || hw_lstat(path.data(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (!make_path(path, name) || hw_stat(path.data(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            continue;
+        }
+        // One that failed stays a source by its name: left, it would be named again at
+        // every start.
+        if (named_as_subtitles(name)) {
+            hw_unlink(path.data());
             continue;
         }
         std::array<uint8_t, kProbeBytes> head;
@@ -733,7 +830,8 @@ void menu_convert_dropped_files() {
     } catch (const std::bad_alloc&) {
         // The files not reached are converted on a later pass.
     }
-    if (pass.failures > 0 || pass.notices > 0) {
+    const bool news = pass.failures > 0 || pass.misalignments > 0 || !pass.first_aligned.empty();
+    if (news) {
         try {
             show_failures(pass);
             return;
@@ -741,7 +839,7 @@ void menu_convert_dropped_files() {
             // No text: the line is cleared below.
         }
     }
-    if (pass.text_shown || pass.failures > 0 || pass.notices > 0) {
+    if (pass.text_shown || news) {
         fb_clear_status();
         fb_show_icons();
     }

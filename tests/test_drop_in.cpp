@@ -439,7 +439,7 @@ TEST_F(DropInFiles, DeletingAnEntryDeletesEverySourceOfItsName) {
 }
 
 // Deleting a converted file deletes only sources of its own base name, whatever its
-// header names, and only regular files of the directory.
+// header names: a link by itself, never what it points at, and never a folder.
 TEST_F(DropInFiles, DeletingDeletesOnlySourcesOfTheSameBaseName) {
     root.write_subtitles("ander.srt", sample("film.srt"));
     menu_convert_dropped_files();
@@ -456,9 +456,25 @@ TEST_F(DropInFiles, DeletingDeletesOnlySourcesOfTheSameBaseName) {
     for (const char* name : {"mijn.tkx", "hernoemd.tkx", "link.tkx", "map.tkx"}) {
         EXPECT_EQ(menu_delete_subtitle_file(subtitle_path(name).c_str()), 0) << name;
     }
-    EXPECT_EQ(names(), (std::vector<std::string>{"ander.srt", "ander.tkx", "hernoemd.txt",
-                                                 "link.srt", "map.srt"}));
+    EXPECT_EQ(names(),
+              (std::vector<std::string>{"ander.srt", "ander.tkx", "hernoemd.txt", "map.srt"}));
     EXPECT_EQ(root.read("/var/tuxbox/Tresk/slachtoffer.srt"), sample("film.srt"));
+}
+
+// A link to a subtitle file is converted like the file, and goes with its entry as a
+// link: what it points at stays. A link leading nowhere or to a folder is passed over.
+TEST_F(DropInFiles, ALinkToASubtitleFileConvertsAndOnlyTheLinkGoesWithItsEntry) {
+    root.write("/var/tuxbox/Tresk/origineel.srt", sample("film.srt"));
+    fs::create_directory(root.host("/var/tuxbox/Tresk/map"));
+    fs::create_symlink("../origineel.srt", root.host(subtitle_path("link.srt")));
+    fs::create_symlink("../weg.srt", root.host(subtitle_path("los.srt")));
+    fs::create_symlink("../map", root.host(subtitle_path("map.srt")));
+    menu_convert_dropped_files();
+    EXPECT_TRUE(made_from_now("link.srt"));
+
+    EXPECT_EQ(menu_delete_subtitle_file(subtitle_path("link.tkx").c_str()), 0);
+    EXPECT_EQ(names(), (std::vector<std::string>{"los.srt", "map.srt"}));
+    EXPECT_EQ(root.read("/var/tuxbox/Tresk/origineel.srt"), sample("film.srt"));
 }
 
 // Any name the file system takes converts, is converted again when replaced, goes
@@ -498,6 +514,26 @@ TEST_F(DropInFiles, AnyNameTheFileSystemTakesConvertsAndGoesWithItsEntry) {
     EXPECT_EQ(names(), (std::vector<std::string>{longest, std::string(247, 'a') + ".tkx"}));
     EXPECT_EQ(menu({}), 0);
     EXPECT_EQ(loaded(), "De veerboot vertrekt om half zeven.");
+}
+
+// A name whose converted file's name would be longer than the file system takes is
+// refused with the reason; the status line shortens the name, never its own count.
+TEST_F(DropInFiles, ANameTooLongForItsConvertedFileIsRefusedAndTheCountStaysWhole) {
+    // Wide letters first: the line names the first.
+    const std::vector<std::string> sources = {std::string(255, 'W'), std::string(252, 'a'),
+                                              std::string(252, 'm') + ".nl"};
+    for (const std::string& source : sources) root.write_subtitles(source, sample("film.srt"));
+    testing::internal::CaptureStdout();
+    menu_convert_dropped_files();
+    const std::string log = testing::internal::GetCapturedStdout();
+    for (const std::string& source : sources) {
+        EXPECT_NE(log.find(source + ": name too long\n"), std::string::npos) << log;
+    }
+    EXPECT_EQ(names().size(), sources.size());
+    const std::string shown = "WWWWWWWWWWWWWW\u2026WWWWWW: naam te lang (+2)";
+    EXPECT_TRUE(status_reads(shown));
+    // The whole of it is drawn: without its last character it looks otherwise.
+    EXPECT_NE(strip_showing(shown), strip_showing(shown.substr(0, shown.size() - 1)));
 }
 
 // Drop-in files aligned to the box's recordings of the same film.
@@ -661,6 +697,104 @@ TEST_F(DropInRecordings, ARecordingThatCannotHelpLeavesTheFileUnaligned) {
     for (const std::string name : {"a", "b"}) {
         EXPECT_EQ(body_of(name + ".tkx"), unaligned_body()) << name;
         EXPECT_TRUE(header_of(name + ".tkx").options.empty()) << name;
+    }
+}
+
+// The status line names a file that could not be converted before one whose alignment
+// went wrong, and that before one aligned; "(+N)" counts the other files that went as
+// wrong as the one named, never one aligned nor a source of a name converted from
+// another source, which is deleted with the entry all the same.
+TEST_F(DropInRecordings, TheStatusLineCountsOnlyWhatWentWrongWithNothingListed) {
+    const std::string fits = bytes_text(testsup::recording(film, plan));
+    const std::string other = bytes_text(testsup::recording(testsup::film_times(300, 99), plan));
+    for (const std::string name : {"Aap", "Ander", "Beter", "Cadeau"}) {
+        root.write(kMovieDir + name + ".ts", name == "Aap" ? fits : other);
+    }
+    for (const std::string name : {"Aap", "Ander", "Beter"}) {
+        root.write_subtitles(name + ".srt", testsup::subrip(copy.cues));
+    }
+    menu_convert_dropped_files();
+    EXPECT_TRUE(status_reads("Ander.srt: niet uitgelijnd, opname past niet (+1)"));
+
+    root.write_subtitles("Cadeau.srt", testsup::subrip(copy.cues));
+    root.write_subtitles("dboth.srt", "");  // in no format, and dboth.vtt converts
+    root.write_subtitles("dboth.vtt", sample("film.vtt"));
+    root.write_subtitles("kapot.vtt", sample("no_cues.vtt"));
+    menu_convert_dropped_files();
+    EXPECT_TRUE(made_from_now("dboth.vtt"));
+    EXPECT_TRUE(status_reads("kapot.vtt: geen ondertitels gevonden"));
+
+    EXPECT_EQ(menu_delete_subtitle_file(subtitle_path("dboth.tkx").c_str()), 0);
+    for (const std::string& name : names()) EXPECT_FALSE(name.starts_with("dboth")) << name;
+}
+
+// Of several recordings of the title, the newest by the date in the box's name is read
+// first, then the next until one fits (one that cannot be read is passed over too); a
+// name without a date comes after the dated ones, the newer file first; the file's own
+// name comes before any title; three at most are read, and EXIT stops the reading.
+TEST_F(DropInRecordings, RecordingsOfTheTitleAreTriedNewestFirstUntilOneFits) {
+    const std::string fits = bytes_text(testsup::recording(film, plan));
+    const std::string other = bytes_text(testsup::recording(testsup::film_times(300, 99), plan));
+    struct Recording {
+        std::string name;
+        bool fits;
+        time_t modified;
+        bool unreadable = false;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Recording> recordings;
+        std::string aligned_to;  // "" for none
+        bool exit = false;
+    };
+    const std::string newest = "20261207 2015 - NPO 1 - film.ts";
+    const std::string older = "20261201 2030 - NPO 2 - film.ts";
+    const std::vector<Case> cases = {
+        {"by the date, not the file's time",
+         {{newest, true, 1100000000}, {older, true, 1300000000}},
+         newest},
+        {"the newest does not fit",
+         {{newest, false, 1300000000}, {older, true, 1100000000}},
+         older},
+        {"the newest cannot be read",
+         {{newest, true, 1300000000, true}, {older, true, 1100000000}},
+         older},
+        {"dated before undated",
+         {{"NPO 3 - film.ts", true, 1300000000}, {older, true, 1000}},
+         older},
+        {"undated by the file's time",
+         {{"NPO 3 - film.ts", true, 1200000000}, {"Herhaling - film.ts", true, 1300000000}},
+         "Herhaling - film.ts"},
+        {"the file's own name first",
+         {{"film.ts", true, 1000}, {newest, true, 1300000000}},
+         "film.ts"},
+        {"three at most",
+         {{newest, false, 1000},
+          {older, false, 1000},
+          {"20261101 2030 - NPO 2 - film.ts", false, 1000},
+          {"20261001 2030 - NPO 2 - film.ts", true, 1000}},
+         ""},
+        {"EXIT", {{newest, false, 1000}, {older, true, 1000}}, "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const Recording& r : c.recordings) {
+            root.write(kMovieDir + r.name, r.fits ? fits : other);
+            set_modified(root.host(kMovieDir + r.name), r.modified);
+            if (r.unreadable) sim::fail_call("open", EIO, 1, r.name);
+        }
+        root.write_subtitles("film.srt", testsup::subrip(copy.cues));
+        if (c.exit) testsup::queue({KEY_EXIT});
+        menu_convert_dropped_files();
+        sim::clear_faults();
+        const std::string reference = c.aligned_to.empty() ? "" : kMovieDir + c.aligned_to;
+        EXPECT_EQ(header_of("film.tkx").sync_reference, reference);
+        EXPECT_TRUE(status_reads(!reference.empty() ? "film.srt: uitgelijnd op opname"
+                                 : c.exit           ? "film.srt: uitlijnen afgebroken"
+                                          : "film.srt: niet uitgelijnd, opname past niet"));
+        for (const Recording& r : c.recordings) fs::remove(root.host(kMovieDir + r.name));
+        fs::remove(root.host(subtitle_path("film.srt")));
+        fs::remove(root.host(subtitle_path("film.tkx")));
     }
 }
 
