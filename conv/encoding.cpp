@@ -774,12 +774,22 @@ std::span<const std::string_view> pages_of_language(std::string_view code) {
     return {};
 }
 
+// Whether two code pages give the file the same text: they agree on every high byte
+// it holds.
+bool same_text(const CodePage& a, const CodePage& b, const ByteCounts& counts) {
+    for (size_t i = 0; i < counts.high.size(); ++i)
+        if (counts.high[i] != 0 && (*a.table)[i] != (*b.table)[i]) return false;
+    return true;
+}
+
 // The code page that reads the file best among those that read it as text at all and
 // have a place (place(name) < kCodePages.size()); a tie goes to preferred (what
-// uchardet named), else to the lower place. kCodePages.size() when none does.
+// uchardet named) when it gives another text, else to the lower place, so that the
+// name chosen does not depend on whether the build has uchardet where the text does
+// not. kCodePages.size() when none does.
 template <typename Place>
 size_t best_reading(const std::array<Reading, kCodePages.size()>& readings,
-                    std::string_view preferred, Place place) {
+                    const ByteCounts& counts, std::string_view preferred, Place place) {
     size_t best = kCodePages.size();
     for (size_t p = 0; p < kCodePages.size(); ++p) {
         if (!readings[p].text || place(kCodePages[p].name) >= kCodePages.size()) continue;
@@ -787,11 +797,11 @@ size_t best_reading(const std::array<Reading, kCodePages.size()>& readings,
             best = p;
             continue;
         }
-        if (readings[p].score < readings[best].score || kCodePages[best].name == preferred)
-            continue;
-        if (kCodePages[p].name == preferred ||
-            place(kCodePages[p].name) < place(kCodePages[best].name))
-            best = p;
+        if (readings[p].score < readings[best].score) continue;
+        const bool lower = place(kCodePages[p].name) < place(kCodePages[best].name);
+        const bool same = same_text(kCodePages[p], kCodePages[best], counts);
+        if (kCodePages[best].name == preferred && !(same && lower)) continue;
+        if ((kCodePages[p].name == preferred && !same) || lower) best = p;
     }
     return best;
 }
@@ -804,7 +814,7 @@ DetectedEncoding guess_code_page(std::span<const uint8_t> input, std::string_vie
     const ByteCounts counts = count_bytes(input);
     std::array<Reading, kCodePages.size()> readings;
     for (size_t p = 0; p < kCodePages.size(); ++p) readings[p] = read_as(kCodePages[p], counts);
-    const size_t best = best_reading(readings, preferred, [](std::string_view name) {
+    const size_t best = best_reading(readings, counts, preferred, [](std::string_view name) {
         return static_cast<size_t>(
             std::find_if(kCodePages.begin(), kCodePages.end(),
                          [&](const CodePage& page) { return page.name == name; }) -
@@ -814,7 +824,7 @@ DetectedEncoding guess_code_page(std::span<const uint8_t> input, std::string_vie
     const std::string code = language_code(source_name);
     const std::span<const std::string_view> named = pages_of_language(code);
     // Among the language's pages, its own order settles a tie.
-    const size_t by_name = best_reading(readings, preferred, [&](std::string_view name) {
+    const size_t by_name = best_reading(readings, counts, preferred, [&](std::string_view name) {
         const size_t place =
             static_cast<size_t>(std::find(named.begin(), named.end(), name) - named.begin());
         return place < named.size() ? place : kCodePages.size();
