@@ -37,8 +37,11 @@ constexpr std::array<Ratio, 8> kRatios{{
 // Offsets are searched on this grid first, then to the ms around the best.
 constexpr int64_t kGridMs = 40;
 constexpr int64_t kGridPoints = 2 * kMaxOffsetMs / kGridMs + 1;
-// A ratio replaces none only when it covers this much more (percent).
-constexpr int64_t kRatioGainPercent = 5;
+// A ratio replaces none only when it covers more by half of what its drift across the
+// cues costs without it (see required_gain_permille), between these (thousandths):
+// near-1 ratios on a short file gain only a few percent.
+constexpr int64_t kLeastRatioGainPermille = 10;
+constexpr int64_t kMostRatioGainPermille = 50;
 // Cue pairs with reference spans one grid pass may visit; beyond it, the reference's
 // small gaps are closed until it fits. Bounds the time for any input.
 constexpr int64_t kMaxPairs = 1'500'000;
@@ -55,6 +58,20 @@ constexpr int64_t kApartMs = 10'000;
 constexpr int64_t kSameOffsetMs = 250;
 // A split costs this many median cue durations of covered time.
 constexpr int64_t kSplitPenaltyCues = 4;
+// Each placed stretch is checked in blocks of about this many cues: a block whose
+// own evidence does not favour its offset over every other (10 s or more away)
+// is placed on nothing, and its own best offset is tried as a split.
+constexpr size_t kCheckCues = 150;
+// A block stands out at its offset by less than this: it is not supported.
+constexpr int kBlockPermille = 100;
+// Rounds of looking for splits again with the blocks' own offsets.
+constexpr int kSplitRounds = 3;
+// An offset within the reference's jitter of zero, at most this, is no move at all.
+constexpr int64_t kMostInSyncMs = 200;
+// Cues further than this from any reference start say nothing about its jitter.
+constexpr int64_t kJitterReachMs = 1000;
+// Unsupported stretches a refusal names; more are left at "...".
+constexpr size_t kNamedStretches = 3;
 
 int64_t floor_div(int64_t a, int64_t b) {
     int64_t q = a / b;
@@ -171,21 +188,26 @@ class OffsetGrid {
     // The best grid offset, its score, the mean score over the grid and the best
     // score at least kApartMs away from the best offset.
     void best(int64_t& offset, int64_t& score, int64_t& mean, int64_t& rival) const {
-        int64_t total = 0;
         score = -1;
         for_each_score([&](int64_t d, int64_t value) {
-            total += value;
             // Ties go to the offset nearest zero.
             if (value > score || (value == score && std::llabs(d) < std::llabs(offset))) {
                 score = value;
                 offset = d;
             }
         });
-        mean = total / kGridPoints;
+        around(offset, mean, rival);
+    }
+
+    // The mean score over the grid and the best score at least kApartMs from offset.
+    void around(int64_t offset, int64_t& mean, int64_t& rival) const {
+        int64_t total = 0;
         rival = 0;
         for_each_score([&](int64_t d, int64_t value) {
+            total += value;
             if (std::llabs(d - offset) >= kApartMs) rival = std::max(rival, value);
         });
+        mean = total / kGridPoints;
     }
 
   private:
@@ -235,19 +257,21 @@ int64_t refine(Spans cues, const Coverage& ref, int64_t around, int64_t& score) 
     return search(std::max(lo, coarse - 5), std::min(hi, coarse + 5), 1, score);
 }
 
+// How far a score stands out above the best elsewhere, relative to how far it stands
+// above the mean, in thousandths: near 0 for a peak of noise among others.
+int stand_out(int64_t score, int64_t mean, int64_t rival) {
+    const int64_t above_mean = score - mean;
+    return above_mean <= 0 ? 0
+                           : static_cast<int>(
+                                 std::clamp<int64_t>((score - rival) * 1000 / above_mean, 0, 1000));
+}
+
 struct Found {
     int64_t offset = 0;
     int64_t score = -1;
     int64_t mean = 0;
     int64_t rival = 0;
-    // How far the best stands out above the best elsewhere, relative to how far it
-    // stands above the mean: near 0 for a peak of noise among others.
-    int prominence() const {
-        const int64_t above_mean = score - mean;
-        return above_mean <= 0 ? 0
-                               : static_cast<int>(std::clamp<int64_t>(
-                                     (score - rival) * 1000 / above_mean, 0, 1000));
-    }
+    int prominence() const { return stand_out(score, mean, rival); }
 };
 
 Found best_offset(Spans cues, const Coverage& ref, OffsetGrid& grid) {
@@ -256,6 +280,53 @@ Found best_offset(Spans cues, const Coverage& ref, OffsetGrid& grid) {
     grid.best(f.offset, f.score, f.mean, f.rival);
     f.offset = refine(cues, ref, f.offset, f.score);
     return f;
+}
+
+// A stretch of cues judged at the offset it was given: how far that offset stands out
+// on the stretch's own evidence, and the stretch's own best offset (unrefined).
+struct Judged {
+    int support = 0;
+    Found own;
+};
+
+Judged judge(Spans cues, const Coverage& ref, OffsetGrid& grid, int64_t offset) {
+    Judged j;
+    grid.fill(cues, ref);
+    grid.best(j.own.offset, j.own.score, j.own.mean, j.own.rival);
+    int64_t mean = 0, rival = 0;
+    grid.around(offset, mean, rival);
+    j.support = stand_out(score_at(cues, ref, offset), mean, rival);
+    return j;
+}
+
+// Thousandths a ratio must cover more than none: half of what its drift across the
+// cues costs without it. The best single offset meets the drift in the middle, so a
+// cue is off by a quarter of it on average, and loses that much of a median cue.
+int64_t required_gain_permille(Spans cues, int64_t median, const Ratio& ratio) {
+    const int64_t span = cues.back().end_ms - cues.front().start_ms;
+    const int64_t drift =
+        span * std::llabs(ratio.numerator - ratio.denominator) / ratio.denominator;
+    return std::clamp(drift * 1000 / (8 * std::max<int64_t>(median, 1)), kLeastRatioGainPermille,
+                      kMostRatioGainPermille);
+}
+
+// The reference's own jitter around the cues at offset: the median distance of a
+// cue's start from the nearest start in the reference, among cues that have one near.
+int64_t reference_jitter(Spans cues, const Coverage& ref, int64_t offset) {
+    const std::vector<TimeSpan>& spans = ref.spans();
+    std::vector<int64_t> distances;
+    distances.reserve(cues.size());
+    for (const TimeSpan& c : cues) {
+        const int64_t t = c.start_ms + offset;
+        const size_t i = ref.first_starting_from(t);
+        int64_t nearest = kJitterReachMs + 1;
+        if (i < spans.size()) nearest = spans[i].start_ms - t;
+        if (i > 0) nearest = std::min(nearest, t - spans[i - 1].start_ms);
+        if (nearest <= kJitterReachMs) distances.push_back(nearest);
+    }
+    if (distances.empty()) return 0;
+    std::nth_element(distances.begin(), distances.begin() + distances.size() / 2, distances.end());
+    return distances[distances.size() / 2];
 }
 
 std::vector<TimeSpan> scaled_spans(Spans cues, int64_t numerator, int64_t denominator) {
@@ -351,6 +422,7 @@ Alignment align_spans(std::span<const TimeSpan> cue_input, std::span<const TimeS
     result.single_matched_ms = single.score;
 
     // A ratio only when it is clearly better than none.
+    const int64_t median = median_duration(cues);
     Placement placement{1, 1, single.offset};
     int64_t placed_score = single.score;
     for (size_t r = 0; r < kRatios.size(); ++r) {
@@ -363,7 +435,8 @@ Alignment align_spans(std::span<const TimeSpan> cue_input, std::span<const TimeS
         std::vector<TimeSpan> scaled = scaled_spans(cues, ratio.numerator, ratio.denominator);
         if (pair_count(scaled, ref) > kMaxPairs) continue;
         Found f = best_offset(scaled, ref, grid);
-        if (f.score * 100 > single.score * (100 + kRatioGainPercent) && f.score > placed_score) {
+        const int64_t gain = required_gain_permille(cues, median, ratio);
+        if (f.score * 1000 > single.score * (1000 + gain) && f.score > placed_score) {
             placement = {ratio.numerator, ratio.denominator, f.offset};
             placed_score = f.score;
             result.ratio_name = ratio.name;
@@ -387,30 +460,74 @@ Alignment align_spans(std::span<const TimeSpan> cue_input, std::span<const TimeS
     }
     std::sort(found.begin(), found.end(), std::greater<>());
     std::vector<int64_t> candidates;
-    for (const auto& [score, offset] : found) {
-        bool near = false;
-        for (int64_t c : candidates) near = near || std::llabs(c - offset) < kSameOffsetMs;
-        if (!near && candidates.size() < kMaxCandidates) candidates.push_back(offset);
-    }
+    auto add_candidate = [&](int64_t offset) {
+        for (int64_t c : candidates)
+            if (std::llabs(c - offset) < kSameOffsetMs) return false;
+        if (candidates.size() >= kMaxCandidates) return false;
+        candidates.push_back(offset);
+        return true;
+    };
+    for (const auto& [score, offset] : found) add_candidate(offset);
 
-    const int64_t penalty = kSplitPenaltyCues * median_duration(placed);
-    std::vector<std::pair<size_t, size_t>> runs = split_runs(placed, ref, candidates, penalty);
-    result.segments.clear();
-    result.matched_ms = 0;
-    // The confidence is each stretch's prominence, weighed by its cues.
-    int64_t weighed = 0;
-    for (size_t r = 0; r < runs.size(); ++r) {
-        size_t first = runs[r].first;
-        size_t end = r + 1 < runs.size() ? runs[r + 1].first : placed.size();
-        Spans run = Spans(placed).subspan(first, end - first);
-        int64_t score = 0;
-        int64_t offset = refine(run, ref, candidates[runs[r].second], score);
-        result.segments.push_back({cues[first].start_ms, offset});
-        result.matched_ms += score;
-        weighed += static_cast<int64_t>(run.size()) * best_offset(run, ref, grid).prominence();
+    // Every stretch between splits must be supported on its own, and so must each
+    // block of it: a block whose own best offset stands out elsewhere is a split the
+    // windows missed, so the splits are looked for again with it.
+    const int64_t penalty = kSplitPenaltyCues * median;
+    for (int round = 1;; ++round) {
+        std::vector<std::pair<size_t, size_t>> runs = split_runs(placed, ref, candidates, penalty);
+        result.segments.clear();
+        result.unsupported.clear();
+        result.matched_ms = 0;
+        result.confidence_permille = 1000;
+        bool more = false;
+        size_t unsupported_end = 0;  // the cue after the last unsupported stretch
+        auto unsupported = [&](size_t first, size_t end) {
+            if (!result.unsupported.empty() && unsupported_end == first) {
+                result.unsupported.back().end_ms = cues[end - 1].end_ms;
+            } else {
+                result.unsupported.push_back({cues[first].start_ms, cues[end - 1].end_ms});
+            }
+            unsupported_end = end;
+        };
+        for (size_t r = 0; r < runs.size(); ++r) {
+            const size_t first = runs[r].first;
+            const size_t end = r + 1 < runs.size() ? runs[r + 1].first : placed.size();
+            const Spans run = Spans(placed).subspan(first, end - first);
+            int64_t score = 0;
+            const int64_t offset = refine(run, ref, candidates[runs[r].second], score);
+            const Judged whole = judge(run, ref, grid, offset);
+            result.segments.push_back({cues[first].start_ms, offset, whole.support});
+            result.matched_ms += score;
+            result.confidence_permille = std::min(result.confidence_permille, whole.support);
+            if (whole.support < kReliablePermille) unsupported(first, end);
+            const size_t blocks = (run.size() + kCheckCues - 1) / kCheckCues;
+            for (size_t b = 0; b < blocks && blocks > 1; ++b) {
+                const size_t from = run.size() * b / blocks, to = run.size() * (b + 1) / blocks;
+                const Judged block = judge(run.subspan(from, to - from), ref, grid, offset);
+                if (block.support >= kBlockPermille) continue;
+                if (whole.support >= kReliablePermille) unsupported(first + from, first + to);
+                if (block.own.prominence() >= kCandidatePermille)
+                    more = add_candidate(block.own.offset) || more;
+            }
+            if (whole.support < kReliablePermille && whole.own.prominence() >= kCandidatePermille)
+                more = add_candidate(whole.own.offset) || more;
+        }
+        if (!more || round == kSplitRounds) break;
     }
-    result.confidence_permille = static_cast<int>(weighed / static_cast<int64_t>(placed.size()));
-    result.reliable = result.confidence_permille >= kReliablePermille;
+    result.reliable = result.unsupported.empty() && !result.segments.empty();
+
+    // Already in sync: no ratio, no split, and no more than the reference's own
+    // jitter to move: the times stay exactly as they were.
+    if (result.reliable && result.segments.size() == 1 && placement.numerator == 1 &&
+        placement.denominator == 1) {
+        const int64_t offset = result.segments.front().offset_ms;
+        const int64_t jitter = std::min(kMostInSyncMs, reference_jitter(cues, ref, offset));
+        if (std::llabs(offset) <= jitter) {
+            result.segments.front().offset_ms = 0;
+            result.matched_ms = score_at(cues, ref, 0);
+            result.in_sync = true;
+        }
+    }
     return result;
 }
 
@@ -447,7 +564,36 @@ std::string alignment_text(const Alignment& alignment) {
     const int64_t percent =
         alignment.cue_ms > 0 ? alignment.matched_ms * 100 / alignment.cue_ms : 0;
     text += ", score " + std::to_string(percent) + " %";
+    for (size_t i = 0; i < alignment.segments.size(); ++i) {
+        text += i == 0 ? ", confidence " : " / ";
+        text += std::to_string(alignment.segments[i].confidence_permille / 10) + " %";
+    }
+    if (alignment.in_sync) text += ", already in sync";
     return text;
+}
+
+std::string refusal_text(const Alignment& alignment) {
+    bool any_supported = false;
+    for (const AlignSegment& s : alignment.segments)
+        any_supported = any_supported || s.confidence_permille >= kReliablePermille;
+    if (!any_supported || alignment.unsupported.empty()) return kNoReliableMatch;
+    auto clock = [](int64_t ms) {
+        char text[24];
+        ms = std::max<int64_t>(ms, 0) / 1000;
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(ms / 3600),
+                      static_cast<long long>(ms / 60 % 60), static_cast<long long>(ms % 60));
+        return std::string(text);
+    };
+    std::string text = "no reliable match for ";
+    for (size_t i = 0; i < alignment.unsupported.size(); ++i) {
+        if (i == kNamedStretches) {
+            text += ", ...";
+            break;
+        }
+        text += (i == 0 ? "" : ", ") + clock(alignment.unsupported[i].start_ms) + "-" +
+                clock(alignment.unsupported[i].end_ms);
+    }
+    return text + ": left as it was";
 }
 
 }  // namespace conv

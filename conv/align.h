@@ -25,6 +25,11 @@ struct TimeSpan {
 struct AlignSegment {
     int64_t from_ms = 0;
     int64_t offset_ms = 0;
+    // How far this stretch's offset stands out on the stretch's own evidence above
+    // its best placement elsewhere (10 s or more away), relative to its height above
+    // the average placement, in thousandths: near 0 when the offset is one peak of
+    // noise among others, 1000 when nothing else covers anything.
+    int confidence_permille = 0;
 };
 
 struct Alignment {
@@ -41,18 +46,22 @@ struct Alignment {
     // own total time: the score is their quotient.
     int64_t matched_ms = 0;
     int64_t cue_ms = 0;
-    // How far each stretch's placement stands out above its best placement elsewhere
-    // (10 s or more away), relative to its height above the average placement, in
-    // thousandths weighed by cues: near 0 when the best is one peak of noise among
-    // others, 1000 when nothing else covers anything.
+    // The least confidence of the segments.
     int confidence_permille = 0;
+    // Stretches of the cues (source times) whose placement nothing in the reference
+    // supports: a segment below the confidence, or a part of one whose own evidence
+    // does not favour its offset. Any of them makes the match unreliable.
+    std::vector<TimeSpan> unsupported;
+    // Ratio 1, no split, and an offset within the reference's own jitter of zero: the
+    // times are left exactly as they were (the one segment's offset is 0).
+    bool in_sync = false;
     // The best single offset without ratio or splits, and its matched ms: the
     // baseline a user could find by hand.
     int64_t single_offset_ms = 0;
     int64_t single_matched_ms = 0;
 };
 
-// The confidence below which a match is refused.
+// The confidence below which a match, or a segment of it, is refused.
 constexpr int kReliablePermille = 300;
 // The furthest any offset goes, either way.
 constexpr int64_t kMaxOffsetMs = 10 * 60 * 1000;
@@ -77,20 +86,34 @@ std::string alignment_text(const Alignment& alignment);
 // The line a refused match gives, byte for byte.
 constexpr const char* kNoReliableMatch = "no reliable match: left as it was";
 
+// Why a match is refused: kNoReliableMatch when no part of the file is supported,
+// else the stretches (source times) that are not: "no reliable match for
+// 0:41:10-0:58:20: left as it was".
+std::string refusal_text(const Alignment& alignment);
+
+// Whether a cue only describes a sound ("[muziek]", "(deur slaat dicht)", a song
+// between music signs): text that no speech and no plain reference has.
+bool is_sound_description(const Cue& cue);
+
+// The spans of the cues that are spoken (not is_sound_description), for aligning.
+std::vector<TimeSpan> spoken_cue_spans(std::span<const Cue> cues);
+
 // What a --sync-to reference is, from the start of the file: a transport stream (a
 // recording) by its packets' sync bytes, a subtitle file in a format the converter
 // reads or in the player's own, or something else.
 enum class ReferenceKind { kSubtitleFile, kTransportStream, kOther };
 ReferenceKind reference_kind(std::span<const uint8_t> head);
 
-// Reads a subtitle file in any format the converter reads, or in the player's own
-// (the times it shows them at, its header's offset added), into its cues' spans, for
-// use as a reference; kConvertOk, or kConvertFailed with error set.
+// Reads a subtitle file in any format the converter reads into its spoken cues'
+// spans, or one in the player's own into all its cues' spans (the times it shows them
+// at, its header's offset added), for use as a reference; kConvertOk, or
+// kConvertFailed with error set.
 int read_reference_subtitles(std::span<const uint8_t> input, std::vector<TimeSpan>& spans,
                              std::string& error);
 
 // convert_subtitles with the cues aligned to the reference before anything else is
-// done with them. A match below the confidence fails with kNoReliableMatch as the
+// done with them (its sound descriptions moving with their stretch, but not pulling
+// it). A match below the confidence fails with refusal_text as the
 // error, unless write_unaligned: then the file is converted as it was, and its header
 // names no reference (options.sync_reference). alignment says what was found either way.
 int convert_aligned(std::span<const uint8_t> input, const ConvertOptions& options,

@@ -1,6 +1,7 @@
 // Conversion with the cues aligned to a reference: reading, aligning, and the
 // timeline and writer as a plain conversion has them.
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -77,7 +78,83 @@ int read_player_file(std::string_view text, std::vector<TimeSpan>& spans, std::s
     return kConvertOk;
 }
 
+// The music signs a song's lines are set between: ♪ ♫ ♬, and "#" in plain ASCII files.
+size_t music_sign_length(std::string_view text, size_t at) {
+    if (text[at] == '#') return 1;
+    const std::string_view rest = text.substr(at);
+    for (const std::string_view sign : {"\u266A", "\u266B", "\u266C"})
+        if (rest.starts_with(sign)) return sign.size();
+    return 0;
+}
+
+// A letter or digit: ASCII ones, and any other UTF-8 character but the punctuation of
+// Latin-1 (C2 xx: ¡ ¿ « » ...) and of the general punctuation block (E2 80 xx: – — …).
+bool is_word_byte(std::string_view text, size_t at) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (c < 0x80) return std::isalnum(c) != 0;
+    if (c < 0xC0) return false;  // a continuation byte: its lead byte decided
+    if (c == 0xC2) return false;
+    return !(c == 0xE2 && at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) == 0x80);
+}
+
+// Leaves out "NAME:" at the start of a line: a speaker's label is no speech.
+std::string without_label(std::string_view line) {
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return std::string(line);
+    for (size_t i = 0; i < colon; ++i)
+        if (std::islower(static_cast<unsigned char>(line[i]))) return std::string(line);
+    return std::string(line.substr(colon + 1));
+}
+
 }  // namespace
+
+bool is_sound_description(const Cue& cue) {
+    std::string text;
+    for (const CueLine& line : cue.lines) text += line.text + "\n";
+    // What is left outside brackets, parentheses and songs, line by line.
+    std::string left;
+    bool described = false;
+    for (size_t at = 0; at < text.size();) {
+        const char c = text[at];
+        const char close = c == '[' ? ']' : c == '(' ? ')' : '\0';
+        if (close != '\0') {
+            const size_t end = text.find(close, at + 1);
+            described = true;
+            at = end == std::string::npos ? text.size() : end + 1;
+            continue;
+        }
+        if (const size_t sign = music_sign_length(text, at)) {
+            // A song runs to the next sign or the line's end.
+            size_t end = at + sign;
+            while (end < text.size() && text[end] != '\n' && music_sign_length(text, end) == 0)
+                ++end;
+            described = true;
+            at = end < text.size() && text[end] != '\n' ? end + music_sign_length(text, end) : end;
+            continue;
+        }
+        left += c;
+        ++at;
+    }
+    if (!described) return false;
+    size_t from = 0;
+    while (from < left.size()) {
+        size_t end = left.find('\n', from);
+        if (end == std::string::npos) end = left.size();
+        const std::string line = without_label(std::string_view(left).substr(from, end - from));
+        for (size_t i = 0; i < line.size(); ++i)
+            if (is_word_byte(line, i)) return false;
+        from = end + 1;
+    }
+    return true;
+}
+
+std::vector<TimeSpan> spoken_cue_spans(std::span<const Cue> cues) {
+    std::vector<TimeSpan> spans;
+    spans.reserve(cues.size());
+    for (const Cue& c : cues)
+        if (!is_sound_description(c)) spans.push_back({c.start_ms, c.end_ms});
+    return spans;
+}
 
 ReferenceKind reference_kind(std::span<const uint8_t> head) {
     // Sync bytes a packet apart from wherever the first whole packet starts: all
@@ -118,7 +195,7 @@ int read_reference_subtitles(std::span<const uint8_t> input, std::vector<TimeSpa
         error = report.error;
         return kConvertFailed;
     }
-    spans = cue_spans(read.cues);
+    spans = spoken_cue_spans(read.cues);
     return kConvertOk;
 }
 
@@ -130,13 +207,13 @@ int convert_aligned(std::span<const uint8_t> input, const ConvertOptions& option
     ReadResult read;
     int result = read_subtitles(input, options, default_decoder(), have_uchardet(), read, report);
     if (result != kConvertOk) return result;
-    alignment = align_spans(cue_spans(read.cues), reference);
+    alignment = align_spans(spoken_cue_spans(read.cues), reference);
     if (alignment.reliable) {
         apply_alignment(alignment, read.cues);
         return finish_with_header(read, options, output, report);
     }
     if (!write_unaligned) {
-        report.error = kNoReliableMatch;
+        report.error = refusal_text(alignment);
         return kConvertFailed;
     }
     // Not aligned: the header names no reference.
@@ -148,13 +225,14 @@ int convert_aligned(std::span<const uint8_t> input, const ConvertOptions& option
 std::string aligned_summary_line(std::string_view file_name, std::string_view reference_name,
                                  int result, const ConvertReport& report,
                                  const Alignment& alignment) {
-    if (result != kConvertOk && report.error == kNoReliableMatch)
-        return std::string(file_name) + ": " + kNoReliableMatch;
+    const std::string refusal = refusal_text(alignment);
+    if (result != kConvertOk && report.error == refusal)
+        return std::string(file_name) + ": " + refusal;
     std::string line = summary_line(file_name, result, report);
     if (result == kConvertOk && alignment.reliable) {
         line += "; aligned to " + std::string(reference_name) + ": " + alignment_text(alignment);
     } else if (result == kConvertOk) {
-        line += "; " + std::string(kNoReliableMatch);
+        line += "; " + refusal;
     }
     return line;
 }

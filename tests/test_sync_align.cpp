@@ -2,6 +2,8 @@
 // that do not match refused, the mapping applied, and the limits every input keeps.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -164,11 +166,170 @@ TEST(SyncAlign, MappingAndItsSummary) {
     EXPECT_EQ(cues[0].end_ms, 152'250);
     EXPECT_EQ(cues[1].start_ms, 59'958);  // 61458.33 - 1500
     EXPECT_EQ(cues[1].end_ms, 61'000);
+    a.segments[0].confidence_permille = 958;
+    a.segments[1].confidence_permille = 301;
+    a.segments[2].confidence_permille = 1000;
     EXPECT_EQ(conv::alignment_text(a),
-              "offset -1.500 s, ratio 25/24, 2 splits (+88.500 s, -0.002 s), score 93 %");
+              "offset -1.500 s, ratio 25/24, 2 splits (+88.500 s, "
+              "-0.002 s), score 93 %, confidence 95 % / 30 % / 100 %");
     a.segments.resize(1);
     a.ratio_name = "1";
-    EXPECT_EQ(conv::alignment_text(a), "offset -1.500 s, ratio 1, 0 splits, score 93 %");
+    a.in_sync = true;
+    EXPECT_EQ(conv::alignment_text(a),
+              "offset -1.500 s, ratio 1, 0 splits, score 93 %, confidence 95 %, already in sync");
+    // A refusal names the stretches nothing supports, unless that is all of them.
+    a.segments.push_back({4'000'000, 0, 120});
+    a.unsupported = {{3'730'500, 4'100'000}, {5'000'000, 5'001'000}};
+    EXPECT_EQ(conv::refusal_text(a),
+              "no reliable match for 1:02:10-1:08:20, 1:23:20-1:23:21: left as it was");
+    a.segments[0].confidence_permille = 299;
+    EXPECT_EQ(conv::refusal_text(a), conv::kNoReliableMatch);
+}
+
+// A film whose speech is half buried in noise (most of it missed, false spans from
+// the noise), and a copy cut for an extra scene of 75 s before its last quarter: the
+// split is found, or the file is refused naming what is not supported; never a
+// quarter placed on no evidence. The clean reference must find the split.
+TEST(SyncAlign, AnExtraSceneIsSplitOffOrRefused) {
+    const struct {
+        const char* name;
+        int missed_percent, noise_percent;
+        bool must_align;
+    } references[] = {
+        {"clean speech", 0, 0, true},
+        {"speech with some noise", 30, 40, true},
+        {"speech buried in noise", 70, 40, false},
+    };
+    for (const auto& r : references) {
+        for (const uint64_t seed : {1u, 2u, 3u}) {
+            SCOPED_TRACE(std::string(r.name) + ", film " + std::to_string(seed));
+            const std::vector<TimeSpan> film = testsup::film_times(600, seed);
+            const std::vector<TimeSpan> speech =
+                testsup::noisy_speech(film, r.missed_percent, r.noise_percent, seed + 100);
+            const testsup::Distorted copy = testsup::with_extra_scene(film, 75'000, 4000, seed);
+            const conv::Alignment a = conv::align_spans(copy.cues, speech);
+            if (r.must_align) {
+                EXPECT_TRUE(a.reliable) << conv::refusal_text(a);
+            }
+            if (a.reliable) {
+                EXPECT_GE(testsup::accuracy_permille(copy, a, 200), kLeastAccuracyPermille)
+                    << conv::alignment_text(a);
+                EXPECT_TRUE(a.unsupported.empty());
+                for (const conv::AlignSegment& s : a.segments)
+                    EXPECT_GE(s.confidence_permille, conv::kReliablePermille);
+            } else {
+                EXPECT_FALSE(a.unsupported.empty()) << conv::alignment_text(a);
+                EXPECT_NE(conv::refusal_text(a).find("no reliable match for "), std::string::npos);
+            }
+        }
+    }
+}
+
+// A file that is already right stays exactly as it was; one off by 300 ms does not.
+TEST(SyncAlign, AlreadyInSyncIsLeftExactlyAsItWas) {
+    for (const uint64_t seed : {11u, 12u, 13u}) {
+        SCOPED_TRACE(seed);
+        const std::vector<TimeSpan> film = testsup::film_times(400, seed);
+        const struct {
+            const char* name;
+            std::vector<TimeSpan> reference;
+        } references[] = {
+            {"subtitles", film},
+            {"speech", testsup::noisy_speech(film, 10, 10, seed)},
+        };
+        for (const auto& r : references) {
+            SCOPED_TRACE(r.name);
+            for (const int64_t offset : {0, 300}) {
+                const testsup::Distortion d{"", 1, 1, offset};
+                const testsup::Distorted copy = testsup::distort(film, d, seed);
+                const conv::Alignment a = conv::align_spans(copy.cues, r.reference);
+                ASSERT_TRUE(a.reliable);
+                ASSERT_EQ(a.segments.size(), 1u);
+                EXPECT_EQ(a.in_sync, offset == 0) << conv::alignment_text(a);
+                if (offset == 0) {
+                    EXPECT_EQ(a.segments[0].offset_ms, 0);
+                    EXPECT_EQ(conv::aligned_time(a, 5000, 5000), 5000);
+                } else {
+                    EXPECT_NEAR(a.segments[0].offset_ms, -offset, 100);
+                }
+            }
+        }
+    }
+}
+
+// Cues that only describe a sound, and cues that are spoken for all their brackets.
+TEST(SyncAlign, SoundDescriptionsAreTold) {
+    const struct {
+        std::vector<const char*> lines;
+        bool description;
+    } cases[] = {
+        {{"[muziek]"}, true},
+        {{"[MUSIC]"}, true},
+        {{"(deur slaat dicht)"}, true},
+        {{"\u266A Kom naar de kust \u266A"}, true},
+        {{"\u266B la la la"}, true},       // a song's line left open
+        {{"# Kom naar de kust #"}, true},  // music signs in plain ASCII
+        {{"- (zucht)", "- [deurbel]"}, true},
+        {{"[deur slaat", "dicht]"}, true},  // one description over two lines
+        {{"JAN: [lacht]"}, true},           // a label without speech
+        {{"\u266A ... \u266A", "\u2026"}, true},
+        {{"JOHN: Waar was je?"}, false},  // a speaker's label stays speech
+        {{"[fluistert] Kom hier."}, false},
+        {{"- [deurbel]", "- Wie is daar?"}, false},
+        {{"Zeg: [lacht]"}, false},  // not a label: it has small letters
+        {{"\u00C9\u00E9n (twee)"}, false},
+        {{"Regel 1"}, false},
+        {{""}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lines.front());
+        conv::Cue cue;
+        for (const char* line : c.lines) cue.lines.push_back({line, false});
+        EXPECT_EQ(conv::is_sound_description(cue), c.description);
+    }
+}
+
+// A file whose described sounds line up with the reference at another offset than
+// its speech (a musical: more sung and described than spoken): the descriptions do
+// not pull the placement, and against a plain reference or speech alike.
+TEST(SyncAlign, SoundDescriptionsDoNotPullThePlacement) {
+    constexpr std::array<const char*, 5> kDescriptions{"[muziek]", "\u266A Kom naar de kust \u266A",
+                                                       "(deur slaat dicht)", "[MUSIC]",
+                                                       "JAN: [lacht]"};
+    const std::vector<TimeSpan> film = testsup::film_times(120, 8);
+    // Every other cue spoken 6 s late; every cue's span described 3 s early.
+    std::vector<TimeSpan> spoken, described;
+    for (size_t i = 0; i < film.size(); ++i) {
+        if (i % 2 == 0) spoken.push_back({film[i].start_ms + 6000, film[i].end_ms + 6000});
+        described.push_back({film[i].start_ms - 3000, film[i].end_ms - 3000});
+    }
+    std::string text = testsup::subrip(spoken);
+    for (size_t i = 0; i < described.size(); ++i) {
+        std::string one = testsup::subrip({described[i]});
+        one.replace(one.find("Regel 1"), 7, kDescriptions[i % kDescriptions.size()]);
+        text += std::to_string(spoken.size() + i + 1) + one.substr(1);
+    }
+    const std::vector<uint8_t> bytes(text.begin(), text.end());
+    const struct {
+        const char* name;
+        std::vector<TimeSpan> reference;
+    } references[] = {
+        {"plain subtitles", film},
+        {"speech", testsup::noisy_speech(film, 0, 0, 8)},
+    };
+    for (const auto& r : references) {
+        SCOPED_TRACE(r.name);
+        std::string output;
+        conv::ConvertReport report;
+        conv::Alignment a;
+        ASSERT_EQ(conv::convert_aligned(bytes, conv::ConvertOptions{}, r.reference, false, output,
+                                        report, a),
+                  conv::kConvertOk)
+            << report.error;
+        ASSERT_EQ(a.segments.size(), 1u) << conv::alignment_text(a);
+        EXPECT_NEAR(a.segments[0].offset_ms, -6000, 150) << conv::alignment_text(a);
+        EXPECT_EQ(report.cues_read, 180);
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // with --force), and references that cannot be read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -111,6 +112,60 @@ TEST(SyncTool, PlayerFileAsReference) {
         testsup::Distorted shifted = copy;
         for (int64_t& b : shifted.belongs) b += b < 0 ? 0 : later_ms;
         EXPECT_GE(placed_permille(shifted, dir.file("film.tkx"), 120), 980);
+    }
+}
+
+// Everything after a converted file's header.
+std::string body_of(const std::string& path) {
+    const std::string text = testsup::file_text(path);
+    return text.substr(std::min(text.size(), text.find('\n') + 1));
+}
+
+// A file already in sync comes out as a plain conversion would; --dry-run says what
+// would be done, aligned or refused, and writes nothing.
+TEST(SyncTool, AlreadyInSyncAndDryRun) {
+    simtest::scratch_dir dir;
+    const std::vector<conv::TimeSpan> film = testsup::film_times(300, 51);
+    write(dir.file("film.en.srt"), testsup::subrip(film));
+    const testsup::Distortion in_sync{"", 1, 1, 0};
+    write(dir.file("film.srt"), testsup::subrip(testsup::distort(film, in_sync, 52).cues));
+    write(dir.file("late.srt"),
+          testsup::subrip(testsup::distort(film, testsup::kDistortions[0], 53).cues));
+    write(dir.file("other.srt"), testsup::subrip(testsup::film_times(300, 54)));
+
+    Result r = convert({"--sync-to", dir.file("film.en.srt"), dir.file("film.srt")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(": offset +0.000 s, ratio 1, 0 splits, score "), std::string::npos)
+        << r.err;
+    EXPECT_TRUE(r.err.ends_with(" %, already in sync\n")) << r.err;
+    EXPECT_EQ(convert({dir.file("film.srt"), "-o", dir.file("plain.tkx")}).status, 0);
+    EXPECT_EQ(body_of(dir.file("film.tkx")), body_of(dir.file("plain.tkx")));
+
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+    } dry_runs[] = {
+        {{"--dry-run", "--sync-to", dir.file("film.en.srt"), dir.file("late.srt")},
+         0,
+         "; aligned to " + dir.file("film.en.srt") + ": offset -37."},
+        {{"--sync-to", dir.file("film.en.srt"), "--dry-run", "-o", "-", dir.file("late.srt")},
+         0,
+         ", confidence "},
+        {{"--dry-run", "--sync-to", dir.file("film.en.srt"), dir.file("other.srt")},
+         1,
+         dir.file("other.srt") + ": no reliable match: left as it was"},
+        {{"--dry-run", dir.file("other.srt")}, 0, " read, 300 written, "},
+    };
+    for (const auto& d : dry_runs) {
+        SCOPED_TRACE(d.args.back());
+        r = convert(d.args);
+        EXPECT_EQ(r.status, d.status) << r.err;
+        EXPECT_NE(r.err.find(d.says), std::string::npos) << r.err;
+        EXPECT_TRUE(r.err.ends_with(" (dry run: nothing written)\n")) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(fs::exists(dir.file("late.tkx")));
+        EXPECT_FALSE(fs::exists(dir.file("other.tkx")));
     }
 }
 

@@ -77,6 +77,7 @@ constexpr const char* kHelp =
     "  --force            replace an existing output that lumetra-convert did not write\n"
     "                     or that was changed since;\n"
     "                     with --sync-to, write a file without a reliable match unaligned\n"
+    "  --dry-run          say what would be done, and write nothing\n"
     "  -h, --help         this text\n"
     "  --version          the version\n"
     "\n"
@@ -113,9 +114,10 @@ enum LongOption : int {
     kForce,
     kVersion,
     kSyncTo,
+    kDryRun,
 };
 
-constexpr std::array<option, 12> kOptions{{
+constexpr std::array<option, 13> kOptions{{
     {"encoding", required_argument, nullptr, kEncoding},
     {"fps", required_argument, nullptr, kFps},
     {"offset", required_argument, nullptr, kOffset},
@@ -124,6 +126,7 @@ constexpr std::array<option, 12> kOptions{{
     {"all", required_argument, nullptr, kAll},
     {"force", no_argument, nullptr, kForce},
     {"sync-to", required_argument, nullptr, kSyncTo},
+    {"dry-run", no_argument, nullptr, kDryRun},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {"output", required_argument, nullptr, 'o'},
@@ -139,6 +142,8 @@ struct Arguments {
     std::string sync_to;  // --sync-to: the reference's path
     bool force = false;   // --force: replace a file not ours; write unaligned on a poor match
     std::vector<std::string> files;
+    // --dry-run: convert and tell, write nothing.
+    bool dry_run = false;
 };
 
 struct FdCloser {
@@ -254,6 +259,9 @@ int parse_arguments(int argc, char** argv, Arguments& args) {
                 break;
             case kForce:
                 args.force = true;
+                break;
+            case kDryRun:
+                args.dry_run = true;
                 break;
             case 'o':
                 if (value.empty()) return usage_error("-o needs a value");
@@ -478,7 +486,7 @@ struct SyncReference {
 // Converts one file and prints its summary line; true when the output was written
 // (and aligned, with a reference).
 bool convert_file(const std::string& input, const std::string& output,
-                  const conv::ConvertOptions& base_options, bool force,
+                  const conv::ConvertOptions& base_options, bool force, bool dry_run,
                   const SyncReference* reference) {
     conv::ConvertOptions options = base_options;
     conv::ConvertReport report;
@@ -504,22 +512,26 @@ bool convert_file(const std::string& input, const std::string& output,
             result = conv::convert_aligned(bytes, options, reference->spans, reference->force,
                                            converted, report, alignment);
         }
-        if (result == conv::kConvertOk && to_standard_output &&
+        // A dry run does everything but the write: the summary says what it would be.
+        if (!dry_run && result == conv::kConvertOk && to_standard_output &&
             !write_all(STDOUT_FILENO, converted)) {
             report.error = errno_text("cannot write the output");
             result = conv::kConvertFailed;
-        } else if (result == conv::kConvertOk && !to_standard_output &&
+        } else if (!dry_run && result == conv::kConvertOk && !to_standard_output &&
                    !write_replacing(output, converted, report.error)) {
             result = conv::kConvertFailed;
         }
     }
+    const char* not_written = dry_run ? " (dry run: nothing written)" : "";
     if (reference == nullptr) {
-        std::fprintf(stderr, "%s\n", conv::summary_line(input, result, report).c_str());
+        std::fprintf(stderr, "%s%s\n", conv::summary_line(input, result, report).c_str(),
+                     not_written);
         return result == conv::kConvertOk;
     }
     std::fprintf(
-        stderr, "%s\n",
-        conv::aligned_summary_line(input, reference->path, result, report, alignment).c_str());
+        stderr, "%s%s\n",
+        conv::aligned_summary_line(input, reference->path, result, report, alignment).c_str(),
+        not_written);
     return result == conv::kConvertOk && alignment.reliable;
 }
 
@@ -676,7 +688,7 @@ int run(int argc, char** argv) {
                              std::string(base_name(made_by)).c_str(), output.c_str());
                 continue;
             }
-            if (convert_file(input, output, args.options, args.force,
+            if (convert_file(input, output, args.options, args.force, args.dry_run,
                              reference ? &*reference : nullptr)) {
                 made_by = input;
                 if (output != kStandardStream) written.push_back(place);

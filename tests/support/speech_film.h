@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "conv/align.h"
+#include "conv/speech.h"
 #include "tests/support/sync_samples.h"
 
 namespace testsup {
@@ -159,6 +160,25 @@ inline bool mux_film(const std::string& dir, const std::string& film_name, int64
         why = "ffmpeg could not make the film";
         return false;
     }
+    return true;
+}
+
+// The speech the detector finds in a film's sound, decoded to 16 kHz mono by FFmpeg's
+// command-line tool; false with why set when it cannot be decoded.
+inline bool detected_speech(const std::string& dir, const std::string& film_name,
+                            std::vector<conv::TimeSpan>& speech, std::string& why) {
+    const std::string raw = dir + "/speech.raw";
+    if (std::system(("ffmpeg -nostdin -y -v error -i '" + dir + "/" + film_name +
+                     "' -ac 1 -ar 16000 -f s16le '" + raw + "'")
+                        .c_str()) != 0) {
+        why = "ffmpeg could not decode the film";
+        return false;
+    }
+    std::ifstream in(raw, std::ios::binary);
+    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+    std::vector<int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    speech = conv::detect_speech(samples);
     return true;
 }
 

@@ -128,6 +128,51 @@ inline Distorted distort(const std::vector<conv::TimeSpan>& film, const Distorti
     return out;
 }
 
+// Speech found in a noisy film's sound: each cue's span as a detector finds it (a
+// little late, ending early), missed_percent of them not found at all, and false
+// spans from the noise in noise_percent of the stretches between.
+inline std::vector<conv::TimeSpan> noisy_speech(const std::vector<conv::TimeSpan>& film,
+                                                int missed_percent, int noise_percent,
+                                                uint64_t seed) {
+    Random random(seed);
+    std::vector<conv::TimeSpan> speech;
+    for (const conv::TimeSpan& c : film) {
+        if (static_cast<int>(random.next() % 100) < missed_percent) continue;
+        speech.push_back({c.start_ms + random.between(0, 80), c.end_ms - random.between(0, 300)});
+    }
+    for (int64_t t = 0; t < film.back().end_ms;) {
+        const int64_t length = random.between(300, 4000);
+        if (static_cast<int>(random.next() % 100) < noise_percent)
+            speech.push_back({t, t + length});
+        t += length + random.between(200, 3000);
+    }
+    return speech;
+}
+
+// A copy made for a cut with an extra scene of scene_ms before the film's last
+// quarter: the cues from there on later by scene_ms, the scene's own cues (one every
+// 3.5 s) belonging nowhere; everything offset_ms later besides, and jittered.
+inline Distorted with_extra_scene(const std::vector<conv::TimeSpan>& film, int64_t scene_ms,
+                                  int64_t offset_ms, uint64_t seed) {
+    Random random(seed);
+    Distorted out;
+    const size_t scene = film.size() * 3 / 4;
+    for (size_t i = 0; i < film.size(); ++i) {
+        const int64_t jitter = random.between(-kJitterMs, kJitterMs);
+        if (i == scene) {
+            const int64_t from = film[i].start_ms + offset_ms - 1000;
+            for (int64_t t = from; t + 3500 < from + scene_ms; t += 3500) {
+                out.cues.push_back({t, t + 2500});
+                out.belongs.push_back(-1);
+            }
+        }
+        const int64_t move = offset_ms + (i >= scene ? scene_ms : 0);
+        out.cues.push_back({film[i].start_ms + jitter + move, film[i].end_ms + jitter + move});
+        out.belongs.push_back(film[i].start_ms + jitter);
+    }
+    return out;
+}
+
 // Thousandths of the film's cues that the alignment puts within tolerance_ms of where
 // they belong.
 inline int accuracy_permille(const Distorted& distorted, const conv::Alignment& alignment,
