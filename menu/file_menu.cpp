@@ -104,7 +104,7 @@ int menu_file() {
         }
 
         // The file playing keeps its sync and position for when it comes back.
-        rc_sync_file_leaving();
+        menu_sync_file_leaving();
         const int error = tmr_load_subtitles(file);
         if (error > 0) {
             menu_error_box(error);
@@ -112,7 +112,7 @@ int menu_file() {
             continue;
         }
         set_link(file);
-        rc_sync_file_loaded(file, true);
+        menu_sync_file_loaded(file, true);
         return result;
     }
 }
