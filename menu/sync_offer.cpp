@@ -66,7 +66,7 @@ void menu_sync_file_loaded(const char* name, bool chosen) {
     playing_name = name;
     playing_size = size;
     sync_entry entry;
-    if (!sync_memory_recall(name, size, entry)) return;
+    if (!app_sync_memory_recall(name, size, entry)) return;
     const bool restored = !(entry.map == time_map{});
     if (restored) {
         tmr_apply_map(entry.map);
@@ -119,13 +119,13 @@ void menu_sync_take_leaving() {
 void menu_sync_write_taken() {
     if (!entry_taken) return;
     entry_taken = false;
-    sync_memory_store(playing_name.c_str(), playing_size, taken);
+    app_sync_memory_store(playing_name.c_str(), playing_size, taken);
 }
 
 void menu_sync_original() {
     tmr_apply_map({});
     tmr_sync_reset({});
-    if (!playing_name.empty()) sync_memory_forget(playing_name.c_str(), playing_size);
+    if (!playing_name.empty()) app_sync_memory_forget(playing_name.c_str(), playing_size);
 }
 
 namespace {
@@ -139,7 +139,8 @@ bool file_size(const std::string& name, uint64_t& size) {
 
 void remember() {
     if (playing_name.empty()) return;
-    sync_memory_store(playing_name.c_str(), playing_size, {tmr_sync_applied(), tmr_resume_index()});
+    app_sync_memory_store(playing_name.c_str(), playing_size,
+                          {tmr_sync_applied(), tmr_resume_index()});
 }
 
 }  // namespace
