@@ -1,5 +1,5 @@
 // The subtitle file menu: lists the ".tkx" files of the subtitle directory (after
-// converting files dropped in, menu/drop_in.cpp), loads the chosen one (or the
+// converting files dropped in, menu/drop_in.cpp and library/), loads the chosen one (or the
 // special file), deletes marked ones, and remembers the choice in the link tresk.qst.
 #include <dirent.h>
 #include <strings.h>
@@ -14,6 +14,7 @@
 
 #include "fb/status.h"
 #include "hw/device.h"
+#include "library/library.h"
 #include "menu/drop_in.h"
 #include "menu/list.h"
 #include "menu/menus.h"
@@ -117,12 +118,6 @@ int menu_file() {
     }
 }
 
-int menu_remove_path(const char* path) {
-    struct stat st;
-    if (hw_lstat(path, &st) != 0) return -1;
-    return S_ISDIR(st.st_mode) ? hw_rmdir(path) : hw_unlink(path);
-}
-
 namespace {
 
 // Reads the names of the subtitle directory; false when it cannot be opened, holds
@@ -186,13 +181,13 @@ void delete_marked(const name_list& names, const char* marks) {
         std::unique_ptr<char[]> path(new (std::nothrow) char[size]);
         if (!path) continue;
         std::snprintf(path.get(), size, "%s%s%s", kSubtitleDirectory, name, kTkxExtension);
-        menu_delete_subtitle_file(path.get());
+        library_delete_subtitle_file(path.get());
     }
 }
 
 // Points tresk.qst at the file just loaded, relative to the directory.
 void set_link(const char* name) {
-    menu_remove_path(kLinkPath);
+    library_remove_path(kLinkPath);
     hw_symlink(name, kLinkPath);
 }
 
