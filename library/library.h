@@ -9,8 +9,10 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // What a conversion pass is doing when it reports.
 enum class library_step {
@@ -51,6 +53,10 @@ struct library_pass {
     bool alignment_stopped = false;
 };
 
+// The names of the ".tkx" files, each with its ".tkx" cut off by a NUL in place of
+// the dot (put the dot back for the file's name).
+using library_names = std::vector<std::unique_ptr<char[]>>;
+
 // Converts the files of the subtitle directory that look convertible into the ".tkx"
 // of their base name (conv::name_base): when there is none, or when the one there was
 // converted from a source of that name that has changed since (its size or
@@ -68,6 +74,18 @@ library_pass library_convert_dropped_files(const library_progress_fn& progress);
 std::string library_failure_text(std::string_view error);
 std::string_view library_alignment_text(library_alignment what);
 
+// The ".tkx" files of the subtitle directory, sorted without regard to case; false
+// when the directory cannot be opened, holds none, or memory runs out.
+bool library_list(library_names& names);
+// Whether the special file is there and large enough to be loaded.
+bool library_special_loadable();
+// The special file's name, loaded when the viewer asks for it rather than a listed one.
+inline constexpr const char* kLibrarySpecialName = "tresk.tkx";
+// Loads the subtitle file called name (a listed name with its ".tkx", or the special
+// file) and points the link at it, so that the next start loads it too; 0, or the
+// load's error number with the subtitles and the link unchanged.
+int library_choose(const char* name);
+
 // Removes a path (rmdir for a directory, else unlink); -1 when lstat fails.
 int library_remove_path(const char* path);
 // Removes the subtitle file at path (as library_remove_path does) and, when that
@@ -77,3 +95,5 @@ int library_remove_path(const char* path);
 // converted nor as a file that could not be converted. Returns library_remove_path's
 // result for path.
 int library_delete_subtitle_file(const char* path);
+// The same for a listed name (without its ".tkx").
+int library_delete_entry(std::string_view name);
