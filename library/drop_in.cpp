@@ -59,7 +59,7 @@ struct reason {
     std::string_view error_start;
     const char* text;
 };
-constexpr std::array<reason, 11> kReasons{{
+constexpr std::array<reason, 13> kReasons{{
     {"no subtitles found", "geen ondertitels gevonden"},
     {"no subtitle left to write", "geen ondertitels gevonden"},
     {"no subtitle format recognised", "onbekend formaat"},
@@ -71,6 +71,8 @@ constexpr std::array<reason, 11> kReasons{{
     {"out of memory", "te weinig geheugen"},
     {"name too long", "naam te lang"},
     {"cannot write", "niet op te slaan"},
+    {"name taken", "naam al in gebruik"},
+    {"name not allowed", "ongeldige naam"},
 }};
 constexpr const char* kUnreadable = "niet te lezen";
 constexpr std::string_view kLineStart = "line ";
@@ -208,11 +210,16 @@ conv::SourceStamp stamp_of(const struct stat& st) {
     return {st.st_size, st.st_mtim.tv_sec, static_cast<int32_t>(st.st_mtim.tv_nsec)};
 }
 
-// Names of the directory that are never a source: the directory itself and its
-// parent, converted files, the link, temporary files and a Mac's metadata.
+// Names of the directory that no file handed over may take: the directory itself and
+// its parent, the link, temporary files and a Mac's metadata.
+bool reserved_name(std::string_view name) {
+    return name == "." || name == ".." || name == kLinkName || name.starts_with(kTemporaryStart) ||
+           name.starts_with(kMacMetadataStart);
+}
+
+// Names of the directory that are never a source: those reserved and converted files.
 bool never_a_source(std::string_view name) {
-    return name == "." || name == ".." || name == kLinkName || ends_with(name, kExtension) ||
-           name.starts_with(kTemporaryStart) || name.starts_with(kMacMetadataStart);
+    return reserved_name(name) || ends_with(name, kExtension);
 }
 
 bool named_as_subtitles(std::string_view name) {
@@ -464,17 +471,19 @@ void add_notice(library_pass& pass, std::string_view name, library_alignment wha
     }
 }
 
-// Writes text to the .tkx of base through a temporary file, so that the menu never
-// lists half a file; false with error set when it could not.
-bool write_subtitles(std::string_view base, const std::string& text, std::string& error) {
+// Writes text to the file name + suffix of the directory through a temporary file, so
+// that neither a pass nor the menu ever sees half a file; false with error set (to
+// cannot_write when the file system refused) when it could not.
+bool write_through_part(std::string_view name, std::string_view suffix, std::string_view text,
+                        const char* cannot_write, std::string& error) {
     path_buffer part, target;
-    if (!make_path(part, kPartName) || !make_path(target, base, kExtension)) {
+    if (!make_path(part, kPartName) || !make_path(target, name, suffix)) {
         error = "name too long";
         return false;
     }
     FILE* f = hw_fopen(part.data(), "wb");
     if (f == nullptr) {
-        error = "cannot write the converted file";
+        error = cannot_write;
         return false;
     }
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
@@ -482,9 +491,13 @@ bool write_subtitles(std::string_view base, const std::string& text, std::string
     ok = hw_fsync(fileno(f)) == 0 && ok;
     ok = std::fclose(f) == 0 && ok;
     if (ok && hw_rename(part.data(), target.data()) == 0) return true;
-    error = ok && errno == ENAMETOOLONG ? "name too long" : "cannot write the converted file";
+    error = ok && errno == ENAMETOOLONG ? "name too long" : cannot_write;
     hw_unlink(part.data());
     return false;
+}
+
+bool write_subtitles(std::string_view base, const std::string& text, std::string& error) {
+    return write_through_part(base, kExtension, text, "cannot write the converted file", error);
 }
 
 // Reads the whole regular file of st at path into bytes. False when it cannot be read
@@ -743,6 +756,28 @@ library_pass library_convert_dropped_files(const library_progress_fn& progress) 
         // The files not reached are converted on a later pass.
     }
     return std::move(pass.told);
+}
+
+bool library_add_file(std::string_view name, std::span<const uint8_t> bytes, std::string& error) {
+    error.clear();
+    struct stat st;
+    path_buffer path;
+    if (name.empty() || name.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos ||
+        reserved_name(name)) {
+        error = "name not allowed";
+    } else if (name.size() > kLongestName || !make_path(path, name)) {
+        error = "name too long";
+    } else if (bytes.size() > static_cast<size_t>(kMaxSourceBytes)) {
+        error = "file too large";
+    } else if (hw_lstat(path.data(), &st) == 0) {
+        error = "name taken";
+    } else if (errno != ENOENT) {
+        error = "cannot write the file";
+    } else {
+        const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        return write_through_part(name, {}, text, "cannot write the file", error);
+    }
+    return false;
 }
 
 std::string library_failure_text(std::string_view error) {

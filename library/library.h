@@ -8,8 +8,10 @@
 // to stop. Main thread only: it keeps what earlier passes learnt in file-local state.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +69,15 @@ using library_names = std::vector<std::unique_ptr<char[]>>;
 // the directory listing and stats each candidate. Nothing to tell when the directory
 // cannot be read: listing it says so.
 library_pass library_convert_dropped_files(const library_progress_fn& progress);
+
+// Adds a file the viewer hands over (the web page's upload) to the subtitle directory
+// as name, written whole through a temporary file; the next pass converts it. False,
+// with error in the converter's style (library_failure_text reads it), when name is
+// no plain name of the directory or one the library keeps for itself (the link, its
+// temporary files), is too long, the file is larger than a pass converts, a file of
+// that name is there already (a viewer's file is never replaced), or it cannot be
+// written.
+bool library_add_file(std::string_view name, std::span<const uint8_t> bytes, std::string& error);
 
 // The converter's error as the viewer reads it ("geen ondertitels gevonden", "fout in
 // regel 12", ...), and what became of an alignment ("uitgelijnd op opname", ...):

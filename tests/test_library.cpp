@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -11,6 +13,7 @@
 
 #include "conv/convert.h"
 #include "library/library.h"
+#include "sim/model.h"
 #include "tests/support/menu_support.h"
 #include "tests/support/sync_samples.h"
 #include "tests/support/ts_samples.h"
@@ -134,6 +137,58 @@ TEST_F(Library, AStopFromTheCallbackStopsTheReadingForTheWholePass) {
         EXPECT_TRUE(header_of(name + ".tkx").converted) << name;
         EXPECT_TRUE(header_of(name + ".tkx").options.empty()) << name;
     }
+}
+
+// A file handed over is added under its own name, whole or not at all, never over a
+// file there already nor under a name the library keeps for itself, and the next pass
+// converts it.
+TEST_F(Library, AFileHandedOverIsAddedWholeAndNeverReplacesOne) {
+    const std::string srt = testsup::subrip(copy.cues);
+    root.write_subtitles("film.srt", "the viewer's own");
+    const struct {
+        std::string name;
+        size_t size;          // bytes of srt handed over; more are padded
+        const char* refused;  // the text of the error; nullptr: added
+    } cases[] = {
+        {"nieuw.srt", srt.size(), nullptr},
+        {"eigen.tkx", srt.size(), nullptr},
+        {"film.srt", srt.size(), "naam al in gebruik"},
+        {"../nieuw.srt", srt.size(), "ongeldige naam"},
+        {"map/nieuw.srt", srt.size(), "ongeldige naam"},
+        {std::string("nul\0.srt", 8), srt.size(), "ongeldige naam"},
+        {"", srt.size(), "ongeldige naam"},
+        {"..", srt.size(), "ongeldige naam"},
+        {"tresk.qst", srt.size(), "ongeldige naam"},
+        {".lumetra-drop-in.part", srt.size(), "ongeldige naam"},
+        {"._nieuw.srt", srt.size(), "ongeldige naam"},
+        {std::string(252, 'a') + ".srt", srt.size(), "naam te lang"},
+        {"groot.srt", (4u << 20) + 1, "bestand te groot"},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> bytes(srt.begin(), srt.end());
+        bytes.resize(c.size, '\n');
+        std::string error;
+        EXPECT_EQ(library_add_file(c.name, bytes, error), c.refused == nullptr) << c.name;
+        if (c.refused != nullptr) {
+            EXPECT_EQ(library_failure_text(error), c.refused) << c.name;
+        }
+    }
+    sim::fail_call("rename", EIO, 1, ".part");
+    std::string error;
+    const std::vector<uint8_t> bytes(srt.begin(), srt.end());
+    EXPECT_FALSE(library_add_file("mislukt.srt", bytes, error));
+    EXPECT_EQ(library_failure_text(error), "niet op te slaan");
+    sim::clear_faults();
+
+    EXPECT_EQ(root.read(std::string(kSubtitleDir) + "film.srt"), "the viewer's own");
+    EXPECT_EQ(root.read(std::string(kSubtitleDir) + "nieuw.srt"), srt);
+    library_convert_dropped_files({});
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(root.host(kSubtitleDir))) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"eigen.tkx", "film.srt", "nieuw.srt", "nieuw.tkx"}));
 }
 
 // The converter's errors in the viewer's words: a line number only when it is one.
