@@ -30,7 +30,7 @@ namespace {
 
 constexpr std::string_view kDirectory = "/var/tuxbox/Tresk/tit/";
 constexpr std::string_view kExtension = ".tkx";
-// A converted file is written under this name first and renamed into place: short,
+// A converted or added file is written under this name first and renamed into place: short,
 // so that a source of any name the file system takes can be converted.
 constexpr std::string_view kPartName = ".lumetra-drop-in.part";
 // The start of the converter's temporary names (this one's and lumetra-convert's).
@@ -461,7 +461,7 @@ recording_outcome read_recording_reference(recording_match& match,
     }
 }
 
-// Notes for the status line what became of the alignment of the file called name.
+// Notes in the pass's outcome what became of the alignment of the file called name.
 void add_notice(library_pass& pass, std::string_view name, library_alignment what) {
     if (what == library_alignment::aligned) {
         if (pass.first_aligned.empty()) pass.first_aligned = name;
@@ -472,7 +472,7 @@ void add_notice(library_pass& pass, std::string_view name, library_alignment wha
 }
 
 // Writes text to the file name + suffix of the directory through a temporary file, so
-// that neither a pass nor the menu ever sees half a file; false with error set (to
+// that neither a pass nor a listing ever sees half a file; false with error set (to
 // cannot_write when the file system refused) when it could not.
 bool write_through_part(std::string_view name, std::string_view suffix, std::string_view text,
                         const char* cannot_write, std::string& error) {
@@ -565,8 +565,8 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
         std::string text;
         const std::span<const uint8_t> source(bytes.get(), length);
         // The recordings of the film in turn until the cues fit one; what the last one
-        // read gave is kept (the cues as they were when it did not fit), and the status
-        // line is told what became of the alignment.
+        // read gave is kept (the cues as they were when it did not fit), and the pass's
+        // outcome tells what became of the alignment.
         int result = conv::kConvertFailed;
         std::string summary;  // of the conversion kept
         std::optional<library_alignment> notice;
@@ -807,7 +807,7 @@ int library_delete_subtitle_file(const char* path) {
     try {
         delete_sources_of(base);
     } catch (const std::bad_alloc&) {
-        // The sources stay; the next menu pass converts one of them again.
+        // The sources stay; the next pass converts one of them again.
     }
     return result;
 }
