@@ -63,7 +63,7 @@ bool confirm_exit() {
 void toggle_play() {
     if (clock_running) {
         tmr_stop();
-        rc_sync_stopped();
+        menu_sync_stopped();
         fb_show_icons();
         return;
     }
@@ -73,7 +73,7 @@ void toggle_play() {
     if (help_countdown >= 0) menu_help_box(0);
     fb_show_icons();
     // Every start by OK is a sync: it may show the rate correction it gives.
-    rc_sync_started(started_from);
+    menu_sync_started(started_from);
 }
 
 // Dispatches one key; returns whether the help box is closed after it (pass step 8).
@@ -203,14 +203,14 @@ int app_start() {
     if (subtitles != nullptr) {
         // A remembered correction is applied at once; the status line says so once
         // the resume position is shown.
-        rc_sync_startup_file_loaded();
+        menu_sync_startup_file_loaded();
         if (saved_settings.position > 0) {
             tmr_go_to_subtitle(saved_settings.position);
         } else {
             hw_usleep(200000);
             menu_help_box(1);
         }
-        rc_sync_show_restored();
+        menu_sync_show_restored();
     }
     save_on_exit = 0;
     return -1;
@@ -259,12 +259,12 @@ int32_t app_resume_position(int save_position) {
 }
 
 int app_shutdown(int save_position) {
-    rc_sync_take_leaving();
+    menu_sync_take_leaving();
     hw_usleep(1000000);
     tmr_sub_deinit();
     tmr_film_close();
     fb_deinit(app_resume_position(save_position));
-    rc_sync_write_taken();
+    menu_sync_write_taken();
     rc_deinit();
     hw_close(fb);
     fb = -1;

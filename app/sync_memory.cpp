@@ -44,7 +44,7 @@ bool usable_name(const char* name);
 
 }  // namespace
 
-bool sync_memory_recall(const char* name, uint64_t size, sync_entry& out) {
+bool app_sync_memory_recall(const char* name, uint64_t size, sync_entry& out) {
     if (!usable_name(name)) return false;
     for (const stored& s : read_all().entries) {
         if (s.size == size && s.name == name) {
@@ -55,7 +55,7 @@ bool sync_memory_recall(const char* name, uint64_t size, sync_entry& out) {
     return false;
 }
 
-bool sync_memory_store(const char* name, uint64_t size, const sync_entry& entry) {
+bool app_sync_memory_store(const char* name, uint64_t size, const sync_entry& entry) {
     if (!usable_name(name)) return false;
     memory m = read_all();
     if (!m.whole) return false;
@@ -70,7 +70,7 @@ bool sync_memory_store(const char* name, uint64_t size, const sync_entry& entry)
     return write_all(kept);
 }
 
-void sync_memory_forget(const char* name, uint64_t size) {
+void app_sync_memory_forget(const char* name, uint64_t size) {
     if (!usable_name(name)) return;
     memory m = read_all();
     if (!m.whole) return;

@@ -21,9 +21,9 @@ struct sync_entry {
 };
 
 // The entry of a file, if there is one.
-bool sync_memory_recall(const char* name, uint64_t size, sync_entry& out);
+bool app_sync_memory_recall(const char* name, uint64_t size, sync_entry& out);
 // Puts a file's entry first, replacing its old one; false when it could not be written
 // (nor when the memory file could not be read whole).
-bool sync_memory_store(const char* name, uint64_t size, const sync_entry& entry);
+bool app_sync_memory_store(const char* name, uint64_t size, const sync_entry& entry);
 // Forgets a file.
-void sync_memory_forget(const char* name, uint64_t size);
+void app_sync_memory_forget(const char* name, uint64_t size);

@@ -112,18 +112,18 @@ void restore_handlers() {
 
 }  // namespace
 
-void display_remember(const fb_var_screeninfo& found) {
+void fb_display_remember(const fb_var_screeninfo& found) {
     plan.found = found;
     blit_support = kBlitUntried;
 }
 
-void display_taken_over(int fd) {
+void fb_display_taken_over(int fd) {
     plan.fd = fd;
     armed = true;
     install_handlers();
 }
 
-void display_show_first_page(int fd, fb_var_screeninfo& var) {
+void fb_display_show_first_page(int fd, fb_var_screeninfo& var) {
     if (var.yoffset == 0) return;
     fb_var_screeninfo first = var;
     first.yoffset = 0;
@@ -134,13 +134,13 @@ void display_show_first_page(int fd, fb_var_screeninfo& var) {
     var.yoffset = 0;
 }
 
-void display_set_mapping(uint32_t* mem, size_t length) {
+void fb_display_set_mapping(uint32_t* mem, size_t length) {
     signal_mem = nullptr;
     signal_length = length;
     signal_mem = mem;
 }
 
-void display_blit(int fd) {
+void fb_display_blit(int fd) {
     if (blit_support.load() == kBlitMissing) return;
     if (hw_ioctl(fd, kFbioBlit, nullptr) == 0) {
         int untried = kBlitUntried;
@@ -152,7 +152,7 @@ void display_blit(int fd) {
     }
 }
 
-void display_give_back(int fd) {
+void fb_display_give_back(int fd) {
     // A signal now would find the plan half carried out: it waits until the handlers
     // are gone and then acts as it did before the player took over.
     sigset_t block, was;

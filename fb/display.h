@@ -15,20 +15,20 @@
 
 // Remembers the driver's variable screen information as the player found it, and
 // forgets what an earlier set-up learnt of the blit.
-void display_remember(const fb_var_screeninfo& found);
+void fb_display_remember(const fb_var_screeninfo& found);
 // The player's mode has been put on descriptor fd: from now on every way out puts the
 // found mode back. Installs the SIGTERM and SIGINT handlers (a signal the program was
 // started with ignored stays ignored).
-void display_taken_over(int fd);
+void fb_display_taken_over(int fd);
 // When the driver shows another page than the first, pans to yoffset 0, where the
 // player draws, and updates var. A refused pan is reported and the player goes on.
-void display_show_first_page(int fd, fb_var_screeninfo& var);
+void fb_display_show_first_page(int fd, fb_var_screeninfo& var);
 // The mapping a signal clears before the mode goes back; null while there is none.
-void display_set_mapping(uint32_t* mem, size_t length);
+void fb_display_set_mapping(uint32_t* mem, size_t length);
 // Asks the driver to show the memory (FBIO_BLIT). The caller has written its pixels
 // and holds pixel_mutex. After a first request refused with ENOTTY or EINVAL (a driver
 // without manual blit) it is never asked again.
-void display_blit(int fd);
+void fb_display_blit(int fd);
 // Puts the found mode and page back and the signal handlers as they were. The caller
 // has cleared (and blitted) what the player drew. Does nothing unless taken over.
-void display_give_back(int fd);
+void fb_display_give_back(int fd);

@@ -132,7 +132,7 @@ int fb_init() {
         std::perror("tresk.fb_init.chyba: FBIOGET_VSCREENINFO");
         return 0;
     }
-    display_remember(fb_var);
+    fb_display_remember(fb_var);
     if (fb_var.xres != kModeWidth) {
         fb_var.xres = kModeWidth;
         fb_var.yres = kModeHeight;
@@ -143,15 +143,15 @@ int fb_init() {
         return 0;
     }
     // From here on the box gets its own mode back, whichever way the player ends.
-    display_taken_over(fb);
+    fb_display_taken_over(fb);
     struct mode_on_failure {
         bool give_back = true;
         ~mode_on_failure() {
-            if (give_back) display_give_back(fb);
+            if (give_back) fb_display_give_back(fb);
         }
     } mode;
     if (!ensure_32_bits()) return 0;
-    display_show_first_page(fb, fb_var);
+    fb_display_show_first_page(fb, fb_var);
     // Drivers derive line_length from the mode just set; a stride read before the
     // change would shear every line drawn.
     if (hw_ioctl(fb, FBIOGET_FSCREENINFO, &fb_fix) == -1) {
@@ -193,7 +193,7 @@ int fb_init() {
         screen_changed = true;
         show_changes_locked();
     }
-    display_set_mapping(fb_mem, fb_fix.smem_len);
+    fb_display_set_mapping(fb_mem, fb_fix.smem_len);
     mode.give_back = false;
     font_guard.release_on_exit = false;
     return 1;
@@ -213,13 +213,13 @@ void fb_deinit(int32_t resume_position) {
                 screen_changed = true;
                 show_changes_locked();
             }
-            display_give_back(fb);
+            fb_display_give_back(fb);
             hw_munmap(fb_mem, fb_fix.smem_len);
             fb_mem = nullptr;
         }
         bbuf.reset();
     }
-    display_give_back(fb);
+    fb_display_give_back(fb);
     app_save_settings(position);
 }
 
@@ -627,7 +627,7 @@ void copy_whole_bb(int position) {
 // The caller holds pixel_mutex: no pixel is written while the driver copies them.
 void show_changes_locked() {
     if (!screen_changed.exchange(false) || fb < 0) return;
-    display_blit(fb);
+    fb_display_blit(fb);
 }
 
 }  // namespace

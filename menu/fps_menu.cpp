@@ -58,7 +58,7 @@ void menu_fps() {
     rows.back() = kOriginal;
     const int r =
         menu_list("FPS", static_cast<int>(rows.size()), kListChars, rows.data(), nullptr, 0);
-    if (r == static_cast<int>(rows.size()) - 1) rc_sync_original();
+    if (r == static_cast<int>(rows.size()) - 1) menu_sync_original();
     // Every negative answer is a cancel.
     const bool rescale = static_cast<unsigned>(r) < fps_factors.size();
     const rate_fraction f = rescale ? kRowFractions[static_cast<size_t>(r)] : rate_fraction{1, 1};

@@ -26,7 +26,5 @@ extern const std::array<float, 6> fps_factors;
 void menu_help_box(int show);
 // The file menu: index loaded, -3 special file loaded, -1 cancelled or nothing listed.
 int menu_file();
-// Removes a path (rmdir for a directory, else unlink); -1 when lstat fails.
-int menu_remove_path(const char* path);
 // The FPS menu on the TV key.
 void menu_fps();

@@ -39,7 +39,7 @@ void remember();
 
 }  // namespace
 
-void rc_sync_started(uint32_t started_from_ms) {
+void menu_sync_started(uint32_t started_from_ms) {
     const rate_estimate rate = tmr_sync_started(started_from_ms);
     if (rate.kind != rate_kind::standard && rate.kind != rate_kind::measured) return;
     char question[96];
@@ -54,11 +54,11 @@ void rc_sync_started(uint32_t started_from_ms) {
     tmr_restore_band();
 }
 
-void rc_sync_stopped() {
+void menu_sync_stopped() {
     tmr_sync_stopped();
 }
 
-void rc_sync_file_loaded(const char* name, bool chosen) {
+void menu_sync_file_loaded(const char* name, bool chosen) {
     tmr_sync_reset({});
     playing_name.clear();
     uint64_t size = 0;
@@ -66,7 +66,7 @@ void rc_sync_file_loaded(const char* name, bool chosen) {
     playing_name = name;
     playing_size = size;
     sync_entry entry;
-    if (!sync_memory_recall(name, size, entry)) return;
+    if (!app_sync_memory_recall(name, size, entry)) return;
     const bool restored = !(entry.map == time_map{});
     if (restored) {
         tmr_apply_map(entry.map);
@@ -75,10 +75,10 @@ void rc_sync_file_loaded(const char* name, bool chosen) {
     // Positioning shows the clock's time on the status line: the restore text comes
     // after it, so that the viewer sees it.
     if (chosen && entry.position > 0) tmr_go_to_subtitle(entry.position);
-    if (restored) rc_sync_show_restored();
+    if (restored) menu_sync_show_restored();
 }
 
-void rc_sync_show_restored() {
+void menu_sync_show_restored() {
     const time_map applied = tmr_sync_applied();
     const subtitle* records = subtitles;
     const int32_t count = subtitle_count;
@@ -92,40 +92,40 @@ void rc_sync_show_restored() {
     fb_show_status(text);
 }
 
-void rc_sync_startup_file_loaded() {
+void menu_sync_startup_file_loaded() {
     char target[256];
     const ssize_t n = hw_readlink(kLink, target, sizeof target - 1);
     uint64_t size = 0;
     if (n > 0) {
         target[n] = '\0';
         if (file_size(target, size)) {
-            rc_sync_file_loaded(target, false);
+            menu_sync_file_loaded(target, false);
             return;
         }
     }
-    rc_sync_file_loaded(kSpecialName, false);
+    menu_sync_file_loaded(kSpecialName, false);
 }
 
-void rc_sync_file_leaving() {
+void menu_sync_file_leaving() {
     if (subtitles == nullptr) return;
     remember();
 }
 
-void rc_sync_take_leaving() {
+void menu_sync_take_leaving() {
     entry_taken = subtitles != nullptr && !playing_name.empty();
     taken = {tmr_sync_applied(), tmr_resume_index()};
 }
 
-void rc_sync_write_taken() {
+void menu_sync_write_taken() {
     if (!entry_taken) return;
     entry_taken = false;
-    sync_memory_store(playing_name.c_str(), playing_size, taken);
+    app_sync_memory_store(playing_name.c_str(), playing_size, taken);
 }
 
-void rc_sync_original() {
+void menu_sync_original() {
     tmr_apply_map({});
     tmr_sync_reset({});
-    if (!playing_name.empty()) sync_memory_forget(playing_name.c_str(), playing_size);
+    if (!playing_name.empty()) app_sync_memory_forget(playing_name.c_str(), playing_size);
 }
 
 namespace {
@@ -139,7 +139,8 @@ bool file_size(const std::string& name, uint64_t& size) {
 
 void remember() {
     if (playing_name.empty()) return;
-    sync_memory_store(playing_name.c_str(), playing_size, {tmr_sync_applied(), tmr_resume_index()});
+    app_sync_memory_store(playing_name.c_str(), playing_size,
+                          {tmr_sync_applied(), tmr_resume_index()});
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include "conv/convert.h"
 #include "fb/status.h"
+#include "library/library.h"
 #include "menu/drop_in.h"
 #include "menu/menus.h"
 #include "sim/model.h"
@@ -422,7 +423,7 @@ TEST_F(DropInFiles, DeletingAnEntryDeletesEverySourceOfItsName) {
     }
     for (const std::string& source : first) {
         const std::string converted = source.substr(0, source.find('.')) + ".tkx";
-        EXPECT_EQ(menu_delete_subtitle_file(subtitle_path(converted).c_str()), 0);
+        EXPECT_EQ(library_delete_subtitle_file(subtitle_path(converted).c_str()), 0);
     }
     menu_convert_dropped_files();
     EXPECT_EQ(names(), std::vector<std::string>{"een.nfo"});
@@ -454,7 +455,7 @@ TEST_F(DropInFiles, DeletingDeletesOnlySourcesOfTheSameBaseName) {
     fs::create_directory(root.host(subtitle_path("map.srt")));
     root.write_subtitles("map.tkx", copy);
     for (const char* name : {"mijn.tkx", "hernoemd.tkx", "link.tkx", "map.tkx"}) {
-        EXPECT_EQ(menu_delete_subtitle_file(subtitle_path(name).c_str()), 0) << name;
+        EXPECT_EQ(library_delete_subtitle_file(subtitle_path(name).c_str()), 0) << name;
     }
     EXPECT_EQ(names(),
               (std::vector<std::string>{"ander.srt", "ander.tkx", "hernoemd.txt", "map.srt"}));
@@ -472,7 +473,7 @@ TEST_F(DropInFiles, ALinkToASubtitleFileConvertsAndOnlyTheLinkGoesWithItsEntry) 
     menu_convert_dropped_files();
     EXPECT_TRUE(made_from_now("link.srt"));
 
-    EXPECT_EQ(menu_delete_subtitle_file(subtitle_path("link.tkx").c_str()), 0);
+    EXPECT_EQ(library_delete_subtitle_file(subtitle_path("link.tkx").c_str()), 0);
     EXPECT_EQ(names(), (std::vector<std::string>{"los.srt", "map.srt"}));
     EXPECT_EQ(root.read("/var/tuxbox/Tresk/origineel.srt"), sample("film.srt"));
 }
@@ -509,7 +510,7 @@ TEST_F(DropInFiles, AnyNameTheFileSystemTakesConvertsAndGoesWithItsEntry) {
 
     for (const auto& [source, converted] : sources) {
         if (source == longest) continue;
-        EXPECT_EQ(menu_delete_subtitle_file(subtitle_path(converted).c_str()), 0) << source;
+        EXPECT_EQ(library_delete_subtitle_file(subtitle_path(converted).c_str()), 0) << source;
     }
     EXPECT_EQ(names(), (std::vector<std::string>{longest, std::string(247, 'a') + ".tkx"}));
     EXPECT_EQ(menu({}), 0);
@@ -724,7 +725,7 @@ TEST_F(DropInRecordings, TheStatusLineCountsOnlyWhatWentWrongWithNothingListed) 
     EXPECT_TRUE(made_from_now("dboth.vtt"));
     EXPECT_TRUE(status_reads("kapot.vtt: geen ondertitels gevonden"));
 
-    EXPECT_EQ(menu_delete_subtitle_file(subtitle_path("dboth.tkx").c_str()), 0);
+    EXPECT_EQ(library_delete_subtitle_file(subtitle_path("dboth.tkx").c_str()), 0);
     for (const std::string& name : names()) EXPECT_FALSE(name.starts_with("dboth")) << name;
 }
 

@@ -1,5 +1,5 @@
 // The subtitle file menu: which files are listed and in what order, loading,
-// the link, deleting marked files, the special file, failures, and menu_remove_path.
+// the link, deleting marked files, the special file, failures, and library_remove_path.
 #include <gtest/gtest.h>
 #include <linux/input.h>
 #include <unistd.h>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fb/screen.h"
+#include "library/library.h"
 #include "menu/menus.h"
 #include "rc/remote.h"
 #include "sim/model.h"
@@ -254,17 +255,17 @@ TEST_F(FileMenu, RemovePath) {
     add("full/x");
     fs::create_symlink("f.tkx", host("l1"));
     fs::create_symlink("full", host("l2"));
-    EXPECT_EQ(menu_remove_path("/var/tuxbox/Tresk/tit/l1"), 0);
+    EXPECT_EQ(library_remove_path("/var/tuxbox/Tresk/tit/l1"), 0);
     EXPECT_TRUE(exists("f.tkx"));
-    EXPECT_EQ(menu_remove_path("/var/tuxbox/Tresk/tit/l2"), 0);
+    EXPECT_EQ(library_remove_path("/var/tuxbox/Tresk/tit/l2"), 0);
     EXPECT_TRUE(exists("full/x"));
-    EXPECT_EQ(menu_remove_path("/var/tuxbox/Tresk/tit/f.tkx"), 0);
+    EXPECT_EQ(library_remove_path("/var/tuxbox/Tresk/tit/f.tkx"), 0);
     EXPECT_FALSE(exists("f.tkx"));
-    EXPECT_EQ(menu_remove_path("/var/tuxbox/Tresk/tit/empty"), 0);
+    EXPECT_EQ(library_remove_path("/var/tuxbox/Tresk/tit/empty"), 0);
     EXPECT_FALSE(exists("empty"));
-    EXPECT_EQ(menu_remove_path("/var/tuxbox/Tresk/tit/full"), -1);
+    EXPECT_EQ(library_remove_path("/var/tuxbox/Tresk/tit/full"), -1);
     EXPECT_TRUE(exists("full"));
-    EXPECT_EQ(menu_remove_path("/var/tuxbox/Tresk/tit/missing"), -1);
+    EXPECT_EQ(library_remove_path("/var/tuxbox/Tresk/tit/missing"), -1);
 }
 
 }  // namespace

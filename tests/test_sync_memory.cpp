@@ -32,38 +32,38 @@ class SyncMemory : public ::testing::Test {
 
 TEST_F(SyncMemory, KeepsSixtyFourFilesByNameAndSize) {
     sync_entry e;
-    EXPECT_FALSE(sync_memory_recall("a.tkx", 10, e)) << "no file yet";
+    EXPECT_FALSE(app_sync_memory_recall("a.tkx", 10, e)) << "no file yet";
     const sync_entry to25{{7373, 2997, 3125}, 41};
-    ASSERT_TRUE(sync_memory_store("a.tkx", 1200, to25));
-    ASSERT_TRUE(sync_memory_recall("a.tkx", 1200, e));
+    ASSERT_TRUE(app_sync_memory_store("a.tkx", 1200, to25));
+    ASSERT_TRUE(app_sync_memory_recall("a.tkx", 1200, e));
     EXPECT_EQ(e.map, to25.map);
     EXPECT_EQ(e.position, 41);
-    EXPECT_FALSE(sync_memory_recall("a.tkx", 1201, e)) << "another size: a replaced file";
-    EXPECT_TRUE(sync_memory_store("a.tkx", 1201, {{-500, 1, 1}, 3}));
-    EXPECT_FALSE(sync_memory_recall("a.tkx", 1200, e)) << "the old file's sync went";
+    EXPECT_FALSE(app_sync_memory_recall("a.tkx", 1201, e)) << "another size: a replaced file";
+    EXPECT_TRUE(app_sync_memory_store("a.tkx", 1201, {{-500, 1, 1}, 3}));
+    EXPECT_FALSE(app_sync_memory_recall("a.tkx", 1200, e)) << "the old file's sync went";
     // Names with blanks and odd bytes come back as they were.
-    ASSERT_TRUE(sync_memory_store("de film (2).tkx", 5, {{1, 2, 3}, 4}));
-    ASSERT_TRUE(sync_memory_recall("de film (2).tkx", 5, e));
+    ASSERT_TRUE(app_sync_memory_store("de film (2).tkx", 5, {{1, 2, 3}, 4}));
+    ASSERT_TRUE(app_sync_memory_recall("de film (2).tkx", 5, e));
     EXPECT_EQ(e.map, (time_map{1, 2, 3}));
-    EXPECT_FALSE(sync_memory_store("twee\nregels.tkx", 5, {}));
+    EXPECT_FALSE(app_sync_memory_store("twee\nregels.tkx", 5, {}));
 
     // 64 more files: the least recently used go, a recalled-and-stored one stays.
     for (int i = 0; i < kSyncMemoryEntries; ++i) {
-        if (i == 40) sync_memory_store("a.tkx", 1201, {{-500, 1, 1}, 3});
+        if (i == 40) app_sync_memory_store("a.tkx", 1201, {{-500, 1, 1}, 3});
         ASSERT_TRUE(
-            sync_memory_store(("f" + std::to_string(i) + ".tkx").c_str(), i, {{i, 1, 1}, i}));
+            app_sync_memory_store(("f" + std::to_string(i) + ".tkx").c_str(), i, {{i, 1, 1}, i}));
     }
-    EXPECT_FALSE(sync_memory_recall("de film (2).tkx", 5, e));
-    EXPECT_TRUE(sync_memory_recall("a.tkx", 1201, e));
-    EXPECT_FALSE(sync_memory_recall("f0.tkx", 0, e));
-    ASSERT_TRUE(sync_memory_recall("f63.tkx", 63, e));
+    EXPECT_FALSE(app_sync_memory_recall("de film (2).tkx", 5, e));
+    EXPECT_TRUE(app_sync_memory_recall("a.tkx", 1201, e));
+    EXPECT_FALSE(app_sync_memory_recall("f0.tkx", 0, e));
+    ASSERT_TRUE(app_sync_memory_recall("f63.tkx", 63, e));
     EXPECT_EQ(e.position, 63);
     size_t lines = 0;
     for (char c : contents()) lines += c == '\n';
     EXPECT_EQ(lines, 1u + kSyncMemoryEntries);
-    sync_memory_forget("f63.tkx", 63);
-    EXPECT_FALSE(sync_memory_recall("f63.tkx", 63, e));
-    EXPECT_TRUE(sync_memory_recall("f62.tkx", 62, e));
+    app_sync_memory_forget("f63.tkx", 63);
+    EXPECT_FALSE(app_sync_memory_recall("f63.tkx", 63, e));
+    EXPECT_TRUE(app_sync_memory_recall("f62.tkx", 62, e));
 }
 
 TEST_F(SyncMemory, AForeignOrEmptyFileIsIgnoredAndRewritten) {
@@ -77,13 +77,13 @@ TEST_F(SyncMemory, AForeignOrEmptyFileIsIgnoredAndRewritten) {
     for (const char* text : foreign) {
         std::ofstream(path(), std::ios::binary) << text;
         sync_entry e;
-        EXPECT_FALSE(sync_memory_recall("a.tkx", 10, e)) << text;
-        ASSERT_TRUE(sync_memory_store("b.tkx", 20, {{2500, 3125, 2997}, 7})) << text;
+        EXPECT_FALSE(app_sync_memory_recall("a.tkx", 10, e)) << text;
+        ASSERT_TRUE(app_sync_memory_store("b.tkx", 20, {{2500, 3125, 2997}, 7})) << text;
         EXPECT_EQ(contents(), "lumetra-sync 1\n20 2500 3125 2997 7 b.tkx\n") << text;
     }
     // A memory that cannot be written loses the memory, nothing else.
     sim::fail_call("fopen", EACCES, -1, "tresk.sync.new");
-    EXPECT_FALSE(sync_memory_store("c.tkx", 1, {}));
+    EXPECT_FALSE(app_sync_memory_store("c.tkx", 1, {}));
     sim::clear_faults();
     EXPECT_EQ(contents(), "lumetra-sync 1\n20 2500 3125 2997 7 b.tkx\n");
 }
@@ -115,12 +115,12 @@ TEST_F(SyncMemory, AnUntidyFileKeepsEveryValidEntry) {
     };
     for (const auto& x : entries) {
         sync_entry e;
-        ASSERT_EQ(sync_memory_recall(x.name, x.size, e), x.kept) << x.name;
+        ASSERT_EQ(app_sync_memory_recall(x.name, x.size, e), x.kept) << x.name;
         if (!x.kept) continue;
         EXPECT_EQ(e.map, x.map) << x.name;
         EXPECT_EQ(e.position, x.position) << x.name;
     }
-    ASSERT_TRUE(sync_memory_store("d.tkx", 4, {{-1, 1, 1}, 1}));
+    ASSERT_TRUE(app_sync_memory_store("d.tkx", 4, {{-1, 1, 1}, 1}));
     EXPECT_EQ(contents(),
               "lumetra-sync 1\n4 -1 1 1 1 d.tkx\n1200 7373 2997 3125 41 a.tkx\n"
               "59 -500 1 1 3 de film (2).tkx\n20 2500 3125 2997 7 b.tkx\n2 0 1 1 0 c.tkx\n");
@@ -135,19 +135,19 @@ TEST_F(SyncMemory, AnOverfullFileKeepsItsFirstSixtyFourEntries) {
     std::ofstream(path(), std::ios::binary) << text;
     sync_entry e;
     for (int i : {0, kSyncMemoryEntries - 1}) {
-        ASSERT_TRUE(sync_memory_recall(("f" + std::to_string(i)).c_str(), i, e)) << i;
+        ASSERT_TRUE(app_sync_memory_recall(("f" + std::to_string(i)).c_str(), i, e)) << i;
         EXPECT_EQ(e.map, (time_map{i, 1, 1}));
     }
-    EXPECT_FALSE(sync_memory_recall(("f" + std::to_string(kSyncMemoryEntries)).c_str(),
-                                    kSyncMemoryEntries, e));
-    ASSERT_TRUE(sync_memory_store("f0", 0, {{5, 1, 1}, 0}));
+    EXPECT_FALSE(app_sync_memory_recall(("f" + std::to_string(kSyncMemoryEntries)).c_str(),
+                                        kSyncMemoryEntries, e));
+    ASSERT_TRUE(app_sync_memory_store("f0", 0, {{5, 1, 1}, 0}));
     const std::string now = contents();
     EXPECT_EQ(now.rfind("lumetra-sync 1\n0 5 1 1 0 f0\n1 1 1 1 0 f1\n", 0), 0u) << now;
     size_t lines = 0;
     for (char c : now) lines += c == '\n';
     EXPECT_EQ(lines, 1u + kSyncMemoryEntries);
-    EXPECT_TRUE(sync_memory_recall(("f" + std::to_string(kSyncMemoryEntries - 1)).c_str(),
-                                   kSyncMemoryEntries - 1, e));
+    EXPECT_TRUE(app_sync_memory_recall(("f" + std::to_string(kSyncMemoryEntries - 1)).c_str(),
+                                       kSyncMemoryEntries - 1, e));
 }
 
 // A memory that exists but cannot be read to its end (no permission, a read error
@@ -159,7 +159,7 @@ TEST_F(SyncMemory, AFileThatCannotBeReadWholeIsLeftAsItIs) {
     const long two_lines = static_cast<long>(text.find("20 "));
     sync_entry e;
     sim::fail_call("fread", EIO, 1, "tresk.sync", two_lines);
-    EXPECT_TRUE(sync_memory_recall("a.tkx", 10, e)) << "what was read is used";
+    EXPECT_TRUE(app_sync_memory_recall("a.tkx", 10, e)) << "what was read is used";
     struct way {
         const char* what;
         const char* call;
@@ -170,16 +170,16 @@ TEST_F(SyncMemory, AFileThatCannotBeReadWholeIsLeftAsItIs) {
                          way{"a read error after the first entry", "fread", EIO, two_lines}}) {
         const int injected = sim::faults_injected();
         sim::fail_call(w.call, w.err, 1, "tresk.sync", w.after_bytes);
-        EXPECT_FALSE(sync_memory_store("d.tkx", 40, {})) << w.what;
+        EXPECT_FALSE(app_sync_memory_store("d.tkx", 40, {})) << w.what;
         EXPECT_EQ(contents(), text) << w.what;
         sim::fail_call(w.call, w.err, 1, "tresk.sync", w.after_bytes);
-        sync_memory_forget("a.tkx", 10);
+        app_sync_memory_forget("a.tkx", 10);
         EXPECT_EQ(contents(), text) << w.what;
         EXPECT_EQ(sim::faults_injected(), injected + 2) << "each armed fault was hit";
     }
     sim::clear_faults();
-    EXPECT_TRUE(sync_memory_store("d.tkx", 40, {}));
-    EXPECT_TRUE(sync_memory_recall("c.tkx", 30, e)) << "readable again: rewritten with all";
+    EXPECT_TRUE(app_sync_memory_store("d.tkx", 40, {}));
+    EXPECT_TRUE(app_sync_memory_recall("c.tkx", 30, e)) << "readable again: rewritten with all";
 }
 
 // Through the file and FPS menus: a corrected file left for another and chosen again
@@ -232,7 +232,7 @@ TEST_F(SyncMemoryMenus, AFileChosenAgainComesBackWithItsSync) {
     for (int i = 0; i < 3; ++i) EXPECT_EQ(subtitles[i].start_ms, own[i]) << i;
     EXPECT_EQ(tmr_sync_applied(), time_map{});
     sync_entry e;
-    EXPECT_FALSE(sync_memory_recall("a.tkx", 59, e)) << "a.tkx is 59 bytes";
+    EXPECT_FALSE(app_sync_memory_recall("a.tkx", 59, e)) << "a.tkx is 59 bytes";
 }
 
 }  // namespace
