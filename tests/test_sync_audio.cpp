@@ -135,6 +135,8 @@ TEST(SyncAudio, SpeechUnderMusicAndNoiseAndOnTheCentre) {
         {"chords pulsing 10 to 20 dB under", {Background::kPulsingMusic, 10}},
         {"pink noise 10 dB under", {Background::kPinkNoise, 10}},
         {"5.1, music 20 dB under on the other channels", {Background::kMusic, 20, true}},
+        // Mixed down, the music of five channels would drown the dialogue.
+        {"5.1, music as loud on the other channels", {Background::kMusic, 0, true}},
     };
     uint64_t seed = 61;
     for (const auto& c : cases) {
