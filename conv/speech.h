@@ -52,7 +52,8 @@ class SpeechDetector {
     int16_t previous_ = 0;  // the last sample of the previous frame, for pre-emphasis
     std::array<int16_t, kWindow - kSpeechFrameSamples> tail_{};  // the samples before frame_
     // Each band's level in the last kHistory frames (a ring, next at history_next_),
-    // and its background: a low quantile of them, refreshed every few frames.
+    // and its background: the level they exceed in 30 % of those frames, refreshed
+    // every few frames.
     std::array<std::array<int16_t, kHistory>, kBands> history_{};
     int history_next_ = 0;
     std::array<int32_t, kBands> background_{};
