@@ -1,6 +1,7 @@
 // lumetra-convert --sync-to FILM: a subtitle file distorted by an offset, a frame-rate
 // ratio or an advertising break, aligned back onto the speech of a film made here with
-// espeak-ng and FFmpeg; and films that give no reference refused with a clear line.
+// espeak-ng and FFmpeg, also under music and noise and from a 5.1 film's centre
+// channel; and films that give no reference refused with a clear line.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -116,6 +117,43 @@ TEST(SyncAudio, EveryRatioBothWaysOntoTheSpeech) {
         EXPECT_TRUE(a.reliable) << conv::refusal_text(a);
         EXPECT_STREQ(a.ratio_name, r.undone_by) << conv::alignment_text(a);
         EXPECT_GE(testsup::accuracy_permille(copy, a, 100), 980) << conv::alignment_text(a);
+    }
+}
+
+// Dialogue under held and pulsing music, under pink noise, and in a 5.1 film whose
+// other channels carry music: an offset copy goes back onto the speech through
+// lumetra-convert, which reads the 5.1 film's centre channel alone.
+TEST(SyncAudio, SpeechUnderMusicAndNoiseAndOnTheCentre) {
+    if (const std::string why = why_skip(); !why.empty()) GTEST_SKIP() << why;
+    simtest::scratch_dir dir;
+    using testsup::Background;
+    const struct {
+        const char* name;
+        testsup::FilmSound sound;
+    } cases[] = {
+        {"music 16 dB under", {Background::kMusic, 16}},
+        {"chords pulsing 10 to 20 dB under", {Background::kPulsingMusic, 10}},
+        {"pink noise 10 dB under", {Background::kPinkNoise, 10}},
+        {"5.1, music 20 dB under on the other channels", {Background::kMusic, 20, true}},
+        // Mixed down, the music of five channels would drown the dialogue.
+        {"5.1, music as loud on the other channels", {Background::kMusic, 0, true}},
+    };
+    uint64_t seed = 61;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // About three minutes each.
+        const std::vector<conv::TimeSpan> film = testsup::film_times(50, seed++);
+        std::string why;
+        ASSERT_TRUE(
+            testsup::make_speech_film(dir.path(), film, "film.mkv", why, kQuickCodec, c.sound))
+            << why;
+        const testsup::Distorted copy = testsup::distort(film, testsup::kDistortions[0], seed++);
+        write(dir.file("film.srt"), testsup::subrip(copy.cues));
+        const Result r = convert({"--sync-to", dir.file("film.mkv"), dir.file("film.srt")});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find(", ratio 1, 0 splits"), std::string::npos) << r.err;
+        EXPECT_GE(placed_permille(copy, dir.file("film.tkx"), 220), 900) << r.err;
+        fs::remove(dir.file("film.tkx"));
     }
 }
 

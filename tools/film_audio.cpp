@@ -1,6 +1,7 @@
-// Demuxing with libavformat, decoding with libavcodec, down-mixing and resampling
-// to 16 kHz mono with libswresample, a chunk at a time into the speech detector:
-// nothing of the sound is kept, so a film of any length takes the same memory.
+// Demuxing with libavformat, decoding with libavcodec, down-mixing (or taking the
+// centre channel alone) and resampling to 16 kHz mono with libswresample, a chunk at
+// a time into the speech detector: nothing of the sound is kept, so a film of any
+// length takes the same memory.
 #include "tools/film_audio.h"
 
 extern "C" {
@@ -14,6 +15,7 @@ extern "C" {
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "conv/speech.h"
 
@@ -42,8 +44,17 @@ std::string av_text(int code) {
     return text.data();
 }
 
+// The index of the centre channel in a layout of three channels or more (a 5.1 or
+// 7.1 film carries its dialogue there, the music and effects around it), or -1: mono
+// is a centre channel too, and has nothing to leave out.
+int centre_channel(const AVChannelLayout& layout) {
+    if (layout.nb_channels < 3) return -1;
+    return av_channel_layout_index_from_channel(&layout, AV_CHAN_FRONT_CENTER);
+}
+
 // Resamples decoded frames into the detector, set up again whenever the frames'
-// rate, layout or sample format change.
+// rate, layout or sample format change: the centre channel alone where there is one,
+// else all channels mixed down.
 class Resampler {
   public:
     explicit Resampler(conv::SpeechDetector& detector) : detector_(detector) {}
@@ -82,6 +93,11 @@ class Resampler {
         int code = swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_S16, conv::kSpeechSampleRate, &in,
                                        static_cast<AVSampleFormat>(format), rate, 0, nullptr);
         swr_.reset(swr);
+        if (const int centre = centre_channel(layout); code >= 0 && centre >= 0) {
+            std::vector<double> matrix(static_cast<size_t>(layout.nb_channels), 0.0);
+            matrix[static_cast<size_t>(centre)] = 1.0;
+            code = swr_set_matrix(swr, matrix.data(), layout.nb_channels);
+        }
         if (code >= 0) code = swr_init(swr);
         if (code < 0) {
             swr_.reset();
@@ -161,9 +177,12 @@ bool film_speech_spans(const std::string& path, std::vector<conv::TimeSpan>& spa
     if (code >= 0) {
         decoder->thread_count = 1;
         // Decoders that can mix down themselves (AC-3, E-AC-3, DTS) do it far more
-        // cheaply than decoding six channels and mixing after; others ignore it.
+        // cheaply than decoding six channels and mixing after; others ignore it. Not
+        // when there is a centre channel: the dialogue alone is wanted, without the
+        // music and effects of the others.
         AVDictionary* settings = nullptr;
-        av_dict_set(&settings, "downmix", "mono", 0);
+        if (centre_channel(stream->codecpar->ch_layout) < 0)
+            av_dict_set(&settings, "downmix", "mono", 0);
         code = avcodec_open2(decoder.get(), codec, &settings);
         av_dict_free(&settings);
     }
