@@ -1,7 +1,7 @@
 #!/bin/bash
 # Checks that no function of the player other than the frame-rate rescale
 # (sub_rescale) and the conversion of one dropped-in subtitle file (convert_one in
-# menu/drop_in.cpp, whose options and times are doubles, like the conversion
+# library/drop_in.cpp, whose options and times are doubles, like the conversion
 # library's arithmetic, which is not part of the player's objects) contains an FPU
 # instruction. The box has no FPU: the kernel emulates every such instruction,
 # which only these two, run once per rescale or new file, may pay for.
