@@ -1,6 +1,7 @@
 // lumetra-convert run as a program: options, output names, failures and exit
 // status, --all, and the sample files giving the expected output; and the header
 // line recording what a converted file was made from.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -337,6 +338,29 @@ TEST(ConvertToolOverwrite, NeverTheInputAndNoFileItDidNotWrite) {
         }
     }
     EXPECT_EQ(read(same), film);
+}
+
+// An output that is no regular file (a pipe here; /dev/null alike) is written into:
+// renaming a temporary file over it would put a regular file in its place.
+TEST(ConvertToolOverwrite, AnOutputThatIsNoRegularFileIsWrittenIntoNotReplaced) {
+    simtest::scratch_dir dir;
+    write(dir.file("film.srt"), kSrt);
+    const std::string pipe = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // Open for reading first, so that the tool's open for writing does not wait.
+    const int fd = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    const result r = convert({dir.file("film.srt"), "-o", pipe});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string got;
+    std::array<char, 4096> chunk;
+    for (ssize_t n; (n = ::read(fd, chunk.data(), chunk.size())) > 0;) got.append(chunk.data(), n);
+    ::close(fd);
+    struct stat st;
+    ASSERT_EQ(::lstat(pipe.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(got, expected(kSrt, {}, dir.file("film.srt"), "", nullptr));
+    EXPECT_EQ(names(dir.path()), (std::vector<std::string>{"film.srt", "pipe"}));
 }
 
 // Any name the file system takes converts, beside itself under the name its base

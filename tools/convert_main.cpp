@@ -422,8 +422,19 @@ bool write_all(int fd, std::string_view data) {
 }
 
 // Writes data to path through a temporary file beside it: path is either untouched
-// or holds all of data, never a part of it.
+// or holds all of data, never a part of it. A path that is there and no regular file
+// (/dev/null, a pipe, a terminal) is written into as it is: a rename would put a
+// regular file in place of the device.
 bool write_replacing(const std::string& path, std::string_view data, std::string& error) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        FdCloser out{::open(path.c_str(), O_WRONLY | O_CLOEXEC)};
+        bool ok = out.fd >= 0 && write_all(out.fd, data);
+        ok = (out.fd < 0 || ::close(out.fd) == 0) && ok;
+        out.fd = -1;
+        if (!ok) error = errno_text("cannot write the output");
+        return ok;
+    }
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     std::string temp = dir + std::string(kTemporaryName);
