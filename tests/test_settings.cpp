@@ -34,7 +34,7 @@ std::string record(std::array<uint8_t, 4> bytes, int32_t position, int32_t botto
 }
 
 class Settings : public ::testing::Test {
-protected:
+  protected:
     testsup::box_root root{""};
     void SetUp() override {
         sim::reset();
@@ -151,10 +151,14 @@ TEST_F(Settings, KilledWriterLeavesTheOldOrTheNewRecord) {
     std::mt19937 rng(12345);
     int seen_a = 0, seen_b = 0;
     for (int round = 0; round < 100; ++round) {
+        int saves[2];
+        ASSERT_EQ(::pipe(saves), 0);
         pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            // Alternate the two records as fast as possible until killed.
+            ::close(saves[0]);
+            // Alternate the two records as fast as possible until killed, telling the
+            // parent of every finished save.
             for (int i = 0;; ++i) {
                 app_read_settings();
                 bool to_b = saved_settings.position == 1111;
@@ -165,17 +169,27 @@ TEST_F(Settings, KilledWriterLeavesTheOldOrTheNewRecord) {
                 bottom_shift = to_b ? 5 * 2880 : 0;
                 top_shift = 0;
                 app_save_settings(to_b ? 2222 : 1111);
+                char done = 1;
+                if (::write(saves[1], &done, 1) != 1) ::_exit(0);
             }
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(500 + rng() % 5000));
+        ::close(saves[1]);
+        // Wait for a random number of finished saves, so both records are reached on a
+        // slow machine (or under an emulator) too, then kill after a random moment more.
+        for (int wanted = 1 + static_cast<int>(rng() % 3); wanted > 0; --wanted) {
+            char done;
+            ASSERT_EQ(::read(saves[0], &done, 1), 1);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
+        ::close(saves[0]);
         std::string now = root.read(kConf);
         ASSERT_TRUE(now == a || now == b) << "round " << round << ": " << now.size() << " bytes";
         (now == a ? seen_a : seen_b)++;
     }
-    // Both records were seen, so the kills really landed in the middle of the writing.
+    // Both records were seen, so the kills landed all through the alternation.
     EXPECT_GT(seen_a, 0);
     EXPECT_GT(seen_b, 0);
 }
