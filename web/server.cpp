@@ -501,27 +501,26 @@ bool web_start(const web_options& options) {
                                std::to_string(options.port);
     const std::string workers = std::to_string(std::max(1, options.workers));
     const std::string idle = std::to_string(std::max(1, options.idle_ms));
-    const std::array<const char*, 21> config{"listening_ports",
-                                             listen.c_str(),
-                                             "num_threads",
-                                             workers.c_str(),
-                                             "connection_queue",
-                                             workers.c_str(),
-                                             "listen_backlog",
-                                             workers.c_str(),
-                                             "max_request_size",
-                                             kMaxHeaderBytes,
-                                             "request_timeout_ms",
-                                             idle.c_str(),
-                                             "enable_keep_alive",
-                                             "no",
-                                             "decode_url",
-                                             "no",
-                                             "access_control_allow_origin",
-                                             "",
-                                             "access_control_allow_methods",
-                                             "",
-                                             nullptr};
+    // One request a connection: a phone polling the state opens a new one each time,
+    // and no idle connection holds a request thread.
+    const std::array<std::pair<const char*, std::string>, 10> settings{{
+        {"listening_ports", listen},
+        {"num_threads", workers},
+        {"connection_queue", workers},
+        {"listen_backlog", workers},
+        {"max_request_size", kMaxHeaderBytes},
+        {"request_timeout_ms", idle},
+        {"enable_keep_alive", "no"},
+        {"decode_url", "no"},
+        {"access_control_allow_origin", ""},
+        {"access_control_allow_methods", ""},
+    }};
+    std::vector<const char*> config;
+    for (const auto& [name, value] : settings) {
+        config.push_back(name);
+        config.push_back(value.c_str());
+    }
+    config.push_back(nullptr);
     mg_callbacks callbacks{};
     callbacks.begin_request = begin_request;
     callbacks.log_message = quiet;
