@@ -21,6 +21,7 @@
 #include "tmr/film.h"
 #include "tmr/time_entry.h"
 #include "web/bridge.h"
+#include "web/server.h"
 
 int32_t quit_requested = 0;
 int32_t save_on_exit = 0;
@@ -269,9 +270,11 @@ int app_pass() {
     return -1;
 }
 
-int app_main() {
+int app_main(const web_options* web) {
     int r = app_start();
+    if (r < 0 && web != nullptr) web_start(*web);
     while (r < 0) r = app_pass();
+    web_stop();
     return r;
 }
 

@@ -544,6 +544,7 @@ bool web_start(const web_options& options) {
     }
     s->port = ports[0].port;
     web_set_forget_paired(forget_all);
+    web_set_serving(true);
     log_line("web: listening on " +
              (options.address.empty() ? std::string("0.0.0.0") : options.address) + ":" +
              std::to_string(s->port));
@@ -554,6 +555,7 @@ bool web_start(const web_options& options) {
 void web_stop() {
     std::lock_guard lk(lifecycle);
     if (!running) return;
+    web_set_serving(false);
     running->context.reset();
     running.reset();
     mg_exit_library();

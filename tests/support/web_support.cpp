@@ -6,19 +6,25 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
 
-#include "hw/device.h"
-#include "library/library.h"
 #include "web/bridge.h"
 
 namespace testsup {
 
 namespace {
 
-std::mutex bridge_lock;
-bridge_record seen;
+std::string read_whole_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
 
 std::string lower(std::string s) {
     for (char& c : s) {
@@ -28,11 +34,6 @@ std::string lower(std::string s) {
 }
 
 }  // namespace
-
-bridge_record bridge_seen() {
-    std::lock_guard lk(bridge_lock);
-    return seen;
-}
 
 http_client::http_client(int port) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -119,19 +120,56 @@ std::string cookie_of(const http_answer& a) {
     return it->second.substr(0, it->second.find(';'));
 }
 
-class main_thread {};
+// The player's main thread as far as the page needs it: the display up (the pairing
+// code goes on its status line) and the web passes, until stopped.
+std::string web_sample(const std::string& name) {
+    return read_whole_file(std::string(LUMETRA_SOURCE_DIR) + "/tests/samples/web/" + name);
+}
+
+class main_thread {
+  public:
+    main_thread()
+        : thread_([this] {
+              ready_ = open_display() != 0;
+              while (!stop_) {
+                  web_main_pass(web_place::at_rest);
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+              }
+              close_display();
+          }) {}
+    ~main_thread() {
+        stop_ = true;
+        thread_.join();
+    }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> ready_{false};
+    std::thread thread_;
+};
 
 web_fixture::web_fixture() = default;
 web_fixture::~web_fixture() = default;
 
 void web_fixture::SetUp() {
-    setup_box(root_);
-    std::lock_guard lk(bridge_lock);
-    seen = {};
+    setup_box(root_, {.xres = 720, .yres = 576});
+    web_clear_keys();
+    main_ = std::make_unique<main_thread>();
 }
 
 void web_fixture::TearDown() {
     stop();
+    main_.reset();
+}
+
+std::vector<int> web_fixture::keys_posted() {
+    std::vector<int> keys;
+    for (int k = web_take_key(); k >= 0; k = web_take_key()) keys.push_back(k);
+    return keys;
+}
+
+bool web_fixture::tv_shows(std::string_view text) {
+    return wait_until([&] { return web_snapshot().status == text; }, 10000);
 }
 
 bool web_fixture::start(web_options o) {
@@ -142,9 +180,11 @@ bool web_fixture::start(web_options o) {
         std::lock_guard lk(*lock);
         log->emplace_back(line);
     };
+    const uint64_t before = web_published_serial();
     const bool started = web_start(o);
     port_ = web_port();
-    return started;
+    // The page's view of the player once the main thread has published it.
+    return started && wait_until([&] { return web_published_serial() > before; }, 10000);
 }
 
 void web_fixture::stop() {
@@ -186,45 +226,3 @@ std::string web_fixture::pair() {
 }
 
 }  // namespace testsup
-
-// Until the player's side of the bridge is built in: the library's own functions,
-// called at once, stand for the main thread.
-bool web_post_key(int code) {
-    std::lock_guard lk(testsup::bridge_lock);
-    testsup::seen.keys.push_back(code);
-    return true;
-}
-
-web_result web_run_command(web_command c, int) {
-    std::string error;
-    switch (c.kind) {
-        case web_command_kind::add:
-            if (c.replace) hw_unlink(("/var/tuxbox/Tresk/tit/" + c.name).c_str());
-            if (!library_add_file(c.name, c.bytes, error)) return {400, error};
-            return {201, ""};
-        case web_command_kind::choose:
-            return {200, ""};
-        case web_command_kind::remove:
-            return library_delete_entry(c.name) == 0 ? web_result{200, ""} : web_result{404, "weg"};
-    }
-    return {};
-}
-
-web_state web_snapshot() {
-    web_state st;
-    library_names names;
-    if (library_list(names)) {
-        for (const auto& n : names) st.files.emplace_back(n.get());
-    }
-    return st;
-}
-
-void web_show_pairing_code(std::string_view code) {
-    std::lock_guard lk(testsup::bridge_lock);
-    testsup::seen.shown_codes.emplace_back(code);
-}
-
-void web_set_forget_paired(web_forget_fn forget) {
-    std::lock_guard lk(testsup::bridge_lock);
-    testsup::seen.forget = forget;
-}

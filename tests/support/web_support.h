@@ -1,6 +1,6 @@
 // The web server's tests: a raw-socket HTTP client (so that malformed and slow
 // requests can be sent) and a fixture running the server on 127.0.0.1 in a scratch
-// box root.
+// box root, with a thread playing the player's main thread.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -50,14 +50,7 @@ std::string http_request(std::string_view method, std::string_view path, int por
 // Sends raw bytes on a new connection and reads the answer.
 http_answer http_exchange(int port, std::string_view raw);
 
-// The test's side of the bridge to the main thread (web/bridge.h).
-struct bridge_record {
-    std::vector<int> keys;                 // web_post_key
-    std::vector<std::string> shown_codes;  // web_show_pairing_code
-    void (*forget)() = nullptr;            // web_set_forget_paired
-};
-bridge_record bridge_seen();
-// Carries out commands for the server until stopped, as the player's main loop does.
+// Plays the player's main thread for the server: the display and the web passes.
 class main_thread;
 
 class web_fixture : public ::testing::Test {
@@ -83,6 +76,10 @@ class web_fixture : public ::testing::Test {
     std::vector<std::string> log_lines();
     std::string paired_file() const { return root_.read("/var/tuxbox/Tresk/tresk.web"); }
     const box_root& root() const { return root_; }
+    // The keys the page posted since the last call, taken as the remote's reader does.
+    std::vector<int> keys_posted();
+    // Waits until the TV's status line, as the page reads it, is text.
+    bool tv_shows(std::string_view text);
 
   private:
     box_root root_;
@@ -91,6 +88,9 @@ class web_fixture : public ::testing::Test {
     std::shared_ptr<std::vector<std::string>> log_ = std::make_shared<std::vector<std::string>>();
     std::unique_ptr<main_thread> main_;
 };
+
+// A file of tests/samples/web/.
+std::string web_sample(const std::string& name);
 
 // The cookie of a pairing answer's Set-Cookie ("lumetra=<hex>"), or "".
 std::string cookie_of(const http_answer& a);
