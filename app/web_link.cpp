@@ -301,6 +301,8 @@ void publish(bool busy) {
     std::array<char, 256> status{};
     fb_copy_status(status.data(), status.size());
     s.status = readable(status.data());
+    s.question_text = readable(web_question());
+    s.question = !s.question_text.empty();
     s.jobs = jobs;
     s.files = files;
     web_publish(std::move(s));

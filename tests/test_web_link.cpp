@@ -217,6 +217,14 @@ TEST_F(WebLink, ThePageReadsTheStatusLineTheSubtitleAndThePairingCode) {
         [](const web_state& s) { return s.status == "Koppelcode voor de telefoon: 123456"; }));
     web_show_pairing_code("");
     ASSERT_TRUE(passes_until([](const web_state& s) { return s.status.empty(); }));
+
+    // A question the TV asks (the rate offer) comes with the key symbols named.
+    web_set_question("Snelheid 25 \x08 23,976? \x0e\x0f Ja");
+    ASSERT_TRUE(passes_until([](const web_state& s) {
+        return s.question && s.question_text == "Snelheid 25 \u2192 23,976? OK Ja";
+    }));
+    web_set_question({});
+    ASSERT_TRUE(passes_until([](const web_state& s) { return !s.question; }));
 }
 
 std::atomic<int> forgotten{0};

@@ -39,6 +39,7 @@ std::mutex state_mutex;
 web_state published;
 std::atomic<uint64_t> published_serial{0};
 std::atomic<bool> serving{false};
+std::string question;  // under state_mutex
 
 std::mutex pairing_mutex;
 bool pairing_asked = false;
@@ -141,6 +142,24 @@ void web_publish(web_state state) {
     state.serial = published_serial.load(std::memory_order_relaxed) + 1;
     published = std::move(state);
     published_serial.store(published.serial, std::memory_order_relaxed);
+}
+
+void web_set_question(std::string_view text) {
+    std::lock_guard lock(state_mutex);
+    try {
+        question.assign(text);
+    } catch (const std::bad_alloc&) {
+        question.clear();
+    }
+}
+
+std::string web_question() {
+    std::lock_guard lock(state_mutex);
+    try {
+        return question;
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
 }
 
 uint64_t web_published_serial() {

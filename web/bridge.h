@@ -101,6 +101,10 @@ struct web_state {
     std::vector<std::string> files;
 };
 web_state web_snapshot();
+// Main thread: the yes/no question the TV asks now (empty: none), which the snapshots
+// published while it stands carry.
+void web_set_question(std::string_view text);
+std::string web_question();
 // Main thread: publishes a new snapshot (its serial is set here).
 void web_publish(web_state state);
 // Any thread: how many snapshots have been published (0: none; the player does not
