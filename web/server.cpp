@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -455,10 +456,21 @@ void send(mg_connection* conn, const reply& r) {
 // handling (files, CORS, OPTIONS).
 int begin_request(mg_connection* conn) {
     const auto* s = static_cast<const server_state*>(mg_get_user_data(mg_get_context(conn)));
-    const std::optional<reply> r = handle(conn, *s);
-    if (r) send(conn, *r);
-    // 1: answered; a broken body leaves nothing to answer and the connection closes.
-    return r ? r->status : 1;
+    // An upload's 4 MB may be more than a box has free: that request fails, not the
+    // player (nothing may unwind through civetweb's C frames).
+    try {
+        const std::optional<reply> r = handle(conn, *s);
+        if (r) send(conn, *r);
+        // 1: answered; a broken body leaves nothing to answer and the connection closes.
+        return r ? r->status : 1;
+    } catch (const std::bad_alloc&) {
+        constexpr std::string_view kNoMemory = "{\"error\":\"geen geheugen\"}";
+        mg_printf(conn,
+                  "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
+                  "Content-Length: %zu\r\nConnection: close\r\n\r\n%s",
+                  kNoMemory.size(), kNoMemory.data());
+        return 503;
+    }
 }
 
 // civetweb's own messages (a client that went away, ...) are no news for the log.
