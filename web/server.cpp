@@ -170,13 +170,18 @@ bool code_live_locked() {
     return !pairing.code.empty();
 }
 
+// On the main thread, from the TV's key: nothing may escape into the player.
 void forget_all() {
     std::lock_guard lk(pairing.m);
     pairing.paired.clear();
-    if (web_write_paired({})) {
-        log_line("web: every paired browser forgotten");
-    } else {
-        log_line(std::string("web: cannot write ") + kWebPairedPath);
+    try {
+        if (web_write_paired({})) {
+            log_line("web: every paired browser forgotten");
+        } else {
+            log_line(std::string("web: cannot write ") + kWebPairedPath);
+        }
+    } catch (const std::bad_alloc&) {
+        // Forgotten until the server starts again; the next pairing writes the file.
     }
 }
 
