@@ -84,6 +84,7 @@ struct pairing_state {
     std::string code;  // the live code, or ""
     steady::time_point expires;
     int wrong = 0;
+    steady::time_point no_code_until;  // after five wrong tries
     std::vector<web_paired> paired;
 };
 
@@ -209,6 +210,9 @@ reply pair(const web_json_fields& fields, const server_state& s) {
     std::lock_guard lk(pairing.m);
     const bool live = code_live_locked();
     if (code == nullptr) {
+        if (!live && steady::now() < pairing.no_code_until) {
+            return error_reply(429, "te veel verkeerde codes: vraag over een minuut een nieuwe");
+        }
         if (!live) {
             std::array<uint8_t, 4> r{};
             uint32_t n = 0;
@@ -234,6 +238,8 @@ reply pair(const web_json_fields& fields, const server_state& s) {
     if (!equal_in_constant_time(bytes_of(*code), bytes_of(pairing.code))) {
         if (++pairing.wrong >= kMaxWrongCodes) {
             end_code_locked();
+            pairing.no_code_until =
+                steady::now() + std::chrono::milliseconds(s.options.code_lockout_ms);
             return error_reply(403, "verkeerde code: vraag een nieuwe");
         }
         return error_reply(403, "verkeerde code");
@@ -502,6 +508,7 @@ bool web_start(const web_options& options) {
         std::lock_guard plk(pairing.m);
         pairing.code.clear();
         pairing.wrong = 0;
+        pairing.no_code_until = {};
         switch (web_read_paired(pairing.paired)) {
             case web_paired_file::read:
             case web_paired_file::missing:
