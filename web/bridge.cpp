@@ -37,7 +37,8 @@ std::shared_ptr<pending_command> running;  // taken by the main thread, not yet 
 
 std::mutex state_mutex;
 web_state published;
-std::atomic<uint64_t> published_serial{0};
+// Under state_mutex: a 32-bit MIPS box has no lock-free 64-bit atomic.
+uint64_t published_serial = 0;
 std::atomic<bool> serving{false};
 std::string question;  // under state_mutex
 
@@ -139,9 +140,8 @@ web_state web_snapshot() {
 
 void web_publish(web_state state) {
     std::lock_guard lock(state_mutex);
-    state.serial = published_serial.load(std::memory_order_relaxed) + 1;
+    state.serial = ++published_serial;
     published = std::move(state);
-    published_serial.store(published.serial, std::memory_order_relaxed);
 }
 
 void web_set_question(std::string_view text) {
@@ -163,7 +163,8 @@ std::string web_question() {
 }
 
 uint64_t web_published_serial() {
-    return published_serial.load(std::memory_order_relaxed);
+    std::lock_guard lock(state_mutex);
+    return published_serial;
 }
 
 void web_set_serving(bool on) {
