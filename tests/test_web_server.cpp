@@ -439,6 +439,32 @@ TEST_F(WebServer, ATricklingClientIsDropped) {
     EXPECT_FALSE(root().exists(std::string(kDir) + "slow.srt"));
 }
 
+// One upload's bytes are held at a time (a box has little memory): another is asked to
+// come again, and the first still lands.
+TEST_F(WebServer, OneUploadAtATime) {
+    ASSERT_TRUE(start());
+    const std::string cookie = pair();
+    const std::string body =
+        "1\n00:00:01,000 --> 00:00:02,000\nEen\n\n" + std::string(1 << 20, ' ');
+    http_client first(port());
+    ASSERT_TRUE(first.send(http_request(
+        "PUT", "/api/files/eerste.srt", port(),
+        "Cookie: " + cookie + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n")));
+    ASSERT_TRUE(first.send(std::string_view(body).substr(0, body.size() / 2)));
+    int tries = 0;
+    EXPECT_TRUE(testsup::wait_until([&] {
+        const std::string name = "tweede" + std::to_string(++tries) + ".srt";
+        return request("PUT", "/api/files/" + name, cookie, "1\n00:00:01,000 --> 00:00:02,000\nB\n")
+                   .status == 503;
+    }));
+    ASSERT_TRUE(first.send(std::string_view(body).substr(body.size() / 2)));
+    EXPECT_EQ(first.answer().status, 201);
+    EXPECT_EQ(
+        request("PUT", "/api/files/derde.srt", cookie, "1\n00:00:01,000 --> 00:00:02,000\nC\n")
+            .status,
+        201);
+}
+
 // The request threads are few: a request waits while every one of them serves a
 // connection, and is answered once one of those ends.
 TEST_F(WebServer, RequestsWaitWhileEveryWorkerIsBusy) {

@@ -40,6 +40,7 @@ web_state published;
 // Under state_mutex: a 32-bit MIPS box has no lock-free 64-bit atomic.
 uint64_t published_serial = 0;
 std::atomic<bool> serving{false};
+std::atomic<uint32_t> serving_generation{0};
 std::string question;  // under state_mutex
 
 std::mutex pairing_mutex;
@@ -168,7 +169,12 @@ uint64_t web_published_serial() {
 }
 
 void web_set_serving(bool on) {
+    if (on && !serving.load(std::memory_order_relaxed)) serving_generation.fetch_add(1);
     serving.store(on, std::memory_order_relaxed);
+}
+
+uint32_t web_serving_generation() {
+    return serving_generation.load(std::memory_order_relaxed);
 }
 
 bool web_serving() {
