@@ -27,7 +27,9 @@ target_compile_definitions(lumetra_civetweb PRIVATE
   NO_CGI NO_FILES NO_SSL NO_CACHING NO_POPEN NDEBUG
   # Its threads look at the stop flag this often (ms): web_stop returns within it.
   SOCKET_TIMEOUT_QUANTUM=200)
-target_compile_options(lumetra_civetweb PRIVATE -w)
+# Small rather than fast (a page a second is its load), and each function in a section of
+# its own, so that the box's static link drops the many civetweb never reaches here.
+target_compile_options(lumetra_civetweb PRIVATE -w -Os -ffunction-sections -fdata-sections)
 # Sanitized builds check it for memory errors only: its own races and undefined
 # behaviour, if any, are civetweb's to find, and would stop every test of the page.
 if(LUMETRA_SANITIZE)
