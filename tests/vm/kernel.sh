@@ -7,10 +7,11 @@ KERNEL_ARCH=${KERNEL_ARCH:-amd64}
 KERNEL_FLAVOUR=${KERNEL_FLAVOUR:-amd64}
 
 # The modules the test needs; their dependencies are added from the .ko files.
-VM_MODULES=(bochs evdev uinput virtio_pci 9pnet_virtio 9p)
+VM_MODULES=(bochs evdev uinput virtio_pci 9pnet_virtio 9p virtio_net)
 # Where in the package they and their dependencies live; unpacking only these folders is
 # quicker than unpacking all. Should a dependency lie elsewhere, the whole package is unpacked.
-VM_MODULE_DIRS=(drivers/gpu/drm drivers/video drivers/input drivers/virtio net/9p fs/9p fs/netfs fs/fscache)
+VM_MODULE_DIRS=(drivers/gpu/drm drivers/video drivers/input drivers/virtio net/9p fs/9p fs/netfs fs/fscache
+    drivers/net net/core)
 
 # The package name of the newest 6.1 kernel of the flavour Debian offers.
 kernel_package() {
@@ -154,9 +155,10 @@ modules_in_order() {  # unpacked package
 }
 
 kernel_kit() {
-    local existing
+    local existing wanted="${VM_MODULES[*]} ${BUILT_MODULES[*]+${BUILT_MODULES[*]}}"
     existing=$(ls -d "$CACHE"/kernel-*-"$KERNEL_FLAVOUR"/ready 2>/dev/null | sort -V | tail -n1)
-    if [ -n "$existing" ]; then
+    # A kit made for another set of modules is made again.
+    if [ -n "$existing" ] && [ "$(cat "$existing")" = "$wanted" ]; then
         KIT=$(dirname "$existing")
         return 0
     fi
@@ -200,5 +202,5 @@ kernel_kit() {
         "build_$m" "${pkg#linux-image-}" "$KIT/modules" || return 1
         echo "$m" >>"$KIT/modules/order"
     done
-    touch "$KIT/ready"
+    echo "$wanted" >"$KIT/ready"
 }

@@ -100,7 +100,7 @@ install_packages() {
     local missing=() p wanted=(qemu-system-x86 busybox-static binutils xz-utils)
     # The MIPS leg builds uinput.ko (the Malta kernel has none) and a static helper; its
     # VGA device loads the VGA BIOS, which qemu-system-mips only recommends.
-    [ $ARCH = mipsel ] && wanted=(qemu-system-mips seabios binutils xz-utils make
+    [ $ARCH = mipsel ] && wanted=(qemu-system-mips seabios binutils xz-utils make curl
         linux-kbuild-6.1 linux-source-6.1 gcc-12-mipsel-linux-gnu g++-mipsel-linux-gnu)
     # The ARM kernel has uinput; the cross binutils read its modules, and busybox packs
     # the initramfs.
@@ -211,6 +211,7 @@ make_initramfs() {
         done
     fi
     cp tests/vm/scenario.keys "$root/vm/keys"
+    cp tests/vm/web.keys "$root/vm/web.keys"
     make_box "$root"
     (cd "$root" && find . | LC_ALL=C sort | busybox cpio -o -H newc 2>/dev/null) \
         >"$INITRD" || die "packing the initramfs failed"
@@ -257,9 +258,11 @@ serve_shots() {  # run folder
     done
 }
 
-# run_vm NAME VGA-DEVICE RUN: boots the machine once; the guest's init runs RUN.
+# run_vm NAME VGA-DEVICE RUN [QEMU-ARGS...]: boots the machine once; the guest's init runs RUN.
 run_vm() {
     local name=$1 vga=$2 run=$3 dir=$OUT/$1 t0
+    shift 3
+    local extra=("$@")
     t0=$(date +%s.%N)
     rm -rf "$dir"
     mkdir -p "$dir/share"
@@ -289,7 +292,7 @@ run_vm() {
         -kernel "$KIT/vmlinux" -initrd "$INITRD" \
         -append "$cmdline" \
         -virtfs "local,path=$dir/share,mount_tag=out,security_model=none,id=out" \
-        >"$dir/qemu.log" 2>&1 &
+        ${extra[@]+"${extra[@]}"} >"$dir/qemu.log" 2>&1 &
     local qemu=$!
     exec {MON}<>"$dir/mon.in"
     cat "$dir/mon.out" >"$dir/monitor.log" &
@@ -319,6 +322,91 @@ run_vm() {
     echo "== $name ($vga, vmtest=$run): machine ended with status $status after $(elapsed "$t0") s;" \
         "the player started at ${boot:-?} s of the machine's uptime"
     [ $status -eq 0 ] || sed 's/^/   qemu: /' "$dir/qemu.log"
+}
+
+# The web run's other half: the host, as a phone would, pairs with the player in the
+# machine through the forwarded port, uploads a Windows-1250 SubRip file, waits for its
+# conversion, chooses it and steps to its first subtitle, asking the machine for a
+# framebuffer dump before and after the step; then ends the player through the page's
+# keys. Each request's status goes to web.txt ("step status"), the bodies to web.log.
+drive_web() {  # port
+    local port=$1 dir=$OUT/web base="http://127.0.0.1:$1" code="" deadline
+    local log=$dir/serial.log jar=$dir/cookies
+    request() {  # step, curl arguments...
+        local step=$1 status
+        shift
+        status=$(curl -s -m 30 -o "$dir/$step.body" -w '%{http_code}' -b "$jar" -c "$jar" "$@")
+        echo "$step $status" >>"$dir/web.txt"
+        { echo "== $step $status"; cat "$dir/$step.body"; echo; } >>"$dir/web.log"
+    }
+    wait_for_line() {  # pattern, seconds
+        local until=$((SECONDS + $2))
+        while ! tr -d '\r' <"$log" 2>/dev/null | grep -q "$1"; do
+            [ $SECONDS -ge $until ] && return 1
+            sleep 0.5
+        done
+    }
+    # The machine and its directory appear once run_vm has started it.
+    deadline=$((SECONDS + 60))
+    while [ ! -f "$log" ] && [ $SECONDS -lt $deadline ]; do sleep 0.2; done
+    wait_for_line '^web: listening on ' 300 || { echo "listening missing" >>"$dir/web.txt"; return; }
+    request ask -X POST -H 'Content-Type: application/json' --data '' "$base/api/pair"
+    wait_for_line '^web: pairing code [0-9]\{6\}$' 60
+    code=$(tr -d '\r' <"$log" | sed -n 's/^web: pairing code \([0-9]\{6\}\)$/\1/p' | tail -n1)
+    request pair -X POST -H 'Content-Type: application/json' --data "{\"code\":\"$code\"}" \
+        "$base/api/pair"
+    request upload -X PUT --data-binary @tests/samples/convert/czech-short-1250.srt \
+        "$base/api/files/ceske.srt"
+    deadline=$((SECONDS + 120))
+    until grep -q '"klaar"' "$dir/state.body" 2>/dev/null || [ $SECONDS -ge $deadline ]; do
+        sleep 1
+        curl -s -m 10 -b "$jar" -o "$dir/state.body" "$base/api/state"
+    done
+    request files "$base/api/files"
+    request choose -X POST "$base/api/files/ceske/choose"
+    touch "$dir/share/before.go"
+    deadline=$((SECONDS + 60))
+    while [ ! -f "$dir/share/before.info" ] && [ $SECONDS -lt $deadline ]; do sleep 0.2; done
+    request right -X POST -H 'Content-Type: application/json' --data '{"key":"RIGHT"}' \
+        "$base/api/key"
+    deadline=$((SECONDS + 60))
+    until grep -q '"subtitle":"[^"]' "$dir/state.body" 2>/dev/null || [ $SECONDS -ge $deadline ]; do
+        sleep 0.5
+        curl -s -m 10 -b "$jar" -o "$dir/state.body" "$base/api/state"
+    done
+    cp "$dir/state.body" "$dir/shown.body"
+    touch "$dir/share/after.go"
+    deadline=$((SECONDS + 60))
+    while [ ! -f "$dir/share/after.info" ] && [ $SECONDS -lt $deadline ]; do sleep 0.2; done
+    # EXIT asks; its OK closes without saving.
+    request exit -X POST -H 'Content-Type: application/json' --data '{"key":"EXIT"}' "$base/api/key"
+    # The prompt drops keys that come while it opens: OK again until the player has gone.
+    local tries
+    for tries in 1 2 3 4 5 6; do
+        sleep 2
+        curl -s -m 10 -b "$jar" -o /dev/null -X POST -H 'Content-Type: application/json' \
+            --data '{"key":"OK"}' "$base/api/key" || break
+    done
+}
+
+check_web() {
+    local dir=$OUT/web log=$OUT/web/serial.log stride step
+    echo "== checks: web"
+    check "web: player exit status 0" check_equal "$(exit_status "$log")" 0
+    check "web: the server listened on the box's port" \
+        grep -qx 'web: listening on 0.0.0.0:8765' <(player_lines "$log")
+    for step in "ask 200" "pair 200" "upload 201" "files 200" "choose 200" "right 200" "exit 200"; do
+        check "web: request ${step% *} answered ${step#* }" grep -qx "$step" "$dir/web.txt"
+    done
+    check "web: the upload converted and listed" grep -q '"ceske"' "$dir/files.body"
+    check "web: the page reads the subtitle shown" grep -q '"subtitle":"[^"]' "$dir/shown.body"
+    check "web: the converted file in the subtitle directory" grep -qx 'ceske.tkx' "$dir/share/tit.txt"
+    stride=$(info_value "$dir/share/after.info" line_length)
+    check "web: no subtitle in the band before the step" \
+        "$TOOLS/fbcheck" dark "$dir/share/before.raw" "${stride:-0}" 82 526
+    check "web: the chosen file's first subtitle in the band after it" \
+        "$TOOLS/fbcheck" lit "$dir/share/after.raw" "${stride:-0}" 82 526 200
+    "$TOOLS/fbcheck" png "$dir/share/after.raw" "${stride:-0}" "$dir/after.png" >/dev/null 2>&1
 }
 
 # The player's own lines of a run: what the console shows between its start and its end,
@@ -495,7 +583,7 @@ main() {
     mipsel)
         KERNEL_ARCH=mipsel KERNEL_FLAVOUR=4kc-malta
         source tests/vm/kernel.sh
-        VM_MODULES=(bochs evdev virtio_pci 9pnet_virtio 9p)
+        VM_MODULES=(bochs evdev virtio_pci 9pnet_virtio 9p virtio_net)
         BUILT_MODULES=(uinput)
         shipped_binary
         ;;
@@ -529,6 +617,12 @@ main() {
         wait
         run_vm depth "cirrus-vga" norc &
         run_vm memory "VGA,edid=on,xres=720,yres=576" memory &
+        local port
+        port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+        rm -rf "$OUT/web"
+        run_vm web "VGA,edid=on,xres=720,yres=576" web \
+            -nic "user,model=virtio-net-pci,hostfwd=tcp:127.0.0.1:$port-10.0.2.15:8765" &
+        drive_web "$port" &
     fi
     wait
 
@@ -542,6 +636,7 @@ main() {
     if [ $ARCH = mipsel ]; then
         check_depth
         check_memory
+        check_web
     fi
 
     echo "== VM test took $(elapsed) s; files in $OUT"

@@ -360,6 +360,20 @@ int run_keys(const char* script_path, const std::string& outdir) {
                 say("no screen dump for %s\n", arg.c_str());
                 return 3;
             }
+        } else if (cmd == "waitfile") {
+            // A file the host puts into the share when it wants the script to go on.
+            if (arg.empty()) return bad();
+            const std::string path = outdir + "/" + arg;
+            struct stat st;
+            int waited = 0;
+            while (::stat(path.c_str(), &st) != 0 && waited < kAckDeadlineMs) {
+                sleep_ms(20);
+                waited += 20;
+            }
+            if (waited >= kAckDeadlineMs) {
+                say("no %s from the host\n", arg.c_str());
+                return 3;
+            }
         } else if (cmd == "waitclose") {
             if (!wait_openers(node, false, kOpenDeadlineMs)) {
                 say("%s still open\n", node.c_str());
