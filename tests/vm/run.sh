@@ -369,8 +369,10 @@ drive_web() {  # port
     while [ ! -f "$dir/share/before.info" ] && [ $SECONDS -lt $deadline ]; do sleep 0.2; done
     request right -X POST -H 'Content-Type: application/json' --data '{"key":"RIGHT"}' \
         "$base/api/key"
+    rm -f "$dir/state.body"
     deadline=$((SECONDS + 60))
-    until grep -q '"subtitle":"[^"]' "$dir/state.body" 2>/dev/null || [ $SECONDS -ge $deadline ]; do
+    until grep -q '"file":"ceske".*"subtitle":"[^"]' "$dir/state.body" 2>/dev/null ||
+        [ $SECONDS -ge $deadline ]; do
         sleep 0.5
         curl -s -m 10 -b "$jar" -o "$dir/state.body" "$base/api/state"
     done
@@ -399,7 +401,9 @@ check_web() {
         check "web: request ${step% *} answered ${step#* }" grep -qx "$step" "$dir/web.txt"
     done
     check "web: the upload converted and listed" grep -q '"ceske"' "$dir/files.body"
-    check "web: the page reads the subtitle shown" grep -q '"subtitle":"[^"]' "$dir/shown.body"
+    # RIGHT from the chosen file's start goes to its second line.
+    check "web: the page reads the chosen file's subtitle shown" \
+        grep -q '"file":"ceske".*"subtitle":"Děkuji, Šárko\."' "$dir/shown.body"
     check "web: the converted file in the subtitle directory" grep -qx 'ceske.tkx' "$dir/share/tit.txt"
     stride=$(info_value "$dir/share/after.info" line_length)
     check "web: no subtitle in the band before the step" \
@@ -416,9 +420,10 @@ player_lines() {  # serial log
         sed 's/^\.*//' | grep -Ev '^$|^\[ *[0-9]+\.[0-9]+\] '
 }
 
-# The player's lines less the version line every start prints.
+# The player's lines less the version line and the web server's line every start prints.
 diagnostics() {  # serial log
-    player_lines "$1" | grep -Ev '^fb_init: FreeType library [0-9]+\.[0-9]+\.[0-9]+$'
+    player_lines "$1" | grep -Ev '^fb_init: FreeType library [0-9]+\.[0-9]+\.[0-9]+$' |
+        grep -vx 'web: listening on 0\.0\.0\.0:8765'
 }
 
 exit_status() {  # serial log
