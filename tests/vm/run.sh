@@ -362,6 +362,8 @@ drive_web() {  # port
         sleep 1
         curl -s -m 10 -b "$jar" -o "$dir/state.body" "$base/api/state"
     done
+    # A second, larger upload: the two-hour film of the memory run (107 KB).
+    request upload2 -X PUT --data-binary @"$VM/initramfs-$ARCH/vm/long.tkx" "$base/api/files/lang.tkx"
     request files "$base/api/files"
     request choose -X POST "$base/api/files/ceske/choose"
     touch "$dir/share/before.go"
@@ -397,7 +399,8 @@ check_web() {
     check "web: player exit status 0" check_equal "$(exit_status "$log")" 0
     check "web: the server listened on the box's port" \
         grep -qx 'web: listening on 0.0.0.0:8765' <(player_lines "$log")
-    for step in "ask 200" "pair 200" "upload 201" "files 200" "choose 200" "right 200" "exit 200"; do
+    for step in "ask 200" "pair 200" "upload 201" "upload2 201" "files 200" "choose 200" "right 200" \
+        "exit 200"; do
         check "web: request ${step% *} answered ${step#* }" grep -qx "$step" "$dir/web.txt"
     done
     check "web: the upload converted and listed" grep -q '"ceske"' "$dir/files.body"
@@ -411,6 +414,15 @@ check_web() {
     check "web: the chosen file's first subtitle in the band after it" \
         "$TOOLS/fbcheck" lit "$dir/share/after.raw" "${stride:-0}" 82 526 200
     "$TOOLS/fbcheck" png "$dir/share/after.raw" "${stride:-0}" "$dir/after.png" >/dev/null 2>&1
+    local share=$dir/share hwm fbmap
+    check "web: memory peak sampled" test -s "$share/peak.smaps"
+    [ -s "$share/peak.smaps" ] || return 0
+    hwm=$(kb "$share/peak.status" VmHWM)
+    fbmap=$(smaps_rss "$share/peak.smaps" '^/dev/fb')
+    echo "with the server pairing and taking two uploads (the larger 107 KB): VmHWM $hwm kB," \
+        "outside the framebuffer mapping $((hwm - fbmap)) kB, threads $(kb "$share/peak.status" Threads)" |
+        tee "$dir/memory.txt" | sed 's/^/  web: /'
+    check "web: peak resident outside the framebuffer <= 6 MB" test $((hwm - fbmap)) -le 6144
 }
 
 # The player's own lines of a run: what the console shows between its start and its end,
