@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -59,7 +60,13 @@ struct Alignment {
     // baseline a user could find by hand.
     int64_t single_offset_ms = 0;
     int64_t single_matched_ms = 0;
+    // The caller asked to stop before the alignment was done: nothing else is set.
+    bool stopped = false;
 };
+
+// Asked between the alignment's steps (a few dozen for a film, each a small part of
+// the whole); true stops it.
+using AlignStop = std::function<bool()>;
 
 // The confidence below which a match, or a segment of it, is refused.
 constexpr int kReliablePermille = 300;
@@ -67,8 +74,10 @@ constexpr int kReliablePermille = 300;
 constexpr int64_t kMaxOffsetMs = 10 * 60 * 1000;
 
 // Aligns cues (any order; spans with end <= start are ignored) to the reference's
-// spans (any order, may overlap). Returns within bounded time for any input.
-Alignment align_spans(std::span<const TimeSpan> cues, std::span<const TimeSpan> reference);
+// spans (any order, may overlap). Returns within bounded time for any input, and
+// soon after stop asks it to.
+Alignment align_spans(std::span<const TimeSpan> cues, std::span<const TimeSpan> reference,
+                      const AlignStop& stop = {});
 
 // The time a source time t of the cue starting at start_ms moves to.
 int64_t aligned_time(const Alignment& alignment, int64_t start_ms, int64_t t);
