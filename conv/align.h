@@ -122,12 +122,13 @@ int read_reference_subtitles(std::span<const uint8_t> input, std::vector<TimeSpa
 
 // convert_subtitles with the cues aligned to the reference before anything else is
 // done with them (its sound descriptions moving with their stretch, but not pulling
-// it). A match below the confidence fails with refusal_text as the
-// error, unless write_unaligned: then the file is converted as it was, and its header
-// names no reference (options.sync_reference). alignment says what was found either way.
+// it). A match below the confidence, or an alignment stopped (stop, as align_spans
+// asks it), fails with refusal_text as the error, unless write_unaligned: then the
+// file is converted as it was, and its header names no reference
+// (options.sync_reference). alignment says what was found either way.
 int convert_aligned(std::span<const uint8_t> input, const ConvertOptions& options,
                     std::span<const TimeSpan> reference, bool write_unaligned, std::string& output,
-                    ConvertReport& report, Alignment& alignment);
+                    ConvertReport& report, Alignment& alignment, const AlignStop& stop = {});
 
 // The converter's summary line for a file aligned to reference_name.
 std::string aligned_summary_line(std::string_view file_name, std::string_view reference_name,

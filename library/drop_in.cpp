@@ -451,8 +451,6 @@ recording_outcome read_recording_reference(recording_match& match,
             return recording_outcome::no_subtitles;
         }
         std::printf("library_convert_dropped_files: %s: %s\n", match.path.c_str(), about.c_str());
-        // Aligning takes a box a few seconds more, and cannot be stopped.
-        if (progress) progress({library_step::aligning, match.path});
         return recording_outcome::reference;
     } catch (const std::bad_alloc&) {
         match.reference.clear();
@@ -591,9 +589,24 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
             options.sync_reference = recording.path;
             report = {};
             conv::Alignment alignment;
-            result = conv::convert_aligned(source, options, recording.reference, true, text, report,
-                                           alignment);
+            // Asked between the alignment's steps: the first report says it started.
+            const conv::AlignStop stop = [&] {
+                return pass.progress && pass.progress({library_step::aligning, recording.path});
+            };
+            if (stop()) alignment.stopped = true;
+            if (!alignment.stopped) {
+                result = conv::convert_aligned(source, options, recording.reference, true, text,
+                                               report, alignment, stop);
+            }
             recording.reference = {};
+            if (alignment.stopped) {
+                std::printf("library_convert_dropped_files: %s: stopped by the viewer\n",
+                            recording.path.c_str());
+                pass.told.alignment_stopped = true;
+                notice = library_alignment::stopped;
+                summary.clear();  // converted as it is below
+                break;
+            }
             summary = conv::aligned_summary_line(name, recording.path, result, report, alignment);
             if (result != conv::kConvertOk) break;  // the file itself does not convert
             notice = alignment.reliable ? library_alignment::aligned : library_alignment::no_match;
