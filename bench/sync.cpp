@@ -3,8 +3,9 @@
 // share of cues (in thousandths) placed within 100 ms of where they belong, beside
 // the same share for the best single offset alone, the baseline a user might
 // otherwise use. The same with a recording of the film as the reference (DVB
-// subtitles or teletext), its reading included; and the reading of a minute of a
-// recording at a broadcast's rates, for what a recording of several GB costs.
+// subtitles or teletext), its reading included, read whole or in pieces; and the
+// reading of a minute of a recording at a broadcast's rates, for what a recording of
+// several GB costs.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -66,6 +67,54 @@ BENCHMARK(BM_AlignToRecording)
     ->ArgsProduct(
         {benchmark::CreateDenseRange(0, static_cast<int>(testsup::kDistortions.size()) - 1, 1),
          {0, 1}})
+    ->Unit(benchmark::kMillisecond);
+
+// The same with the recording read in pieces (conv::recording_pieces): range(1) as
+// above, range(2) the rounds read (1: round 0, 2: rounds 0 and 1). Its counters beside
+// the accuracy: whether the match is reliable (the box takes no other) and the share
+// of the recording read, in thousandths.
+void BM_AlignToSparseRecording(benchmark::State& state) {
+    const testsup::Distortion& d = testsup::kDistortions[static_cast<size_t>(state.range(0))];
+    const bool teletext = state.range(1) != 0;
+    const int rounds = static_cast<int>(state.range(2));
+    state.SetLabel(std::string(d.name) + (teletext ? ", teletext" : ", DVB subtitles") +
+                   (rounds == 1 ? ", round 0" : ", rounds 0 and 1"));
+    const std::vector<conv::TimeSpan> film = testsup::film_times(kCues, 7);
+    testsup::RecordingPlan plan;
+    plan.dvb = !teletext;
+    plan.teletext = teletext;
+    const testsup::Bytes recording = testsup::recording(film, plan);
+    testsup::Distorted copy = testsup::distort(film, d, 11);
+    for (int64_t& b : copy.belongs) b += b < 0 ? 0 : plan.lead_ms;
+    conv::Alignment alignment;
+    int64_t bytes_read = 0;
+    for (auto _ : state) {
+        std::vector<conv::TimeSpan> reference;
+        bytes_read = 0;
+        for (int round = 0; round < rounds; ++round) {
+            const std::vector<conv::FilePiece> pieces =
+                conv::recording_pieces(static_cast<int64_t>(recording.size()), round);
+            for (const conv::FilePiece& p : pieces) bytes_read += p.length;
+            std::vector<conv::TimeSpan> spans;
+            std::string about, error;
+            conv::recording_reference(conv::read_recording_pieces(recording, pieces), spans, about,
+                                      error);
+            reference.insert(reference.end(), spans.begin(), spans.end());
+        }
+        alignment = conv::align_spans(copy.cues, reference);
+        benchmark::DoNotOptimize(alignment.matched_ms);
+    }
+    count_alignment(state, copy, alignment, kToleranceMs);
+    state.counters["within_200ms_permille"] = testsup::accuracy_permille(copy, alignment, 200);
+    state.counters["reliable"] = alignment.reliable ? 1 : 0;
+    state.counters["read_permille"] =
+        static_cast<double>(bytes_read * 1000 / static_cast<int64_t>(recording.size()));
+}
+BENCHMARK(BM_AlignToSparseRecording)
+    ->ArgsProduct(
+        {benchmark::CreateDenseRange(0, static_cast<int>(testsup::kDistortions.size()) - 1, 1),
+         {0, 1},
+         {1, 2}})
     ->Unit(benchmark::kMillisecond);
 
 // A minute of a recording as broadcast. Bytes per second is the reading's speed; a

@@ -85,6 +85,11 @@ class RecordingReader {
     void commit(size_t bytes);
     // The same for bytes held elsewhere.
     void feed(std::span<const uint8_t> bytes);
+    // The bytes given after this come from further on in the file, after a stretch
+    // not read: what was under way is dropped (not counted as damage), and so is what
+    // shows, whose end is not known. Only what shows and ends within the bytes read is
+    // kept.
+    void skip();
     // Ends the stream: closes what still shows, gives times in ms from time 0. The
     // reader is spent afterwards.
     Recording finish();
@@ -94,6 +99,32 @@ class RecordingReader {
   private:
     std::unique_ptr<State> state_;
 };
+
+// A stretch of a file, in bytes.
+struct FilePiece {
+    int64_t offset = 0;
+    int64_t length = 0;
+};
+
+// The pieces a recording of size bytes is read in for its subtitles' timing without
+// reading all of it (a film's recording is several GB, a minute or two of a box's
+// disk). Round 0: its start, where the program tables are, and after it one piece in
+// every kSparseStride of them, a kSparseShare-th of the file each (4 MB of a 4 GB film,
+// some 7 s of it; 16 packets at least); round 1: its start again and a piece midway
+// between each two of round 0. A file of at most two strides is one piece in round 0
+// and none in round 1. Whole packets, in the file's order.
+//
+// What the alignment makes of such a reference is measured by the benchmark
+// (BM_AlignToSparseRecording): the placement is mostly found, but a sixteenth of the
+// subtitles does not support each stretch of the cues on its own evidence, so the
+// box still reads its recordings whole.
+constexpr int64_t kSparseShare = 1024;
+constexpr int64_t kSparseStride = 16;
+std::vector<FilePiece> recording_pieces(int64_t size, int round);
+
+// Reads the pieces of a recording held in memory (those beyond its end in part or not
+// at all), skipping between them.
+Recording read_recording_pieces(std::span<const uint8_t> file, std::span<const FilePiece> pieces);
 
 // Reads the file at path through a RecordingReader; kConvertOk, or kConvertFailed
 // with error set when the file cannot be read.

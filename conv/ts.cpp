@@ -519,6 +519,23 @@ void RecordingReader::feed(std::span<const uint8_t> bytes) {
     }
 }
 
+void RecordingReader::skip() {
+    State& s = *state_;
+    if (s.finished) return;
+    s.length = 0;
+    s.synced = false;
+    for (State::Pid& pid : s.pids) pid.continuity = -1;
+    for (State::Table& table : s.tables) {
+        table.open = false;
+        table.bytes.clear();
+    }
+    for (State::Subtitles& sub : s.subtitles) {
+        sub.assembling = false;
+        sub.dvb.gap(s.recording.streams);
+        sub.teletext.gap();
+    }
+}
+
 Recording RecordingReader::finish() {
     State& s = *state_;
     if (s.finished) return {};
@@ -540,6 +557,33 @@ Recording RecordingReader::finish() {
         std::erase_if(stream.shown, [](const ShownSubtitle& s) { return s.end <= s.start; });
     }
     return std::move(s.recording);
+}
+
+std::vector<FilePiece> recording_pieces(int64_t size, int round) {
+    const int64_t packet = static_cast<int64_t>(kPacket);
+    const int64_t piece = std::max<int64_t>(16, size / kSparseShare / packet) * packet;
+    const int64_t stride = kSparseStride * piece;
+    std::vector<FilePiece> pieces;
+    if (size <= 2 * stride) {
+        if (round == 0 && size > 0) pieces.push_back({0, size});
+        return pieces;
+    }
+    pieces.push_back({0, piece});
+    for (int64_t at = round == 0 ? stride : stride / 2; at < size; at += stride)
+        pieces.push_back({at, std::min(piece, size - at)});
+    return pieces;
+}
+
+Recording read_recording_pieces(std::span<const uint8_t> file, std::span<const FilePiece> pieces) {
+    RecordingReader reader;
+    for (const FilePiece& p : pieces) {
+        if (p.offset < 0 || p.length <= 0 || p.offset >= static_cast<int64_t>(file.size()))
+            continue;
+        const size_t at = static_cast<size_t>(p.offset);
+        reader.skip();
+        reader.feed(file.subspan(at, std::min(static_cast<size_t>(p.length), file.size() - at)));
+    }
+    return reader.finish();
 }
 
 int read_recording(const std::string& path, Recording& recording, std::string& error) {

@@ -232,6 +232,18 @@ void DvbSubtitles::finish(int64_t end, std::vector<RecordingStream>& streams) {
     }
 }
 
+void DvbSubtitles::gap(std::vector<RecordingStream>& streams) {
+    for (Page& p : pages_) {
+        if (p.pending) commit(p, streams);
+        // Its end is not known: a stretch cut short would place a cue wrongly.
+        p.showing = false;
+        // The page after the gap is news even in the same version, and its regions
+        // may have changed meanwhile.
+        p.version = -1;
+        p.regions.fill(kRegionUnknown);
+    }
+}
+
 // ---- Teletext
 
 std::string teletext_row_text(std::span<const uint8_t, 40> codes, int subset, bool boxed) {
@@ -382,6 +394,14 @@ void TeletextSubtitles::finish(int64_t end, std::vector<RecordingStream>& stream
         if (!p.showing) continue;
         add_shown(streams[p.stream], p.since, std::min(end, p.since + kMaxShownTicks), p.text);
         p.showing = false;
+    }
+}
+
+void TeletextSubtitles::gap() {
+    receiving_.fill(-1);
+    for (Page& p : pages_) {
+        p.present.fill(false);
+        p.showing = false;  // its end is not known
     }
 }
 

@@ -41,6 +41,9 @@ class DvbSubtitles {
                  RecordingDamage& damage);
     // Ends what still shows, at end at the latest.
     void finish(int64_t end, std::vector<RecordingStream>& streams);
+    // A stretch of the stream is not read: what shows is dropped (its end is not
+    // known), and what comes after starts afresh.
+    void gap(std::vector<RecordingStream>& streams);
 
   private:
     struct Page {
@@ -78,6 +81,8 @@ class TeletextSubtitles {
     void payload(std::span<const uint8_t> data, int64_t pts, std::vector<RecordingStream>& streams,
                  RecordingDamage& damage);
     void finish(int64_t end, std::vector<RecordingStream>& streams);
+    // As DvbSubtitles::gap; a page half received is dropped too.
+    void gap();
 
   private:
     static constexpr int kRows = 24;  // rows 1 to 23 are shown; 0 is the header

@@ -203,6 +203,110 @@ TEST(SyncRecording, PiecesOfAnySizeReadAlike) {
     EXPECT_GT(whole.damage.bytes_out_of_sync, 0);
 }
 
+// The plan for reading a recording in pieces: whole packets from its start on, in
+// order, within the file, a sixteenth of it in each round apart from the start, round
+// 1 between the pieces of round 0; a small file whole in round 0.
+TEST(SyncRecording, PiecesOfARecordingAreSpreadOverIt) {
+    constexpr int64_t kPacket = 188;
+    const struct {
+        const char* name;
+        int64_t size;
+        int64_t piece;  // the length of a piece; 0: the file is one piece
+    } cases[] = {
+        {"empty", 0, 0},
+        {"a few packets", 10 * kPacket + 5, 0},
+        {"two strides", 2 * 16 * 16 * kPacket, 0},
+        {"just over two strides", 2 * 16 * 16 * kPacket + 1, 16 * kPacket},
+        {"a recording the tests make", 11'243'716, 58 * kPacket},
+        {"a two-hour film", 4'000'000'000, 20'777 * kPacket},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<conv::FilePiece> first = conv::recording_pieces(c.size, 0);
+        const std::vector<conv::FilePiece> second = conv::recording_pieces(c.size, 1);
+        if (c.piece == 0) {
+            EXPECT_EQ(first.size(), c.size > 0 ? 1u : 0u);
+            if (!first.empty()) {
+                EXPECT_EQ(first[0].offset, 0);
+                EXPECT_EQ(first[0].length, c.size);
+            }
+            EXPECT_TRUE(second.empty());
+            continue;
+        }
+        for (const auto* round : {&first, &second}) {
+            ASSERT_FALSE(round->empty());
+            EXPECT_EQ(round->front().offset, 0);  // the program tables
+            int64_t bytes = 0, end = 0;
+            for (const conv::FilePiece& p : *round) {
+                EXPECT_EQ(p.offset % kPacket, 0);
+                EXPECT_GE(p.offset, end);
+                EXPECT_GT(p.length, 0);
+                EXPECT_LE(p.length, c.piece);
+                EXPECT_LE(p.offset + p.length, c.size);
+                EXPECT_TRUE(p.length == c.piece || p.offset + p.length == c.size);
+                end = p.offset + p.length;
+                bytes += p.length;
+            }
+            // A sixteenth, and the start.
+            EXPECT_LE(bytes, c.size / 16 + 2 * c.piece);
+            EXPECT_GE(bytes, c.size / 16 - c.piece);
+        }
+        // Round 1 reads none of round 0 but the start.
+        for (size_t i = 1; i < second.size(); ++i) {
+            for (const conv::FilePiece& p : first) {
+                EXPECT_TRUE(second[i].offset + second[i].length <= p.offset ||
+                            p.offset + p.length <= second[i].offset)
+                    << second[i].offset;
+            }
+        }
+    }
+}
+
+// Read in pieces, a recording gives what it shows within them, as a whole read gives
+// it, and nothing of what lies between: the same when that is noise instead, with no
+// damage counted for the gaps. What shows across a gap is left out.
+TEST(SyncRecording, PiecesReadAloneGiveWhatShowsWithinThem) {
+    const std::vector<TimeSpan> film = testsup::film_times(1500, 4);
+    for (const bool teletext : {false, true}) {
+        SCOPED_TRACE(teletext ? "teletext" : "DVB subtitles");
+        testsup::RecordingPlan plan;
+        plan.dvb = !teletext;
+        plan.teletext = teletext;
+        const Bytes bytes = testsup::recording(film, plan);
+        const std::vector<conv::FilePiece> pieces =
+            conv::recording_pieces(static_cast<int64_t>(bytes.size()), 0);
+        ASSERT_GT(pieces.size(), 10u);
+        Bytes noisy(bytes.size());
+        testsup::Random random(9);
+        for (uint8_t& b : noisy) b = static_cast<uint8_t>(random.next());
+        for (const conv::FilePiece& p : pieces) {
+            std::copy_n(bytes.begin() + p.offset, p.length, noisy.begin() + p.offset);
+        }
+        const conv::Recording whole = read_all(bytes);
+        ASSERT_EQ(whole.streams.size(), 1u);
+        const std::vector<TimeSpan> all = spans_of(whole.streams[0]);
+        for (const Bytes* file : {&bytes, static_cast<const Bytes*>(&noisy)}) {
+            const conv::Recording r = conv::read_recording_pieces(*file, pieces);
+            EXPECT_FALSE(r.damage.any());
+            ASSERT_EQ(r.streams.size(), 1u);
+            const std::vector<TimeSpan> got = spans_of(r.streams[0]);
+            // Several whole subtitles, each as the whole read has it.
+            EXPECT_GT(got.size(), 20u);
+            EXPECT_LT(got.size(), all.size() / 8);
+            for (const TimeSpan& s : got) {
+                EXPECT_TRUE(std::any_of(all.begin(), all.end(),
+                                        [&](const TimeSpan& w) {
+                                            return w.start_ms == s.start_ms && w.end_ms == s.end_ms;
+                                        }))
+                    << s.start_ms << "-" << s.end_ms;
+            }
+        }
+        EXPECT_EQ(difference(spans_of(conv::read_recording_pieces(noisy, pieces).streams[0]),
+                             spans_of(conv::read_recording_pieces(bytes, pieces).streams[0])),
+                  "");
+    }
+}
+
 TEST(SyncRecording, DvbDisplayRules) {
     using testsup::dvb_display_set;
     constexpr uint16_t kPage = testsup::kDvbPage;
