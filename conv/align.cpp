@@ -820,6 +820,13 @@ Alignment align_spans(std::span<const TimeSpan> cue_input, std::span<const TimeS
     return result;
 }
 
+std::vector<TimeSpan> start_marks(std::span<const TimeSpan> spans) {
+    std::vector<TimeSpan> marks;
+    marks.reserve(spans.size());
+    for (const TimeSpan& s : spans) marks.push_back({s.start_ms, s.start_ms + kStartMarkMs});
+    return marks;
+}
+
 int64_t aligned_time(const Alignment& alignment, int64_t start_ms, int64_t t) {
     if (alignment.segments.empty()) return t;
     auto after = std::upper_bound(alignment.segments.begin(), alignment.segments.end(), start_ms,

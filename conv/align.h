@@ -79,6 +79,15 @@ constexpr int64_t kMaxOffsetMs = 10 * 60 * 1000;
 Alignment align_spans(std::span<const TimeSpan> cues, std::span<const TimeSpan> reference,
                       const AlignStop& stop = {});
 
+// A reference read in pieces (a recording read sparsely) has few subtitles whole but
+// the starts of more: cues and reference are then aligned by their starts alone, each
+// a mark of this length, which no length of a cue or a subtitle blurs.
+constexpr int64_t kStartMarkMs = 500;
+std::vector<TimeSpan> start_marks(std::span<const TimeSpan> spans);
+// What convert_aligned aligns: the cues' spans, or their start marks (the reference
+// is then given as marks).
+enum class AlignBy { kSpans, kStarts };
+
 // The time a source time t of the cue starting at start_ms moves to.
 int64_t aligned_time(const Alignment& alignment, int64_t start_ms, int64_t t);
 
@@ -128,7 +137,8 @@ int read_reference_subtitles(std::span<const uint8_t> input, std::vector<TimeSpa
 // (options.sync_reference). alignment says what was found either way.
 int convert_aligned(std::span<const uint8_t> input, const ConvertOptions& options,
                     std::span<const TimeSpan> reference, bool write_unaligned, std::string& output,
-                    ConvertReport& report, Alignment& alignment, const AlignStop& stop = {});
+                    ConvertReport& report, Alignment& alignment, const AlignStop& stop = {},
+                    AlignBy by = AlignBy::kSpans);
 
 // The converter's summary line for a file aligned to reference_name.
 std::string aligned_summary_line(std::string_view file_name, std::string_view reference_name,

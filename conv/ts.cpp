@@ -532,7 +532,7 @@ void RecordingReader::skip() {
     for (State::Subtitles& sub : s.subtitles) {
         sub.assembling = false;
         sub.dvb.gap(s.recording.streams);
-        sub.teletext.gap();
+        sub.teletext.gap(s.recording.streams);
     }
 }
 
@@ -555,6 +555,7 @@ Recording RecordingReader::finish() {
         }
         // Less than a ms on screen is nothing.
         std::erase_if(stream.shown, [](const ShownSubtitle& s) { return s.end <= s.start; });
+        for (int64_t& start : stream.cut_starts) start = floor_div(start - zero, ts::kTicksPerMs);
     }
     return std::move(s.recording);
 }
@@ -576,13 +577,17 @@ std::vector<FilePiece> recording_pieces(int64_t size, int round) {
 
 Recording read_recording_pieces(std::span<const uint8_t> file, std::span<const FilePiece> pieces) {
     RecordingReader reader;
+    size_t end = 0;
     for (const FilePiece& p : pieces) {
         if (p.offset < 0 || p.length <= 0 || p.offset >= static_cast<int64_t>(file.size()))
             continue;
         const size_t at = static_cast<size_t>(p.offset);
         reader.skip();
-        reader.feed(file.subspan(at, std::min(static_cast<size_t>(p.length), file.size() - at)));
+        end = at + std::min(static_cast<size_t>(p.length), file.size() - at);
+        reader.feed(file.subspan(at, end - at));
     }
+    // What shows where the last piece ends before the file does ends unseen too.
+    if (end < file.size()) reader.skip();
     return reader.finish();
 }
 
@@ -709,6 +714,31 @@ int recording_reference(const Recording& recording, std::vector<TimeSpan>& spans
     for (const ShownSubtitle& s : stream->shown) spans.push_back({s.start, s.end});
     about = stream_name(*stream) + ", " + std::to_string(stream->shown.size()) +
             (stream->shown.size() == 1 ? " subtitle" : " subtitles") + damage;
+    return kConvertOk;
+}
+
+bool sparse_alignment_taken(const Alignment& alignment) {
+    return alignment.reliable && alignment.segments.size() == 1;
+}
+
+int recording_start_marks(const Recording& recording, std::vector<TimeSpan>& marks,
+                          std::string& about, std::string& error) {
+    marks.clear();
+    about.clear();
+    const RecordingStream* best = nullptr;
+    for (const RecordingStream& s : recording.streams) {
+        const size_t starts = s.shown.size() + s.cut_starts.size();
+        if (starts > 0 &&
+            (best == nullptr || starts > best->shown.size() + best->cut_starts.size()))
+            best = &s;
+    }
+    if (best == nullptr) return recording_reference(recording, marks, about, error);
+    std::vector<TimeSpan> starts;
+    starts.reserve(best->shown.size() + best->cut_starts.size());
+    for (const ShownSubtitle& s : best->shown) starts.push_back({s.start, s.end});
+    for (const int64_t start : best->cut_starts) starts.push_back({start, start + 1});
+    marks = start_marks(starts);
+    about = stream_name(*best) + ", " + std::to_string(starts.size()) + " subtitle starts";
     return kConvertOk;
 }
 

@@ -121,6 +121,10 @@ void add_shown(RecordingStream& stream, int64_t start, int64_t end, std::string_
     stream.shown.push_back(std::move(shown));
 }
 
+void add_cut_start(RecordingStream& stream, int64_t start) {
+    if (stream.cut_starts.size() < kMaxShown) stream.cut_starts.push_back(start);
+}
+
 // ---- DVB subtitles
 
 void DvbSubtitles::announce(uint16_t id, std::string_view language,
@@ -236,6 +240,7 @@ void DvbSubtitles::gap(std::vector<RecordingStream>& streams) {
     for (Page& p : pages_) {
         if (p.pending) commit(p, streams);
         // Its end is not known: a stretch cut short would place a cue wrongly.
+        if (p.showing) add_cut_start(streams[p.stream], p.since);
         p.showing = false;
         // The page after the gap is news even in the same version, and its regions
         // may have changed meanwhile.
@@ -397,11 +402,13 @@ void TeletextSubtitles::finish(int64_t end, std::vector<RecordingStream>& stream
     }
 }
 
-void TeletextSubtitles::gap() {
-    receiving_.fill(-1);
+void TeletextSubtitles::gap(std::vector<RecordingStream>& streams) {
+    // A page's rows come with its header: one being received shows from there.
+    close_all(streams);
     for (Page& p : pages_) {
         p.present.fill(false);
-        p.showing = false;  // its end is not known
+        if (p.showing) add_cut_start(streams[p.stream], p.since);  // its end is not known
+        p.showing = false;
     }
 }
 
