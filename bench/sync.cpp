@@ -101,7 +101,7 @@ void BM_AlignToSparseRecording(benchmark::State& state) {
         conv::recording_start_marks(conv::read_recording_pieces(recording, pieces), reference,
                                     about, error);
         alignment = conv::align_spans(conv::start_marks(copy.cues), reference);
-        sparse = conv::sparse_alignment_taken(alignment);
+        sparse = conv::sparse_alignment_taken(alignment, reference.size());
         if (!sparse) {
             conv::RecordingReader reader;
             reader.feed(recording);

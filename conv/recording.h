@@ -147,9 +147,13 @@ int recording_reference(const Recording& recording, std::vector<TimeSpan>& spans
 
 // The same for a recording read in pieces, to align by starts (AlignBy::kStarts): the
 // start marks of the stream with the most starts, whole subtitles and cut ones.
-// Whether an alignment by those is taken: reliable, and without splits, whose place
-// between two pieces is not known to the subtitle (the recording is then read whole).
-bool sparse_alignment_taken(const Alignment& alignment);
+// Whether an alignment by those (marks of them) is taken: reliable, without splits,
+// whose place between two pieces is not known to the subtitle, with kLeastStartMarks
+// marks at least, and most of them met by a cue's start: at a wrong placement, or
+// against another film, a mark meets one by chance (a fifth of them). Else the
+// recording is read whole.
+constexpr size_t kLeastStartMarks = 40;
+bool sparse_alignment_taken(const Alignment& alignment, size_t marks);
 int recording_start_marks(const Recording& recording, std::vector<TimeSpan>& marks,
                           std::string& about, std::string& error);
 

@@ -717,8 +717,10 @@ int recording_reference(const Recording& recording, std::vector<TimeSpan>& spans
     return kConvertOk;
 }
 
-bool sparse_alignment_taken(const Alignment& alignment) {
-    return alignment.reliable && alignment.segments.size() == 1;
+bool sparse_alignment_taken(const Alignment& alignment, size_t marks) {
+    // A mark met by its cue's overlaps it by the mark less the jitter between them.
+    return alignment.reliable && alignment.segments.size() == 1 && marks >= kLeastStartMarks &&
+           alignment.matched_ms * 2 >= static_cast<int64_t>(marks) * kStartMarkMs;
 }
 
 int recording_start_marks(const Recording& recording, std::vector<TimeSpan>& marks,

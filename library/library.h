@@ -19,8 +19,10 @@
 // What a conversion pass is doing when it reports.
 enum class library_step {
     converting,  // a dropped file is about to be converted (name: the file)
-    reading,     // a recording is being read (name: its path; percent: how far, 0-99)
-    aligning,    // the recording's subtitles were read; the cues are aligned to them
+    // A recording is being read (name: its path; percent: how far, 0-99: its pieces up
+    // to 9, the whole of it from 10 on when the pieces do not tell enough).
+    reading,
+    aligning,  // the recording's subtitles were read; the cues are aligned to them
 };
 struct library_progress {
     library_step step;
