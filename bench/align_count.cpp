@@ -2,11 +2,11 @@
 // for counting the instructions it takes on a box's processor under an emulator
 // (scripts/mips-instructions.sh). A case is a distortion of the film aligned to a
 // reference: the film's own subtitles, a recording of the film (its DVB subtitles, read
-// whole), or speech as a detector finds it in a noisy film (spans a little late and
-// short, a tenth missed, false ones from the noise); and a few more: a copy already in
-// sync, and one with an intro the film lacks. A count covers the whole process, so
-// each measured run has a baseline run that does everything else the same: the
-// difference is the alignment alone.
+// whole, or in pieces as the box reads it first and aligned to by the starts), or speech as a
+// detector finds it in a noisy film (spans a little late and short, a tenth missed, false ones from
+// the noise); and a few more: a copy already in sync, and one with an intro the film lacks. A count
+// covers the whole process, so each measured run has a baseline run that does everything else the
+// same: the difference is the alignment alone.
 //
 //   lumetra-align-count                 every case aligned once: what it found, and the
 //                                       share of cues placed within 100 and 200 ms
@@ -37,8 +37,8 @@ constexpr int kCues = 1500;
 constexpr int64_t kToleranceMs = 100;
 constexpr size_t kReadPiece = 65536;
 
-enum class Reference { kSubtitles, kRecording, kSpeech };
-constexpr std::array<const char*, 3> kReferenceNames = {"", "recording: ", "speech: "};
+enum class Reference { kSubtitles, kRecording, kRecordingPieces, kSpeech };
+constexpr std::array<const char*, 4> kReferenceNames = {"", "recording: ", "pieces: ", "speech: "};
 
 // An intro of this long that the film lacks, its cues belonging nowhere.
 constexpr int64_t kIntroMs = 90'000;
@@ -52,7 +52,8 @@ struct Case {
 std::vector<Case> cases() {
     static const testsup::Distortion kInSync{"already in sync"};
     std::vector<Case> all;
-    for (const Reference r : {Reference::kSubtitles, Reference::kRecording, Reference::kSpeech}) {
+    for (const Reference r : {Reference::kSubtitles, Reference::kRecording,
+                              Reference::kRecordingPieces, Reference::kSpeech}) {
         for (const testsup::Distortion& d : testsup::kDistortions) {
             all.push_back({kReferenceNames[static_cast<size_t>(r)] + std::string(d.name), r, &d});
         }
@@ -78,6 +79,7 @@ int usage() {
 // A case's copy and reference.
 struct Material {
     testsup::Distorted copy;
+    std::vector<conv::TimeSpan> cues;  // what is aligned: the copy's, or their start marks
     std::vector<conv::TimeSpan> reference;
 };
 
@@ -97,6 +99,7 @@ Material material(const Case& c) {
         m.copy.belongs.insert(m.copy.belongs.end(), film_copy.belongs.begin(),
                               film_copy.belongs.end());
     }
+    m.cues = m.copy.cues;
     switch (c.reference) {
         case Reference::kSubtitles:
             m.reference = film;
@@ -107,6 +110,19 @@ Material material(const Case& c) {
             reader.feed(testsup::recording(film, plan));
             std::string about, error;
             conv::recording_reference(reader.finish(), m.reference, about, error);
+            for (int64_t& b : m.copy.belongs) b += b < 0 ? 0 : plan.lead_ms;
+            break;
+        }
+        case Reference::kRecordingPieces: {
+            // As the box reads it first: a sixteenth, aligned to by the starts.
+            const testsup::RecordingPlan plan;
+            const testsup::Bytes recording = testsup::recording(film, plan);
+            std::string about, error;
+            conv::recording_start_marks(
+                conv::read_recording_pieces(
+                    recording, conv::recording_pieces(static_cast<int64_t>(recording.size()), 0)),
+                m.reference, about, error);
+            m.cues = conv::start_marks(m.copy.cues);
             for (int64_t& b : m.copy.belongs) b += b < 0 ? 0 : plan.lead_ms;
             break;
         }
@@ -138,12 +154,12 @@ int measure_case(size_t which, bool align) {
     const Case c = cases()[which];
     const Material m = material(c);
     conv::Alignment alignment;
-    if (align) alignment = conv::align_spans(m.copy.cues, m.reference);
+    if (align) alignment = conv::align_spans(m.cues, m.reference);
     const size_t splits = alignment.segments.empty() ? 0 : alignment.segments.size() - 1;
     std::printf("case %zu (%s): %zu cues to %zu, material %016" PRIx64
                 "; %s: ratio %s, %zu splits, confidence %d permille\n",
                 which, c.name.c_str(), m.copy.cues.size(), m.reference.size(),
-                checksum(m.copy.cues) ^ checksum(m.reference), align ? "aligned" : "not aligned",
+                checksum(m.cues) ^ checksum(m.reference), align ? "aligned" : "not aligned",
                 alignment.ratio_name, splits, alignment.confidence_permille);
     return 0;
 }
@@ -171,15 +187,19 @@ int list_cases() {
     const std::vector<Case> all = cases();
     for (size_t i = 0; i < all.size(); ++i) {
         const Material m = material(all[i]);
-        const conv::Alignment alignment = conv::align_spans(m.copy.cues, m.reference);
+        const conv::Alignment alignment = conv::align_spans(m.cues, m.reference);
         std::printf(
             "case %2zu %-26s within 100 ms %4d permille, 200 ms %4d (single offset %4d), "
-            "ratio %s, %zu splits, confidence %d permille%s\n",
+            "ratio %s, %zu splits, confidence %d permille%s%s\n",
             i, all[i].name.c_str(), testsup::accuracy_permille(m.copy, alignment, kToleranceMs),
             testsup::accuracy_permille(m.copy, alignment, 2 * kToleranceMs),
             testsup::single_offset_permille(m.copy, alignment, kToleranceMs), alignment.ratio_name,
             alignment.segments.empty() ? 0 : alignment.segments.size() - 1,
-            alignment.confidence_permille, alignment.reliable ? "" : ", not reliable");
+            alignment.confidence_permille, alignment.reliable ? "" : ", not reliable",
+            all[i].reference == Reference::kRecordingPieces &&
+                    !conv::sparse_alignment_taken(alignment, m.reference.size())
+                ? ", not taken: read whole"
+                : "");
     }
     return 0;
 }

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Counts the MIPS instructions of the automatic sync's alignment of a two-hour film
 # (1500 cues), for each distortion of the test material against each kind of
-# reference (subtitles, a recording, speech) and a few more cases (bench/align_count.cpp),
+# reference (subtitles, a recording read whole or in pieces, speech) and a few more
+# cases (bench/align_count.cpp),
 # and of reading a minute of a broadcast recording, as the box build runs them: the mipsel cross build (-O2,
 # static), executed under qemu-mipsel with a plug-in that counts every guest
 # instruction (tools/insn_count_plugin.c).
