@@ -112,8 +112,8 @@ struct FilePiece {
 // reading all of it (a film's recording is several GB, a minute or two of a box's
 // disk). Round 0: its start, where the program tables are, and after it one piece in
 // every kSparseStride of them, a kSparseShare-th of the file each (2 MB of a 4 GB film,
-// some 4 s of it, every 64 s; 16 packets at least); round 1: its start again and a
-// piece midway between each two of round 0. A file of at most two strides is one piece
+// some 4 s of it, every 64 s; 16 packets at least); round 1, for when round 0 did not
+// tell enough: its start again and a piece midway between each two of round 0. A file of at most two strides is one piece
 // in round 0 and none in round 1. Whole packets, in the file's order. What shows in
 // them is aligned to by its starts (recording_start_marks, AlignBy::kStarts).
 constexpr int64_t kSparseShare = 2048;
@@ -146,16 +146,17 @@ int recording_reference(const Recording& recording, std::vector<TimeSpan>& spans
                         std::string& about, std::string& error);
 
 // The same for a recording read in pieces, to align by starts (AlignBy::kStarts): the
-// start marks of the stream with the most starts, whole subtitles and cut ones.
-// Whether an alignment by those (marks of them) is taken: reliable, without splits,
-// whose place between two pieces is not known to the subtitle, with kLeastStartMarks
-// marks at least, and most of them met by a cue's start: at a wrong placement, or
-// against another film, a mark meets one by chance (a fifth of them). Else the
-// recording is read whole.
-constexpr size_t kLeastStartMarks = 40;
-bool sparse_alignment_taken(const Alignment& alignment, size_t marks);
+// start marks of the stream with the most starts, whole subtitles and cut ones, added
+// to marks (those of other pieces of the recording), which stay sorted, each start
+// once; about counts them all.
 int recording_start_marks(const Recording& recording, std::vector<TimeSpan>& marks,
                           std::string& about, std::string& error);
+// Whether an alignment by those is taken: reliable, without splits, whose place
+// between two pieces is not known to the subtitle, with kLeastStartMarks marks at
+// least, and most of them met by a cue's start: at a wrong placement, or against
+// another film, a mark meets one by chance (a fifth of them). Else more is read.
+constexpr size_t kLeastStartMarks = 40;
+bool sparse_alignment_taken(const Alignment& alignment, size_t marks);
 
 // One bit-exact piece of teletext, for reading and for tests: the 4-bit value a
 // Hamming 8/4 coded byte carries, one wrong bit corrected; -1 when two bits are wrong.

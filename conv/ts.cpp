@@ -725,7 +725,6 @@ bool sparse_alignment_taken(const Alignment& alignment, size_t marks) {
 
 int recording_start_marks(const Recording& recording, std::vector<TimeSpan>& marks,
                           std::string& about, std::string& error) {
-    marks.clear();
     about.clear();
     const RecordingStream* best = nullptr;
     for (const RecordingStream& s : recording.streams) {
@@ -734,13 +733,22 @@ int recording_start_marks(const Recording& recording, std::vector<TimeSpan>& mar
             (best == nullptr || starts > best->shown.size() + best->cut_starts.size()))
             best = &s;
     }
-    if (best == nullptr) return recording_reference(recording, marks, about, error);
+    if (best == nullptr) {
+        std::vector<TimeSpan> none;
+        return recording_reference(recording, none, about, error);
+    }
     std::vector<TimeSpan> starts;
     starts.reserve(best->shown.size() + best->cut_starts.size());
     for (const ShownSubtitle& s : best->shown) starts.push_back({s.start, s.end});
     for (const int64_t start : best->cut_starts) starts.push_back({start, start + 1});
-    marks = start_marks(starts);
-    about = stream_name(*best) + ", " + std::to_string(starts.size()) + " subtitle starts";
+    for (const TimeSpan& m : start_marks(starts)) marks.push_back(m);
+    auto by_start = [](const TimeSpan& a, const TimeSpan& b) { return a.start_ms < b.start_ms; };
+    std::sort(marks.begin(), marks.end(), by_start);
+    marks.erase(
+        std::unique(marks.begin(), marks.end(),
+                    [](const TimeSpan& a, const TimeSpan& b) { return a.start_ms == b.start_ms; }),
+        marks.end());
+    about = stream_name(*best) + ", " + std::to_string(marks.size()) + " subtitle starts";
     return kConvertOk;
 }
 

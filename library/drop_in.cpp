@@ -407,25 +407,32 @@ bool report_reading(const library_progress_fn& progress, std::string_view path, 
     return progress && progress({library_step::reading, path, percent});
 }
 
-// The percentages the reading reports: the pieces up to kPiecesPercent, then the whole
-// recording from there on when it is read too, so that they only grow.
+// The percentages the reading reports: the pieces of round 0 and 1 up to
+// kPiecesPercent, then the whole recording from there on when it is read too, so that
+// they only grow.
 constexpr int kPiecesPercent = 9;
+constexpr int kPieceRounds = 2;
+constexpr int kRoundPercent = (kPiecesPercent + 1) / kPieceRounds;
+// Read whole, not in pieces.
+constexpr int kWhole = -1;
 int whole_percent(off_t done, off_t size) {
     return kPiecesPercent + 1 +
            static_cast<int>(size > 0 ? std::min<int64_t>(89, int64_t{done} * 89 / size) : 0);
 }
 
-// Reads the recording at path through the device layer, in pieces (the pieces of
-// conv::recording_pieces' round 0) or whole, and takes the reference from it: the
-// start marks of its subtitles from the pieces, the timing of its stream with the most
-// subtitles from the whole; reporting the progress. Never throws.
+// Reads the recording at path through the device layer, in the pieces of
+// conv::recording_pieces' round, or whole (kWhole), and takes the reference from it:
+// the start marks of its subtitles from the pieces (added to those there), the timing
+// of its stream with the most subtitles from the whole; reporting the progress. Never
+// throws.
 recording_outcome read_recording_reference(recording_match& match,
-                                           const library_progress_fn& progress, bool pieces) {
+                                           const library_progress_fn& progress, int round) {
+    const bool pieces = round != kWhole;
     try {
         close_descriptor file{hw_open(match.path.c_str(), O_RDONLY | O_CLOEXEC)};
         if (file.fd < 0) return recording_outcome::unreadable;
         const std::vector<conv::FilePiece> plan =
-            pieces ? conv::recording_pieces(match.size, 0)
+            pieces ? conv::recording_pieces(match.size, round)
                    : std::vector<conv::FilePiece>{{0, std::max<int64_t>(match.size, 1)}};
         int64_t planned = 0;
         for (const conv::FilePiece& p : plan) planned += p.length;
@@ -439,9 +446,11 @@ recording_outcome read_recording_reference(recording_match& match,
             // The whole recording is read to its end, whatever its size was.
             for (const off_t end = piece.offset + piece.length; pieces ? at < end : true;) {
                 if (const int64_t now = monotonic_ms(); now >= next_progress) {
-                    const int percent = pieces ? static_cast<int>(int64_t{done} * kPiecesPercent /
-                                                                  std::max<int64_t>(planned, 1))
-                                               : whole_percent(done, match.size);
+                    const int percent =
+                        pieces ? round * kRoundPercent +
+                                     static_cast<int>(int64_t{done} * (kRoundPercent - 1) /
+                                                      std::max<int64_t>(planned, 1))
+                               : whole_percent(done, match.size);
                     if (report_reading(progress, match.path, percent)) {
                         std::printf("library_convert_dropped_files: %s: stopped by the viewer\n",
                                     match.path.c_str());
@@ -473,7 +482,7 @@ recording_outcome read_recording_reference(recording_match& match,
             pieces ? conv::recording_start_marks(recording, match.reference, about, error)
                    : conv::recording_reference(recording, match.reference, about, error);
         std::printf("library_convert_dropped_files: %s%s: %s (%lld bytes read)\n",
-                    match.path.c_str(), pieces ? " in pieces" : "",
+                    match.path.c_str(), pieces ? round == 0 ? " in pieces" : " in more pieces" : "",
                     result == conv::kConvertOk ? about.c_str() : error.c_str(),
                     static_cast<long long>(done));
         return result == conv::kConvertOk ? recording_outcome::reference
@@ -599,25 +608,38 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
                 notice = library_alignment::stopped;
                 break;
             }
-            // First a sixteenth of the recording, aligned to by its subtitles' starts:
-            // when that stands, the rest is not read (a minute or two of the disk).
-            recording_outcome found = read_recording_reference(recording, pass.progress, true);
-            if (found == recording_outcome::reference) {
+            // First a sixteenth of the recording, then another, aligned to by its
+            // subtitles' starts: when that stands, the rest is not read (a minute or two
+            // of the disk).
+            recording_outcome found = recording_outcome::reference;
+            bool taken = false;
+            std::vector<conv::TimeSpan> marks;
+            for (int round = 0; round < kPieceRounds && !taken; ++round) {
+                // A small recording is one piece, read in round 0.
+                if (conv::recording_pieces(recording.size, round).empty()) break;
+                recording.reference = std::move(marks);
+                found = read_recording_reference(recording, pass.progress, round);
+                marks = std::move(recording.reference);
+                if (found != recording_outcome::reference) break;
                 options.sync_reference = recording.path;
                 conv::ConvertReport by_starts;
                 std::string starts_text;
                 conv::Alignment alignment;
                 // Part of the reading: its reports and EXIT are the reading's.
                 const conv::AlignStop stop = [&] {
-                    return report_reading(pass.progress, recording.path, kPiecesPercent);
+                    return report_reading(pass.progress, recording.path,
+                                          (round + 1) * kRoundPercent - 1);
                 };
-                const size_t marks = recording.reference.size();
                 const int by =
-                    conv::convert_aligned(source, options, recording.reference, false, starts_text,
-                                          by_starts, alignment, stop, conv::AlignBy::kStarts);
-                recording.reference = {};
-                found = alignment.stopped ? recording_outcome::stopped : found;
-                if (by == conv::kConvertOk && conv::sparse_alignment_taken(alignment, marks)) {
+                    conv::convert_aligned(source, options, marks, false, starts_text, by_starts,
+                                          alignment, stop, conv::AlignBy::kStarts);
+                if (alignment.stopped) {
+                    found = recording_outcome::stopped;
+                    break;
+                }
+                taken =
+                    by == conv::kConvertOk && conv::sparse_alignment_taken(alignment, marks.size());
+                if (taken) {
                     if (!summary.empty())
                         std::printf("library_convert_dropped_files: %s\n", summary.c_str());
                     result = by;
@@ -627,12 +649,13 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
                                                          alignment) +
                               " (by the starts in its pieces)";
                     notice = library_alignment::aligned;
-                    break;
                 }
             }
+            recording.reference = {};
+            if (taken) break;
             // A recording that cannot be read in pieces is not read whole either.
             if (found != recording_outcome::stopped && found != recording_outcome::unreadable)
-                found = read_recording_reference(recording, pass.progress, false);
+                found = read_recording_reference(recording, pass.progress, kWhole);
             if (found == recording_outcome::stopped) {
                 pass.told.alignment_stopped = true;
                 notice = library_alignment::stopped;

@@ -20,7 +20,7 @@
 enum class library_step {
     converting,  // a dropped file is about to be converted (name: the file)
     // A recording is being read (name: its path; percent: how far, 0-99: its pieces up
-    // to 9, the whole of it from 10 on when the pieces do not tell enough).
+    // to 9, in two rounds, the whole of it from 10 on when they do not tell enough).
     reading,
     aligning,  // the recording's subtitles were read; the cues are aligned to them
 };

@@ -800,9 +800,10 @@ TEST_F(DropInRecordings, RecordingsOfTheTitleAreTriedNewestFirstUntilOneFits) {
     }
 }
 
-// A two-hour film's recording is first read in pieces, a sixteenth of it, and aligned
-// to by the starts of its subtitles; only when that does not stand (a split, whose
-// place between two pieces is not known) is it read whole. Either way the file lands
+// A two-hour film's recording is first read in pieces, a sixteenth of it (and another
+// when that is not enough), and aligned to by the starts of its subtitles; only when
+// that does not stand (a split, whose place between two pieces is not known) is it
+// read whole. Either way the file lands
 // where it belongs. Noise between the pieces changes nothing: they are all that is
 // read then.
 TEST_F(DropInFiles, ARecordingIsReadInPiecesWhenTheyTellEnough) {
