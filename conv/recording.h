@@ -112,10 +112,11 @@ struct FilePiece {
 // reading all of it (a film's recording is several GB, a minute or two of a box's
 // disk). Round 0: its start, where the program tables are, and after it one piece in
 // every kSparseStride of them, a kSparseShare-th of the file each (2 MB of a 4 GB film,
-// some 4 s of it, every 64 s; 16 packets at least); round 1, for when round 0 did not
-// tell enough: its start again and a piece midway between each two of round 0. A file of at most two strides is one piece
-// in round 0 and none in round 1. Whole packets, in the file's order. What shows in
-// them is aligned to by its starts (recording_start_marks, AlignBy::kStarts).
+// some 4 s of it, every minute; 16 packets at least); round 1, for when round 0 did
+// not tell enough: its start again and a piece midway between each two of round 0. A
+// file of at most two strides is one piece in round 0 and none in round 1. Whole
+// packets, in the file's order. What shows in them is aligned to by its starts
+// (recording_start_marks, AlignBy::kStarts).
 constexpr int64_t kSparseShare = 2048;
 constexpr int64_t kSparseStride = 16;
 std::vector<FilePiece> recording_pieces(int64_t size, int round);
