@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -59,7 +60,13 @@ struct Alignment {
     // baseline a user could find by hand.
     int64_t single_offset_ms = 0;
     int64_t single_matched_ms = 0;
+    // The caller asked to stop before the alignment was done: nothing else is set.
+    bool stopped = false;
 };
+
+// Asked between the alignment's steps (a few dozen for a film, each a small part of
+// the whole); true stops it.
+using AlignStop = std::function<bool()>;
 
 // The confidence below which a match, or a segment of it, is refused.
 constexpr int kReliablePermille = 300;
@@ -67,8 +74,19 @@ constexpr int kReliablePermille = 300;
 constexpr int64_t kMaxOffsetMs = 10 * 60 * 1000;
 
 // Aligns cues (any order; spans with end <= start are ignored) to the reference's
-// spans (any order, may overlap). Returns within bounded time for any input.
-Alignment align_spans(std::span<const TimeSpan> cues, std::span<const TimeSpan> reference);
+// spans (any order, may overlap). Returns within bounded time for any input, and
+// soon after stop asks it to.
+Alignment align_spans(std::span<const TimeSpan> cues, std::span<const TimeSpan> reference,
+                      const AlignStop& stop = {});
+
+// A reference read in pieces (a recording read sparsely) has few subtitles whole but
+// the starts of more: cues and reference are then aligned by their starts alone, each
+// a mark of this length, which no length of a cue or a subtitle blurs.
+constexpr int64_t kStartMarkMs = 500;
+std::vector<TimeSpan> start_marks(std::span<const TimeSpan> spans);
+// What convert_aligned aligns: the cues' spans, or their start marks (the reference
+// is then given as marks).
+enum class AlignBy { kSpans, kStarts };
 
 // The time a source time t of the cue starting at start_ms moves to.
 int64_t aligned_time(const Alignment& alignment, int64_t start_ms, int64_t t);
@@ -113,12 +131,14 @@ int read_reference_subtitles(std::span<const uint8_t> input, std::vector<TimeSpa
 
 // convert_subtitles with the cues aligned to the reference before anything else is
 // done with them (its sound descriptions moving with their stretch, but not pulling
-// it). A match below the confidence fails with refusal_text as the
-// error, unless write_unaligned: then the file is converted as it was, and its header
-// names no reference (options.sync_reference). alignment says what was found either way.
+// it). A match below the confidence, or an alignment stopped (stop, as align_spans
+// asks it), fails with refusal_text as the error, unless write_unaligned: then the
+// file is converted as it was, and its header names no reference
+// (options.sync_reference). alignment says what was found either way.
 int convert_aligned(std::span<const uint8_t> input, const ConvertOptions& options,
                     std::span<const TimeSpan> reference, bool write_unaligned, std::string& output,
-                    ConvertReport& report, Alignment& alignment);
+                    ConvertReport& report, Alignment& alignment, const AlignStop& stop = {},
+                    AlignBy by = AlignBy::kSpans);
 
 // The converter's summary line for a file aligned to reference_name.
 std::string aligned_summary_line(std::string_view file_name, std::string_view reference_name,

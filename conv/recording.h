@@ -43,6 +43,9 @@ struct RecordingStream {
     size_t program = 0;    // index among the programs read
     std::vector<ShownSubtitle> shown;
     size_t text_bytes = 0;  // text kept so far (bounded)
+    // Read in pieces: when the subtitles still showing at a gap started (ms as shown's;
+    // their end is not known).
+    std::vector<int64_t> cut_starts;
 };
 
 // What was wrong with the stream; all zero for an intact recording.
@@ -85,6 +88,10 @@ class RecordingReader {
     void commit(size_t bytes);
     // The same for bytes held elsewhere.
     void feed(std::span<const uint8_t> bytes);
+    // The bytes given after this come from further on in the file, after a stretch
+    // not read: what was under way is dropped (not counted as damage), and what shows
+    // is kept as its start only (cut_starts): its end is not known.
+    void skip();
     // Ends the stream: closes what still shows, gives times in ms from time 0. The
     // reader is spent afterwards.
     Recording finish();
@@ -94,6 +101,29 @@ class RecordingReader {
   private:
     std::unique_ptr<State> state_;
 };
+
+// A stretch of a file, in bytes.
+struct FilePiece {
+    int64_t offset = 0;
+    int64_t length = 0;
+};
+
+// The pieces a recording of size bytes is read in for its subtitles' timing without
+// reading all of it (a film's recording is several GB, a minute or two of a box's
+// disk). Round 0: its start, where the program tables are, and after it one piece in
+// every kSparseStride of them, a kSparseShare-th of the file each (2 MB of a 4 GB film,
+// some 4 s of it, every minute; 16 packets at least); round 1, for when round 0 did
+// not tell enough: its start again and a piece midway between each two of round 0. A
+// file of at most two strides is one piece in round 0 and none in round 1. Whole
+// packets, in the file's order. What shows in them is aligned to by its starts
+// (recording_start_marks, AlignBy::kStarts).
+constexpr int64_t kSparseShare = 2048;
+constexpr int64_t kSparseStride = 16;
+std::vector<FilePiece> recording_pieces(int64_t size, int round);
+
+// Reads the pieces of a recording held in memory (those beyond its end in part or not
+// at all), skipping between them.
+Recording read_recording_pieces(std::span<const uint8_t> file, std::span<const FilePiece> pieces);
 
 // Reads the file at path through a RecordingReader; kConvertOk, or kConvertFailed
 // with error set when the file cannot be read.
@@ -115,6 +145,19 @@ int read_reference_recording(const std::string& path, std::vector<TimeSpan>& spa
 // The same for a recording read otherwise (the box reads it through its device layer).
 int recording_reference(const Recording& recording, std::vector<TimeSpan>& spans,
                         std::string& about, std::string& error);
+
+// The same for a recording read in pieces, to align by starts (AlignBy::kStarts): the
+// start marks of the stream with the most starts, whole subtitles and cut ones, added
+// to marks (those of other pieces of the recording), which stay sorted, each start
+// once; about counts them all.
+int recording_start_marks(const Recording& recording, std::vector<TimeSpan>& marks,
+                          std::string& about, std::string& error);
+// Whether an alignment by those is taken: reliable, without splits, whose place
+// between two pieces is not known to the subtitle, with kLeastStartMarks marks at
+// least, and most of them met by a cue's start: at a wrong placement, or against
+// another film, a mark meets one by chance (a fifth of them). Else more is read.
+constexpr size_t kLeastStartMarks = 40;
+bool sparse_alignment_taken(const Alignment& alignment, size_t marks);
 
 // One bit-exact piece of teletext, for reading and for tests: the 4-bit value a
 // Hamming 8/4 coded byte carries, one wrong bit corrected; -1 when two bits are wrong.

@@ -201,13 +201,15 @@ int read_reference_subtitles(std::span<const uint8_t> input, std::vector<TimeSpa
 
 int convert_aligned(std::span<const uint8_t> input, const ConvertOptions& options,
                     std::span<const TimeSpan> reference, bool write_unaligned, std::string& output,
-                    ConvertReport& report, Alignment& alignment) {
+                    ConvertReport& report, Alignment& alignment, const AlignStop& stop,
+                    AlignBy by) {
     output.clear();
     alignment = Alignment{};
     ReadResult read;
     int result = read_subtitles(input, options, default_decoder(), have_uchardet(), read, report);
     if (result != kConvertOk) return result;
-    alignment = align_spans(spoken_cue_spans(read.cues), reference);
+    const std::vector<TimeSpan> spoken = spoken_cue_spans(read.cues);
+    alignment = align_spans(by == AlignBy::kStarts ? start_marks(spoken) : spoken, reference, stop);
     if (alignment.reliable) {
         apply_alignment(alignment, read.cues);
         return finish_with_header(read, options, output, report);

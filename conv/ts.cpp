@@ -519,6 +519,23 @@ void RecordingReader::feed(std::span<const uint8_t> bytes) {
     }
 }
 
+void RecordingReader::skip() {
+    State& s = *state_;
+    if (s.finished) return;
+    s.length = 0;
+    s.synced = false;
+    for (State::Pid& pid : s.pids) pid.continuity = -1;
+    for (State::Table& table : s.tables) {
+        table.open = false;
+        table.bytes.clear();
+    }
+    for (State::Subtitles& sub : s.subtitles) {
+        sub.assembling = false;
+        sub.dvb.gap(s.recording.streams);
+        sub.teletext.gap(s.recording.streams);
+    }
+}
+
 Recording RecordingReader::finish() {
     State& s = *state_;
     if (s.finished) return {};
@@ -538,8 +555,40 @@ Recording RecordingReader::finish() {
         }
         // Less than a ms on screen is nothing.
         std::erase_if(stream.shown, [](const ShownSubtitle& s) { return s.end <= s.start; });
+        for (int64_t& start : stream.cut_starts) start = floor_div(start - zero, ts::kTicksPerMs);
     }
     return std::move(s.recording);
+}
+
+std::vector<FilePiece> recording_pieces(int64_t size, int round) {
+    const int64_t packet = static_cast<int64_t>(kPacket);
+    const int64_t piece = std::max<int64_t>(16, size / kSparseShare / packet) * packet;
+    const int64_t stride = kSparseStride * piece;
+    std::vector<FilePiece> pieces;
+    if (size <= 2 * stride) {
+        if (round == 0 && size > 0) pieces.push_back({0, size});
+        return pieces;
+    }
+    pieces.push_back({0, piece});
+    for (int64_t at = round == 0 ? stride : stride / 2; at < size; at += stride)
+        pieces.push_back({at, std::min(piece, size - at)});
+    return pieces;
+}
+
+Recording read_recording_pieces(std::span<const uint8_t> file, std::span<const FilePiece> pieces) {
+    RecordingReader reader;
+    size_t end = 0;
+    for (const FilePiece& p : pieces) {
+        if (p.offset < 0 || p.length <= 0 || p.offset >= static_cast<int64_t>(file.size()))
+            continue;
+        const size_t at = static_cast<size_t>(p.offset);
+        reader.skip();
+        end = at + std::min(static_cast<size_t>(p.length), file.size() - at);
+        reader.feed(file.subspan(at, end - at));
+    }
+    // What shows where the last piece ends before the file does ends unseen too.
+    if (end < file.size()) reader.skip();
+    return reader.finish();
 }
 
 int read_recording(const std::string& path, Recording& recording, std::string& error) {
@@ -665,6 +714,41 @@ int recording_reference(const Recording& recording, std::vector<TimeSpan>& spans
     for (const ShownSubtitle& s : stream->shown) spans.push_back({s.start, s.end});
     about = stream_name(*stream) + ", " + std::to_string(stream->shown.size()) +
             (stream->shown.size() == 1 ? " subtitle" : " subtitles") + damage;
+    return kConvertOk;
+}
+
+bool sparse_alignment_taken(const Alignment& alignment, size_t marks) {
+    // A mark met by its cue's overlaps it by the mark less the jitter between them.
+    return alignment.reliable && alignment.segments.size() == 1 && marks >= kLeastStartMarks &&
+           alignment.matched_ms * 2 >= static_cast<int64_t>(marks) * kStartMarkMs;
+}
+
+int recording_start_marks(const Recording& recording, std::vector<TimeSpan>& marks,
+                          std::string& about, std::string& error) {
+    about.clear();
+    const RecordingStream* best = nullptr;
+    for (const RecordingStream& s : recording.streams) {
+        const size_t starts = s.shown.size() + s.cut_starts.size();
+        if (starts > 0 &&
+            (best == nullptr || starts > best->shown.size() + best->cut_starts.size()))
+            best = &s;
+    }
+    if (best == nullptr) {
+        std::vector<TimeSpan> none;
+        return recording_reference(recording, none, about, error);
+    }
+    std::vector<TimeSpan> starts;
+    starts.reserve(best->shown.size() + best->cut_starts.size());
+    for (const ShownSubtitle& s : best->shown) starts.push_back({s.start, s.end});
+    for (const int64_t start : best->cut_starts) starts.push_back({start, start + 1});
+    for (const TimeSpan& m : start_marks(starts)) marks.push_back(m);
+    auto by_start = [](const TimeSpan& a, const TimeSpan& b) { return a.start_ms < b.start_ms; };
+    std::sort(marks.begin(), marks.end(), by_start);
+    marks.erase(
+        std::unique(marks.begin(), marks.end(),
+                    [](const TimeSpan& a, const TimeSpan& b) { return a.start_ms == b.start_ms; }),
+        marks.end());
+    about = stream_name(*best) + ", " + std::to_string(marks.size()) + " subtitle starts";
     return kConvertOk;
 }
 

@@ -121,6 +121,10 @@ void add_shown(RecordingStream& stream, int64_t start, int64_t end, std::string_
     stream.shown.push_back(std::move(shown));
 }
 
+void add_cut_start(RecordingStream& stream, int64_t start) {
+    if (stream.cut_starts.size() < kMaxShown) stream.cut_starts.push_back(start);
+}
+
 // ---- DVB subtitles
 
 void DvbSubtitles::announce(uint16_t id, std::string_view language,
@@ -229,6 +233,19 @@ void DvbSubtitles::finish(int64_t end, std::vector<RecordingStream>& streams) {
     for (Page& p : pages_) {
         if (p.pending) commit(p, streams);
         if (p.showing) end_display(p, end, streams);
+    }
+}
+
+void DvbSubtitles::gap(std::vector<RecordingStream>& streams) {
+    for (Page& p : pages_) {
+        if (p.pending) commit(p, streams);
+        // Its end is not known: a stretch cut short would place a cue wrongly.
+        if (p.showing) add_cut_start(streams[p.stream], p.since);
+        p.showing = false;
+        // The page after the gap is news even in the same version, and its regions
+        // may have changed meanwhile.
+        p.version = -1;
+        p.regions.fill(kRegionUnknown);
     }
 }
 
@@ -381,6 +398,16 @@ void TeletextSubtitles::finish(int64_t end, std::vector<RecordingStream>& stream
     for (Page& p : pages_) {
         if (!p.showing) continue;
         add_shown(streams[p.stream], p.since, std::min(end, p.since + kMaxShownTicks), p.text);
+        p.showing = false;
+    }
+}
+
+void TeletextSubtitles::gap(std::vector<RecordingStream>& streams) {
+    // A page's rows come with its header: one being received shows from there.
+    close_all(streams);
+    for (Page& p : pages_) {
+        p.present.fill(false);
+        if (p.showing) add_cut_start(streams[p.stream], p.since);  // its end is not known
         p.showing = false;
     }
 }

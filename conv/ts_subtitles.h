@@ -27,6 +27,8 @@ constexpr size_t kMaxTextBytes = 256 * 1024;
 
 // Appends a stretch to stream within the limits above (ticks).
 void add_shown(RecordingStream& stream, int64_t start, int64_t end, std::string_view text);
+// The same for the start of one whose end a gap in the reading hid.
+void add_cut_start(RecordingStream& stream, int64_t start);
 
 // One PID of DVB subtitles: each composition page on it is a stream of its own. A
 // page composition listing a region that has (or may have) objects starts a display;
@@ -41,6 +43,9 @@ class DvbSubtitles {
                  RecordingDamage& damage);
     // Ends what still shows, at end at the latest.
     void finish(int64_t end, std::vector<RecordingStream>& streams);
+    // A stretch of the stream is not read: what shows is kept as its start (its end is
+    // not known), and what comes after starts afresh.
+    void gap(std::vector<RecordingStream>& streams);
 
   private:
     struct Page {
@@ -78,6 +83,8 @@ class TeletextSubtitles {
     void payload(std::span<const uint8_t> data, int64_t pts, std::vector<RecordingStream>& streams,
                  RecordingDamage& damage);
     void finish(int64_t end, std::vector<RecordingStream>& streams);
+    // As DvbSubtitles::gap.
+    void gap(std::vector<RecordingStream>& streams);
 
   private:
     static constexpr int kRows = 24;  // rows 1 to 23 are shown; 0 is the header

@@ -28,6 +28,8 @@ int hw_ioctl_in_signal(int fd, unsigned long request, void* arg);
 void* hw_mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset);
 int hw_munmap(void* addr, size_t length);
 ssize_t hw_read(int fd, void* buf, size_t count);
+// A read at offset of a file opened with hw_open (a recording read in pieces).
+ssize_t hw_pread(int fd, void* buf, size_t count, off_t offset);
 
 int hw_stat(const char* path, struct stat* st);
 int hw_lstat(const char* path, struct stat* st);

@@ -27,6 +27,9 @@ int hw_munmap(void* addr, size_t length) {
 ssize_t hw_read(int fd, void* buf, size_t count) {
     return ::read(fd, buf, count);
 }
+ssize_t hw_pread(int fd, void* buf, size_t count, off_t offset) {
+    return ::pread(fd, buf, count, offset);
+}
 
 int hw_stat(const char* path, struct stat* st) {
     return ::stat(path, st);

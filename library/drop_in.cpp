@@ -92,8 +92,8 @@ constexpr std::string_view kRecordingExtension = ".ts";
 // (digits where the pattern has 'D').
 constexpr std::string_view kTitleSeparator = " - ";
 constexpr std::string_view kRecordingDatePattern = "DDDDDDDD DDDD";
-// Recordings of a file's name read at most, the best first, until one fits: each is a
-// full read of a recording, a minute or more of the disk.
+// Recordings of a file's name read at most, the best first, until one fits: each may
+// be read whole, a minute or more of the disk.
 constexpr size_t kMaxRecordingsTried = 3;
 // A language code a downloaded file often carries ("film.nl.srt") is no part of the
 // film's name.
@@ -403,57 +403,90 @@ int64_t monotonic_ms() {
 }
 
 // Reports how far reading has come; true when the caller asks to stop it.
-bool report_reading(const library_progress_fn& progress, std::string_view path, off_t done,
-                    off_t size) {
-    const int64_t percent = size > 0 ? std::min<int64_t>(99, int64_t{done} * 100 / size) : 0;
-    return progress && progress({library_step::reading, path, static_cast<int>(percent)});
+bool report_reading(const library_progress_fn& progress, std::string_view path, int percent) {
+    return progress && progress({library_step::reading, path, percent});
 }
 
-// Reads the recording at path through the device layer and takes the timing of its
-// subtitle stream with the most subtitles as the reference, reporting the progress.
-// Never throws.
+// The percentages the reading reports: the pieces of round 0 and 1 up to
+// kPiecesPercent, then the whole recording from there on when it is read too, so that
+// they only grow.
+constexpr int kPiecesPercent = 9;
+constexpr int kPieceRounds = 2;
+constexpr int kRoundPercent = (kPiecesPercent + 1) / kPieceRounds;
+// Read whole, not in pieces.
+constexpr int kWhole = -1;
+int whole_percent(off_t done, off_t size) {
+    return kPiecesPercent + 1 +
+           static_cast<int>(size > 0 ? std::min<int64_t>(89, int64_t{done} * 89 / size) : 0);
+}
+
+// Reads the recording at path through the device layer, in the pieces of
+// conv::recording_pieces' round, or whole (kWhole), and takes the reference from it:
+// the start marks of its subtitles from the pieces (added to those there), the timing
+// of its stream with the most subtitles from the whole; reporting the progress. Never
+// throws.
 recording_outcome read_recording_reference(recording_match& match,
-                                           const library_progress_fn& progress) {
+                                           const library_progress_fn& progress, int round) {
+    const bool pieces = round != kWhole;
     try {
         close_descriptor file{hw_open(match.path.c_str(), O_RDONLY | O_CLOEXEC)};
         if (file.fd < 0) return recording_outcome::unreadable;
-        hw_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        const std::vector<conv::FilePiece> plan =
+            pieces ? conv::recording_pieces(match.size, round)
+                   : std::vector<conv::FilePiece>{{0, std::max<int64_t>(match.size, 1)}};
+        int64_t planned = 0;
+        for (const conv::FilePiece& p : plan) planned += p.length;
+        hw_fadvise(file.fd, 0, 0, pieces ? POSIX_FADV_RANDOM : POSIX_FADV_SEQUENTIAL);
         conv::RecordingReader reader;
-        off_t done = 0, released = 0;
+        off_t done = 0, released = 0, at = 0;
         int64_t next_progress = 0;
-        for (;;) {
-            if (const int64_t now = monotonic_ms(); now >= next_progress) {
-                if (report_reading(progress, match.path, done, match.size)) {
-                    std::printf("library_convert_dropped_files: %s: stopped by the viewer\n",
-                                match.path.c_str());
-                    return recording_outcome::stopped;
+        for (const conv::FilePiece& piece : plan) {
+            reader.skip();
+            at = piece.offset;
+            // The whole recording is read to its end, whatever its size was.
+            for (const off_t end = piece.offset + piece.length; pieces ? at < end : true;) {
+                if (const int64_t now = monotonic_ms(); now >= next_progress) {
+                    const int percent =
+                        pieces ? round * kRoundPercent +
+                                     static_cast<int>(int64_t{done} * (kRoundPercent - 1) /
+                                                      std::max<int64_t>(planned, 1))
+                               : whole_percent(done, match.size);
+                    if (report_reading(progress, match.path, percent)) {
+                        std::printf("library_convert_dropped_files: %s: stopped by the viewer\n",
+                                    match.path.c_str());
+                        return recording_outcome::stopped;
+                    }
+                    next_progress = now + kProgressEveryMs;
                 }
-                next_progress = now + kProgressEveryMs;
-            }
-            const std::span<uint8_t> room = reader.space();
-            const ssize_t n = hw_read(file.fd, room.data(), room.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return recording_outcome::unreadable;
-            if (n == 0) break;
-            reader.commit(static_cast<size_t>(n));
-            done += n;
-            if (done - released >= kReleaseEvery) {
-                hw_fadvise(file.fd, released, done - released, POSIX_FADV_DONTNEED);
-                released = done;
+                std::span<uint8_t> room = reader.space();
+                if (pieces) room = room.first(std::min<size_t>(room.size(), end - at));
+                const ssize_t n = hw_pread(file.fd, room.data(), room.size(), at);
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0) return recording_outcome::unreadable;
+                if (n == 0) break;
+                reader.commit(static_cast<size_t>(n));
+                done += n;
+                at += n;
+                if (at - released >= kReleaseEvery || (pieces && at >= end)) {
+                    // What has been read is of no use to the page cache, which the film
+                    // playing needs.
+                    hw_fadvise(file.fd, released, at - released, POSIX_FADV_DONTNEED);
+                    released = at;
+                }
             }
         }
+        if (pieces && at < match.size) reader.skip();
         const conv::Recording recording = reader.finish();
         std::string about, error;
-        if (conv::recording_reference(recording, match.reference, about, error) !=
-            conv::kConvertOk) {
-            std::printf("library_convert_dropped_files: %s: %s\n", match.path.c_str(),
-                        error.c_str());
-            return recording_outcome::no_subtitles;
-        }
-        std::printf("library_convert_dropped_files: %s: %s\n", match.path.c_str(), about.c_str());
-        // Aligning takes a box a few seconds more, and cannot be stopped.
-        if (progress) progress({library_step::aligning, match.path});
-        return recording_outcome::reference;
+        const int result =
+            pieces ? conv::recording_start_marks(recording, match.reference, about, error)
+                   : conv::recording_reference(recording, match.reference, about, error);
+        std::printf("library_convert_dropped_files: %s%s: %s (%lld bytes read)\n",
+                    match.path.c_str(), pieces ? round == 0 ? " in pieces" : " in more pieces" : "",
+                    result == conv::kConvertOk ? about.c_str() : error.c_str(),
+                    static_cast<long long>(done));
+        return result == conv::kConvertOk ? recording_outcome::reference
+                                          : recording_outcome::no_subtitles;
     } catch (const std::bad_alloc&) {
         match.reference.clear();
         std::printf("library_convert_dropped_files: %s: out of memory\n", match.path.c_str());
@@ -575,7 +608,54 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
                 notice = library_alignment::stopped;
                 break;
             }
-            const recording_outcome found = read_recording_reference(recording, pass.progress);
+            // First a sixteenth of the recording, then another, aligned to by its
+            // subtitles' starts: when that stands, the rest is not read (a minute or two
+            // of the disk).
+            recording_outcome found = recording_outcome::reference;
+            bool taken = false;
+            std::vector<conv::TimeSpan> marks;
+            for (int round = 0; round < kPieceRounds && !taken; ++round) {
+                // A small recording is one piece, read in round 0.
+                if (conv::recording_pieces(recording.size, round).empty()) break;
+                recording.reference = std::move(marks);
+                found = read_recording_reference(recording, pass.progress, round);
+                marks = std::move(recording.reference);
+                if (found != recording_outcome::reference) break;
+                options.sync_reference = recording.path;
+                conv::ConvertReport by_starts;
+                std::string starts_text;
+                conv::Alignment alignment;
+                // Part of the reading: its reports and EXIT are the reading's.
+                const conv::AlignStop stop = [&] {
+                    return report_reading(pass.progress, recording.path,
+                                          (round + 1) * kRoundPercent - 1);
+                };
+                const int by =
+                    conv::convert_aligned(source, options, marks, false, starts_text, by_starts,
+                                          alignment, stop, conv::AlignBy::kStarts);
+                if (alignment.stopped) {
+                    found = recording_outcome::stopped;
+                    break;
+                }
+                taken =
+                    by == conv::kConvertOk && conv::sparse_alignment_taken(alignment, marks.size());
+                if (taken) {
+                    if (!summary.empty())
+                        std::printf("library_convert_dropped_files: %s\n", summary.c_str());
+                    result = by;
+                    report = std::move(by_starts);
+                    text = std::move(starts_text);
+                    summary = conv::aligned_summary_line(name, recording.path, result, report,
+                                                         alignment) +
+                              " (by the starts in its pieces)";
+                    notice = library_alignment::aligned;
+                }
+            }
+            recording.reference = {};
+            if (taken) break;
+            // A recording that cannot be read in pieces is not read whole either.
+            if (found != recording_outcome::stopped && found != recording_outcome::unreadable)
+                found = read_recording_reference(recording, pass.progress, kWhole);
             if (found == recording_outcome::stopped) {
                 pass.told.alignment_stopped = true;
                 notice = library_alignment::stopped;
@@ -591,9 +671,24 @@ bool read_source(const char* path, const struct stat& st, bool subtitles_by_name
             options.sync_reference = recording.path;
             report = {};
             conv::Alignment alignment;
-            result = conv::convert_aligned(source, options, recording.reference, true, text, report,
-                                           alignment);
+            // Asked between the alignment's steps: the first report says it started.
+            const conv::AlignStop stop = [&] {
+                return pass.progress && pass.progress({library_step::aligning, recording.path});
+            };
+            if (stop()) alignment.stopped = true;
+            if (!alignment.stopped) {
+                result = conv::convert_aligned(source, options, recording.reference, true, text,
+                                               report, alignment, stop);
+            }
             recording.reference = {};
+            if (alignment.stopped) {
+                std::printf("library_convert_dropped_files: %s: stopped by the viewer\n",
+                            recording.path.c_str());
+                pass.told.alignment_stopped = true;
+                notice = library_alignment::stopped;
+                summary.clear();  // converted as it is below
+                break;
+            }
             summary = conv::aligned_summary_line(name, recording.path, result, report, alignment);
             if (result != conv::kConvertOk) break;  // the file itself does not convert
             notice = alignment.reliable ? library_alignment::aligned : library_alignment::no_match;

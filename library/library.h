@@ -19,17 +19,20 @@
 // What a conversion pass is doing when it reports.
 enum class library_step {
     converting,  // a dropped file is about to be converted (name: the file)
-    reading,     // a recording is being read (name: its path; percent: how far, 0-99)
-    aligning,    // the recording's subtitles were read; the cues are aligned to them
+    // A recording is being read (name: its path; percent: how far, 0-99: its pieces up
+    // to 9, in two rounds, the whole of it from 10 on when they do not tell enough).
+    reading,
+    aligning,  // the recording's subtitles were read; the cues are aligned to them
 };
 struct library_progress {
     library_step step;
     std::string_view name;
     int percent = 0;
 };
-// Called while a pass works. Its return asks the pass to stop, and is heeded only
-// while a recording is read (reading: a read takes a minute or more of the disk): the
-// file is then converted unaligned and no other recording is read in the pass.
+// Called while a pass works. Its return asks the pass to stop, and is heeded while a
+// recording is read (reading) and while the cues are aligned to it (aligning, asked
+// several times an alignment): the file is then converted unaligned and no other
+// recording is read in the pass.
 using library_progress_fn = std::function<bool(const library_progress&)>;
 
 // What became of aligning a converted file to a recording of its film.
@@ -37,7 +40,7 @@ enum class library_alignment {
     aligned,
     no_match,  // the cues fit none of the recordings
     unreadable_recording,
-    stopped,  // the progress callback stopped the reading
+    stopped,  // the progress callback stopped the reading or the aligning
 };
 
 // What one pass has to tell: the files that could not be converted, then the
@@ -51,7 +54,8 @@ struct library_pass {
     std::string first_misaligned;
     library_alignment misalignment = library_alignment::no_match;  // what went wrong
     std::string first_aligned;
-    // The progress callback stopped a read: no recording is read again in this pass.
+    // The progress callback stopped a read or an alignment: no recording is read again
+    // in this pass.
     bool alignment_stopped = false;
 };
 

@@ -30,7 +30,7 @@ constexpr size_t kShownStart = 16;
 constexpr size_t kShownEnd = 7;
 constexpr const char* kLeftOut = "\u2026";  // the ellipsis
 
-bool show_progress(const library_progress& progress, bool& converting_shown);
+bool show_progress(const library_progress& progress, bool& converting_shown, bool& aligning_shown);
 void show_failures(const library_pass& pass);
 
 }  // namespace
@@ -38,9 +38,9 @@ void show_failures(const library_pass& pass);
 library_pass menu_convert_dropped_files(const library_progress_fn& also) {
     // The converting text is shown once a pass: after a recording's progress the line
     // keeps that until the pass ends.
-    bool converting_shown = false;
+    bool converting_shown = false, aligning_shown = false;
     library_pass pass = library_convert_dropped_files([&](const library_progress& p) {
-        const bool stop = show_progress(p, converting_shown);
+        const bool stop = show_progress(p, converting_shown, aligning_shown);
         return also ? also(p) || stop : stop;
     });
     const bool news = pass.failures > 0 || pass.misalignments > 0 || !pass.first_aligned.empty();
@@ -62,23 +62,25 @@ library_pass menu_convert_dropped_files(const library_progress_fn& also) {
 namespace {
 
 // Shows what the pass is doing; true when the viewer pressed EXIT while a recording
-// is read, which stops the reading.
-bool show_progress(const library_progress& progress, bool& converting_shown) {
+// is read or aligned to, which stops that.
+bool show_progress(const library_progress& progress, bool& converting_shown, bool& aligning_shown) {
     switch (progress.step) {
         case library_step::converting:
             if (!converting_shown) fb_show_status(kConvertingText);
             converting_shown = true;
             return false;
         case library_step::reading: {
+            aligning_shown = false;
             const std::string text =
                 std::string(kAligningText) + std::to_string(progress.percent) + "%";
             fb_show_status(text.c_str());
             return rc_read_key() == KEY_EXIT;
         }
         case library_step::aligning:
-            // Aligning takes a box a few seconds more, and cannot be stopped.
-            fb_show_status(kAligningSubtitlesText);
-            return false;
+            // Asked several times an alignment: the line is drawn once.
+            if (!aligning_shown) fb_show_status(kAligningSubtitlesText);
+            aligning_shown = true;
+            return rc_read_key() == KEY_EXIT;
     }
     return false;
 }

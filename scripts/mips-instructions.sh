@@ -1,7 +1,9 @@
 #!/bin/bash
 # Counts the MIPS instructions of the automatic sync's alignment of a two-hour film
-# (1500 cues), for each distortion of the test material, and of reading a minute of a
-# broadcast recording, as the box build runs them: the mipsel cross build (-O2,
+# (1500 cues), for each distortion of the test material against each kind of
+# reference (subtitles, a recording read whole or in pieces, speech) and a few more
+# cases (bench/align_count.cpp),
+# and of reading a minute of a broadcast recording, as the box build runs them: the mipsel cross build (-O2,
 # static), executed under qemu-mipsel with a plug-in that counts every guest
 # instruction (tools/insn_count_plugin.c).
 #
@@ -112,10 +114,10 @@ total=0
 for i in "${!names[@]}"; do
   n=$(measured "$i")
   total=$((total + n))
-  printf '%2d %-18s %15d  %8s ms\n' "$i" "${names[$i]}" "$n" "$(ms_at "$n")"
+  printf '%2d %-26s %15d  %8s ms\n' "$i" "${names[$i]}" "$n" "$(ms_at "$n")"
 done
 mean=$((total / ${#names[@]}))
-printf '   %-18s %15d  %8s ms\n' "mean" "$mean" "$(ms_at "$mean")"
+printf '   %-26s %15d  %8s ms\n' "mean" "$mean" "$(ms_at "$mean")"
 
 echo
 echo "== reading a recording"

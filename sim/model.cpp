@@ -103,6 +103,8 @@ struct model {
 // Reads of files, counted apart from the model's lock: the font is read under the
 // glyph lock.
 std::atomic<long> file_read_count{0};
+// Bytes read from files (not devices) with hw_read and hw_pread.
+std::atomic<int64_t> file_bytes_count{0};
 
 model& the_model() {
     static model m;
@@ -330,6 +332,7 @@ void reset() {
     md.thread_hook = nullptr;
     md.sleep_scale = 1.0;
     file_read_count = 0;
+    file_bytes_count = 0;
     clear_faults();
     std::lock_guard flk(the_faults().m);
     the_faults().injected = 0;
@@ -534,6 +537,10 @@ void clear_faults() {
 
 long file_reads() {
     return file_read_count;
+}
+
+int64_t file_bytes_read() {
+    return file_bytes_count;
 }
 
 int faults_injected() {
@@ -834,6 +841,13 @@ int hw_munmap(void* addr, size_t length) {
     return ::munmap(addr, length);
 }
 
+ssize_t hw_pread(int fd, void* buf, size_t count, off_t offset) {
+    if (fault_hit("read", "")) return -1;
+    const ssize_t n = ::pread(fd, buf, count, offset);
+    if (n > 0) file_bytes_count += n;
+    return n;
+}
+
 ssize_t hw_read(int fd, void* buf, size_t count) {
     model& md = the_model();
     std::unique_lock lk(md.m);
@@ -841,7 +855,9 @@ ssize_t hw_read(int fd, void* buf, size_t count) {
     if (it == md.files.end()) {
         lk.unlock();
         if (fault_hit("read", "")) return -1;
-        return ::read(fd, buf, count);
+        const ssize_t n = ::read(fd, buf, count);
+        if (n > 0) file_bytes_count += n;
+        return n;
     }
     if (it->second.k != kind::input) {
         errno = EINVAL;

@@ -70,8 +70,8 @@ struct video_config {
     bool present = false;
     uint64_t start_pts = 0x0f00d1234;  // an arbitrary 33-bit start
     bool playing = true;
-    bool fail_open = false;  // exists, but open fails (EBUSY: the box's player holds it)
-    bool fail_pts = false;   // VIDEO_GET_PTS fails (EIO)
+    bool fail_open = false;    // exists, but open fails (EBUSY: the box's player holds it)
+    bool fail_pts = false;     // VIDEO_GET_PTS fails (EIO)
     bool fail_status = false;  // VIDEO_GET_STATUS fails (ENOTTY: a driver without it)
 };
 
@@ -160,6 +160,8 @@ uint64_t video_status_requests();
 
 // hw_fread and hw_fseek calls since the last reset().
 long file_reads();
+// Bytes read from files, not devices, with hw_read and hw_pread since the last reset().
+int64_t file_bytes_read();
 
 // Scales every sleep of the player: 1 real time, 0 no sleeping at all.
 void set_sleep_scale(double scale);
@@ -168,7 +170,7 @@ void set_sleep_scale(double scale);
 // calls (-1: every call) of `call` whose box path contains `path` ("" any path)
 // fail with errno `err`. call is one of "open" (paths outside /dev), "fopen",
 // "opendir", "stat", "lstat", "unlink", "rmdir", "symlink" (path: the link),
-// "rename" (path: the source), "fsync" (path ""), "read" (hw_read of any
+// "rename" (path: the source), "fsync" (path ""), "read" (hw_read or hw_pread of any
 // descriptor; path "" or the input device's path) and "fread": each file opened
 // with hw_fopen while an "fread" fault is armed (count counts files) delivers
 // `after_bytes` bytes and then fails every read with err. Faults are forgotten by

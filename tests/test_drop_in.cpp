@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "conv/convert.h"
+#include "conv/recording.h"
 #include "fb/status.h"
 #include "library/library.h"
 #include "menu/drop_in.h"
@@ -796,6 +797,55 @@ TEST_F(DropInRecordings, RecordingsOfTheTitleAreTriedNewestFirstUntilOneFits) {
         for (const Recording& r : c.recordings) fs::remove(root.host(kMovieDir + r.name));
         fs::remove(root.host(subtitle_path("film.srt")));
         fs::remove(root.host(subtitle_path("film.tkx")));
+    }
+}
+
+// A two-hour film's recording is first read in pieces, a sixteenth of it (and another
+// when that is not enough), and aligned to by the starts of its subtitles; only when
+// that does not stand (a split, whose place between two pieces is not known) is it
+// read whole. Either way the file lands
+// where it belongs. Noise between the pieces changes nothing: they are all that is
+// read then.
+TEST_F(DropInFiles, ARecordingIsReadInPiecesWhenTheyTellEnough) {
+    const std::vector<conv::TimeSpan> film = testsup::film_times(1500, 7);
+    const testsup::RecordingPlan plan;
+    const testsup::Bytes clean = testsup::recording(film, plan);
+    testsup::Bytes noisy(clean.size());
+    testsup::Random random(3);
+    for (uint8_t& b : noisy) b = static_cast<uint8_t>(random.next());
+    for (const conv::FilePiece& p : conv::recording_pieces(static_cast<int64_t>(clean.size()), 0)) {
+        std::copy_n(clean.begin() + p.offset, p.length, noisy.begin() + p.offset);
+    }
+    const struct {
+        const char* name;
+        size_t distortion;
+        const testsup::Bytes* recording;
+        bool whole;  // read whole after the pieces
+    } cases[] = {
+        {"an offset", 0, &clean, false},
+        {"another frame rate", 3, &clean, false},
+        {"noise between the pieces", 0, &noisy, false},
+        {"two breaks", 8, &clean, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const testsup::Distorted copy =
+            testsup::distort(film, testsup::kDistortions[c.distortion], 11);
+        root.write(std::string(kMovieDir) + "film.ts", bytes_text(*c.recording));
+        root.write_subtitles("film.srt", testsup::subrip(copy.cues));
+        const int64_t before = sim::file_bytes_read();
+        menu_convert_dropped_files();
+        const int64_t read = sim::file_bytes_read() - before;
+        EXPECT_TRUE(status_reads("film.srt: uitgelijnd op opname"));
+        EXPECT_GE(placed_permille(copy, root.read(subtitle_path("film.tkx")), plan.lead_ms), 980);
+        const int64_t size = static_cast<int64_t>(c.recording->size());
+        if (c.whole) {
+            EXPECT_GT(read, size);
+        } else {
+            EXPECT_LE(read * 100, size * 15) << read << " of " << size << " bytes read";
+        }
+        fs::remove(root.host(subtitle_path("film.tkx")));
+        fs::remove(root.host(subtitle_path("film.srt")));
     }
 }
 

@@ -139,6 +139,75 @@ TEST_F(Library, AStopFromTheCallbackStopsTheReadingForTheWholePass) {
     }
 }
 
+// A stop asked while the cues are aligned ends the alignment there: the callback is
+// not asked again for that recording, no other recording is read in the pass, and
+// both files are converted as they are, reported as stopped. Aligning asks often
+// enough for a stop after several reports to be heard.
+TEST_F(Library, AStopWhileAligningStopsTheAlignmentForTheWholePass) {
+    for (const int stop_at : {1, 2, 6}) {
+        SCOPED_TRACE(stop_at);
+        for (const std::string name : {"a", "b"}) {
+            add_recording(name + ".ts");
+            root.write_subtitles(name + ".srt", testsup::subrip(copy.cues));
+        }
+        std::vector<std::string> read;
+        int aligning = 0;
+        const library_pass pass = library_convert_dropped_files([&](const library_progress& p) {
+            if (p.step == library_step::reading &&
+                (read.empty() || read.back() != std::string(p.name))) {
+                read.emplace_back(p.name);
+            }
+            return p.step == library_step::aligning && ++aligning >= stop_at;
+        });
+        EXPECT_EQ(aligning, stop_at);
+        EXPECT_EQ(read, std::vector<std::string>{std::string(kMovieDir) + "a.ts"});
+        EXPECT_TRUE(pass.alignment_stopped);
+        EXPECT_EQ(pass.misalignments, 2);
+        EXPECT_EQ(pass.first_misaligned, "a.srt");
+        EXPECT_EQ(pass.misalignment, library_alignment::stopped);
+        EXPECT_TRUE(pass.first_aligned.empty());
+        for (const std::string name : {"a", "b"}) {
+            EXPECT_TRUE(header_of(name + ".tkx").converted) << name;
+            EXPECT_TRUE(header_of(name + ".tkx").options.empty()) << name;
+            std::filesystem::remove(root.host(kSubtitleDir + name + ".tkx"));
+            std::filesystem::remove(root.host(kSubtitleDir + name + ".srt"));
+        }
+    }
+}
+
+// The alignment to a recording's pieces is part of its reading: its reports are the
+// reading's (4 % after the first round of pieces, 9 % after the second; their reading
+// reports less), and a stop there stops the pass as a stop while reading does: nothing
+// is read or aligned after it.
+TEST_F(Library, AStopWhileAligningToThePiecesStopsThePass) {
+    for (const int stop_at : {4, 9}) {
+        SCOPED_TRACE(stop_at);
+        for (const std::string name : {"a", "b"}) {
+            add_recording(name + ".ts");
+            root.write_subtitles(name + ".srt", testsup::subrip(copy.cues));
+        }
+        std::vector<int> percents;
+        int after_stop = 0;
+        const library_pass pass = library_convert_dropped_files([&](const library_progress& p) {
+            if (p.step == library_step::converting) return false;
+            if (!percents.empty() && percents.back() == stop_at) ++after_stop;
+            if (p.step == library_step::reading) percents.push_back(p.percent);
+            return p.step == library_step::reading && p.percent == stop_at;
+        });
+        EXPECT_EQ(after_stop, 0);
+        ASSERT_FALSE(percents.empty());
+        EXPECT_EQ(percents.back(), stop_at);
+        EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+        EXPECT_TRUE(pass.alignment_stopped);
+        EXPECT_EQ(pass.misalignment, library_alignment::stopped);
+        for (const std::string name : {"a", "b"}) {
+            EXPECT_TRUE(header_of(name + ".tkx").options.empty()) << name;
+            std::filesystem::remove(root.host(kSubtitleDir + name + ".tkx"));
+            std::filesystem::remove(root.host(kSubtitleDir + name + ".srt"));
+        }
+    }
+}
+
 // A file handed over is added under its own name, whole or not at all, never over a
 // file there already nor under a name the library keeps for itself, and the next pass
 // converts it.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "conv/align.h"
+#include "conv/convert.h"
 #include "tests/support/sync_samples.h"
 
 namespace {
@@ -89,6 +90,8 @@ TEST(SyncAlign, NothingToAlignGivesNoSegments) {
         {"no reference", film, {}},
         {"only empty or backward cues", backwards, film},
         {"only empty or backward reference", film, backwards},
+        // Cues that together last longer than twelve days are no film's.
+        {"cues of thirteen days", {{0, 13LL * 24 * 3600 * 1000}}, film},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -97,6 +100,78 @@ TEST(SyncAlign, NothingToAlignGivesNoSegments) {
         EXPECT_TRUE(a.segments.empty());
         EXPECT_EQ(conv::aligned_time(a, 1000, 1234), 1234);
     }
+}
+
+// A copy at another frame rate made for a cut with an extra scene: the ratio is
+// found and the scene split off, whichever stretch the single offset places (the
+// ratio is only looked for near there). Its cues land within 100 ms, or the file is
+// refused.
+TEST(SyncAlign, ARatioIsFoundBesideAnExtraScene) {
+    const std::vector<TimeSpan> film = testsup::film_times(1500, 9);
+    const struct {
+        int64_t numerator, denominator;
+        const char* found;
+    } ratios[] = {{25, 24, "24/25"}, {1001, 960, "23.976/25"}, {1001, 1000, "23.976/24"}};
+    for (const int64_t scene_ms : {75'000, 180'000, 400'000}) {
+        for (const auto& r : ratios) {
+            SCOPED_TRACE(std::to_string(scene_ms) + " ms, " + r.found);
+            testsup::Distorted copy = testsup::with_extra_scene(film, scene_ms, 4000, 9);
+            for (TimeSpan& c : copy.cues) {
+                c = {testsup::scale_time(c.start_ms, r.numerator, r.denominator),
+                     testsup::scale_time(c.end_ms, r.numerator, r.denominator)};
+            }
+            const conv::Alignment a = conv::align_spans(copy.cues, film);
+            EXPECT_STREQ(a.ratio_name, r.found);
+            EXPECT_EQ(a.segments.size(), 2u) << conv::alignment_text(a);
+            if (a.reliable) {
+                EXPECT_GE(testsup::accuracy_permille(copy, a, 100), 999) << conv::alignment_text(a);
+            }
+        }
+    }
+}
+
+// The stop callback is asked between the alignment's steps, often enough to be heard
+// within a small part of it, and a stop ends it there: nothing found, nothing moved.
+// Never stopped, it finds what it finds without one; a converted file stopped while
+// aligned is written as it was, when that is asked for, and refused otherwise.
+TEST(SyncAlign, AStopEndsTheAlignmentAtTheNextStep) {
+    const std::vector<TimeSpan> film = testsup::film_times(1500, 7);
+    const testsup::Distorted copy = testsup::distort(film, testsup::kDistortions[11], 8);
+    const conv::Alignment plain = conv::align_spans(copy.cues, film);
+    int asked = 0;
+    const conv::Alignment heard = conv::align_spans(copy.cues, film, [&] { return ++asked < 0; });
+    EXPECT_EQ(conv::alignment_text(heard), conv::alignment_text(plain));
+    EXPECT_FALSE(heard.stopped);
+    // The single offset, six ratios, fifty windows and a stretch or more.
+    EXPECT_GE(asked, 57);
+    for (const int stop_at : {1, 2, 7, 30, asked}) {
+        SCOPED_TRACE(stop_at);
+        int n = 0;
+        const conv::Alignment a =
+            conv::align_spans(copy.cues, film, [&] { return ++n >= stop_at; });
+        EXPECT_EQ(n, stop_at);
+        EXPECT_TRUE(a.stopped);
+        EXPECT_FALSE(a.reliable);
+        EXPECT_TRUE(a.segments.empty());
+        EXPECT_EQ(conv::aligned_time(a, 5000, 5000), 5000);
+    }
+
+    const std::string srt = testsup::subrip(copy.cues);
+    const std::vector<uint8_t> bytes(srt.begin(), srt.end());
+    conv::ConvertOptions options;
+    options.sync_reference = "film.srt";
+    std::string plain_output, output;
+    conv::ConvertReport report;
+    ASSERT_EQ(conv::convert_subtitles(bytes, {}, plain_output, report), conv::kConvertOk);
+    conv::Alignment a;
+    ASSERT_EQ(
+        conv::convert_aligned(bytes, options, film, true, output, report, a, [] { return true; }),
+        conv::kConvertOk);
+    EXPECT_TRUE(a.stopped);
+    EXPECT_EQ(output, plain_output);
+    EXPECT_NE(
+        conv::convert_aligned(bytes, options, film, false, output, report, a, [] { return true; }),
+        conv::kConvertOk);
 }
 
 TEST(SyncAlign, RandomInputStaysWithinItsLimits) {

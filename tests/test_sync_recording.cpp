@@ -203,6 +203,154 @@ TEST(SyncRecording, PiecesOfAnySizeReadAlike) {
     EXPECT_GT(whole.damage.bytes_out_of_sync, 0);
 }
 
+// The plan for reading a recording in pieces: whole packets from its start on, in
+// order, within the file, a sixteenth of it in each round apart from the start, round
+// 1 between the pieces of round 0; a small file whole in round 0.
+TEST(SyncRecording, PiecesOfARecordingAreSpreadOverIt) {
+    constexpr int64_t kPacket = 188;
+    const struct {
+        const char* name;
+        int64_t size;
+        int64_t piece;  // the length of a piece; 0: the file is one piece
+    } cases[] = {
+        {"empty", 0, 0},
+        {"a few packets", 10 * kPacket + 5, 0},
+        {"two strides", 2 * 16 * 16 * kPacket, 0},
+        {"just over two strides", 2 * 16 * 16 * kPacket + 1, 16 * kPacket},
+        {"a recording the tests make", 11'243'716, 29 * kPacket},
+        {"a two-hour film", 4'000'000'000, 10'388 * kPacket},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<conv::FilePiece> first = conv::recording_pieces(c.size, 0);
+        const std::vector<conv::FilePiece> second = conv::recording_pieces(c.size, 1);
+        if (c.piece == 0) {
+            EXPECT_EQ(first.size(), c.size > 0 ? 1u : 0u);
+            if (!first.empty()) {
+                EXPECT_EQ(first[0].offset, 0);
+                EXPECT_EQ(first[0].length, c.size);
+            }
+            EXPECT_TRUE(second.empty());
+            continue;
+        }
+        for (const auto* round : {&first, &second}) {
+            ASSERT_FALSE(round->empty());
+            EXPECT_EQ(round->front().offset, 0);  // the program tables
+            int64_t bytes = 0, end = 0;
+            for (const conv::FilePiece& p : *round) {
+                EXPECT_EQ(p.offset % kPacket, 0);
+                EXPECT_GE(p.offset, end);
+                EXPECT_GT(p.length, 0);
+                EXPECT_LE(p.length, c.piece);
+                EXPECT_LE(p.offset + p.length, c.size);
+                EXPECT_TRUE(p.length == c.piece || p.offset + p.length == c.size);
+                end = p.offset + p.length;
+                bytes += p.length;
+            }
+            // A sixteenth, and the start.
+            EXPECT_LE(bytes, c.size / 16 + 2 * c.piece);
+            EXPECT_GE(bytes, c.size / 16 - c.piece);
+        }
+        // Round 1 reads none of round 0 but the start.
+        for (size_t i = 1; i < second.size(); ++i) {
+            for (const conv::FilePiece& p : first) {
+                EXPECT_TRUE(second[i].offset + second[i].length <= p.offset ||
+                            p.offset + p.length <= second[i].offset)
+                    << second[i].offset;
+            }
+        }
+    }
+}
+
+// Read in pieces, a recording gives what it shows within them, as a whole read gives
+// it, and the starts of what still shows where a piece ends; nothing of what lies
+// between: the same when that is noise instead, with no damage counted for the gaps.
+TEST(SyncRecording, PiecesReadAloneGiveWhatShowsWithinThem) {
+    const std::vector<TimeSpan> film = testsup::film_times(1500, 4);
+    for (const bool teletext : {false, true}) {
+        SCOPED_TRACE(teletext ? "teletext" : "DVB subtitles");
+        testsup::RecordingPlan plan;
+        plan.dvb = !teletext;
+        plan.teletext = teletext;
+        const Bytes bytes = testsup::recording(film, plan);
+        const std::vector<conv::FilePiece> pieces =
+            conv::recording_pieces(static_cast<int64_t>(bytes.size()), 0);
+        ASSERT_GT(pieces.size(), 100u);
+        Bytes noisy(bytes.size());
+        testsup::Random random(9);
+        for (uint8_t& b : noisy) b = static_cast<uint8_t>(random.next());
+        for (const conv::FilePiece& p : pieces) {
+            std::copy_n(bytes.begin() + p.offset, p.length, noisy.begin() + p.offset);
+        }
+        const conv::Recording whole = read_all(bytes);
+        ASSERT_EQ(whole.streams.size(), 1u);
+        EXPECT_TRUE(whole.streams[0].cut_starts.empty());
+        const std::vector<TimeSpan> all = spans_of(whole.streams[0]);
+        auto is_start = [&](int64_t t) {
+            return std::any_of(all.begin(), all.end(),
+                               [&](const TimeSpan& w) { return w.start_ms == t; });
+        };
+        const conv::Recording clean = conv::read_recording_pieces(bytes, pieces);
+        for (const conv::Recording* r : {&clean}) {
+            EXPECT_FALSE(r->damage.any());
+            ASSERT_EQ(r->streams.size(), 1u);
+            const std::vector<TimeSpan> got = spans_of(r->streams[0]);
+            // Some whole subtitles, each as the whole read has it, and more starts.
+            EXPECT_GT(got.size(), 10u);
+            EXPECT_LT(got.size(), all.size() / 8);
+            EXPECT_GT(got.size() + r->streams[0].cut_starts.size(), 60u);
+            for (const TimeSpan& s : got) {
+                EXPECT_TRUE(std::any_of(all.begin(), all.end(),
+                                        [&](const TimeSpan& w) {
+                                            return w.start_ms == s.start_ms && w.end_ms == s.end_ms;
+                                        }))
+                    << s.start_ms << "-" << s.end_ms;
+            }
+            for (const int64_t t : r->streams[0].cut_starts) EXPECT_TRUE(is_start(t)) << t;
+        }
+        const conv::Recording from_noise = conv::read_recording_pieces(noisy, pieces);
+        EXPECT_FALSE(from_noise.damage.any());
+        ASSERT_EQ(from_noise.streams.size(), 1u);
+        EXPECT_EQ(difference(spans_of(from_noise.streams[0]), spans_of(clean.streams[0])), "");
+        EXPECT_EQ(from_noise.streams[0].cut_starts, clean.streams[0].cut_starts);
+    }
+}
+
+// A copy aligned by starts to a recording read in pieces lands where it belongs when
+// that alignment is taken (the single-offset ones here), and is not taken with splits,
+// whose place between two pieces is not known; then the whole recording is read.
+TEST(SyncRecording, ACopyAlignsByStartsToARecordingReadInPieces) {
+    const std::vector<TimeSpan> film = testsup::film_times(1500, 7);
+    const testsup::RecordingPlan plan;
+    const Bytes bytes = testsup::recording(film, plan);
+    std::vector<TimeSpan> marks;
+    std::string about, error;
+    ASSERT_EQ(conv::recording_start_marks(
+                  conv::read_recording_pieces(
+                      bytes, conv::recording_pieces(static_cast<int64_t>(bytes.size()), 0)),
+                  marks, about, error),
+              conv::kConvertOk)
+        << error;
+    EXPECT_NE(about.find("subtitle starts"), std::string::npos) << about;
+    const struct {
+        size_t distortion;
+        bool taken;
+    } cases[] = {{0, true}, {1, true}, {3, true}, {4, true}, {6, true}, {9, true}, {8, false}};
+    for (const auto& c : cases) {
+        const testsup::Distortion& d = testsup::kDistortions[c.distortion];
+        SCOPED_TRACE(d.name);
+        testsup::Distorted copy = testsup::distort(film, d, 11);
+        for (int64_t& b : copy.belongs) b += b < 0 ? 0 : plan.lead_ms;
+        const conv::Alignment a = conv::align_spans(conv::start_marks(copy.cues), marks);
+        EXPECT_EQ(conv::sparse_alignment_taken(a, marks.size()), c.taken)
+            << conv::alignment_text(a);
+        if (c.taken) {
+            EXPECT_STREQ(a.ratio_name, d.ratio_found);
+            EXPECT_EQ(testsup::accuracy_permille(copy, a, 100), 1000) << conv::alignment_text(a);
+        }
+    }
+}
+
 TEST(SyncRecording, DvbDisplayRules) {
     using testsup::dvb_display_set;
     constexpr uint16_t kPage = testsup::kDvbPage;
