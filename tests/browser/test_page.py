@@ -483,6 +483,19 @@ class PageTest(unittest.TestCase):
             p.proc.send_signal(signal.SIGCONT)
         self.until("the connection back", lambda: not self.shown("offline"))
 
+    def test_formats(self):
+        """The clock as h:mm:ss and the shift with its sign and one or two decimals."""
+        self.browser.get(self.player.url)
+        clocks = [(0, "0:00:00"), (999, "0:00:00"), (59999, "0:00:59"), (3599999, "0:59:59"),
+                  (3600000, "1:00:00"), (36000000, "10:00:00"), (4294967295, "1193:02:47")]
+        shifts = [(0, "+0,0 s"), (500, "+0,5 s"), (-500, "\u22120,5 s"), (2000, "+2,0 s"),
+                  (1250, "+1,25 s"), (-40, "\u22120,04 s"), (1005, "+1,01 s"), (-4, "+0,0 s"),
+                  (-1995, "\u22122,0 s"), (123456, "+123,46 s")]
+        for function, table in (("clockText", clocks), ("shiftText", shifts)):
+            for ms, text in table:
+                with self.subTest(function=function, ms=ms):
+                    self.assertEqual(self.js("return %s(arguments[0])" % function, ms), text)
+
     def check_tv_shows(self, shown, lines):
         """The TV draws the subtitle the page shows: against another subtitle of clearly
         other length, reached with the previous/next keys, the TV's picture changes in a
