@@ -400,11 +400,15 @@ class PageTest(unittest.TestCase):
         self.assertNotIn("Te_groot", [n for n, _ in self.listed()])
 
         # The same name again: the page's own question, and on yes it is replaced.
+        jobs = lambda: [j for j in self.state()["jobs"] if j["name"] == name]
+        taken = len(jobs())
         self.button("#file-input").send_keys(upload)
         self.until("the question whether to replace", lambda: self.shown("ask"))
         self.assertEqual(self.text("ask-text"), name + " bestaat al. Vervangen?")
         self.button("#ask-yes").click()
-        self.until("the replacement converted", lambda: self.job_line(name).startswith(name + ": klaar"))
+        self.until("the replacement taken and converted",
+                   lambda: len(jobs()) > taken and jobs()[-1]["step"] == "klaar")
+        self.until("the replacement's line", lambda: self.job_line(name).startswith(name + ": klaar"))
 
         # Choose, start, shift: the subtitle of the moment on the page and on the TV.
         li = "#files li[data-name='%s'] " % listed_as
