@@ -67,10 +67,9 @@ class Box:
                 self.started = None
         elif name in ("CHANNELUP", "CHANNELDOWN"):
             d = 500 if name == "CHANNELUP" else -500
+            # As the player: the clock moves and runs.
             self.clock = max(0, self.clock_ms() + d)
-            if self.started is not None:
-                self.started = time.monotonic()
-            self.shift += d
+            self.started = time.monotonic()
         elif name in ("LEFT", "RIGHT"):
             now = self.clock_ms()
             starts = [a for a, _, _ in SUBTITLES]
@@ -82,9 +81,11 @@ class Box:
             elif name == "LEFT" and earlier:
                 self.clock = earlier[-1]
         elif name.isdigit():
-            self.status = "Ga naar %s_:__:__" % name
-        elif name == "EXIT":
-            self.status = ""
+            # The time entry: hours first; a digit out of range ends it.
+            if "Tijd" in self.status or name > "3":
+                self.status = ""
+            else:
+                self.status = " Tijd: %su --m --s" % name
         return True
 
 

@@ -418,14 +418,23 @@ class PageTest(unittest.TestCase):
         lines = sample_lines(sample)
         self.press("OK")
         self.until("the clock running", lambda: self.text("playing") == "speelt")
-        shift_before = self.state()["shift_ms"]
-        self.press("CHANNELUP")
-        self.until("the +0.5 s shift in force", lambda: self.state()["shift_ms"] == shift_before + 500)
         self.until("a subtitle of the file on the page", lambda: self.text("subtitle") in lines)
+        # +0,5 s from a known time: stopped at the start of the next subtitle, the key
+        # moves the clock half a second ahead and runs it.
         self.press("OK")
-        self.until("the clock stopped", lambda: self.text("playing") == "gestopt")
+        self.until("the clock stopped", lambda: not self.state()["playing"])
+        self.press("RIGHT")
+        at = self.until("the clock at a subtitle's start",
+                        lambda: (lambda s: s if not s["playing"] and s["subtitle"] in lines else None)(self.state()))
+        self.press("CHANNELUP")
+        moved = self.until("the clock running after +0,5 s",
+                           lambda: (lambda s: s if s["playing"] else None)(self.state()))
+        self.assertGreaterEqual(moved["clock_ms"], at["clock_ms"] + 500)
+        self.until("a subtitle of the file on the page", lambda: self.text("subtitle") in lines)
         # Stopped, the picture holds still; between two subtitles, the next one is shown.
-        if self.text("subtitle") == "" or self.state()["subtitle"] == "":
+        self.press("OK")
+        stopped = self.until("the clock stopped", lambda: (lambda s: s if not s["playing"] else None)(self.state()))
+        if stopped["subtitle"] == "":
             self.press("RIGHT")
         self.until("the page showing what the player shows",
                    lambda: self.text("subtitle") != "" and self.text("subtitle") == self.state()["subtitle"])
@@ -436,12 +445,16 @@ class PageTest(unittest.TestCase):
         if not STANDIN:
             self.check_tv_shows(shown, lines)
 
-        # Status line: a typed digit starts the time entry, which the TV's status line shows.
+        # Status line: a typed digit starts the time entry, which the TV's status line
+        # shows; a digit out of range ends it and clears the line.
         self.open_remote()
-        self.button("#remote button[data-key='1']").click()
+        self.button("#remote button[data-key='0']").click()
         self.until("the time entry on the TV's status line, on the page",
-                   lambda: self.text("tvstatus") != "" and self.text("tvstatus") == self.state()["status"])
-        self.button("#remote button[data-key='EXIT']").click()
+                   lambda: "Tijd: 0u --m --s" in self.text("tvstatus")
+                   and self.text("tvstatus") == self.state()["status"])
+        self.button("#remote button[data-key='9']").click()
+        self.until("the status line cleared, on the page",
+                   lambda: self.text("tvstatus") == "" and self.state()["status"] == "")
 
         # Delete after the page's question: No keeps the file, Yes removes it.
         other = BY_DROP[2]
