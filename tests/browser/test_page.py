@@ -410,6 +410,16 @@ class PageTest(unittest.TestCase):
                    lambda: len(jobs()) > taken and jobs()[-1]["step"] == "klaar")
         self.until("the replacement's line", lambda: self.job_line(name).startswith(name + ": klaar"))
 
+        # A name of a file written by hand on the box: the box names its .tkx, and No
+        # leaves it as it was.
+        self.drop("De_vuurtoren.srt", b"1\n00:00:01,000 --> 00:00:02,000\nNieuw\n")
+        self.until("the question whether to replace the hand-made file", lambda: self.shown("ask"))
+        self.assertEqual(self.text("ask-text"), "De_vuurtoren.tkx bestaat al. Vervangen?")
+        self.button("#ask-no").click()
+        after = self.later_state()
+        self.assertNotIn("De_vuurtoren.srt", [j["name"] for j in after["jobs"]])
+        self.assertIn("De_vuurtoren", after["files"])
+
         # Choose, start, shift: the subtitle of the moment on the page and on the TV.
         li = "#files li[data-name='%s'] " % listed_as
         self.button(li + "button.choose").click()
