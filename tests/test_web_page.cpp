@@ -29,12 +29,13 @@ TEST(WebPage, EmbeddedBytesAreThePageFile) {
 
 // Texts the viewer reads, as the player's other texts say them.
 TEST(WebPage, ViewerTextsAreThere) {
-    constexpr std::array<std::string_view, 14> kTexts{{
+    constexpr std::array<std::string_view, 15> kTexts{{
         "Vraag een code",
         ">Koppel<",
         "Sleep ondertitels hierheen",
         "te groot (max. 4 MB)",
-        " bestaat al. Vervangen?",
+        "' bestaat al'",
+        "'. Vervangen?'",
         "'bestaat al'",
         "'Verwijder ' + name + ' met de bronbestanden?'",
         "Afstandsbediening",
