@@ -12,8 +12,11 @@ extern int32_t save_on_exit;
 int app_start();
 // One pass of the main loop; returns -1 to go on, else the exit status (shut-down done).
 int app_pass();
-// The whole program: start-up, loop, shut-down; returns the exit status.
-int app_main();
+struct web_options;
+// The whole program: start-up, loop, shut-down; returns the exit status. With web
+// options, the web page's server runs from the end of the start-up to the end of the
+// loop (a server that cannot start is logged, and the player runs on without it).
+int app_main(const web_options* web = nullptr);
 // Shuts everything down; returns the save flag.
 int app_shutdown(int save_position);
 // The resume position a shut-down with this save flag stores: kKeepResumePosition keeps

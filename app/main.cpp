@@ -20,6 +20,8 @@
 #include "tmr/clock.h"
 #include "tmr/film.h"
 #include "tmr/time_entry.h"
+#include "web/bridge.h"
+#include "web/server.h"
 
 int32_t quit_requested = 0;
 int32_t save_on_exit = 0;
@@ -33,6 +35,9 @@ constexpr const char* kStartFilm = "Volgt de film - Druk: \x0e\x0f om te starten
 constexpr const char* kExitPrompt =
     " \x0b\x03\x0e\x0f\x0c Sluiten - \x0b\x04\x14\x15\x0c Opslaan & Sluiten - "
     "\x0b\x02\x12\x13\x0c Annuleren";
+
+constexpr const char* kForgetQuestion = "Alle gekoppelde telefoons vergeten?";
+constexpr const char* kForgotten = "Gekoppelde telefoons vergeten";
 
 void drain_input() {
     while (rc_read_key() >= 0) hw_usleep(5000);
@@ -79,8 +84,15 @@ void toggle_play() {
 // Dispatches one key; returns whether the help box is closed after it (pass step 8).
 bool handle_key(int code) {
     switch (code) {
-        case KEY_1: case KEY_2: case KEY_3: case KEY_4: case KEY_5:
-        case KEY_6: case KEY_7: case KEY_8: case KEY_9:
+        case KEY_1:
+        case KEY_2:
+        case KEY_3:
+        case KEY_4:
+        case KEY_5:
+        case KEY_6:
+        case KEY_7:
+        case KEY_8:
+        case KEY_9:
             tmr_enter_digit(code - KEY_1 + 1);
             return true;
         case KEY_0:
@@ -152,6 +164,15 @@ bool handle_key(int code) {
         case KEY_CHANNELDOWN:
             tmr_shift(-1);
             return true;
+        case KEY_TEXT:
+            // Only while the page is served: the phones paired with it are forgotten.
+            if (!web_serving()) return false;
+            if (menu_dialog(1, 20, kForgetQuestion)) {
+                web_forget_paired();
+                fb_show_status(kForgotten);
+            }
+            tmr_restore_band();
+            return true;
         default:
             return false;
     }
@@ -167,6 +188,7 @@ void app_key(int code) {
 int app_start() {
     quit_requested = 0;
     save_on_exit = 0;
+    web_clear_keys();
     fb = hw_open("/dev/fb/0", O_RDWR);
     if (fb < 0) fb = hw_open("/dev/fb0", O_RDWR);
     if (fb < 0) {
@@ -235,6 +257,7 @@ int app_pass() {
         }
         if (help_countdown > 0) help_countdown -= 1;
         if (help_countdown == 0) menu_help_box(0);
+        web_main_pass(web_place::at_rest);
         int code = rc_read_key();
         if (code >= 0) app_key(code);
     }
@@ -247,9 +270,11 @@ int app_pass() {
     return -1;
 }
 
-int app_main() {
+int app_main(const web_options* web) {
     int r = app_start();
+    if (r < 0 && web != nullptr) web_start(*web);
     while (r < 0) r = app_pass();
+    web_stop();
     return r;
 }
 

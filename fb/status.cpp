@@ -2,6 +2,7 @@
 #include "fb/status.h"
 
 #include <array>
+#include <cstdio>
 #include <mutex>
 
 #include "fb/glyph.h"
@@ -41,6 +42,8 @@ namespace {
 // Serialises the status operations of the two threads, so that the drawing
 // cursor and the strip are never shared by two drawings at once.
 std::mutex info_mutex;
+// The message on the strip now (empty: none), for the web page; under info_mutex.
+std::array<char, 256> shown_message{};
 
 void draw_status(const char* message);
 void draw_icons();
@@ -75,6 +78,12 @@ void fb_show_time(uint32_t ms) {
     fb_show_changes();
 }
 
+void fb_copy_status(char* out, size_t size) {
+    if (size == 0) return;
+    std::lock_guard lock(info_mutex);
+    std::snprintf(out, size, "%s", shown_message.data());
+}
+
 void fb_show_icons() {
     std::lock_guard lock(info_mutex);
     draw_icons();
@@ -87,6 +96,7 @@ int32_t fb_status_width() {
 
 void fb_clear_status() {
     std::lock_guard lock(info_mutex);
+    shown_message[0] = '\0';
     fb_fill(0, sx, sy, ex, kStripHeight, kTransparent);
     status_countdown = -1;
     fb_show_changes();
@@ -95,6 +105,7 @@ void fb_clear_status() {
 namespace {
 
 void draw_status(const char* message) {
+    std::snprintf(shown_message.data(), shown_message.size(), "%s", message);
     const int32_t x0 = sx;
     const int32_t y0 = sy;
     const int32_t x1 = ex;

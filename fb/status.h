@@ -7,6 +7,7 @@
 // Lock order: paint_mutex, then the status lock, then pixel_mutex.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "app/relaxed.h"
@@ -21,3 +22,6 @@ extern relaxed<int32_t> status_countdown;
 // Width in pixels a message has on the status line, from sx (the icons take the rest):
 // what is wider is cut at this edge.
 int32_t fb_status_width();
+// The message on the status line now, with its inline codes (empty when none), cut to
+// size: for the web page, which shows what the TV shows.
+void fb_copy_status(char* out, size_t size);

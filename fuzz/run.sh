@@ -5,7 +5,8 @@
 #   fuzz/run.sh                      every target for 10 s (the short pass CI runs)
 #   fuzz/run.sh --seconds 60         every target for 60 s
 #   fuzz/run.sh --runs 1000000       every target for a million executions (the long run)
-#   fuzz/run.sh --runs 1000000 text  only the named targets (loader settings text script main_loop convert align ts)
+#   fuzz/run.sh --runs 1000000 text  only the named targets (loader settings text script
+#                                    main_loop convert align ts web_request)
 #   fuzz/run.sh --build-only
 #
 # Environment: FUZZ_BUILD_DIR (default build-fuzz in the repository), FUZZ_JOBS
@@ -20,7 +21,7 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}"
 JOBS="${FUZZ_JOBS:-2}"
 NICE="${FUZZ_NICE:-0}"
-ALL_TARGETS=(loader settings text script main_loop convert align ts)
+ALL_TARGETS=(loader settings text script main_loop convert align ts web_request)
 
 seconds=10
 runs=""
@@ -31,7 +32,7 @@ while [ $# -gt 0 ]; do
     --seconds) seconds="$2"; shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
     --build-only) build_only=1; shift ;;
-    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
     *) targets+=("$1"); shift ;;
   esac
 done
@@ -39,7 +40,7 @@ done
 
 # Longest input per target: whole files for the loader and the scripts, one record
 # and a little for the settings, a string with its parameters, a key sequence, some
-# eighty packets of a recording.
+# eighty packets of a recording, a request with a small upload.
 max_len() {
   case "$1" in
     loader) echo 16384 ;;
@@ -50,6 +51,7 @@ max_len() {
     convert) echo 16384 ;;
     align) echo 4096 ;;
     ts) echo 16384 ;;
+    web_request) echo 8192 ;;
   esac
 }
 

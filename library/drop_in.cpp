@@ -758,7 +758,8 @@ library_pass library_convert_dropped_files(const library_progress_fn& progress) 
     return std::move(pass.told);
 }
 
-bool library_add_file(std::string_view name, std::span<const uint8_t> bytes, std::string& error) {
+bool library_add_file(std::string_view name, std::span<const uint8_t> bytes, std::string& error,
+                      bool replace) {
     error.clear();
     struct stat st;
     path_buffer path;
@@ -769,15 +770,40 @@ bool library_add_file(std::string_view name, std::span<const uint8_t> bytes, std
         error = "name too long";
     } else if (bytes.size() > static_cast<size_t>(kMaxSourceBytes)) {
         error = "file too large";
-    } else if (hw_lstat(path.data(), &st) == 0) {
-        error = "name taken";
-    } else if (errno != ENOENT) {
-        error = "cannot write the file";
     } else {
-        const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        return write_through_part(name, {}, text, "cannot write the file", error);
+        const bool there = hw_lstat(path.data(), &st) == 0;
+        if (there && (!replace || S_ISDIR(st.st_mode))) {
+            error = "name taken";
+        } else if (!there && errno != ENOENT) {
+            error = "cannot write the file";
+        } else {
+            // The rename replaces a file (or a link: never what it points to) whole.
+            const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+            return write_through_part(name, {}, text, "cannot write the file", error);
+        }
     }
     return false;
+}
+
+bool library_converted_file_is_viewers(std::string_view base) {
+    try {
+        const std::string converted_name = std::string(base) + std::string(kExtension);
+        path_buffer converted;
+        struct stat st;
+        if (!make_path(converted, converted_name) || hw_lstat(converted.data(), &st) != 0) {
+            return false;
+        }
+        conv::ConvertedFrom from;
+        if (!S_ISREG(st.st_mode) || !header_of(converted_name, converted.data(), st, from)) {
+            return true;
+        }
+        return !from.converted || from.source_name.empty() ||
+               conv::name_base(from.source_name) != base ||
+               (!from.options.empty() && !aligned_to_recording(from)) ||
+               edited_by_viewer(converted.data());
+    } catch (const std::bad_alloc&) {
+        return true;
+    }
 }
 
 std::string library_failure_text(std::string_view error) {

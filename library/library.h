@@ -75,9 +75,15 @@ library_pass library_convert_dropped_files(const library_progress_fn& progress);
 // with error in the converter's style (library_failure_text reads it), when name is
 // no plain name of the directory or one the library keeps for itself (the link, its
 // temporary files), is too long, the file is larger than a pass converts, a file of
-// that name is there already (a viewer's file is never replaced), or it cannot be
-// written.
-bool library_add_file(std::string_view name, std::span<const uint8_t> bytes, std::string& error);
+// that name is there already and replace is false (a viewer's file is only replaced
+// when the viewer agreed; a directory never), or it cannot be written.
+bool library_add_file(std::string_view name, std::span<const uint8_t> bytes, std::string& error,
+                      bool replace = false);
+// Whether the ".tkx" of base is there and the viewer's: written by hand, made from a
+// file of another name or with options chosen by hand, or changed since its
+// conversion. A pass never replaces it, so a file of that base handed over would
+// not be converted.
+bool library_converted_file_is_viewers(std::string_view base);
 
 // The converter's error as the viewer reads it ("geen ondertitels gevonden", "fout in
 // regel 12", ...), and what became of an alignment ("uitgelijnd op opname", ...):

@@ -35,17 +35,19 @@ void show_failures(const library_pass& pass);
 
 }  // namespace
 
-void menu_convert_dropped_files() {
+library_pass menu_convert_dropped_files(const library_progress_fn& also) {
     // The converting text is shown once a pass: after a recording's progress the line
     // keeps that until the pass ends.
     bool converting_shown = false;
-    const library_pass pass = library_convert_dropped_files(
-        [&](const library_progress& p) { return show_progress(p, converting_shown); });
+    library_pass pass = library_convert_dropped_files([&](const library_progress& p) {
+        const bool stop = show_progress(p, converting_shown);
+        return also ? also(p) || stop : stop;
+    });
     const bool news = pass.failures > 0 || pass.misalignments > 0 || !pass.first_aligned.empty();
     if (news) {
         try {
             show_failures(pass);
-            return;
+            return pass;
         } catch (const std::bad_alloc&) {
             // No text: the line is cleared below.
         }
@@ -54,6 +56,7 @@ void menu_convert_dropped_files() {
         fb_clear_status();
         fb_show_icons();
     }
+    return pass;
 }
 
 namespace {

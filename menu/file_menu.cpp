@@ -13,6 +13,7 @@
 #include "menu/menus.h"
 #include "menu/sync_offer.h"
 #include "menu/window.h"
+#include "web/bridge.h"
 
 namespace {
 
@@ -32,6 +33,8 @@ int menu_file() {
     // same error box again and again.
     bool always_list = false;
     for (;;) {
+        // The web page's commands run here, between two listings, with the list closed.
+        if (web_main_pass(web_place::file_menu) & kWebFileChosen) return 0;
         menu_convert_dropped_files();
         library_names names;
         if (!library_list(names)) {
@@ -54,7 +57,9 @@ int menu_file() {
             }
             for (const auto& j : names) items.push_back(j.get());
             std::unique_ptr<char[]> marks(new (std::nothrow) char[names.size() + 1]);
+            menu_web_commands_end_list = true;
             result = menu_list(kMenuTitle, n, kListChars, items.data(), marks.get(), mode);
+            menu_web_commands_end_list = false;
             if (marks && result == -5 && menu_dialog(1, 15, kDeleteQuestion)) {
                 delete_marked(names, marks.get());
             }

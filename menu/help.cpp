@@ -51,13 +51,14 @@ const std::array<help_row, 9> help_page1{{
     {"HELP", "Volgende help pagina     \x08"},
 }};
 
-const std::array<help_row, 6> help_page2{{
+const std::array<help_row, 7> help_page2{{
     {"0-9", "Verander positie (verstreken tijd)"},
     {"Bouq.", "Verplaats ondertitels +/- 0.5 sec"},
     {"Vol.", "Verschuif ondertitels omhoog/omlaag"},
     {"TV", "Verander FPS / Origineel"},
     {"Video", "Schakel ondertitels positie"},
     {"\x10\x11", "Selecteer ondertitels"},
+    {"Text", "Vergeet gekoppelde telefoons"},
 }};
 
 const std::array<const char*, 2> help_banner1{"Lumetra v2.3", "Made by the Lumetra team"};

@@ -140,6 +140,12 @@ int menu_list(const char* title, int count, int width, const char* const* items,
                 result = -1;
                 end = true;
                 break;
+            case kMenuWebCommandKey:
+                if (mode != 0) {
+                    result = -6;
+                    end = true;
+                }
+                break;
             case KEY_YELLOW:
                 if (mode & 2) {
                     result = -3;

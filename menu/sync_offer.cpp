@@ -15,6 +15,7 @@
 #include "sub/subtitles.h"
 #include "tmr/clock.h"
 #include "tmr/sync.h"
+#include "web/bridge.h"
 
 namespace {
 
@@ -44,7 +45,11 @@ void menu_sync_started(uint32_t started_from_ms) {
     if (rate.kind != rate_kind::standard && rate.kind != rate_kind::measured) return;
     char question[96];
     tmr_sync_question(rate, question, sizeof question);
-    if (menu_dialog(kQuestionLines, kQuestionWidth, question) != 0) {
+    // The web page shows the question with its own yes and no while the TV asks it.
+    web_set_question(question);
+    const int answer = menu_dialog(kQuestionLines, kQuestionWidth, question);
+    web_set_question({});
+    if (answer != 0) {
         tmr_sync_apply(rate);
         remember();
     } else {

@@ -17,6 +17,7 @@
 #include "fb/text.h"
 #include "hw/device.h"
 #include "rc/remote.h"
+#include "web/bridge.h"
 
 namespace {
 
@@ -194,12 +195,18 @@ void menu_drain_keys(int pause_us) {
     while (rc_read_key() >= 0) hw_usleep(static_cast<useconds_t>(pause_us));
 }
 
+bool menu_web_commands_end_list = false;
+
 int menu_wait_key() {
     fb_show_changes();
     for (;;) {
         hw_usleep(kPollUs);
         int code = rc_read_key();
         if (code >= 0) return code;
+        // The page sees that the TV waits for a key; the file menu's list makes room
+        // for a command of the page.
+        web_main_pass(web_place::busy);
+        if (menu_web_commands_end_list && web_command_waiting()) return kMenuWebCommandKey;
     }
 }
 

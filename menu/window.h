@@ -42,3 +42,8 @@ void menu_draw_cut(const char* text, int32_t x, int32_t y, int32_t width, int8_t
 void menu_drain_keys(int pause_us);
 // Polls every 10 ms until a key arrives and returns its code.
 int menu_wait_key();
+// Returned by menu_wait_key, while menu_web_commands_end_list is set (the file menu's
+// list is open), when the web page has a command waiting: the list closes (menu_list
+// returns -6 in its file modes) so that the file menu can carry it out and list again.
+inline constexpr int kMenuWebCommandKey = 0x7FFF;
+extern bool menu_web_commands_end_list;

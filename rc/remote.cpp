@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "hw/device.h"
+#include "web/bridge.h"
 
 std::array<int, 2> rc_fd{-1, -1};
 input_event rc_ev{};
@@ -92,6 +93,8 @@ int rc_read_key() {
             result = rc_ev.code;
         }
     }
+    // The web page's keys come after the remote's, one a call like them.
+    if (result < 0) result = web_take_key();
     hw_usleep(10000);
     return result;
 }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 // Descriptors of the remote-control devices found; -1 = free slot.
 extern std::array<int, 2> rc_fd;
@@ -20,3 +21,10 @@ int rc_init();
 // call; records of other types before it (reports, scan codes) are read and dropped.
 int rc_read_key();
 void rc_deinit();
+
+// The key code of a remote key's name (OK EXIT UP DOWN LEFT RIGHT RED GREEN YELLOW BLUE
+// HELP MENU TV VIDEO VOLUMEUP VOLUMEDOWN CHANNELUP CHANNELDOWN, a digit 0..9), in any
+// case and with or without "KEY_"; -1 for any other text. Any thread.
+int rc_key_from_name(std::string_view name);
+// The name of a remote key's code ("OK", "7"), or "" for a code without one.
+std::string_view rc_key_name(int code);

@@ -12,6 +12,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   xvfb xdotool
   chromium chromium-driver python3-selenium
+  dpkg-dev
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -23,3 +24,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y "${missing[@]}"
 fi
+# civetweb's source (the web server compiled into the player), from Debian's source
+# package; configuring the build fetches it too when it is missing.
+bash "$(dirname "$0")/civetweb-source.sh"

@@ -30,6 +30,7 @@
 #include "sim/picture.h"
 #include "sim/script.h"
 #include "sim/snapshot.h"
+#include "web/server.h"
 #if LUMETRA_HAVE_WINDOW
 #include "sim/window.h"
 #endif
@@ -226,13 +227,18 @@ int run_frontend(const options& o) {
         say("--driver-state: cannot watch SIGTERM and SIGINT; a signal leaves nothing written");
     }
 
+    // --web: the page on 127.0.0.1 only; the player starts it after its start-up.
+    web_options web;
+    web.address = "127.0.0.1";
+    web.port = o.web_port;
+    const web_options* web_wanted = o.web_port >= 0 ? &web : nullptr;
     int status = 0;
     if (window) {
 #if LUMETRA_HAVE_WINDOW
         // SDL wants its own thread to be the main one: the player runs beside it.
         std::atomic<bool> done{false};
         std::thread player([&] {
-            status = app_main();
+            status = app_main(web_wanted);
             done = true;
         });
         window_loop([&] { return done.load(); });
@@ -240,7 +246,7 @@ int run_frontend(const options& o) {
         window_close();
 #endif
     } else {
-        status = app_main();
+        status = app_main(web_wanted);
     }
 
     rs->stop.request();
@@ -270,6 +276,7 @@ namespace {
 // Ends the process at once, the player wherever it is; what it printed is kept, and
 // the driver's state is written as at every way out.
 [[noreturn]] void leave(run_state& rs, int status) {
+    web_stop();
     write_state_once(rs);
     std::fflush(stdout);
     std::fflush(stderr);
@@ -278,6 +285,7 @@ namespace {
 
 // Ends the process by sig, as the signal would have without --driver-state.
 [[noreturn]] void end_by_signal(run_state& rs, int sig) {
+    web_stop();
     write_state_once(rs);
     std::fflush(stdout);
     std::fflush(stderr);

@@ -38,6 +38,8 @@ constexpr std::string_view kUsage =
     "  --scale N          window scale, 1 to 8 (default: the largest that fits the screen)\n"
     "  --no-fb            no framebuffer device\n"
     "  --video            a video decoder whose film the subtitle clock follows\n"
+    "  --web PORT         serve the box's web page on 127.0.0.1:PORT (0: a free port,\n"
+    "                     logged as \"web: listening on 127.0.0.1:PORT\"); default: none\n"
     "  -h, --help         this text\n"
     "  --version          the simulator's version\n"
     "\n"
@@ -68,9 +70,10 @@ enum long_option : int {
     kShownPage,
     kManualBlit,
     kDriverState,
+    kWeb,
 };
 
-constexpr std::array<option, 18> kOptions{{
+constexpr std::array<option, 19> kOptions{{
     {"root", required_argument, nullptr, kRoot},
     {"keys", required_argument, nullptr, kKeys},
     {"headless", no_argument, nullptr, kHeadless},
@@ -86,6 +89,7 @@ constexpr std::array<option, 18> kOptions{{
     {"shown-page", required_argument, nullptr, kShownPage},
     {"manual-blit", no_argument, nullptr, kManualBlit},
     {"driver-state", required_argument, nullptr, kDriverState},
+    {"web", required_argument, nullptr, kWeb},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -207,6 +211,15 @@ bool parse_options(std::span<const char* const> args, options& out, std::string&
                     return false;
                 }
                 break;
+            case kWeb: {
+                uint32_t n = 0;
+                if (!parse_uint(v, n) || n > 65535) {
+                    err = "--web: bad port '" + v + "' (0 to 65535)";
+                    return false;
+                }
+                o.web_port = static_cast<int>(n);
+                break;
+            }
             case kRemotes: {
                 uint32_t n = 0;
                 if (!parse_uint(v, n) || n > kMaxRemotes) {

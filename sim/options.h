@@ -24,6 +24,7 @@ struct options {
     uint32_t shown_page = 0;   // the page it shows at start
     bool manual_blit = false;  // the driver shows only what FBIO_BLIT put on screen
     std::string driver_state;  // file for the driver's state after the end; "" = none
+    int web_port = -1;         // the web page's port on 127.0.0.1 (0: a free one); -1 = none
     bool help = false;         // print the usage and exit
     bool version = false;      // print the version and exit
 };

@@ -8,43 +8,14 @@
 #include <cstdint>
 #include <limits>
 
+#include "rc/remote.h"
+
 namespace {
 
 struct named_key {
     std::string_view name;
     uint16_t code;
 };
-
-constexpr std::array<named_key, 28> kKeys{{
-    {"OK", KEY_OK},
-    {"EXIT", KEY_EXIT},
-    {"UP", KEY_UP},
-    {"DOWN", KEY_DOWN},
-    {"LEFT", KEY_LEFT},
-    {"RIGHT", KEY_RIGHT},
-    {"RED", KEY_RED},
-    {"GREEN", KEY_GREEN},
-    {"YELLOW", KEY_YELLOW},
-    {"BLUE", KEY_BLUE},
-    {"HELP", KEY_HELP},
-    {"MENU", KEY_MENU},
-    {"TV", KEY_TV},
-    {"VIDEO", KEY_VIDEO},
-    {"VOLUMEUP", KEY_VOLUMEUP},
-    {"VOLUMEDOWN", KEY_VOLUMEDOWN},
-    {"CHANNELUP", KEY_CHANNELUP},
-    {"CHANNELDOWN", KEY_CHANNELDOWN},
-    {"0", KEY_0},
-    {"1", KEY_1},
-    {"2", KEY_2},
-    {"3", KEY_3},
-    {"4", KEY_4},
-    {"5", KEY_5},
-    {"6", KEY_6},
-    {"7", KEY_7},
-    {"8", KEY_8},
-    {"9", KEY_9},
-}};
 
 constexpr std::array<named_key, 5> kEventTypes{{
     {"EV_SYN", EV_SYN},
@@ -71,10 +42,8 @@ std::string quoted(std::string_view s) {
 namespace sim {
 
 std::optional<uint16_t> key_code(std::string_view name) {
+    if (const int code = rc_key_from_name(name); code >= 0) return static_cast<uint16_t>(code);
     if (name.size() > 4 && same_text(name.substr(0, 4), "KEY_")) name.remove_prefix(4);
-    for (const named_key& k : kKeys) {
-        if (same_text(k.name, name)) return k.code;
-    }
     // A single digit is the digit key above; longer numbers are key codes.
     uint16_t code = 0;
     if (name.size() >= 2 && parse_number(name, code)) return code;
@@ -82,10 +51,7 @@ std::optional<uint16_t> key_code(std::string_view name) {
 }
 
 std::string_view key_name(uint16_t code) {
-    for (const named_key& k : kKeys) {
-        if (k.code == code) return k.name;
-    }
-    return {};
+    return rc_key_name(code);
 }
 
 int parse_script_line(std::string_view line, script_command& cmd, std::string& message) {

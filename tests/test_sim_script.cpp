@@ -207,10 +207,11 @@ TEST(SimOptions, DefaultsAndEveryOption) {
     EXPECT_EQ(o.timeout, 0);
     EXPECT_EQ(o.scale, 0);
     EXPECT_FALSE(o.video);
+    EXPECT_EQ(o.web_port, -1);
 
     ASSERT_TRUE(parse_args({"--root", "/r", "--keys", "-", "--headless", "--mode", "720x480",
                             "--remotes", "0", "--timeout", "2.5", "--snapshot", "s.png",
-                            "--background=bg.jpg", "--scale=3", "--no-fb", "--video"},
+                            "--background=bg.jpg", "--scale=3", "--no-fb", "--video", "--web", "0"},
                            o, err))
         << err;
     EXPECT_EQ(o.root, "/r");
@@ -225,6 +226,9 @@ TEST(SimOptions, DefaultsAndEveryOption) {
     EXPECT_EQ(o.scale, 3);
     EXPECT_TRUE(o.no_fb);
     EXPECT_TRUE(o.video);
+    EXPECT_EQ(o.web_port, 0);
+    ASSERT_TRUE(parse_args({"--web=8765"}, o, err)) << err;
+    EXPECT_EQ(o.web_port, 8765);
 
     ASSERT_TRUE(parse_args({"--help"}, o, err));
     EXPECT_TRUE(o.help);
@@ -241,6 +245,8 @@ TEST(SimOptions, BadOptionsAreRefusedWithAReason) {
         {{"--remotes", "-1"}, "bad number"},       {{"--timeout", "0"}, "bad time '0'"},
         {{"--timeout", "soon"}, "bad time"},       {{"--timeout", "nan"}, "bad time"},
         {{"--scale", "0"}, "bad factor '0'"},      {{"--scale", "9"}, "bad factor"},
+        {{"--web", "65536"}, "bad port '65536'"},  {{"--web", "-1"}, "bad port"},
+        {{"--web", "http"}, "bad port"},           {{"--web"}, "'--web' needs a value"},
     };
     for (const auto& [args, want] : cases) {
         sim::options o;
