@@ -18,8 +18,9 @@ foreach(player lumetra_player fuzz_player)
 endforeach()
 
 # The page in headless Chromium against the simulator; skipped (77) where no browser
-# is. Not in cross builds: the page is the same, and the simulator would run emulated.
-if(LUMETRA_TESTS AND TARGET lumetra-sim AND NOT CMAKE_CROSSCOMPILING)
+# is. In the plain host build only: the page is the same in the others, a cross build's
+# simulator would run emulated, and the server's own tests run under the sanitizers.
+if(LUMETRA_TESTS AND TARGET lumetra-sim AND NOT CMAKE_CROSSCOMPILING AND NOT LUMETRA_SANITIZE)
   add_test(NAME browser_page COMMAND bash ${LUMETRA_ROOT}/tests/browser/run.sh
     $<TARGET_FILE_DIR:lumetra-sim>)
   set_tests_properties(browser_page PROPERTIES LABELS browser TIMEOUT 120
