@@ -34,6 +34,7 @@ class Box:
         self.shift = 0
         self.jobs = []
         self.status = "Start met OK"
+        self.busy = False
         self.serial = 0
 
     def clock_ms(self):
@@ -54,7 +55,7 @@ class Box:
                 "file": self.current or "", "clock_ms": now,
                 "playing": self.started is not None, "subtitle": text,
                 "shift_ms": self.shift, "rate": "1.0000", "question": False,
-                "question_text": "", "status": self.status, "busy": False,
+                "question_text": "", "status": self.status, "busy": self.busy,
                 "jobs": self.jobs[-8:], "files": sorted(self.files)}
 
     def key(self, name):
@@ -80,6 +81,8 @@ class Box:
                 self.clock = later[0]
             elif name == "LEFT" and earlier:
                 self.clock = earlier[-1]
+        elif name in ("MENU", "EXIT"):
+            self.busy = name == "MENU"
         elif name.isdigit():
             # The time entry: hours first; a digit out of range ends it.
             if "Tijd" in self.status or name > "3":

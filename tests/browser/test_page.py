@@ -465,6 +465,12 @@ class PageTest(unittest.TestCase):
         self.until("the status line cleared, on the page",
                    lambda: self.text("tvstatus") == "" and self.state()["status"] == "")
 
+        # A menu open on the TV: the page says so until it closes.
+        self.button("#remote button[data-key='MENU']").click()
+        self.until("the page telling of the TV's menu", lambda: self.shown("busy") and self.state()["busy"])
+        self.button("#remote button[data-key='EXIT']").click()
+        self.until("the menu closed, on the page", lambda: not self.shown("busy") and not self.state()["busy"])
+
         # Delete after the page's question: No keeps the file, Yes removes it.
         other = BY_DROP[2]
         self.button("#files li[data-name='%s'] button.remove" % other).click()
