@@ -310,11 +310,17 @@ class PageTest(unittest.TestCase):
             "fetch('/api/state', {credentials: 'same-origin'}).then(r => r.json())"
             ".then(done, () => done(null));")
 
+    def state_when(self, what, holds):
+        """The first state of the player's for which holds is true."""
+        def check():
+            s = self.state()
+            return s if s is not None and holds(s) else None
+        return self.until(what, check)
+
     def later_state(self, passes=3):
         """A state published at least passes snapshots after now: what was queued is done."""
         first = self.state()["serial"]
-        return self.until("the state to be published again",
-                          lambda: (lambda s: s if s["serial"] >= first + passes else None)(self.state()))
+        return self.state_when("the state to be published again", lambda s: s["serial"] >= first + passes)
 
     def listed(self):
         return self.js("return Array.from(document.querySelectorAll('#files li'))"
@@ -432,16 +438,15 @@ class PageTest(unittest.TestCase):
         self.press("OK")
         self.until("the clock stopped", lambda: not self.state()["playing"])
         self.press("RIGHT")
-        at = self.until("the clock at a subtitle's start",
-                        lambda: (lambda s: s if not s["playing"] and s["subtitle"] in lines else None)(self.state()))
+        at = self.state_when("the clock at a subtitle's start",
+                             lambda s: not s["playing"] and s["subtitle"] in lines)
         self.press("CHANNELUP")
-        moved = self.until("the clock running after +0,5 s",
-                           lambda: (lambda s: s if s["playing"] else None)(self.state()))
+        moved = self.state_when("the clock running after +0,5 s", lambda s: s["playing"])
         self.assertGreaterEqual(moved["clock_ms"], at["clock_ms"] + 500)
         self.until("a subtitle of the file on the page", lambda: self.text("subtitle") in lines)
         # Stopped, the picture holds still; between two subtitles, the next one is shown.
         self.press("OK")
-        stopped = self.until("the clock stopped", lambda: (lambda s: s if not s["playing"] else None)(self.state()))
+        stopped = self.state_when("the clock stopped", lambda s: not s["playing"])
         if stopped["subtitle"] == "":
             self.press("RIGHT")
         self.until("the page showing what the player shows",
