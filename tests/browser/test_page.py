@@ -414,15 +414,19 @@ class PageTest(unittest.TestCase):
                    lambda: len(jobs()) > taken and jobs()[-1]["step"] == "klaar")
         self.until("the replacement's line", lambda: self.job_line(name).startswith(name + ": klaar"))
 
-        # A name of a file written by hand on the box: the box names its .tkx, and No
-        # leaves it as it was.
-        self.drop("De_vuurtoren.srt", b"1\n00:00:01,000 --> 00:00:02,000\nNieuw\n")
-        self.until("the question whether to replace the hand-made file", lambda: self.shown("ask"))
-        self.assertEqual(self.text("ask-text"), "De_vuurtoren.tkx bestaat al. Vervangen?")
-        self.button("#ask-no").click()
+        # Names of files written by hand on the box, dropped one after the other: the box
+        # names each .tkx, the page asks one question at a time, and No leaves them.
+        for hand_made in ("De_vuurtoren", "Praag_bij_nacht"):
+            self.drop(hand_made + ".srt", b"1\n00:00:01,000 --> 00:00:02,000\nNieuw\n")
+        for hand_made in ("De_vuurtoren", "Praag_bij_nacht"):
+            self.until("the question for " + hand_made, lambda: self.shown("ask")
+                       and self.text("ask-text") == hand_made + ".tkx bestaat al. Vervangen?")
+            self.button("#ask-no").click()
         after = self.later_state()
-        self.assertNotIn("De_vuurtoren.srt", [j["name"] for j in after["jobs"]])
-        self.assertIn("De_vuurtoren", after["files"])
+        self.assertFalse(self.shown("ask"))
+        for hand_made in ("De_vuurtoren", "Praag_bij_nacht"):
+            self.assertNotIn(hand_made + ".srt", [j["name"] for j in after["jobs"]])
+            self.assertIn(hand_made, after["files"])
 
         # Choose, start, shift: the subtitle of the moment on the page and on the TV.
         li = "#files li[data-name='%s'] " % listed_as
