@@ -504,6 +504,21 @@ class PageTest(unittest.TestCase):
         # Another origin cannot steer the player though the browser holds the cookie.
         self.check_other_origin(listed_as)
 
+        # Hidden, the page asks every 5 s; seen again, at once and then twice a second.
+        self.js("window.plans = [];"
+                "const real = window.setTimeout;"
+                "window.setTimeout = function (f, ms) {"
+                "  if (f === window.poll) window.plans.push(ms);"
+                "  return real.apply(this, arguments);"
+                "};"
+                "window.seen = 'hidden';"
+                "Object.defineProperty(document, 'visibilityState', {get: () => window.seen, configurable: true});"
+                "document.dispatchEvent(new Event('visibilitychange'));")
+        self.until("a poll planned 5 s ahead while hidden", lambda: 5000 in self.js("return window.plans"))
+        self.js("window.plans = []; window.seen = 'visible';"
+                "document.dispatchEvent(new Event('visibilitychange'));")
+        self.until("a poll planned 0.5 s ahead once seen", lambda: self.js("return window.plans")[:1] == [500])
+
         # The box hangs (stopped, its socket still open): the page says so, asks again
         # and again but one request at a time, and comes back with the box.
         self.js("window.inflight = 0; window.most = 0; window.polls = 0;"
