@@ -434,6 +434,9 @@ class PageTest(unittest.TestCase):
         self.until(listed_as + " chosen", lambda: self.text("file") == listed_as
                    and [listed_as, True] in self.listed())
         lines = sample_lines(sample)
+        # The buttons stay where they are whatever the subtitle: measured without one now.
+        self.until("no subtitle before the start", lambda: self.text("subtitle") == "")
+        buttons_at = self.js("return document.getElementById('play').getBoundingClientRect().top")
         self.press("OK")
         self.until("the clock running", lambda: self.text("playing") == "speelt")
         self.until("a subtitle of the file on the page", lambda: self.text("subtitle") in lines)
@@ -458,6 +461,8 @@ class PageTest(unittest.TestCase):
                    and self.text("playing") == "gestopt")
         shown = self.text("subtitle")
         self.assertIn(shown, lines)
+        self.assertEqual(self.js("return document.getElementById('play').getBoundingClientRect().top"),
+                         buttons_at, "the buttons moved with the subtitle")
         self.assertRegex(self.text("shift"), r"^[+\u2212]\d+,\d{1,2} s$")
         self.screenshot("main-360.png")
         if not STANDIN:
