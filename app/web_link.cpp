@@ -51,6 +51,23 @@ std::string pairing_code;
 int32_t pairing_since_ms = 0;
 int32_t pairing_drawn_ms = 0;
 
+uint32_t generation_seen = 0;
+
+// A server started again (in this process) starts from an empty page: no jobs, the
+// directory read afresh, no code on the TV.
+void start_afresh() {
+    const uint32_t generation = web_serving_generation();
+    if (generation == generation_seen) return;
+    generation_seen = generation;
+    jobs.clear();
+    waiting_jobs.clear();
+    files.clear();
+    files_read = false;
+    published_once = false;
+    busy_published = false;
+    pairing_code.clear();
+}
+
 bool elapsed(int32_t since, int32_t now, int32_t ms) {
     return now - since >= ms;
 }
@@ -340,6 +357,7 @@ void follow_pairing_code(int32_t now) {
 
 int web_main_pass(web_place place) {
     if (!web_serving()) return 0;
+    start_afresh();
     if (place == web_place::busy) {
         const int32_t now = tmr_get_ms();
         if (!busy_published || elapsed(last_published_ms, now, kPublishEveryMs)) {

@@ -10,8 +10,8 @@
 # run only rebuilds what changed.
 #   --configure-only  stops after configuring (used by scripts/box-package.sh)
 #   --subset          builds the box binaries, the simulator and the programs of the
-#                     converter, scenario and input-record tests, and runs those
-#                     tests and the box checks instead of the whole suite
+#                     converter, scenario, input-record and web server tests, and runs
+#                     those tests and the box checks instead of the whole suite
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ARCH=${1:?usage: cross-build.sh mipsel|armhf|aarch64 [--configure-only | --subset] [BUILD_DIR]}
@@ -27,8 +27,9 @@ esac
 BUILD=${1:-build-$ARCH}
 JOBS=$(nproc)
 SUBSET_TARGETS=(lumetra lumetra-convert lumetra-sim test_convert_samples test_convert_tool
+  test_web_rules test_web_server
   test_sim_scenarios test_input_event_abi)
-SUBSET_TESTS='^(ConvertSamples|ConvertTool|SimScenario|InputEventAbi)\.|^box\.'
+SUBSET_TESTS='^(ConvertSamples|ConvertTool|SimScenario|InputEventAbi|WebRules|WebServer)\.|^box\.'
 
 step_start=0
 step() {

@@ -137,8 +137,10 @@ TEST_F(WebServer, OneCodeAtATimeIsShownAgainWhenAskedAgain) {
     EXPECT_EQ(request("POST", "/api/pair", {}, code_body(codes[0])).status, 200);
 }
 
-TEST_F(WebServer, FiveWrongTriesEndTheCode) {
-    ASSERT_TRUE(start());
+TEST_F(WebServer, FiveWrongTriesEndTheCodeAndHoldBackTheNext) {
+    web_options o;
+    o.code_lockout_ms = 400;
+    ASSERT_TRUE(start(o));
     ASSERT_EQ(request("POST", "/api/pair", {}, "{}").status, 200);
     const std::string code = logged_codes().at(0);
     for (int i = 0; i < 5; ++i) {
@@ -148,8 +150,12 @@ TEST_F(WebServer, FiveWrongTriesEndTheCode) {
     const http_answer late = request("POST", "/api/pair", {}, code_body(code));
     EXPECT_EQ(late.status, 403);
     EXPECT_EQ(testsup::cookie_of(late), "");
-    // A new code can be asked for.
-    ASSERT_EQ(request("POST", "/api/pair", {}, "{}").status, 200);
+    // No new code at once, so a script cannot go through the codes five at a time; one
+    // once the wait is over.
+    EXPECT_EQ(request("POST", "/api/pair", {}, "{}").status, 429);
+    EXPECT_EQ(logged_codes().size(), 1u);
+    ASSERT_TRUE(
+        testsup::wait_until([&] { return request("POST", "/api/pair", {}, "{}").status == 200; }));
     EXPECT_EQ(logged_codes().size(), 2u);
 }
 
@@ -431,6 +437,32 @@ TEST_F(WebServer, ATricklingClientIsDropped) {
         EXPECT_NE(c.answer().status, 201);
     }
     EXPECT_FALSE(root().exists(std::string(kDir) + "slow.srt"));
+}
+
+// One upload's bytes are held at a time (a box has little memory): another is asked to
+// come again, and the first still lands.
+TEST_F(WebServer, OneUploadAtATime) {
+    ASSERT_TRUE(start());
+    const std::string cookie = pair();
+    const std::string body =
+        "1\n00:00:01,000 --> 00:00:02,000\nEen\n\n" + std::string(1 << 20, ' ');
+    http_client first(port());
+    ASSERT_TRUE(first.send(http_request(
+        "PUT", "/api/files/eerste.srt", port(),
+        "Cookie: " + cookie + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n")));
+    ASSERT_TRUE(first.send(std::string_view(body).substr(0, body.size() / 2)));
+    int tries = 0;
+    EXPECT_TRUE(testsup::wait_until([&] {
+        const std::string name = "tweede" + std::to_string(++tries) + ".srt";
+        return request("PUT", "/api/files/" + name, cookie, "1\n00:00:01,000 --> 00:00:02,000\nB\n")
+                   .status == 503;
+    }));
+    ASSERT_TRUE(first.send(std::string_view(body).substr(body.size() / 2)));
+    EXPECT_EQ(first.answer().status, 201);
+    EXPECT_EQ(
+        request("PUT", "/api/files/derde.srt", cookie, "1\n00:00:01,000 --> 00:00:02,000\nC\n")
+            .status,
+        201);
 }
 
 // The request threads are few: a request waits while every one of them serves a

@@ -37,8 +37,10 @@ std::shared_ptr<pending_command> running;  // taken by the main thread, not yet 
 
 std::mutex state_mutex;
 web_state published;
-std::atomic<uint64_t> published_serial{0};
+// Under state_mutex: a 32-bit MIPS box has no lock-free 64-bit atomic.
+uint64_t published_serial = 0;
 std::atomic<bool> serving{false};
+std::atomic<uint32_t> serving_generation{0};
 std::string question;  // under state_mutex
 
 std::mutex pairing_mutex;
@@ -139,9 +141,8 @@ web_state web_snapshot() {
 
 void web_publish(web_state state) {
     std::lock_guard lock(state_mutex);
-    state.serial = published_serial.load(std::memory_order_relaxed) + 1;
+    state.serial = ++published_serial;
     published = std::move(state);
-    published_serial.store(published.serial, std::memory_order_relaxed);
 }
 
 void web_set_question(std::string_view text) {
@@ -163,11 +164,17 @@ std::string web_question() {
 }
 
 uint64_t web_published_serial() {
-    return published_serial.load(std::memory_order_relaxed);
+    std::lock_guard lock(state_mutex);
+    return published_serial;
 }
 
 void web_set_serving(bool on) {
+    if (on && !serving.load(std::memory_order_relaxed)) serving_generation.fetch_add(1);
     serving.store(on, std::memory_order_relaxed);
+}
+
+uint32_t web_serving_generation() {
+    return serving_generation.load(std::memory_order_relaxed);
 }
 
 bool web_serving() {

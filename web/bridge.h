@@ -113,6 +113,8 @@ uint64_t web_published_serial();
 // Whether a server runs, so that the main thread publishes snapshots; set by the server.
 void web_set_serving(bool serving);
 bool web_serving();
+// Grows every time a server starts serving: the main thread's side starts afresh then.
+uint32_t web_serving_generation();
 
 // ---- Pairing, shown on the TV.
 

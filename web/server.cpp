@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -41,6 +42,8 @@ using steady = std::chrono::steady_clock;
 
 constexpr size_t kMaxFileBytes = 4u << 20;
 constexpr size_t kMaxRequestBodyBytes = 16u << 20;
+// Uploads whose bytes are held at once: a box has little memory, and each may be 4 MB.
+constexpr int kMaxUploadsAtOnce = 1;
 constexpr size_t kMaxJsonBytes = 1024;
 // Request line and headers, civetweb's buffer for them.
 constexpr const char* kMaxHeaderBytes = "16384";
@@ -84,6 +87,7 @@ struct pairing_state {
     std::string code;  // the live code, or ""
     steady::time_point expires;
     int wrong = 0;
+    steady::time_point no_code_until;  // after five wrong tries
     std::vector<web_paired> paired;
 };
 
@@ -209,6 +213,9 @@ reply pair(const web_json_fields& fields, const server_state& s) {
     std::lock_guard lk(pairing.m);
     const bool live = code_live_locked();
     if (code == nullptr) {
+        if (!live && steady::now() < pairing.no_code_until) {
+            return error_reply(429, "te veel verkeerde codes: vraag over een minuut een nieuwe");
+        }
         if (!live) {
             std::array<uint8_t, 4> r{};
             uint32_t n = 0;
@@ -234,6 +241,8 @@ reply pair(const web_json_fields& fields, const server_state& s) {
     if (!equal_in_constant_time(bytes_of(*code), bytes_of(pairing.code))) {
         if (++pairing.wrong >= kMaxWrongCodes) {
             end_code_locked();
+            pairing.no_code_until =
+                steady::now() + std::chrono::milliseconds(s.options.code_lockout_ms);
             return error_reply(403, "verkeerde code: vraag een nieuwe");
         }
         return error_reply(403, "verkeerde code");
@@ -338,6 +347,31 @@ bool method_allowed(route r, std::string_view method, std::string& allow) {
     return method == allow;
 }
 
+std::atomic<int> uploads_held{0};
+
+// One of the kMaxUploadsAtOnce places for an upload's bytes, given back at the end of
+// the request.
+class upload_slot {
+  public:
+    upload_slot() = default;
+    upload_slot(const upload_slot&) = delete;
+    upload_slot& operator=(const upload_slot&) = delete;
+    ~upload_slot() {
+        if (taken_) uploads_held.fetch_sub(1);
+    }
+    bool take() {
+        if (uploads_held.fetch_add(1) >= kMaxUploadsAtOnce) {
+            uploads_held.fetch_sub(1);
+            return false;
+        }
+        taken_ = true;
+        return true;
+    }
+
+  private:
+    bool taken_ = false;
+};
+
 enum class body_result { read, too_slow, broken };
 
 // Reads length bytes of body by the deadline. civetweb's read returns only with every
@@ -396,6 +430,8 @@ std::optional<reply> handle(mg_connection* conn, const server_state& s) {
         return error_reply(411, "lengte ontbreekt");
     }
     const size_t length = info->content_length > 0 ? static_cast<size_t>(info->content_length) : 0;
+    upload_slot slot;
+    if (upload && !slot.take()) return error_reply(503, "er loopt al een upload: probeer zo weer");
     const size_t limit = upload ? kMaxFileBytes : kMaxJsonBytes;
     if (length > kMaxRequestBodyBytes || length > limit) {
         return error_reply(413, upload ? "bestand te groot" : "verzoek te groot");
@@ -502,6 +538,7 @@ bool web_start(const web_options& options) {
         std::lock_guard plk(pairing.m);
         pairing.code.clear();
         pairing.wrong = 0;
+        pairing.no_code_until = {};
         switch (web_read_paired(pairing.paired)) {
             case web_paired_file::read:
             case web_paired_file::missing:

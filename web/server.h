@@ -24,6 +24,9 @@ struct web_options {
     // A body must arrive within idle_ms plus its length at this rate (bytes per second).
     int body_bytes_per_s = 32 * 1024;
     int code_ms = 120000;  // a pairing code's life
+    // After a code's five wrong tries no new code is given this long: guessing a code of
+    // a million five tries at a time would otherwise take a script minutes.
+    int code_lockout_ms = 60000;
     // Where the server's lines go ("web: ...", without a newline); default standard error.
     std::function<void(std::string_view)> log;
 };
