@@ -380,7 +380,8 @@ class PageTest(unittest.TestCase):
         self.button("#pair-code").send_keys(wrong)
         self.button("#pair-send").click()
         self.until("the box's error for a wrong code",
-                   lambda: self.text("pair-error") not in ("", "Kijk op de tv voor de code."))
+                   lambda: self.text("pair-error") not in ("", "Kijk op de tv voor de code.",
+                                                           "De code heeft 6 cijfers."))
         self.assertFalse(self.shown("main"))
         self.button("#pair-code").clear()
         self.button("#pair-code").send_keys(code)
@@ -390,7 +391,9 @@ class PageTest(unittest.TestCase):
 
         # Uploads: one through the file input, one dropped on the zone, one too big.
         name, sample, listed_as = BY_INPUT
-        upload = os.path.join(tempfile.mkdtemp(prefix="lumetra-phone-"), name)
+        phone = tempfile.mkdtemp(prefix="lumetra-phone-")
+        self.addCleanup(shutil.rmtree, phone, True)
+        upload = os.path.join(phone, name)
         shutil.copy(os.path.join(SOURCE, sample), upload)
         self.button("#file-input").send_keys(upload)
         with open(os.path.join(SOURCE, BY_DROP[1]), "rb") as f:
