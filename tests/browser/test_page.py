@@ -81,7 +81,11 @@ class Player:
         self.log = []
         self.cond = threading.Condition()
         threading.Thread(target=self._read, daemon=True).start()
-        port = self.wait_log(r"web: listening on 127\.0\.0\.1:(\d+)")
+        try:
+            port = self.wait_log(r"web: listening on 127\.0\.0\.1:(\d+)")
+        except AssertionError:
+            self.stop()
+            raise
         self.url = "http://127.0.0.1:%s/" % port
 
     def _read(self):
@@ -272,7 +276,11 @@ class PageTest(unittest.TestCase):
         except WebDriverException as e:
             print("SKIP: no headless Chromium: %s" % str(e).splitlines()[0])
             sys.exit(SKIP)
-        cls.player = Player()
+        try:
+            cls.player = Player()
+        except AssertionError:
+            cls.browser.quit()
+            raise
         cls.evil = None
 
     @classmethod
