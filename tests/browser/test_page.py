@@ -397,7 +397,15 @@ class PageTest(unittest.TestCase):
         self.until("the main view once paired", lambda: self.shown("main"))
         self.assertFalse(self.shown("pairing"))
 
-        # Uploads: one through the file input, one dropped on the zone, one too big.
+        # Uploads: one through the file input, one dropped on the zone, one too big. The
+        # page sends one at a time (the box holds one upload's bytes at once).
+        self.js("window.puts = 0; window.mostPuts = 0;"
+                "const send = XMLHttpRequest.prototype.send;"
+                "XMLHttpRequest.prototype.send = function (body) {"
+                "  window.puts++; window.mostPuts = Math.max(window.mostPuts, window.puts);"
+                "  this.addEventListener('loadend', () => window.puts--);"
+                "  return send.call(this, body);"
+                "};")
         name, sample, listed_as = BY_INPUT
         phone = tempfile.mkdtemp(prefix="lumetra-phone-")
         self.addCleanup(shutil.rmtree, phone, True)
@@ -405,8 +413,8 @@ class PageTest(unittest.TestCase):
         shutil.copy(os.path.join(SOURCE, sample), upload)
         self.button("#file-input").send_keys(upload)
         with open(os.path.join(SOURCE, BY_DROP[1]), "rb") as f:
-            self.drop(BY_DROP[0], f.read())
-        self.drop("Te_groot.srt", b"1\n00:00:01,000 --> 00:00:02,000\nx\n\n" * 120000)
+            self.drop((BY_DROP[0], f.read()))
+        self.drop(("Te_groot.srt", b"1\n00:00:01,000 --> 00:00:02,000\nx\n\n" * 120000))
         for n, _, as_listed in (BY_INPUT, BY_DROP):
             self.until(as_listed + " listed", lambda: [as_listed, False] in self.listed())
             self.until(n + " converted", lambda: self.job_line(n).startswith(n + ": klaar"))
@@ -427,8 +435,8 @@ class PageTest(unittest.TestCase):
 
         # Names of files written by hand on the box, dropped one after the other: the box
         # names each .tkx, the page asks one question at a time, and No leaves them.
-        for hand_made in ("De_vuurtoren", "Praag_bij_nacht"):
-            self.drop(hand_made + ".srt", b"1\n00:00:01,000 --> 00:00:02,000\nNieuw\n")
+        self.drop(*((hand_made + ".srt", b"1\n00:00:01,000 --> 00:00:02,000\nNieuw\n")
+                    for hand_made in ("De_vuurtoren", "Praag_bij_nacht")))
         for hand_made in ("De_vuurtoren", "Praag_bij_nacht"):
             self.until("the question for " + hand_made, lambda: self.shown("ask")
                        and self.text("ask-text") == hand_made + ".tkx bestaat al. Vervangen?")
@@ -438,6 +446,7 @@ class PageTest(unittest.TestCase):
         for hand_made in ("De_vuurtoren", "Praag_bij_nacht"):
             self.assertNotIn(hand_made + ".srt", [j["name"] for j in after["jobs"]])
             self.assertIn(hand_made, after["files"])
+        self.assertEqual(self.js("return window.mostPuts"), 1, "uploads sent side by side")
 
         # Choose, start, shift: the subtitle of the moment on the page and on the TV.
         li = "#files li[data-name='%s'] " % listed_as
@@ -619,15 +628,18 @@ class PageTest(unittest.TestCase):
                        ".find(l => l.dataset.name === arguments[0]);"
                        "return li ? li.querySelector('.name').textContent : ''", name)
 
-    def drop(self, name, data):
-        """A drop on the drop zone, as a file manager's drag ends."""
-        self.js("const bytes = Uint8Array.from(atob(arguments[1]), c => c.charCodeAt(0));"
-                "const t = new DataTransfer();"
-                "t.items.add(new File([bytes], arguments[0], {type: 'application/x-subrip'}));"
-                "const zone = document.getElementById('drop');"
-                "for (const kind of ['dragenter', 'dragover', 'drop'])"
-                "  zone.dispatchEvent(new DragEvent(kind, {bubbles: true, cancelable: true, dataTransfer: t}));",
-                name, base64.b64encode(data).decode())
+    def drop(self, *files):
+        """Drops on the drop zone, as a file manager's drags end: one drop for each
+        (name, bytes), all in one go."""
+        self.js("for (const [name, data] of arguments[0]) {"
+                "  const bytes = Uint8Array.from(atob(data), c => c.charCodeAt(0));"
+                "  const t = new DataTransfer();"
+                "  t.items.add(new File([bytes], name, {type: 'application/x-subrip'}));"
+                "  const zone = document.getElementById('drop');"
+                "  for (const kind of ['dragenter', 'dragover', 'drop'])"
+                "    zone.dispatchEvent(new DragEvent(kind, {bubbles: true, cancelable: true, dataTransfer: t}));"
+                "}",
+                [[name, base64.b64encode(data).decode()] for name, data in files])
 
 
 if __name__ == "__main__":
