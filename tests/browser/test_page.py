@@ -403,7 +403,7 @@ class PageTest(unittest.TestCase):
                 "const send = XMLHttpRequest.prototype.send;"
                 "XMLHttpRequest.prototype.send = function (body) {"
                 "  window.puts++; window.mostPuts = Math.max(window.mostPuts, window.puts);"
-                "  this.addEventListener('loadend', () => window.puts--);"
+                "  this.addEventListener('readystatechange', () => { if (this.readyState === 4) window.puts--; });"
                 "  return send.call(this, body);"
                 "};")
         name, sample, listed_as = BY_INPUT
