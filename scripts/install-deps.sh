@@ -11,6 +11,7 @@ PACKAGES=(
   fonts-dejavu-core fonts-dejavu-extra
   clang libclang-rt-14-dev
   xvfb xdotool
+  chromium chromium-driver python3-selenium
   dpkg-dev
 )
 missing=()
