@@ -25,13 +25,9 @@
 #include "rc/remote.h"
 #include "web/bridge.h"
 #include "web/http.h"
+#include "web/page.h"
 #include "web/sha256.h"
 #include "web/tokens.h"
-
-#if __has_include("web/page.h")
-#include "web/page.h"
-#define LUMETRA_WEB_PAGE 1
-#endif
 
 // web/civetweb_build.c: the connection's socket.
 extern "C" int lumetra_mg_socket(const mg_connection* conn);
@@ -104,17 +100,6 @@ void log_line(std::string_view line) {
         return;
     }
     std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
-}
-
-// The placeholder until the page itself is built in.
-std::string_view page_html() {
-#if LUMETRA_WEB_PAGE
-    return web_page_html();
-#else
-    return "<!DOCTYPE html><html lang=\"nl\"><head><meta charset=\"utf-8\">"
-           "<meta name=\"viewport\" content=\"width=device-width\"><title>Lumetra</title>"
-           "</head><body><h1>Lumetra</h1></body></html>";
-#endif
 }
 
 int64_t wall_seconds() {
@@ -451,7 +436,7 @@ std::optional<reply> handle(mg_connection* conn, const server_state& s) {
 
     switch (*r) {
         case route::page: {
-            reply p{200, std::string(page_html()), "text/html; charset=utf-8"};
+            reply p{200, std::string(web_page_html()), "text/html; charset=utf-8"};
             return p;
         }
         case route::state:
