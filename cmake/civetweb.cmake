@@ -25,6 +25,8 @@ target_include_directories(lumetra_civetweb PRIVATE "${LUMETRA_CIVETWEB_DIR}/src
 target_include_directories(lumetra_civetweb SYSTEM PUBLIC "${LUMETRA_CIVETWEB_DIR}/include")
 target_compile_definitions(lumetra_civetweb PRIVATE
   NO_CGI NO_FILES NO_SSL NO_CACHING NO_POPEN NDEBUG
+  # gmtime_r for the Date header: plain gmtime's shared result raced between its threads.
+  REENTRANT_TIME
   # Its threads look at the stop flag this often (ms): web_stop returns within it.
   SOCKET_TIMEOUT_QUANTUM=200)
 # Small rather than fast (a page a second is its load), and each function in a section of
