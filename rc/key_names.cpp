@@ -11,7 +11,7 @@ struct named_key {
     uint16_t code;
 };
 
-constexpr std::array<named_key, 28> kKeys{{
+constexpr std::array<named_key, 29> kKeys{{
     {"OK", KEY_OK},
     {"EXIT", KEY_EXIT},
     {"UP", KEY_UP},
@@ -30,6 +30,7 @@ constexpr std::array<named_key, 28> kKeys{{
     {"VOLUMEDOWN", KEY_VOLUMEDOWN},
     {"CHANNELUP", KEY_CHANNELUP},
     {"CHANNELDOWN", KEY_CHANNELDOWN},
+    {"TEXT", KEY_TEXT},
     {"0", KEY_0},
     {"1", KEY_1},
     {"2", KEY_2},

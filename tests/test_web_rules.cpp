@@ -245,6 +245,7 @@ TEST(WebRules, KeyNamesAreTheRemotes) {
         {"0", KEY_0},
         {"9", KEY_9},
         {"VolumeUp", KEY_VOLUMEUP},
+        {"text", KEY_TEXT},
         {"", -1},
         {"KEY_", -1},
         {"10", -1},
