@@ -7,15 +7,23 @@
 // each subtitle is due and spinning on one pixel of the subtitle's background box
 // until the painter's copy sets it. Figures, not pass/fail: the targets are printed
 // beside them. With --follow the box has a video decoder whose film plays all along,
-// and the clock follows it (the thread reads the decoder while the clock runs).
+// and the clock follows it (the thread reads the decoder while the clock runs). With
+// --web the box's web server runs beside it under load: a paired phone asking for the
+// state 50 times a second and 8 clients trickling their requests a byte at a time (the
+// most it holds at once), while a thread plays the main loop's web passes.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <sched.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -33,6 +41,8 @@
 #include "sub/subtitles.h"
 #include "tmr/clock.h"
 #include "tmr/film.h"
+#include "web/bridge.h"
+#include "web/server.h"
 
 namespace {
 
@@ -117,10 +127,110 @@ stats stats_of(std::vector<double> v) {
     return {p(10), v[n / 2], p(90), p(99), v.back()};
 }
 
+// The web server's load: see the top of the file.
+class web_load {
+  public:
+    bool start() {
+        web_options o;
+        o.address = "127.0.0.1";
+        o.port = 0;
+        o.log = [this](std::string_view line) {
+            std::lock_guard lock(log_mutex_);
+            if (line.starts_with("web: pairing code ")) code_ = std::string(line.substr(18));
+        };
+        if (!web_start(o)) return false;
+        port_ = web_port();
+        threads_.emplace_back([this] {
+            while (!stop_) {
+                web_main_pass(web_place::at_rest);
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        std::string answer = exchange(
+            "POST /api/pair HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+            "Content-Length: 2\r\n\r\n{}");
+        std::string code;
+        {
+            std::lock_guard lock(log_mutex_);
+            code = code_;
+        }
+        const std::string body = "{\"code\":\"" + code + "\"}";
+        answer = exchange("POST /api/pair HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n\r\n" + body);
+        const size_t at = answer.find("lumetra=");
+        if (at == std::string::npos) return false;
+        cookie_ = answer.substr(at, answer.find(';', at) - at);
+        threads_.emplace_back([this] { ask_for_the_state(); });
+        for (int i = 0; i < 8; ++i) threads_.emplace_back([this] { trickle(); });
+        return true;
+    }
+    void stop() {
+        stop_ = true;
+        for (auto& t : threads_) t.join();
+        web_stop();
+    }
+    int answered() const { return answered_; }
+
+  private:
+    int connect_to() const {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port_));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+    std::string exchange(const std::string& request) const {
+        const int fd = connect_to();
+        if (fd < 0) return {};
+        std::string answer;
+        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+            char buffer[4096];
+            for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+                answer.append(buffer, n);
+        }
+        ::close(fd);
+        return answer;
+    }
+    void ask_for_the_state() {
+        const std::string request =
+            "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + cookie_ + "\r\n\r\n";
+        for (int64_t next = now_us(); !stop_; next += 20000) {
+            if (exchange(request).starts_with("HTTP/1.1 200")) ++answered_;
+            sleep_until(next + 20000);
+        }
+    }
+    void trickle() {
+        const std::string request = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+        while (!stop_) {
+            const int fd = connect_to();
+            for (size_t i = 0; fd >= 0 && i < request.size() && !stop_; ++i) {
+                if (::send(fd, &request[i], 1, MSG_NOSIGNAL) != 1) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            }
+            if (fd >= 0) ::close(fd);
+            if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+
+    int port_ = 0;
+    std::mutex log_mutex_;
+    std::string code_, cookie_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> answered_{0};
+    std::vector<std::thread> threads_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const bool follow = argc > 1 && std::string(argv[1]) == "--follow";
+    const bool web = argc > 1 && std::string(argv[1]) == "--web";
     std::string dir_template = (fs::temp_directory_path() / "lumetra-bench-XXXXXX").string();
     if (::mkdtemp(dir_template.data()) == nullptr) return 1;
     std::string root = dir_template;
@@ -143,6 +253,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("\n");
+    web_load load;
+    if (web && !load.start()) {
+        std::printf("the web server's load did not start\n");
+        return 1;
+    }
+    const int64_t load_from = now_us();
     clockid_t thread_clock;
     if (pthread_getcpuclockid(subtitle_thread_id, &thread_clock) != 0) return 1;
 
@@ -259,7 +375,16 @@ int main(int argc, char** argv) {
     double percent = 100.0 * static_cast<double>(cpu_playing) / 1e9 / s_playing;
     std::printf("subtitle thread, %d subtitles of %d ms every %d ms%s\n", kSubtitleCount,
                 kLengthFrames * 40, kPeriodFrames * 40,
-                follow ? ", following the film on the video decoder" : "");
+                follow ? ", following the film on the video decoder"
+                : web  ? ", the web server under load beside it"
+                       : "");
+    if (web) {
+        const double seconds = static_cast<double>(now_us() - load_from) / 1e6;
+        load.stop();
+        std::printf(
+            "  web: %d states answered in %.1f s (%.1f a second) with 8 clients trickling\n",
+            load.answered(), seconds, load.answered() / seconds);
+    }
     std::printf(
         "  playing: %.1f s, %d shown, thread CPU %.2f ms = %.3f %% of a core (target <= 0.5 %%)\n",
         s_playing, shown, static_cast<double>(cpu_playing) / 1e6, percent);
