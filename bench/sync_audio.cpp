@@ -86,9 +86,9 @@ void BM_TwoHourFilmSpeech(benchmark::State& state) {
         state.SkipWithError(m.why.c_str());
         return;
     }
-    std::string error;
+    std::string error, about;
     for (auto _ : state) {
-        if (!tools::film_speech_spans(std::string(kDir) + "/film.mkv", m.speech, error)) {
+        if (!tools::film_speech_spans(std::string(kDir) + "/film.mkv", m.speech, about, error)) {
             state.SkipWithError(error.c_str());
             return;
         }
@@ -103,9 +103,9 @@ BENCHMARK(BM_TwoHourFilmSpeech)->Iterations(1)->Unit(benchmark::kSecond);
 
 void BM_AlignToFilmSpeech(benchmark::State& state) {
     Material& m = material();
-    std::string error;
-    if (!m.ok || (m.speech.empty() &&
-                  !tools::film_speech_spans(std::string(kDir) + "/film.mkv", m.speech, error))) {
+    std::string error, about;
+    if (!m.ok || (m.speech.empty() && !tools::film_speech_spans(std::string(kDir) + "/film.mkv",
+                                                                m.speech, about, error))) {
         state.SkipWithError(m.ok ? error.c_str() : m.why.c_str());
         return;
     }
@@ -182,8 +182,9 @@ void BM_SpeechUnderBackground(benchmark::State& state) {
     benchmark::DoNotOptimize(alone.data());
 
     std::vector<conv::TimeSpan> speech;
+    std::string about;
     for (auto _ : state) {
-        if (!tools::film_speech_spans(dir + "/film.mkv", speech, why)) {
+        if (!tools::film_speech_spans(dir + "/film.mkv", speech, about, why)) {
             state.SkipWithError(why.c_str());
             return;
         }

@@ -130,13 +130,18 @@ TEST(SyncAudio, SpeechUnderMusicAndNoiseAndOnTheCentre) {
     const struct {
         const char* name;
         testsup::FilmSound sound;
+        const char* heard;  // what the report says was listened to
     } cases[] = {
-        {"music 16 dB under", {Background::kMusic, 16}},
-        {"chords pulsing 10 to 20 dB under", {Background::kPulsingMusic, 10}},
-        {"pink noise 10 dB under", {Background::kPinkNoise, 10}},
-        {"5.1, music 20 dB under on the other channels", {Background::kMusic, 20, true}},
+        {"music 16 dB under", {Background::kMusic, 16}, "(mono)"},
+        {"chords pulsing 10 to 20 dB under", {Background::kPulsingMusic, 10}, "(mono)"},
+        {"pink noise 10 dB under", {Background::kPinkNoise, 10}, "(mono)"},
+        {"5.1, music 20 dB under on the other channels",
+         {Background::kMusic, 20, true},
+         "(the centre channel of 6)"},
         // Mixed down, the music of five channels would drown the dialogue.
-        {"5.1, music as loud on the other channels", {Background::kMusic, 0, true}},
+        {"5.1, music as loud on the other channels",
+         {Background::kMusic, 0, true},
+         "(the centre channel of 6)"},
     };
     uint64_t seed = 61;
     for (const auto& c : cases) {
@@ -152,6 +157,9 @@ TEST(SyncAudio, SpeechUnderMusicAndNoiseAndOnTheCentre) {
         const Result r = convert({"--sync-to", dir.file("film.mkv"), dir.file("film.srt")});
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.err.find(", ratio 1, 0 splits"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(std::string("film.mkv: speech heard in sound stream 0 ") + c.heard),
+                  std::string::npos)
+            << r.err;
         EXPECT_GE(placed_permille(copy, dir.file("film.tkx"), 220), 900) << r.err;
         fs::remove(dir.file("film.tkx"));
     }

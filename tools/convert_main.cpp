@@ -568,7 +568,12 @@ bool read_reference(const std::string& path, std::vector<conv::TimeSpan>& spans,
     std::string film_error;
 #if LUMETRA_HAVE_FFMPEG
     if (kind == conv::ReferenceKind::kOther) {
-        if (tools::film_speech_spans(path, spans, film_error)) return true;
+        std::string about;
+        if (tools::film_speech_spans(path, spans, about, film_error)) {
+            std::fprintf(stderr, "%.*s: %s: %s\n", static_cast<int>(kProgram.size()),
+                         kProgram.data(), path.c_str(), about.c_str());
+            return true;
+        }
         film_error = "; as a film: " + film_error;
     }
 #endif

@@ -138,8 +138,9 @@ class Resampler {
 }  // namespace
 
 bool film_speech_spans(const std::string& path, std::vector<conv::TimeSpan>& spans,
-                       std::string& error) {
+                       std::string& about, std::string& error) {
     spans.clear();
+    about.clear();
     av_log_set_level(AV_LOG_QUIET);
     AVFormatContext* opened = nullptr;
     int code = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);
@@ -236,6 +237,13 @@ bool film_speech_spans(const std::string& path, std::vector<conv::TimeSpan>& spa
         s.start_ms += first_ms;
         s.end_ms += first_ms;
     }
+    const int channels = stream->codecpar->ch_layout.nb_channels;
+    const std::string heard = centre_channel(stream->codecpar->ch_layout) >= 0
+                                  ? "the centre channel of " + std::to_string(channels)
+                              : channels <= 1 ? std::string("mono")
+                                              : std::to_string(channels) + " channels mixed";
+    about = "speech heard in sound stream " + std::to_string(stream_index) + " (" + heard +
+            "): " + std::to_string(spans.size()) + " spans";
     return true;
 }
 
