@@ -38,10 +38,15 @@ void show_failures(const library_pass& pass);
 library_pass menu_convert_dropped_files(const library_progress_fn& also) {
     // The converting text is shown once a pass: after a recording's progress the line
     // keeps that until the pass ends.
-    bool converting_shown = false, aligning_shown = false;
-    library_pass pass = library_convert_dropped_files([&](const library_progress& p) {
-        const bool stop = show_progress(p, converting_shown, aligning_shown);
-        return also ? also(p) || stop : stop;
+    // One reference captured, so that the callback fits std::function's own room: a pass
+    // must start even when memory is short.
+    struct progress_state {
+        bool converting_shown = false, aligning_shown = false;
+        const library_progress_fn* also;
+    } state{false, false, &also};
+    library_pass pass = library_convert_dropped_files([&state](const library_progress& p) {
+        const bool stop = show_progress(p, state.converting_shown, state.aligning_shown);
+        return *state.also ? (*state.also)(p) || stop : stop;
     });
     const bool news = pass.failures > 0 || pass.misalignments > 0 || !pass.first_aligned.empty();
     if (news) {
