@@ -43,7 +43,9 @@ constexpr std::array<named_key, 29> kKeys{{
     {"9", KEY_9},
 }};
 
-bool same_text(std::string_view a, std::string_view b) {
+}  // namespace
+
+bool rc_same_word(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         char x = a[i], y = b[i];
@@ -54,12 +56,10 @@ bool same_text(std::string_view a, std::string_view b) {
     return true;
 }
 
-}  // namespace
-
 int rc_key_from_name(std::string_view name) {
-    if (name.size() > 4 && same_text(name.substr(0, 4), "KEY_")) name.remove_prefix(4);
+    if (name.size() > 4 && rc_same_word(name.substr(0, 4), "KEY_")) name.remove_prefix(4);
     for (const named_key& k : kKeys) {
-        if (same_text(k.name, name)) return k.code;
+        if (rc_same_word(k.name, name)) return k.code;
     }
     return -1;
 }

@@ -23,8 +23,11 @@ int rc_read_key();
 void rc_deinit();
 
 // The key code of a remote key's name (OK EXIT UP DOWN LEFT RIGHT RED GREEN YELLOW BLUE
-// HELP MENU TV VIDEO VOLUMEUP VOLUMEDOWN CHANNELUP CHANNELDOWN, a digit 0..9), in any
+// HELP MENU TV VIDEO VOLUMEUP VOLUMEDOWN CHANNELUP CHANNELDOWN TEXT, a digit 0..9), in any
 // case and with or without "KEY_"; -1 for any other text. Any thread.
 int rc_key_from_name(std::string_view name);
 // The name of a remote key's code ("OK", "7"), or "" for a code without one.
 std::string_view rc_key_name(int code);
+// Whether two words are the same but for the case of ASCII letters, as key names and
+// the key scripts' words are compared.
+bool rc_same_word(std::string_view a, std::string_view b);

@@ -30,7 +30,6 @@ bool is_space(char c) {
 }
 std::string_view trim(std::string_view s);
 std::string_view next_token(std::string_view& rest);
-bool same_text(std::string_view a, std::string_view b);
 template <typename T>
 bool parse_number(std::string_view s, T& out);
 std::string quoted(std::string_view s) {
@@ -43,7 +42,7 @@ namespace sim {
 
 std::optional<uint16_t> key_code(std::string_view name) {
     if (const int code = rc_key_from_name(name); code >= 0) return static_cast<uint16_t>(code);
-    if (name.size() > 4 && same_text(name.substr(0, 4), "KEY_")) name.remove_prefix(4);
+    if (name.size() > 4 && rc_same_word(name.substr(0, 4), "KEY_")) name.remove_prefix(4);
     // A single digit is the digit key above; longer numbers are key codes.
     uint16_t code = 0;
     if (name.size() >= 2 && parse_number(name, code)) return code;
@@ -82,7 +81,7 @@ int parse_script_line(std::string_view line, script_command& cmd, std::string& m
     };
 
     script_command c;
-    if (same_text(word, "wait")) {
+    if (rc_same_word(word, "wait")) {
         std::string_view ms = next_token(rest);
         if (ms.empty()) {
             message = "wait needs a time in milliseconds";
@@ -95,17 +94,18 @@ int parse_script_line(std::string_view line, script_command& cmd, std::string& m
         }
         if (!no_more("wait")) return -1;
         c.op = script_op::wait;
-    } else if (same_text(word, "press")) {
+    } else if (rc_same_word(word, "press")) {
         if (!key_argument("press", c.code) || !no_more("press")) return -1;
         c.op = script_op::press;
-    } else if (same_text(word, "down") || same_text(word, "repeat") || same_text(word, "up")) {
+    } else if (rc_same_word(word, "down") || rc_same_word(word, "repeat") ||
+               rc_same_word(word, "up")) {
         std::string w(word);
         if (!key_argument(w, c.code) || !no_more(w)) return -1;
         c.op = script_op::event;
         c.type = EV_KEY;
-        c.value = same_text(word, "down") ? 1 : same_text(word, "repeat") ? 2 : 0;
+        c.value = rc_same_word(word, "down") ? 1 : rc_same_word(word, "repeat") ? 2 : 0;
         c.report = true;
-    } else if (same_text(word, "raw")) {
+    } else if (rc_same_word(word, "raw")) {
         std::string_view type = next_token(rest);
         std::string_view code = next_token(rest);
         std::string_view value = next_token(rest);
@@ -115,7 +115,7 @@ int parse_script_line(std::string_view line, script_command& cmd, std::string& m
         }
         bool type_ok = false;
         for (const named_key& t : kEventTypes) {
-            if (same_text(t.name, type)) {
+            if (rc_same_word(t.name, type)) {
                 c.type = t.code;
                 type_ok = true;
             }
@@ -140,24 +140,24 @@ int parse_script_line(std::string_view line, script_command& cmd, std::string& m
         }
         if (!no_more("raw")) return -1;
         c.op = script_op::event;
-    } else if (same_text(word, "snap") || same_text(word, "compose")) {
+    } else if (rc_same_word(word, "snap") || rc_same_word(word, "compose")) {
         std::string_view file = trim(rest);
         if (file.empty()) {
             message = std::string(word) + " needs a file name";
             return -1;
         }
-        c.op = same_text(word, "snap") ? script_op::snap : script_op::compose;
+        c.op = rc_same_word(word, "snap") ? script_op::snap : script_op::compose;
         c.file = std::string(file);
-    } else if (same_text(word, "video")) {
+    } else if (rc_same_word(word, "video")) {
         std::string_view action = next_token(rest);
         c.op = script_op::video;
-        if (same_text(action, "play")) {
+        if (rc_same_word(action, "play")) {
             c.video = video_action::play;
-        } else if (same_text(action, "pause")) {
+        } else if (rc_same_word(action, "pause")) {
             c.video = video_action::pause;
-        } else if (same_text(action, "wrap")) {
+        } else if (rc_same_word(action, "wrap")) {
             c.video = video_action::wrap;
-        } else if (same_text(action, "seek")) {
+        } else if (rc_same_word(action, "seek")) {
             c.video = video_action::seek;
             std::string_view seconds = next_token(rest);
             if (!parse_number(seconds, c.value)) {
@@ -220,17 +220,6 @@ std::string_view next_token(std::string_view& rest) {
     std::string_view word = rest.substr(0, n);
     rest.remove_prefix(n);
     return word;
-}
-
-bool same_text(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 // A whole decimal number (with a sign only for signed T) or 0x hexadecimal, in range of T.
