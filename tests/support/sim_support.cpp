@@ -300,7 +300,8 @@ std::string x_server::xdotool(const std::vector<std::string>& args) const {
     std::vector<std::string> argv{"xdotool"};
     argv.insert(argv.end(), args.begin(), args.end());
     process p(argv, {display_env()});
-    if (!p.wait(20000)) return {};
+    // Generous: under a sanitizer and a full machine the X server can lag by seconds.
+    if (!p.wait(60000)) return {};
     std::string out = p.out();
     while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
     return out;
