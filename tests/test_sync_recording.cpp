@@ -538,8 +538,8 @@ TEST(SyncRecording, DamagedRecordings) {
     no_pmt.pmt = false;
     no_pat.pat = false;
     no_subtitles.dvb = false;
-    Bytes truncated = intact;
-    truncated.resize(truncated.size() - 1000);
+    ASSERT_GT(intact.size(), 1000u);
+    const Bytes truncated(intact.begin(), intact.end() - 1000);
     Bytes not_a_recording(50'000);
     for (size_t i = 0; i < not_a_recording.size(); ++i) {
         not_a_recording[i] = static_cast<uint8_t>(i * 7919 % 251);
