@@ -103,8 +103,25 @@ struct model {
 // Reads of files, counted apart from the model's lock: the font is read under the
 // glyph lock.
 std::atomic<long> file_read_count{0};
-// Bytes read from files (not devices) with hw_read and hw_pread.
-std::atomic<int64_t> file_bytes_count{0};
+// Bytes read from files (not devices) with hw_read and hw_pread. Under a lock of its
+// own, not a 64-bit atomic: 32-bit MIPS has no such instruction and would need libatomic.
+struct byte_count {
+    std::mutex m;
+    int64_t bytes = 0;
+    void add(int64_t n) {
+        std::lock_guard lk(m);
+        bytes += n;
+    }
+    void set(int64_t n) {
+        std::lock_guard lk(m);
+        bytes = n;
+    }
+    int64_t get() {
+        std::lock_guard lk(m);
+        return bytes;
+    }
+};
+byte_count file_bytes_count;
 
 model& the_model() {
     static model m;
@@ -332,7 +349,7 @@ void reset() {
     md.thread_hook = nullptr;
     md.sleep_scale = 1.0;
     file_read_count = 0;
-    file_bytes_count = 0;
+    file_bytes_count.set(0);
     clear_faults();
     std::lock_guard flk(the_faults().m);
     the_faults().injected = 0;
@@ -540,7 +557,7 @@ long file_reads() {
 }
 
 int64_t file_bytes_read() {
-    return file_bytes_count;
+    return file_bytes_count.get();
 }
 
 int faults_injected() {
@@ -844,7 +861,7 @@ int hw_munmap(void* addr, size_t length) {
 ssize_t hw_pread(int fd, void* buf, size_t count, off_t offset) {
     if (fault_hit("read", "")) return -1;
     const ssize_t n = ::pread(fd, buf, count, offset);
-    if (n > 0) file_bytes_count += n;
+    if (n > 0) file_bytes_count.add(n);
     return n;
 }
 
@@ -856,7 +873,7 @@ ssize_t hw_read(int fd, void* buf, size_t count) {
         lk.unlock();
         if (fault_hit("read", "")) return -1;
         const ssize_t n = ::read(fd, buf, count);
-        if (n > 0) file_bytes_count += n;
+        if (n > 0) file_bytes_count.add(n);
         return n;
     }
     if (it->second.k != kind::input) {
