@@ -73,7 +73,9 @@ void menu_fps() {
     if (rescale) {
         const uint32_t now = tmr_film_time();
         tmr_rescale(fps_factors[static_cast<size_t>(r)]);
-        tmr_shift_all(int64_t{now} - sub_map_time(now, {0, f.num, f.den}));
+        const int64_t keep_in_place = int64_t{now} - sub_map_time(now, {0, f.num, f.den});
+        tmr_shift_all(keep_in_place);
+        tmr_shift_second_times(keep_in_place);
         tmr_sync_rescaled(now, f.num, f.den);
     }
     tmr_rejoin_film();
