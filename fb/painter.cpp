@@ -100,8 +100,21 @@ int32_t fb_second_colour(int32_t scheme, int32_t selector) {
     return colour_schemes[static_cast<size_t>(scheme & 3)][static_cast<size_t>((selector & 3) ^ 1)];
 }
 
+// The sizes of the zoom levels are not in order (level 0 is larger than level 1): the
+// step below is the level of the next smaller font, and the smallest has none below.
 int32_t fb_second_zoom(int32_t first_zoom) {
-    return std::clamp<int32_t>(first_zoom - 1, 0, 7);
+    const size_t first = static_cast<size_t>(std::clamp<int32_t>(first_zoom, 0, 7));
+    int32_t best = -1;
+    int32_t smallest = 0;
+    for (size_t z = 0; z < font_sizes.size(); ++z) {
+        const int32_t h = font_sizes[z][0];
+        if (h < font_sizes[static_cast<size_t>(smallest)][0]) smallest = static_cast<int32_t>(z);
+        if (h < font_sizes[first][0] &&
+            (best < 0 || h > font_sizes[static_cast<size_t>(best)][0])) {
+            best = static_cast<int32_t>(z);
+        }
+    }
+    return best >= 0 ? best : smallest;
 }
 
 second_place fb_second_place(const second_area& a) {

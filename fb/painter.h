@@ -31,7 +31,8 @@ void fb_toggle_second_place();
 // The palette entry of a second-language line of colour selector `selector` in scheme
 // `scheme`: the scheme's entry next to the first language's, so the two differ.
 int32_t fb_second_colour(int32_t scheme, int32_t selector);
-// The zoom level of the second language: one below the first, at least 0.
+// The zoom level of the second language: the level of the next smaller font than the
+// first's, or the smallest font when the first already has it.
 int32_t fb_second_zoom(int32_t first_zoom);
 
 // Placing the second language, in screen rows: the band, the first language's
