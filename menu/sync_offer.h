@@ -27,3 +27,6 @@ void menu_sync_take_leaving();
 void menu_sync_write_taken();
 // Puts the file playing back on its own times and forgets its memory.
 void menu_sync_original();
+// Remembers the file playing now, with its second language: after that was chosen or
+// turned off.
+void menu_sync_remember();

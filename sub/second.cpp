@@ -10,6 +10,7 @@
 #include <new>
 
 #include "fb/screen.h"
+#include "sub/retime.h"
 #include "sub/subtitles.h"
 
 namespace {
@@ -25,6 +26,7 @@ std::unique_ptr<subtitle[]> second_owner;
 relaxed<int32_t> second_count{0};
 relaxed<int32_t> second_shift_ms{0};
 std::array<char, kSecondNameSize> second_name{};
+time_map second_map{};
 
 int sub_load_second(const char* name) {
     const size_t length = name != nullptr ? std::strlen(name) : 0;
@@ -50,6 +52,7 @@ int sub_load_second(const char* name) {
     second_count = loaded_count;
     second_subtitles = second_owner.get();
     second_shift_ms = 0;
+    second_map = {};
     std::memcpy(second_name.data(), name, length + 1);
     return 0;
 }
@@ -68,7 +71,20 @@ void sub_release_second() {
     subtitle_count = count;
     second_count = 0;
     second_shift_ms = 0;
+    second_map = {};
     second_name[0] = '\0';
+}
+
+bool sub_map_second_locked(const time_map& map) {
+    subtitle* records = second_subtitles;
+    const int32_t count = second_count;
+    if (records == nullptr || count <= 0) return false;
+    for (int32_t i = 0; i < count; ++i) {
+        records[i].start_ms = sub_map_time(records[i].own_start, map);
+        records[i].end_ms = sub_map_time(records[i].own_end, map);
+    }
+    second_map = map;
+    return true;
 }
 
 uint32_t sub_second_time(uint32_t time_ms) {
