@@ -43,6 +43,11 @@ bool menu_second_is(const char* file) {
 }
 
 int menu_second_choose(const char* file, const std::function<bool()>& stop) {
+    // The file playing beside itself would only say everything twice.
+    if (menu_sync_is_playing(file)) {
+        fb_show_status(kSecondIsFirst);
+        return 0;
+    }
     const int error = tmr_load_second(file);
     if (error != 0) return error;
     char text[96];

@@ -31,6 +31,7 @@ inline constexpr const char* kSecondSelected =
     "2e taal: Bouq. \xc2\xb1"
     "0,5 s, Video plaats";
 inline constexpr const char* kSecondOff = "2e taal uit";
+inline constexpr const char* kSecondIsFirst = "2e taal: dit is de 1e taal";
 inline constexpr const char* kSecondOffLabel = "2e taal uit";
 inline constexpr const char* kSecondNotAligned = "2e taal: niet uitgelijnd";
 inline constexpr const char* kSecondStopped = "2e taal: uitlijnen gestopt";

@@ -133,6 +133,10 @@ void menu_sync_write_taken() {
     app_sync_memory_store(playing_name.c_str(), playing_size, taken);
 }
 
+bool menu_sync_is_playing(const char* name) {
+    return name != nullptr && !playing_name.empty() && playing_name == name;
+}
+
 void menu_sync_remember() {
     if (subtitles != nullptr) remember();
 }

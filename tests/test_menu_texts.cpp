@@ -89,6 +89,7 @@ TEST_F(MenuTexts, StatusLinePrompts) {
         kSecondNotAligned,
         kSecondStopped,
         kSecondAligning,
+        kSecondIsFirst,
         "2e taal uitgelijnd: -600,0 s, 25/23.976",
         "2e taal: -600,0 s",
     };

@@ -87,7 +87,9 @@ TEST_F(Second, ChosenAlignedRememberedAndTurnedOff) {
     play_first(film(80, 0));
     root.write_subtitles("b.tkx", film(80, 75));
     root.write_subtitles("c.tkx", film(80, 0, 99));
-    // Rows: a, b, c. TEXT on b.
+    // Rows: a, b, c. TEXT on a, the file playing, chooses nothing; TEXT on b.
+    EXPECT_EQ(menu({KEY_TEXT}), -1);
+    EXPECT_EQ(second_subtitles.load(), nullptr);
     EXPECT_EQ(menu({KEY_DOWN, KEY_TEXT}), -1);
     ASSERT_NE(second_subtitles.load(), nullptr);
     EXPECT_STREQ(second_name.data(), "b.tkx");
