@@ -61,16 +61,19 @@ TEST_F(SecondThread, PositioningAndTypedTimeMoveBoth) {
     struct step {
         const char* what;
         void (*move)();
-        int32_t second;  // the second-language record on the band, -1 none
+        int32_t first_index;  // the first file's index once its subtitle is shown
+        int32_t second;       // the second-language record on the band, -1 none
     };
     const step steps[] = {
-        {"typed time inside both", [] { tmr_go_to_time(3200); }, 1},
-        {"back to the first subtitle's start", [] { tmr_go_to_subtitle(0); }, -1},
-        {"ten on, clamped to the last", [] { tmr_step_subtitle(9); }, -1},
-        {"back one subtitle", [] { tmr_step_subtitle(-2); }, 1},
+        {"typed time inside both", [] { tmr_go_to_time(3200); }, 2, 1},
+        {"back to the first subtitle's start", [] { tmr_go_to_subtitle(0); }, 1, -1},
+        {"ten on, clamped to the last", [] { tmr_step_subtitle(9); }, 3, -1},
+        {"back one subtitle", [] { tmr_step_subtitle(-2); }, 2, 1},
     };
     for (const step& s : steps) {
         s.move();
+        // The steps count from the first file's index, which moves on once it shows.
+        EXPECT_TRUE(wait_until([&] { return current_index == s.first_index; })) << s.what;
         if (s.second < 0) {
             EXPECT_TRUE(wait_until([] { return second_on_band == 0; })) << s.what;
         } else {

@@ -74,6 +74,7 @@ TEST_F(MenuTexts, MenuTitlesAndFpsLabels) {
     const int pw = menu_list_layout(6, 8).width;
     expect_fits({"FPS title", "FPS", sx + 46, pw + 8 - 12});
     for (const char* s : fps_labels) expect_fits({"FPS row", s, sx + 46, pw});
+    expect_fits({"FPS row", kSecondOffLabel, sx + 46, pw});
     expect_fits({"window OK picture", "\x0e\x0f", sx + 46, 33});
 }
 
