@@ -73,6 +73,7 @@ void menu_fps() {
         if (rescale) {
             tmr_rescale(fps_factors[static_cast<size_t>(r)]);
             tmr_sync_rescaled(0, f.num, f.den);
+            menu_second_rescaled(f.num, f.den, 0);
         }
         tmr_step_subtitle(0);
         return;
@@ -82,7 +83,7 @@ void menu_fps() {
         tmr_rescale(fps_factors[static_cast<size_t>(r)]);
         const int64_t keep_in_place = int64_t{now} - sub_map_time(now, {0, f.num, f.den});
         tmr_shift_all(keep_in_place);
-        tmr_shift_second_times(keep_in_place);
+        menu_second_rescaled(f.num, f.den, keep_in_place);
         tmr_sync_rescaled(now, f.num, f.den);
     }
     tmr_rejoin_film();

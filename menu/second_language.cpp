@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <numeric>
 #include <vector>
 
 #include "conv/align.h"
@@ -64,6 +65,24 @@ void menu_second_off() {
     selected = false;
     fb_show_status(kSecondOff);
     menu_sync_remember();
+}
+
+void menu_second_rescaled(uint32_t num, uint32_t den, int64_t shift_ms) {
+    if (second_subtitles == nullptr || num == 0 || den == 0) return;
+    const time_map before = second_map;
+    // own * n1 / d1 + s1, then times num / den, then + shift_ms.
+    uint64_t n = uint64_t{before.num} * num;
+    uint64_t d = uint64_t{before.den} * den;
+    const uint64_t g = std::gcd(n, d);
+    n /= g;
+    d /= g;
+    // Rates compounded past the map's terms keep their value to within a millionth.
+    while (n > kMaxTerm || d > kMaxTerm) {
+        n = (n + 1) / 2;
+        d = (d + 1) / 2;
+    }
+    const int64_t s = before.shift_ms * int64_t{num} / int64_t{den} + shift_ms;
+    tmr_map_second({s, static_cast<uint32_t>(n), static_cast<uint32_t>(d)});
 }
 
 void menu_second_shift(int32_t delta_ms) {

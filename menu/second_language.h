@@ -15,6 +15,10 @@ bool menu_second_is(const char* file);
 int menu_second_choose(const char* file, const std::function<bool()>& stop);
 // Turns the second language off (and forgets it with the first file).
 void menu_second_off();
+// After the FPS menu rescaled the times by num / den and moved the first file's by
+// shift_ms: the second language's correction takes the same rate and shift, exactly,
+// so that the memory of the first file brings it back as it plays now.
+void menu_second_rescaled(uint32_t num, uint32_t den, int64_t shift_ms);
 // Moves the second language's own shift by delta_ms and says the shift now on the status line.
 void menu_second_shift(int32_t delta_ms);
 // The keys of the second language while playing: TEXT selects it (and again leaves

@@ -43,17 +43,6 @@ bool sub_shift_all_locked(int64_t delta_ms) {
     return true;
 }
 
-bool sub_shift_second_locked(int64_t delta_ms) {
-    subtitle* records = second_subtitles;
-    const int32_t count = second_count;
-    if (records == nullptr || count <= 0) return false;
-    for (int32_t i = 0; i < count; ++i) {
-        records[i].start_ms = held_in_range(int64_t{records[i].start_ms} + delta_ms);
-        records[i].end_ms = held_in_range(int64_t{records[i].end_ms} + delta_ms);
-    }
-    return true;
-}
-
 namespace {
 
 uint32_t held_in_range(int64_t t) {

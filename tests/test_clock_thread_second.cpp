@@ -119,9 +119,10 @@ TEST_F(SecondThread, RescaleMovesBothFiles) {
     EXPECT_EQ(subtitles[0].start_ms, 1041u);
     EXPECT_EQ(second_subtitles[0].start_ms, 62499u);
     EXPECT_EQ(second_subtitles[0].end_ms, 63541u);
-    // Moving the second's times leaves the first's.
-    tmr_shift_second_times(-500);
-    EXPECT_EQ(second_subtitles[0].start_ms, 61999u);
+    // Putting the second on a correction of its own times leaves the first's.
+    tmr_map_second({-500, 25, 24});
+    EXPECT_EQ(second_subtitles[0].start_ms, 62000u);
+    EXPECT_EQ(second_subtitles[0].end_ms, 63042u);
     EXPECT_EQ(subtitles[0].start_ms, 1041u);
 }
 

@@ -120,6 +120,28 @@ TEST_F(Second, ChosenAlignedRememberedAndTurnedOff) {
     EXPECT_EQ(memory().find("\n= "), std::string::npos) << memory();
 }
 
+TEST_F(Second, ARescaleGoesIntoTheRememberedCorrection) {
+    play_first(film(80, 0));
+    root.write_subtitles("b.tkx", film(80, 75));
+    ASSERT_EQ(menu({KEY_DOWN, KEY_TEXT}), -1);
+    ASSERT_EQ(second_map, (time_map{-3000, 1, 1}));
+    // FPS, the second row: 25 -> 23.976, times 3125 / 2997.
+    queue({KEY_DOWN, KEY_OK});
+    testsup::run_modal([] {
+        menu_fps();
+        return 0;
+    });
+    EXPECT_EQ(second_map, (time_map{-3128, 3125, 2997}));
+    for (int32_t i : {0, 40, 79}) {
+        const subtitle& t = second_subtitles[i];
+        EXPECT_EQ(t.start_ms, sub_map_time(t.own_start, second_map)) << i;
+        // Within the first file's rounding of the same rate.
+        EXPECT_NEAR(t.start_ms, subtitles[i].start_ms, 2.0) << i;
+    }
+    menu_sync_file_leaving();
+    EXPECT_NE(memory().find("\n= 0 -3128 3125 2997 b.tkx\n"), std::string::npos) << memory();
+}
+
 TEST_F(Second, ExitStopsTheAlignment) {
     play_first(film(80, 0));
     root.write_subtitles("b.tkx", film(80, 75));

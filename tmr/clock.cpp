@@ -477,10 +477,10 @@ int32_t tmr_shift_second(int32_t delta_ms) {
     return shift;
 }
 
-void tmr_shift_second_times(int64_t delta_ms) {
+void tmr_map_second(const time_map& map) {
     {
         std::lock_guard lock(subtitles_mutex);
-        if (!sub_shift_second_locked(delta_ms)) return;
+        if (!sub_map_second_locked(map)) return;
     }
     tmr_wake();
 }

@@ -94,9 +94,9 @@ void tmr_release_second();
 // Moves the second language's own shift by delta_ms (held within 10 minutes either
 // way) and returns the shift now; 0 when no second language is loaded. Main thread.
 int32_t tmr_shift_second(int32_t delta_ms);
-// Moves every second-language time by delta_ms, as tmr_shift_all moves the first's
-// (a rescale that turns about the film's time moves both). Main thread.
-void tmr_shift_second_times(int64_t delta_ms);
+// Puts every second-language subtitle on map applied to its own times (its alignment,
+// and a rate the first file was rescaled by since), as one step for the thread.
+void tmr_map_second(const time_map& map);
 // Rescales every subtitle time by factor (sub_rescale) and moves the end of the film
 // with them, as one step for the thread; by reference, as sub_rescale takes it.
 void tmr_rescale(const float& factor);
