@@ -13,6 +13,7 @@
 #include "fb/status.h"
 #include "hw/device.h"
 #include "menu/menus.h"
+#include "menu/second_language.h"
 #include "menu/sync_offer.h"
 #include "menu/window.h"
 #include "rc/remote.h"
@@ -83,6 +84,9 @@ void toggle_play() {
 
 // Dispatches one key; returns whether the help box is closed after it (pass step 8).
 bool handle_key(int code) {
+    // With a second language: TEXT selects it, and while it is selected the channel
+    // keys and VIDEO are its own.
+    if (menu_second_key(code)) return true;
     switch (code) {
         case KEY_1:
         case KEY_2:

@@ -1,6 +1,10 @@
 // The memory file of each subtitle file's sync: a header line, then one line per file,
 // the most recently used first: size, shift, rate numerator and denominator,
-// position, name (the rest of the line).
+// position, name (the rest of the line). A file shown with a second language has a
+// line of its own right after it: "=", the second's own shift, its correction's shift,
+// numerator and denominator, its name. A reader that does not know that line skips it
+// as a bad one (it does not start with a number), so the memory stays readable both
+// ways; a line "=" without a file line before it is skipped likewise.
 #include "app/sync_memory.h"
 
 #include <fcntl.h>
@@ -40,6 +44,7 @@ struct memory {
 memory read_all();
 bool write_all(const std::vector<stored>& entries);
 bool parse_line(const std::string& line, stored& out);
+bool parse_second(const std::string& line, second_entry& out);
 bool usable_name(const char* name);
 
 }  // namespace
@@ -129,13 +134,25 @@ memory read_all() {
         r = next_line(f, line);
     } while (r == line_read::line && blank(line));
     if (r == line_read::line && line == kHeader) {
-        while (static_cast<int>(m.entries.size()) < kSyncMemoryEntries) {
+        bool after_entry = false;
+        // The last entry's second language may follow it.
+        while (static_cast<int>(m.entries.size()) < kSyncMemoryEntries || after_entry) {
             r = next_line(f, line);
             if (r == line_read::end) break;
             stored s;
-            if (r == line_read::line && !blank(line) && parse_line(line, s)) {
+            const bool second_line = r == line_read::line && line.starts_with("= ");
+            if (!second_line && static_cast<int>(m.entries.size()) >= kSyncMemoryEntries) break;
+            if (r == line_read::line && !blank(line) && !second_line && parse_line(line, s)) {
                 m.entries.push_back(std::move(s));
+                after_entry = true;
+                continue;
             }
+            // A second language belongs to the file line right before it.
+            second_entry second;
+            if (second_line && after_entry && parse_second(line, second)) {
+                m.entries.back().entry.second = std::move(second);
+            }
+            after_entry = false;
         }
     }
     m.whole = std::ferror(f) == 0;
@@ -165,6 +182,27 @@ bool parse_line(const std::string& line, stored& out) {
     return true;
 }
 
+bool parse_second(const std::string& line, second_entry& out) {
+    long long own = 0;
+    long long shift = 0;
+    unsigned num = 0, den = 0;
+    int name_at = 0;
+    if (std::sscanf(line.c_str(), "= %lld %lld %u %u %n", &own, &shift, &num, &den, &name_at) !=
+            4 ||
+        name_at <= 0) {
+        return false;
+    }
+    if (num == 0 || den == 0 || num > kMaxTerm || den > kMaxTerm || own < INT32_MIN ||
+        own > INT32_MAX || shift < -int64_t{UINT32_MAX} || shift > int64_t{UINT32_MAX}) {
+        return false;
+    }
+    out.name = line.substr(static_cast<size_t>(name_at));
+    if (!usable_name(out.name.c_str())) return false;
+    out.map = {shift, num, den};
+    out.shift_ms = static_cast<int32_t>(own);
+    return true;
+}
+
 // As the settings: a file of its own, on the disk, then renamed over the old one.
 bool write_all(const std::vector<stored>& entries) {
     FILE* f = hw_fopen(kTemporary, "w");
@@ -175,6 +213,12 @@ bool write_all(const std::vector<stored>& entries) {
              std::fprintf(f, "%llu %lld %u %u %d %s\n", static_cast<unsigned long long>(s.size),
                           static_cast<long long>(s.entry.map.shift_ms), s.entry.map.num,
                           s.entry.map.den, static_cast<int>(s.entry.position), s.name.c_str()) > 0;
+        const second_entry& second = s.entry.second;
+        if (ok && usable_name(second.name.c_str())) {
+            ok = std::fprintf(f, "= %d %lld %u %u %s\n", static_cast<int>(second.shift_ms),
+                              static_cast<long long>(second.map.shift_ms), second.map.num,
+                              second.map.den, second.name.c_str()) > 0;
+        }
     }
     ok = std::fflush(f) == 0 && ok;
     ok = hw_fsync(fileno(f)) == 0 && ok;

@@ -9,15 +9,31 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
 
 #include "sub/retime.h"
 
 inline constexpr int kSyncMemoryEntries = 64;
 
+// The second language shown with a file: its name in the subtitle directory (empty:
+// none), the correction its own times were put on (the alignment to the file), and
+// its own shift in ms.
+struct second_entry {
+    std::string name;
+    time_map map;
+    int32_t shift_ms = 0;
+};
+
 // What is remembered of one file.
 struct sync_entry {
     time_map map;
     int32_t position = 0;  // the subtitle index to resume at; 0 from the start
+    second_entry second;   // none for most files: it may be left out
+
+    sync_entry() = default;
+    sync_entry(const time_map& m, int32_t p, second_entry s = {})
+        : map(m), position(p), second(std::move(s)) {}
 };
 
 // The entry of a file, if there is one.

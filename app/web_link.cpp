@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@
 #include "hw/device.h"
 #include "library/library.h"
 #include "menu/drop_in.h"
+#include "menu/second_language.h"
 #include "menu/sync_offer.h"
 #include "menu/window.h"
 #include "sub/subtitles.h"
@@ -162,9 +164,31 @@ web_result carry_out(web_command& c, bool& changed) {
             if (!files_read) read_files();
             if (!listed(c.name)) return {404, "onbekend bestand"};
             return choose(c.name);
+        case web_command_kind::second: {
+            if (!files_read) read_files();
+            if (!listed(c.name)) return {404, "onbekend bestand"};
+            if (subtitles == nullptr) return {409, "eerst een ondertitel kiezen"};
+            const std::string file = c.name + std::string(kExtension);
+            if (menu_second_is(file.c_str())) {
+                menu_second_off();
+                return {200, {}};
+            }
+            const int error = menu_second_choose(file.c_str(), menu_second_stop_on_exit);
+            if (error > 0) return {500, failure_of_choice(error)};
+            return {200, {}};
+        }
+        case web_command_kind::second_off:
+            menu_second_off();
+            return {200, {}};
+        case web_command_kind::second_shift:
+            if (second_subtitles == nullptr) return {409, "geen 2e taal"};
+            menu_second_shift(c.delta_ms);
+            return {200, {}};
         case web_command_kind::remove:
             if (!files_read) read_files();
             if (!listed(c.name)) return {404, "onbekend bestand"};
+            // A file that goes cannot stay the second language.
+            if (menu_second_is((c.name + std::string(kExtension)).c_str())) menu_second_off();
             if (library_delete_entry(c.name) != 0) return {500, "kan niet verwijderen"};
             changed = true;
             return {200, {}};
@@ -309,6 +333,25 @@ void publish(bool busy) {
                     if (r.lines[l]) s.subtitle += readable(r.lines[l].get());
                 }
                 break;
+            }
+        }
+    }
+    {
+        std::lock_guard lock(subtitles_mutex);
+        const subtitle* records = second_subtitles;
+        const int32_t count = second_count;
+        if (records != nullptr) {
+            std::string_view name(second_name.data());
+            if (name.ends_with(kExtension)) name.remove_suffix(kExtension.size());
+            s.second = std::string(name);
+            s.second_shift_ms = second_shift_ms;
+            const int32_t at = sub_find_second(now);
+            if (at < count && sub_second_time(records[at].start_ms) <= now) {
+                const subtitle& r = records[at];
+                for (int32_t l = 0; l < r.line_count && l < 4; ++l) {
+                    if (l > 0) s.second_subtitle += '\n';
+                    if (r.lines[l]) s.second_subtitle += readable(r.lines[l].get());
+                }
             }
         }
     }

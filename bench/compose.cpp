@@ -238,6 +238,29 @@ void BM_ComposeOverFloor(benchmark::State& state) {
 }
 BENCHMARK(BM_ComposeOverFloor);
 
+// A moment at which both languages change (the first's paint, then the second's, in its
+// own rows at the top of the band, one size smaller) against a moment at which one
+// does: the target is at most twice the one.
+void BM_ComposeBothLanguages(benchmark::State& state) {
+    bench_display d;
+    if (!d.ready) return state.SkipWithError("no display");
+    subtitle second[2] = {record_of(kLines[1]), record_of(kLines[0])};
+    d.paint(0);
+    fb_paint_second(&second[0]);
+    d.paint(1);
+    fb_paint_second(&second[1]);
+    int64_t i = 0;
+    in_turn(
+        state, [&] { d.paint(i++); }, [] {},
+        [&] {
+            d.paint(i);
+            fb_paint_second(&second[i & 1]);
+            ++i;
+        },
+        "one_us", "both_us", "ratio");
+}
+BENCHMARK(BM_ComposeBothLanguages);
+
 // The first paint of a subtitle whose glyphs are not in the cache: every iteration
 // starts with a display brought up afresh (not timed).
 void BM_ComposeCold(benchmark::State& state) {

@@ -10,7 +10,9 @@
 // and the clock follows it (the thread reads the decoder while the clock runs). With
 // --web the box's web server runs beside it under load: a paired phone asking for the
 // state 50 times a second and 8 clients trickling their requests a byte at a time (the
-// most it holds at once), while a thread plays the main loop's web passes.
+// most it holds at once), while a thread plays the main loop's web passes. With
+// --second a second language of as many subtitles plays beside the first, each one
+// starting and ending a frame after the first's, so both change at every subtitle.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -75,13 +77,12 @@ void sleep_until(int64_t target_us) {
     if (left > 0) std::this_thread::sleep_for(std::chrono::microseconds(left));
 }
 
-std::string film() {
+std::string film(int delay_frames = 0, const char* text = "Ondertitel nummer") {
     std::string s = "[KTF2: " + std::to_string(kSubtitleCount) + " 0 ]\n";
     char line[96];
     for (int i = 0; i < kSubtitleCount; ++i) {
-        int from = kFirstFrame + kPeriodFrames * i;
-        std::snprintf(line, sizeof line, "{%d}{%d}Ondertitel nummer %03d\n", from,
-                      from + kLengthFrames, i);
+        int from = kFirstFrame + kPeriodFrames * i + delay_frames;
+        std::snprintf(line, sizeof line, "{%d}{%d}%s %03d\n", from, from + kLengthFrames, text, i);
         s += line;
     }
     return s;
@@ -231,12 +232,14 @@ class web_load {
 int main(int argc, char** argv) {
     const bool follow = argc > 1 && std::string(argv[1]) == "--follow";
     const bool web = argc > 1 && std::string(argv[1]) == "--web";
+    const bool second = argc > 1 && std::string(argv[1]) == "--second";
     std::string dir_template = (fs::temp_directory_path() / "lumetra-bench-XXXXXX").string();
     if (::mkdtemp(dir_template.data()) == nullptr) return 1;
     std::string root = dir_template;
     fs::create_directories(root + "/var/tuxbox/Tresk/tit");
     fs::copy_file(kFont, root + "/var/tuxbox/Tresk/Tresk.ttf");
     std::ofstream(root + "/var/tuxbox/Tresk/tit/tresk.tkx") << film();
+    std::ofstream(root + "/var/tuxbox/Tresk/tit/second.tkx") << film(1, "Subtitle number");
 
     sim::reset();
     sim::set_root(root);
@@ -250,6 +253,10 @@ int main(int argc, char** argv) {
     if (fb_init() != 1 || tmr_film_open() != follow || tmr_sub_init() != 0 ||
         subtitles == nullptr) {
         std::printf("set-up failed\n");
+        return 1;
+    }
+    if (second && tmr_load_second("second.tkx") != 0) {
+        std::printf("the second language did not load\n");
         return 1;
     }
     std::printf("\n");
@@ -375,9 +382,10 @@ int main(int argc, char** argv) {
     double percent = 100.0 * static_cast<double>(cpu_playing) / 1e9 / s_playing;
     std::printf("subtitle thread, %d subtitles of %d ms every %d ms%s\n", kSubtitleCount,
                 kLengthFrames * 40, kPeriodFrames * 40,
-                follow ? ", following the film on the video decoder"
-                : web  ? ", the web server under load beside it"
-                       : "");
+                follow   ? ", following the film on the video decoder"
+                : web    ? ", the web server under load beside it"
+                : second ? ", a second language changing a frame after each"
+                         : "");
     if (web) {
         const double seconds = static_cast<double>(now_us() - load_from) / 1e6;
         load.stop();

@@ -27,8 +27,21 @@ extern relaxed<int32_t> status_playing;
 // subtitle thread and the main thread's repaints. Holds paint_mutex throughout.
 // Returns whether the record ends a part of the film: the caller decides what follows.
 bool fb_paint_subtitle(const subtitle* record);
-// Clears the band on screen, under paint_mutex.
+// Clears the band on screen, under paint_mutex: both languages go.
 void fb_clear_subtitle();
+// Takes the first language's subtitle off the band, leaving the second language's rows.
+void fb_clear_first();
+
+// The second language. Its record on the band (for repaints), null when none; and 1
+// while its picture is on screen, 0 once a paint or a clear of the whole band wiped
+// it. Written under paint_mutex.
+extern relaxed<const subtitle*> painted_second;
+extern relaxed<uint8_t> second_on_band;
+// Paints a second-language record in its own rows of the band, beside the first
+// language's subtitle, which stays. Holds paint_mutex throughout.
+void fb_paint_second(const subtitle* record);
+// Takes the second language's subtitle off the band; the first's stays.
+void fb_clear_second();
 // After a box that covered the band has closed: puts the subtitle composed last back
 // when its interval contains time_ms and returns true with its end in end_ms; else
 // clears the band and returns false. The caller holds subtitles_mutex (the record

@@ -138,6 +138,7 @@ FT_Face ft_face = nullptr;
 ft_face_id ft_font_id{kFontPath, 0};
 FTC_ImageTypeRec ft_type_fb{};
 FTC_ImageTypeRec ft_type_bb{};
+relaxed<int32_t> bb_zoom{1};
 uint8_t has_kerning = 0;
 relaxed<uint32_t> last_glyph_fb{0}, last_glyph_bb{0};
 
@@ -238,6 +239,7 @@ int fb_font_init() {
     if (z < 0 || z > 7) z = 0;
     ft_type_bb.width = static_cast<FT_UInt>(font_sizes[z][1]);
     ft_type_bb.height = static_cast<FT_UInt>(font_sizes[z][0]);
+    bb_zoom = z;
     last_glyph_fb = 0;
     last_glyph_bb = 0;
     return 1;
@@ -249,11 +251,15 @@ void fb_font_deinit() {
 }
 
 void fb_font_set_zoom() {
-    int32_t z = zoom;
+    fb_font_use_zoom(zoom);
+}
+
+void fb_font_use_zoom(int32_t z) {
     if (z < 0 || z > 7) return;
     std::lock_guard lock(pixel_mutex);
     ft_type_bb.width = static_cast<FT_UInt>(font_sizes[z][1]);
     ft_type_bb.height = static_cast<FT_UInt>(font_sizes[z][0]);
+    bb_zoom = z;
 }
 
 bool fb_font_version_ok(int major, int minor, int patch) {

@@ -68,6 +68,11 @@ int fb_font_init();
 void fb_font_deinit();
 // Sets the back-buffer image type to the pixel size of the current zoom level.
 void fb_font_set_zoom();
+// The same for zoom level z (0..7): the painter composes the second language one
+// level below the first. Only the painter draws into the back buffer, under paint_mutex.
+void fb_font_use_zoom(int32_t z);
+// The zoom level text in the back buffer is drawn at (glyph size, background box).
+extern relaxed<int32_t> bb_zoom;
 // Whether a FreeType library of this version is good enough: 2.3.6 or later.
 bool fb_font_version_ok(int major, int minor, int patch);
 // The face requester given to the cache manager. Opens the font through the device

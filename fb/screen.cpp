@@ -93,6 +93,12 @@ int64_t bb_used_from = 0;
 int64_t bb_used_to = 0;
 // Something was written to the screen since the last blit. Set under pixel_mutex.
 std::atomic<bool> screen_changed{false};
+// Screen rows of the first language's picture and of the second language's; empty
+// (from >= to) when none is on screen. Guarded by pixel_mutex, written under paint_mutex.
+int64_t first_from = 0;
+int64_t first_to = 0;
+int64_t second_from = 0;
+int64_t second_to = 0;
 
 bool ensure_32_bits();
 
@@ -108,6 +114,8 @@ copy_extent copy_extent_for(int position);
 void mark_rows(int64_t from, int64_t to, bool zero);
 int64_t next_row(int64_t from, int64_t to, bool zero);
 void clear_band_outside_copy(int position);
+void clear_rows_except(int64_t from, int64_t to, std::span<const std::array<int64_t, 2>> keep);
+bool whole_rows();
 void copy_whole_bb(int position);
 void show_changes_locked();
 
@@ -258,14 +266,89 @@ void fb_clear_subtitle() {
     std::lock_guard paint_lock(paint_mutex);
     fb_clear_band();
     subtitle_shown = 0;
+    second_on_band = 0;
     fb_show_changes();
+}
+
+void fb_clear_first() {
+    std::lock_guard paint_lock(paint_mutex);
+    if (second_on_band == 0 || !whole_rows()) {
+        fb_clear_subtitle();
+        return;
+    }
+    const int64_t l = line_bytes();
+    {
+        std::lock_guard lock(pixel_mutex);
+        const std::array<std::array<int64_t, 2>, 1> keep{{{second_from, second_to}}};
+        clear_rows_except(band_start / l, (int64_t{band_start} + band_size) / l, keep);
+        first_from = first_to = 0;
+    }
+    subtitle_shown = 0;
+    fb_show_changes();
+}
+
+band_rows fb_band_rows() {
+    band_rows r;
+    const int64_t l = line_bytes();
+    if (l <= 0) return r;
+    r.band_from = band_start / l;
+    r.band_to = (int64_t{band_start} + band_size) / l;
+    r.first_slot_end = unshifted_bottom() / l - int64_t{bottom_shift} / l +
+                       4 * int64_t{line_heights[current_zoom()]};
+    std::lock_guard lock(pixel_mutex);
+    r.first_from = first_from;
+    r.first_to = first_to;
+    r.second_from = second_from;
+    r.second_to = second_to;
+    return r;
+}
+
+bool fb_show_second_rows(int64_t row, int64_t limit) {
+    std::lock_guard paint(paint_mutex);
+    if (fb_mem == nullptr || !bbuf || !whole_rows()) return false;
+    const int64_t l = line_bytes();
+    const int64_t rows = static_cast<int64_t>(fb_fix.smem_len) / l;
+    const int64_t bb_rows = int64_t{bbuf_size} / l;
+    std::lock_guard lock(pixel_mutex);
+    int64_t t0 = std::max({row + bb_used_from, row, int64_t{0}});
+    int64_t t1 = std::min({row + bb_used_to, limit, rows, row + bb_rows});
+    if (t0 >= t1) t0 = t1 = row;
+    // The old picture goes where neither the new one nor the first language's lies.
+    const std::array<std::array<int64_t, 2>, 2> keep{{{t0, t1}, {first_from, first_to}}};
+    clear_rows_except(second_from, second_to, keep);
+    if (t0 < t1) {
+        std::memcpy(reinterpret_cast<char*>(fb_mem) + t0 * l,
+                    reinterpret_cast<const char*>(bbuf.get()) + (t0 - row) * l,
+                    static_cast<size_t>((t1 - t0) * l));
+        mark_rows(t0, t1, false);
+    }
+    second_from = t0;
+    second_to = t1;
+    second_on_band = 1;
+    show_changes_locked();
+    return true;
+}
+
+void fb_clear_second_rows() {
+    std::lock_guard paint(paint_mutex);
+    if (!whole_rows()) return;
+    std::lock_guard lock(pixel_mutex);
+    const std::array<std::array<int64_t, 2>, 1> keep{{{first_from, first_to}}};
+    clear_rows_except(second_from, second_to, keep);
+    second_from = second_to = 0;
 }
 
 bool fb_restore_band(uint32_t time_ms, uint32_t& end_ms) {
     std::lock_guard paint_lock(paint_mutex);
     const subtitle* record = painted_record;
     if (record != nullptr && record->start_ms <= time_ms && time_ms <= record->end_ms) {
-        fb_show_back_buffer(band_position);
+        if (painted_second.load() != nullptr) {
+            // The back buffer may hold the second language's picture: compose anew.
+            subtitle_shown = 1;
+            fb_repaint_subtitle();
+        } else {
+            fb_show_back_buffer(band_position);
+        }
         end_ms = record->end_ms;
         return true;
     }
@@ -301,6 +384,8 @@ void fb_paint_back_buffer(int position) {
         clear_band_outside_copy(position);
         copy_whole_bb(position);
         subtitle_shown = 1;
+        // Odd geometry has no rows of its own for the second language.
+        second_on_band = 0;
         fb_show_changes();
         return;
     }
@@ -320,19 +405,13 @@ void fb_paint_back_buffer(int position) {
     // The band and the copy target: the rows a full clear and copy would write.
     const std::array<std::array<int64_t, 2>, 2> windows{{{b0, b1}, {c0, c1}}};
     // Rows of a window outside [t0, t1) that are not known to be zero are cleared,
-    // in runs; rows the two windows share are cleared once.
-    for (const auto& [w0, w1] : windows) {
-        for (const auto& [from, to] :
-             {std::array{w0, std::min(w1, t0)}, std::array{std::max(w0, t1), w1}}) {
-            for (int64_t r = next_row(from, to, false); r < to;) {
-                const int64_t end = next_row(r, to, true);
-                std::memset(mem + r * l, 0, static_cast<size_t>((end - r) * l));
-                mark_rows(r, end, true);
-                r = next_row(end, to, false);
-            }
-        }
-    }
-    for (const auto& [w0, w1] : windows) mark_rows(w0, w1, true);
+    // in runs; rows the two windows share are cleared once. The second language's
+    // picture stays where the new one does not cover it.
+    if (second_on_band == 0) second_from = second_to = 0;
+    const std::array<std::array<int64_t, 2>, 2> keep{{{t0, t1}, {second_from, second_to}}};
+    for (const auto& [w0, w1] : windows) clear_rows_except(w0, w1, keep);
+    first_from = t0;
+    first_to = t1;
     if (t0 < t1) {
         std::memcpy(mem + t0 * l, reinterpret_cast<const char*>(bbuf.get()) + (t0 - shift) * l,
                     static_cast<size_t>((t1 - t0) * l));
@@ -447,6 +526,8 @@ std::span<uint32_t> fb_pixels(uint8_t target) {
 
 void fb_clear_band() {
     clear_fb_bytes(band_start, band_size);
+    std::lock_guard lock(pixel_mutex);
+    first_from = first_to = second_from = second_to = 0;
 }
 
 void fb_clear_back_buffer() {
@@ -594,6 +675,46 @@ int64_t next_row(int64_t from, int64_t to, bool zero) {
         from = (from | 63) + 1;
     }
     return zero || from >= to ? to : from;
+}
+
+// Clears the rows of [from, to) that lie in no interval of keep and are not known to
+// be zero, in runs, and notes them zero. The caller holds pixel_mutex.
+void clear_rows_except(int64_t from, int64_t to, std::span<const std::array<int64_t, 2>> keep) {
+    const int64_t l = line_bytes();
+    if (fb_mem == nullptr || l <= 0) return;
+    char* mem = reinterpret_cast<char*>(fb_mem);
+    const int64_t rows = static_cast<int64_t>(fb_fix.smem_len) / l;
+    from = std::max<int64_t>(from, 0);
+    to = std::min(to, rows);
+    while (from < to) {
+        int64_t end = to;
+        bool kept = false;
+        for (const auto& [k0, k1] : keep) {
+            if (k0 >= k1) continue;
+            if (k0 <= from && from < k1) {
+                from = k1;
+                kept = true;
+                break;
+            }
+            if (k0 > from) end = std::min(end, k0);
+        }
+        if (kept) continue;
+        for (int64_t r = next_row(from, end, false); r < end;) {
+            const int64_t run_end = next_row(r, end, true);
+            std::memset(mem + r * l, 0, static_cast<size_t>((run_end - r) * l));
+            mark_rows(r, run_end, true);
+            r = next_row(run_end, end, false);
+        }
+        mark_rows(from, end, true);
+        from = end;
+    }
+}
+
+// Whether the band and the copies are whole screen rows, as the row-wise paints need.
+bool whole_rows() {
+    const int64_t l = line_bytes();
+    return l > 0 && l % 4 == 0 && band_start % l == 0 && band_size % l == 0 &&
+           fb_fix.smem_len % l == 0 && bbuf_size % l == 0;
 }
 
 // The band on screen, except the bytes that a copy of the back buffer to

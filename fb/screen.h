@@ -79,6 +79,29 @@ void fb_toggle_inset();
 std::span<uint32_t> fb_pixels(uint8_t target);
 // Clears the band on screen (band_size bytes from band_start) but leaves subtitle_shown.
 void fb_clear_band();
+// Screen rows of the band and of the pictures on it, for placing the second language:
+// the band [band_from, band_to); the first language's picture [first_from, first_to),
+// empty when none is on screen; the row where four text lines at the bottom position
+// end (first_slot_end); the second language's picture [second_from, second_to), empty
+// when none. Read under paint_mutex.
+struct band_rows {
+    int64_t band_from = 0;
+    int64_t band_to = 0;
+    int64_t first_from = 0;
+    int64_t first_to = 0;
+    int64_t first_slot_end = 0;
+    int64_t second_from = 0;
+    int64_t second_to = 0;
+};
+band_rows fb_band_rows();
+// Shows the back buffer, freshly composed with the second language from its row 0, with
+// that row at screen row `row`, cut to the rows [row, limit): only the rows that hold
+// pixels are copied, the second language's rows of before that the new picture and the
+// first language's do not cover are cleared. Returns false (nothing shown) when the
+// geometry is not whole rows. Holds paint_mutex.
+bool fb_show_second_rows(int64_t row, int64_t limit);
+// Clears the second language's rows, except those of the first language's picture.
+void fb_clear_second_rows();
 // Clears the whole back buffer: the rows the last paint left pixels in.
 void fb_clear_back_buffer();
 // Shows a freshly composed back buffer at bb_targets[band_position]: the screen ends up as after

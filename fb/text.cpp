@@ -106,7 +106,7 @@ int32_t fb_draw_piece(const char* text, const text_piece& piece, uint8_t target,
     last_glyph = 0;
     if (do_bb) {
         const int32_t t = background_level;
-        const int32_t z = zoom;
+        const int32_t z = bb_zoom;
         if (t >= 1 && t <= 2 && z >= 0 && z <= 7) {
             const int32_t h = font_sizes[z][0];
             fb_fill(1, x, to_int32(static_cast<int64_t>(y) - h + 1),

@@ -11,8 +11,10 @@
 #include "menu/drop_in.h"
 #include "menu/list.h"
 #include "menu/menus.h"
+#include "menu/second_language.h"
 #include "menu/sync_offer.h"
 #include "menu/window.h"
+#include "sub/subtitles.h"
 #include "web/bridge.h"
 
 namespace {
@@ -41,8 +43,9 @@ int menu_file() {
             menu_error_box(kNoDirectoryError);
             return -1;
         }
-        // 2: YELLOW loads the special file.
-        const int mode = library_special_loadable() ? 2 : 1;
+        // 2: YELLOW loads the special file. 4: TEXT on a row makes it the second
+        // language, once a first one plays beside which it can be shown.
+        const int mode = (library_special_loadable() ? 2 : 1) | (subtitles != nullptr ? 4 : 0);
         const int n = static_cast<int>(names.size());
 
         int result = 0;
@@ -65,6 +68,21 @@ int menu_file() {
             }
         }
 
+        if (result == -7) {
+            // The second language on TEXT: chosen, or off again on its own row.
+            char* name = names[static_cast<size_t>(menu_list_row)].get();
+            name[std::strlen(name)] = '.';
+            if (menu_second_is(name)) {
+                menu_second_off();
+                return -1;
+            }
+            const int error = menu_second_choose(name, menu_second_stop_on_exit);
+            if (error > 0) {
+                menu_error_box(error);
+                continue;
+            }
+            return -1;
+        }
         const char* file = nullptr;
         if (result >= 0) {
             char* name = names[static_cast<size_t>(result)].get();
@@ -96,7 +114,14 @@ namespace {
 // Removes the marked rows, and the sources of converted ones.
 void delete_marked(const library_names& names, const char* marks) {
     for (size_t i = 0; i < names.size(); ++i) {
-        if (marks[i] == 1) library_delete_entry(names[i].get());
+        if (marks[i] != 1) continue;
+        // A file that goes cannot stay the second language.
+        char* name = names[i].get();
+        const size_t length = std::strlen(name);
+        name[length] = '.';
+        if (menu_second_is(name)) menu_second_off();
+        name[length] = '\0';
+        library_delete_entry(name);
     }
 }
 

@@ -6,8 +6,10 @@
 #include "fb/status.h"
 #include "menu/list.h"
 #include "menu/menus.h"
+#include "menu/second_language.h"
 #include "menu/sync_offer.h"
 #include "sub/retime.h"
+#include "sub/subtitles.h"
 #include "tmr/clock.h"
 #include "tmr/sync.h"
 
@@ -52,13 +54,18 @@ void menu_fps() {
     const bool followed = tmr_following();
     tmr_stop();
     fb_show_icons();
-    // The six rate rows, then the row that puts the file back on its own times.
-    std::array<const char*, 7> rows{};
+    // The six rate rows, the row that puts the file back on its own times, and with a
+    // second language the row that turns it off.
+    std::array<const char*, 8> rows{};
     std::copy(fps_labels.begin(), fps_labels.end(), rows.begin());
-    rows.back() = kOriginal;
-    const int r =
-        menu_list("FPS", static_cast<int>(rows.size()), kListChars, rows.data(), nullptr, 0);
-    if (r == static_cast<int>(rows.size()) - 1) menu_sync_original();
+    constexpr int kOriginalRow = static_cast<int>(fps_labels.size());
+    constexpr int kSecondOffRow = kOriginalRow + 1;
+    rows[kOriginalRow] = kOriginal;
+    rows[kSecondOffRow] = kSecondOffLabel;
+    const int count = second_subtitles != nullptr ? kSecondOffRow + 1 : kOriginalRow + 1;
+    const int r = menu_list("FPS", count, kListChars, rows.data(), nullptr, 0);
+    if (r == kOriginalRow) menu_sync_original();
+    if (r == kSecondOffRow) menu_second_off();
     // Every negative answer is a cancel.
     const bool rescale = static_cast<unsigned>(r) < fps_factors.size();
     const rate_fraction f = rescale ? kRowFractions[static_cast<size_t>(r)] : rate_fraction{1, 1};
@@ -66,6 +73,7 @@ void menu_fps() {
         if (rescale) {
             tmr_rescale(fps_factors[static_cast<size_t>(r)]);
             tmr_sync_rescaled(0, f.num, f.den);
+            menu_second_rescaled(f.num, f.den, 0);
         }
         tmr_step_subtitle(0);
         return;
@@ -73,7 +81,9 @@ void menu_fps() {
     if (rescale) {
         const uint32_t now = tmr_film_time();
         tmr_rescale(fps_factors[static_cast<size_t>(r)]);
-        tmr_shift_all(int64_t{now} - sub_map_time(now, {0, f.num, f.den}));
+        const int64_t keep_in_place = int64_t{now} - sub_map_time(now, {0, f.num, f.den});
+        tmr_shift_all(keep_in_place);
+        menu_second_rescaled(f.num, f.den, keep_in_place);
         tmr_sync_rescaled(now, f.num, f.den);
     }
     tmr_rejoin_film();

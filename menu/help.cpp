@@ -51,14 +51,16 @@ const std::array<help_row, 9> help_page1{{
     {"HELP", "Volgende help pagina     \x08"},
 }};
 
-const std::array<help_row, 7> help_page2{{
+const std::array<help_row, 9> help_page2{{
     {"0-9", "Verander positie (verstreken tijd)"},
     {"Bouq.", "Verplaats ondertitels +/- 0.5 sec"},
     {"Vol.", "Verschuif ondertitels omhoog/omlaag"},
-    {"TV", "Verander FPS / Origineel"},
+    {"TV", "Verander FPS / Origineel / 2e taal uit"},
     {"Video", "Schakel ondertitels positie"},
     {"\x10\x11", "Selecteer ondertitels"},
-    {"Text", "Vergeet gekoppelde telefoons"},
+    {"Text", "In \x10\x11: 2e taal aan / uit"},
+    {"Text", "2e taal: Bouq. verschuift, Video plaats"},
+    {"Text", "Zonder 2e taal: vergeet telefoons"},
 }};
 
 const std::array<const char*, 2> help_banner1{"Lumetra v2.3", "Made by the Lumetra team"};

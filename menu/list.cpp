@@ -75,6 +75,8 @@ list_layout menu_list_layout(int count, int width) {
     return r;
 }
 
+int menu_list_row = 0;
+
 int menu_list(const char* title, int count, int width, const char* const* items, char* marks,
               int mode) {
     if (count < 1) return -1;
@@ -146,6 +148,12 @@ int menu_list(const char* title, int count, int width, const char* const* items,
                     end = true;
                 }
                 break;
+            case KEY_TEXT:
+                if (mode & 4) {
+                    result = -7;
+                    end = true;
+                }
+                break;
             case KEY_YELLOW:
                 if (mode & 2) {
                     result = -3;
@@ -179,6 +187,7 @@ int menu_list(const char* title, int count, int width, const char* const* items,
                 break;
         }
     }
+    menu_list_row = st.p;
     menu_drain_keys(kDrainPauseUs);
     fb_clear_subtitle();
     return result;

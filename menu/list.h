@@ -18,7 +18,10 @@ struct list_layout {
     int32_t width;
 };
 
-// Returns the chosen index, -1 cancelled, -3 YELLOW (mode bit 2), -5 confirmed with marks.
+// Returns the chosen index, -1 cancelled, -3 YELLOW (mode bit 2), -5 confirmed with marks,
+// -7 TEXT on a row (mode bit 4; the row is menu_list_row).
+// The highlighted row when menu_list ended. Main thread only.
+extern int menu_list_row;
 int menu_list(const char* title, int count, int width, const char* const* items, char* marks,
               int mode);
 // The layout menu_list uses for count items of width characters on the current screen.

@@ -15,7 +15,7 @@ struct help_row {
 };
 // The key rows of help pages 1 and 2 and the two banner lines of each page.
 extern const std::array<help_row, 9> help_page1;
-extern const std::array<help_row, 7> help_page2;
+extern const std::array<help_row, 9> help_page2;
 extern const std::array<const char*, 2> help_banner1;
 extern const std::array<const char*, 2> help_banner2;
 // Labels of the six rows of the FPS menu (0x07/0x08: left/right arrow pictures).

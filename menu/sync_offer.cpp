@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 #include "app/sync_memory.h"
@@ -37,6 +38,8 @@ sync_entry taken;
 
 bool file_size(const std::string& name, uint64_t& size);
 void remember();
+sync_entry entry_now();
+void restore_second(const second_entry& second);
 
 }  // namespace
 
@@ -66,12 +69,15 @@ void menu_sync_stopped() {
 void menu_sync_file_loaded(const char* name, bool chosen) {
     tmr_sync_reset({});
     playing_name.clear();
+    // The second language belongs to the file it was chosen with.
+    tmr_release_second();
     uint64_t size = 0;
     if (name == nullptr || !file_size(name, size)) return;
     playing_name = name;
     playing_size = size;
     sync_entry entry;
     if (!app_sync_memory_recall(name, size, entry)) return;
+    restore_second(entry.second);
     const bool restored = !(entry.map == time_map{});
     if (restored) {
         tmr_apply_map(entry.map);
@@ -118,13 +124,21 @@ void menu_sync_file_leaving() {
 
 void menu_sync_take_leaving() {
     entry_taken = subtitles != nullptr && !playing_name.empty();
-    taken = {tmr_sync_applied(), tmr_resume_index()};
+    taken = entry_now();
 }
 
 void menu_sync_write_taken() {
     if (!entry_taken) return;
     entry_taken = false;
     app_sync_memory_store(playing_name.c_str(), playing_size, taken);
+}
+
+bool menu_sync_is_playing(const char* name) {
+    return name != nullptr && !playing_name.empty() && playing_name == name;
+}
+
+void menu_sync_remember() {
+    if (subtitles != nullptr) remember();
 }
 
 void menu_sync_original() {
@@ -144,8 +158,29 @@ bool file_size(const std::string& name, uint64_t& size) {
 
 void remember() {
     if (playing_name.empty()) return;
-    app_sync_memory_store(playing_name.c_str(), playing_size,
-                          {tmr_sync_applied(), tmr_resume_index()});
+    app_sync_memory_store(playing_name.c_str(), playing_size, entry_now());
+}
+
+// What is remembered of the file playing now, with its second language.
+sync_entry entry_now() {
+    sync_entry entry{tmr_sync_applied(), tmr_resume_index(), {}};
+    if (second_subtitles != nullptr) {
+        entry.second = {second_name.data(), second_map, second_shift_ms};
+    }
+    return entry;
+}
+
+// Shows the remembered second language again, on its correction and with its own
+// shift. A file that is gone, or no longer reads, is forgotten quietly: the next
+// memory of the file is written without it.
+void restore_second(const second_entry& second) {
+    if (second.name.empty() || second.name == playing_name) return;
+    if (tmr_load_second(second.name.c_str()) != 0) return;
+    {
+        std::lock_guard lock(subtitles_mutex);
+        sub_map_second_locked(second.map);
+    }
+    tmr_shift_second(second.shift_ms);
 }
 
 }  // namespace

@@ -27,3 +27,8 @@ void menu_sync_take_leaving();
 void menu_sync_write_taken();
 // Puts the file playing back on its own times and forgets its memory.
 void menu_sync_original();
+// Whether `name` (with its extension) is the file playing.
+bool menu_sync_is_playing(const char* name);
+// Remembers the file playing now, with its second language: after that was chosen or
+// turned off.
+void menu_sync_remember();

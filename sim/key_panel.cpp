@@ -45,6 +45,7 @@ constexpr auto kRows = std::to_array<panel_row>({
     {"M", "MENU", 0, false},
     {"T", "TV", 0, false},
     {"V", "VIDEO", 0, false},
+    {"X", "TEXT: second language", 0, false},
     {"Space", "film: pause, play", 0, false},
     {"[ and ]", "film: seek \u221210\u00a0s, +10\u00a0s", 0, false},
     {"F12", "hide this panel", 0, true},

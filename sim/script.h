@@ -16,7 +16,7 @@
 // kernel sends after it (EV_SYN, SYN_REPORT); raw records come alone.
 //
 // KEY is a remote-control key name (OK EXIT UP DOWN LEFT RIGHT RED GREEN YELLOW BLUE
-// HELP MENU TV VIDEO VOLUMEUP VOLUMEDOWN CHANNELUP CHANNELDOWN, a single digit 0..9),
+// HELP MENU TV VIDEO VOLUMEUP VOLUMEDOWN CHANNELUP CHANNELDOWN TEXT, a single digit 0..9),
 // in any case and with or without "KEY_", or a Linux key code of two or more digits
 // (decimal, or hexadecimal with 0x). The parser is pure: it touches nothing else.
 #pragma once

@@ -57,6 +57,7 @@ constexpr auto kBindings = std::to_array<key_binding>({
     {SDLK_m, KEY_MENU},
     {SDLK_t, KEY_TV},
     {SDLK_v, KEY_VIDEO},
+    {SDLK_x, KEY_TEXT},
     {SDLK_PLUS, KEY_VOLUMEUP},
     {SDLK_EQUALS, KEY_VOLUMEUP},
     {SDLK_KP_PLUS, KEY_VOLUMEUP},

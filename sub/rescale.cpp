@@ -20,6 +20,13 @@ bool sub_rescale(const float& factor) {
         records[i].start_ms = rescale_time(records[i].start_ms, factor);
         records[i].end_ms = rescale_time(records[i].end_ms, factor);
     }
+    // The second language plays against the same film.
+    subtitle* second = second_subtitles;
+    const int32_t second_n = second_count;
+    for (int32_t i = 0; second != nullptr && i < second_n; ++i) {
+        second[i].start_ms = rescale_time(second[i].start_ms, factor);
+        second[i].end_ms = rescale_time(second[i].end_ms, factor);
+    }
     // The bound of a typed time moves with the records.
     last_end_ms = static_cast<int32_t>(records[count - 1].end_ms);
     return true;

@@ -28,3 +28,9 @@ bool sub_apply_map_locked(const time_map& map);
 // Moves every subtitle time by delta_ms (held at 0 and 2^32 - 1), and the bound of a
 // typed time with them; false when nothing is loaded.
 bool sub_shift_all_locked(int64_t delta_ms);
+// Puts every second-language subtitle on map applied to its own times, and keeps the
+// map (second_map) for the memory of the first file; false when none is loaded.
+bool sub_map_second_locked(const time_map& map);
+// The correction the second language's times were put on last (sub_map_second_locked);
+// none after a load. Main thread.
+extern time_map second_map;

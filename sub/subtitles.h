@@ -6,6 +6,7 @@
 // the thread never reads a record that is being released or rewritten.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -66,3 +67,28 @@ int32_t sub_find(uint32_t time_ms, int32_t hint);
 // floating point. The caller holds subtitles_mutex and moves the end of the film with
 // the records (tmr_rescale).
 bool sub_rescale(const float& factor);
+
+// The second language: a second array beside the first, played on the same clock and
+// guarded by the same subtitles_mutex (the main thread writes under it, the thread
+// reads under it). The FPS rescale moves both; the first file's shift and sync do not
+// move this one, which has its own shift, added to its times when they are compared
+// with the clock.
+extern relaxed<subtitle*> second_subtitles;
+extern std::unique_ptr<subtitle[]> second_owner;
+extern relaxed<int32_t> second_count;
+extern relaxed<int32_t> second_shift_ms;
+// The bare name (with extension) of the second file; empty when none. Main thread.
+inline constexpr size_t kSecondNameSize = 256;
+extern std::array<char, kSecondNameSize> second_name;
+// Loads a file of the subtitle directory (a bare name) as the second language in place
+// of the one before, with no own shift; 0 or an error number, the one before kept then.
+// The first file's count, offset and last end are left as they were. The caller holds
+// subtitles_mutex.
+int sub_load_second(const char* name);
+// Releases the second language (none loaded: nothing happens). Holds subtitles_mutex.
+void sub_release_second();
+// A second-language time with its own shift, held within 0 .. 2^32 - 1.
+uint32_t sub_second_time(uint32_t time_ms);
+// The index of the first second-language record whose shifted end is not before
+// time_ms; the count when all are. The caller holds subtitles_mutex.
+int32_t sub_find_second(uint32_t time_ms);

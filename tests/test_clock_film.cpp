@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "fb/screen.h"
 #include "app/app.h"
+#include "fb/screen.h"
 #include "rc/remote.h"
 #include "sim/model.h"
 #include "sub/subtitles.h"
@@ -192,9 +192,9 @@ TEST(FilmGap, ASecondOrMoreEitherWayIsAJump) {
         int64_t difference;
         film_gap gap;
     } cases[] = {
-        {0, film_gap::none},       {100, film_gap::none},    {-100, film_gap::none},
-        {101, film_gap::drift},    {-101, film_gap::drift},  {999, film_gap::drift},
-        {-999, film_gap::drift},   {1000, film_gap::jump},   {-1000, film_gap::jump},
+        {0, film_gap::none},       {100, film_gap::none},   {-100, film_gap::none},
+        {101, film_gap::drift},    {-101, film_gap::drift}, {999, film_gap::drift},
+        {-999, film_gap::drift},   {1000, film_gap::jump},  {-1000, film_gap::jump},
         {3600000, film_gap::jump},
     };
     for (const auto& c : cases) EXPECT_EQ(tmr_film_gap(c.difference), c.gap) << c.difference;
@@ -287,6 +287,33 @@ TEST_F(Film, MenusLeftWithoutAChoiceKeepTheFilmsClock) {
     ASSERT_TRUE(wait_until([] { return current_index == 3; }));
     EXPECT_EQ(painted_record.load(), &subtitles[2]);
     rc_deinit();
+}
+
+}  // namespace
+
+namespace {
+
+// The second language follows the film on the same clock: a jump of the film takes it
+// off and brings the one at the new place.
+TEST_F(Film, TheSecondLanguageFollowsTheFilmsJumps) {
+    // Second: 0: 300..900; 1: 61000..61800.
+    write_sub("second.tkx", "[KTF2: 2 0 ]\n{8}{22}x\n{1525}{1545}y\n");
+    start({.present = true});
+    ASSERT_EQ(tmr_load_second("second.tkx"), 0);
+    play();
+    ASSERT_TRUE(wait_until(
+        [] { return second_on_band == 1 && painted_second.load() == &second_subtitles[0]; }));
+    sim::video_seek(60600);
+    ASSERT_TRUE(wait_until(
+        [] { return second_on_band == 1 && painted_second.load() == &second_subtitles[1]; }));
+    EXPECT_TRUE(with_film());
+    EXPECT_GE(clock_ms, 61000u);
+    // Back to the start of the film: the clock follows, the one of the later place goes.
+    sim::video_seek(-61000);
+    ASSERT_TRUE(wait_until([] {
+        return clock_ms < 3000 &&
+               (second_on_band == 0 || painted_second.load() == &second_subtitles[0]);
+    }));
 }
 
 }  // namespace

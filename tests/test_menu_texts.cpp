@@ -9,6 +9,7 @@
 #include "fb/screen.h"
 #include "menu/list.h"
 #include "menu/menus.h"
+#include "menu/second_language.h"
 #include "menu/window.h"
 #include "tests/support/menu_support.h"
 
@@ -73,6 +74,7 @@ TEST_F(MenuTexts, MenuTitlesAndFpsLabels) {
     const int pw = menu_list_layout(6, 8).width;
     expect_fits({"FPS title", "FPS", sx + 46, pw + 8 - 12});
     for (const char* s : fps_labels) expect_fits({"FPS row", s, sx + 46, pw});
+    expect_fits({"FPS row", kSecondOffLabel, sx + 46, pw});
     expect_fits({"window OK picture", "\x0e\x0f", sx + 46, 33});
 }
 
@@ -84,6 +86,13 @@ TEST_F(MenuTexts, StatusLinePrompts) {
         "Volgende deel ondertitels. Ga verder \x0e\x0f",
         "Einde. Druk \x0b\x02\x12\x13\x0c voor sluiten.",
         " Tijd: 9u 59m 59s",
+        kSecondSelected,
+        kSecondNotAligned,
+        kSecondStopped,
+        kSecondAligning,
+        kSecondIsFirst,
+        "2e taal uitgelijnd: -600,0 s, 25/23.976",
+        "2e taal: -600,0 s",
     };
     for (const char* p : prompts) expect_fits({"status line", p, sx, ex - sx - 69});
 }

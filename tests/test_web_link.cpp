@@ -249,3 +249,33 @@ TEST_F(WebLink, TheTextKeyForgetsThePairedPhonesAfterTheQuestion) {
 }
 
 }  // namespace
+
+namespace {
+
+// The page's second language: chosen beside the file playing, its own shift, its text
+// in the state, off again on its own file, and refused for a file not listed.
+TEST_F(WebLink, TheSecondLanguageIsChosenShiftedAndTurnedOff) {
+    EXPECT_EQ(run({web_command_kind::second_shift, {}, {}, false, 500}).status, 409);
+    EXPECT_EQ(run({web_command_kind::second, "onbekend", {}, false}).status, 404);
+    ASSERT_EQ(run({web_command_kind::second, "tweede", {}, false}).status, 200);
+    EXPECT_STREQ(second_name.data(), "tweede.tkx");
+    EXPECT_EQ(run({web_command_kind::second_shift, {}, {}, false, -500}).status, 200);
+    EXPECT_EQ(second_shift_ms, -500);
+    // At 1500 ms the second's first subtitle (1000..3000, 500 ms later) shows.
+    tmr_go_to_time(1500);
+    ASSERT_TRUE(passes_until([](const web_state& s) {
+        return s.second == "tweede" && s.second_shift_ms == -500 &&
+               s.second_subtitle == "Eerste\nregel twee";
+    }));
+    // Its own file turns it off; so does the off command with none on.
+    ASSERT_EQ(run({web_command_kind::second, "tweede", {}, false}).status, 200);
+    EXPECT_EQ(second_subtitles.load(), nullptr);
+    EXPECT_EQ(run({web_command_kind::second_off, {}, {}, false}).status, 200);
+    ASSERT_TRUE(passes_until([](const web_state& s) { return s.second.empty(); }));
+    // Deleting the second language's file turns it off.
+    ASSERT_EQ(run({web_command_kind::second, "derde", {}, false}).status, 200);
+    ASSERT_EQ(run({web_command_kind::remove, "derde", {}, false}).status, 200);
+    EXPECT_EQ(second_subtitles.load(), nullptr);
+}
+
+}  // namespace

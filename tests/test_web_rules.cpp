@@ -214,6 +214,9 @@ TEST(WebRules, StateJsonCarriesEveryField) {
     st.subtitle = "Een\nTwee";
     st.shift_ms = -1500;
     st.rate = "25/23.976";
+    st.second = "Tweede";
+    st.second_shift_ms = 500;
+    st.second_subtitle = "Two";
     st.question = true;
     st.question_text = "Snelheid?";
     st.status = "Status";
@@ -224,7 +227,8 @@ TEST(WebRules, StateJsonCarriesEveryField) {
         web_state_json(st),
         "{\"serial\":7,\"loaded\":true,\"file\":\"Film\",\"clock_ms\":3723456,"
         "\"clock\":\"1:02:03\",\"playing\":true,\"subtitle\":\"Een\\nTwee\",\"shift_ms\":-1500,"
-        "\"rate\":\"25/23.976\",\"question\":true,\"question_text\":\"Snelheid?\","
+        "\"rate\":\"25/23.976\",\"second\":\"Tweede\",\"second_shift_ms\":500,"
+        "\"second_subtitle\":\"Two\",\"question\":true,\"question_text\":\"Snelheid?\","
         "\"status\":\"Status\",\"busy\":true,\"jobs\":[{\"name\":\"a.srt\",\"step\":"
         "\"uitlijnen op opname\",\"percent\":40,\"text\":\"\"}],\"files\":[\"A\",\"Film\"]}");
     EXPECT_EQ(web_files_json(st), "{\"files\":[\"A\",\"Film\"],\"current\":\"Film\"}");

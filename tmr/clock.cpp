@@ -60,6 +60,8 @@ namespace {
 
 // The thread's deadline when nothing is due until the clock changes.
 constexpr std::chrono::nanoseconds kNoDeadline = std::chrono::nanoseconds::min();
+// The second language's own shift goes no further than this either way, in ms.
+constexpr int64_t kMaxSecondShiftMs = 10 * 60 * 1000;
 // Shown-end value meaning that no subtitle is on screen.
 constexpr uint32_t kNothingShown = UINT32_MAX;
 // The end of film comes this many ms after the end of the last subtitle.
@@ -111,6 +113,16 @@ uint32_t valid_start = 0;
 // when none. Guarded by subtitles_mutex: the thread's passes and tmr_restore_band.
 uint32_t shown_end_ms = kNothingShown;
 
+// The second language, guarded by subtitles_mutex like shown_end_ms: the index of the
+// next record to show, the one on the band (-1: none), and the array and clock change
+// its index was found for. After any change of the clock, or another array, the index
+// is found anew by time: the second language has no steps of its own to follow.
+int32_t second_index = 0;
+int32_t second_shown = -1;
+const subtitle* second_found_in = nullptr;
+uint32_t second_found_at = 0;
+bool second_find_due = true;
+
 // Following the film, all under clock_mutex: a new sync point is due at the next
 // reading (the clock was started or shifted); the sync point; the time stamp read
 // last and the monotonic time at which it last moved.
@@ -137,6 +149,8 @@ void publish_play_state();
 std::chrono::nanoseconds mono_now();
 bool run_pass(std::chrono::nanoseconds& deadline, bool& at_start, const film_reading& film,
               std::chrono::nanoseconds film_due);
+bool second_pass(uint32_t time_ms, uint32_t changes);
+uint64_t second_due_in(uint32_t time_ms, bool& at_start);
 void sleep_until_due(uint32_t seen, std::chrono::nanoseconds deadline, bool at_start);
 
 }  // namespace
@@ -208,6 +222,7 @@ int tmr_sub_deinit() {
         }
     }
     std::lock_guard lock(subtitles_mutex);
+    sub_release_second();
     sub_release(subtitles_owner, subtitle_count);
     return 0;
 }
@@ -235,7 +250,9 @@ void tmr_stop() {
 }
 
 void tmr_shift(int direction) {
-    change_clock([direction] {
+    std::lock_guard lock(subtitles_mutex);
+    bool shifted = false;
+    change_clock([direction, &shifted] {
         if (film_ended != 0) return;
         // clock_ms is only as new as the thread's last wake-up; count the time run since.
         instant t = wall_now();
@@ -246,7 +263,15 @@ void tmr_shift(int direction) {
         clock_running = 1;
         // The subtitles move against the film: the film's time stays where it is.
         film_sync_due = tmr_film_present();
+        shifted = true;
     });
+    // The shift is the first file's: the second language keeps its place in the film
+    // by moving its own shift with the clock.
+    if (shifted && second_subtitles != nullptr) {
+        const int64_t d = direction > 0 ? int64_t{kShiftMs} : -int64_t{kShiftMs};
+        second_shift_ms = static_cast<int32_t>(std::clamp<int64_t>(
+            int64_t{second_shift_ms} + d, -kMaxSecondShiftMs, kMaxSecondShiftMs));
+    }
 }
 
 void tmr_go_to_subtitle(int32_t index) {
@@ -420,6 +445,46 @@ int tmr_load_subtitles(const char* name) {
     return 0;
 }
 
+int tmr_load_second(const char* name) {
+    {
+        std::lock_guard lock(subtitles_mutex);
+        const int error = sub_load_second(name);
+        if (error != 0) return error;
+    }
+    tmr_wake();
+    return 0;
+}
+
+void tmr_release_second() {
+    {
+        std::lock_guard lock(subtitles_mutex);
+        sub_release_second();
+    }
+    tmr_wake();
+}
+
+int32_t tmr_shift_second(int32_t delta_ms) {
+    int32_t shift;
+    {
+        std::lock_guard lock(subtitles_mutex);
+        if (second_subtitles == nullptr) return 0;
+        shift = static_cast<int32_t>(std::clamp<int64_t>(int64_t{second_shift_ms} + delta_ms,
+                                                         -kMaxSecondShiftMs, kMaxSecondShiftMs));
+        second_shift_ms = shift;
+    }
+    // The thread finds the second language's index anew for the shifted times.
+    tmr_wake();
+    return shift;
+}
+
+void tmr_map_second(const time_map& map) {
+    {
+        std::lock_guard lock(subtitles_mutex);
+        if (!sub_map_second_locked(map)) return;
+    }
+    tmr_wake();
+}
+
 void tmr_rescale(const float& factor) {
     {
         std::lock_guard lock(subtitles_mutex);
@@ -465,6 +530,8 @@ void tmr_restore_band() {
         }
         uint32_t end_ms = 0;
         shown_end_ms = fb_restore_band(time_ms, end_ms) ? end_ms : kNothingShown;
+        // The box took the second language off too; the next pass puts it back.
+        second_find_due = true;
     }
     // The thread's next deadline may be the end just put back.
     tmr_wake();
@@ -607,8 +674,10 @@ bool run_pass(std::chrono::nanoseconds& deadline, bool& at_start, const film_rea
     uint32_t film_end;
     int32_t us_in_ms;
     std::chrono::nanoseconds mono;
+    uint32_t changes;
     {
         std::lock_guard clock_lock(clock_mutex);
+        changes = clock_changes;
         // The monotonic reading goes with the wall-clock one: the deadline is counted
         // from this moment, not from whenever the pass ends.
         instant t = wall_now();
@@ -633,15 +702,17 @@ bool run_pass(std::chrono::nanoseconds& deadline, bool& at_start, const film_rea
         // The film jumped: the subtitle on the band belongs to another place, and the
         // index is found anew, as for a typed time.
         if (shown_end_ms != kNothingShown) {
-            fb_clear_subtitle();
+            fb_clear_first();
             shown_end_ms = kNothingShown;
         }
         current_index = sub_find(time_ms, count);
+        second_find_due = true;
     }
     if (end) {
         fb_show_status(kEndOfFilmMessage);
         return true;
     }
+    if (second_pass(time_ms, changes)) return true;
 
     int32_t position = current_index;
     // A subtitle whose whole interval the clock passed between two passes (a shift
@@ -668,7 +739,7 @@ bool run_pass(std::chrono::nanoseconds& deadline, bool& at_start, const film_rea
         }
     }
     if (shown_end_ms < time_ms) {
-        fb_clear_subtitle();
+        fb_clear_first();
         shown_end_ms = kNothingShown;
     }
     if (!running) return false;
@@ -695,6 +766,12 @@ bool run_pass(std::chrono::nanoseconds& deadline, bool& at_start, const film_rea
         due_in_ms = uint64_t{film_end} - time_ms + 1;
         at_start = false;
     }
+    bool second_at_start = false;
+    if (const uint64_t second_due = second_due_in(time_ms, second_at_start);
+        second_due < due_in_ms) {
+        due_in_ms = second_due;
+        at_start = second_at_start;
+    }
     if (due_in_ms != UINT64_MAX) {
         // The clock reaches the deadline when the wall clock's millisecond count has
         // gone on by due_in_ms, that is due_in_ms ms less the part of this millisecond already run.
@@ -706,6 +783,73 @@ bool run_pass(std::chrono::nanoseconds& deadline, bool& at_start, const film_rea
         at_start = false;
     }
     return false;
+}
+
+// The second language's part of a pass, subtitles_mutex held: its index is found anew
+// after any change of the clock (`changes`) or of its array, then the record due is
+// shown, or the one on the band cleared once the clock has left its interval (either
+// way: the clock may have gone back). Returns true when it painted.
+bool second_pass(uint32_t time_ms, uint32_t changes) {
+    const subtitle* records = second_subtitles;
+    const int32_t count = second_count;
+    if (records == nullptr || count <= 0) {
+        second_shown = -1;
+        second_found_in = nullptr;
+        return false;
+    }
+    // A paint or clear of the whole band (a box, a menu) wiped the picture.
+    if (second_on_band == 0) second_shown = -1;
+    if (second_find_due || records != second_found_in || changes != second_found_at) {
+        if (records != second_found_in) second_shown = -1;
+        second_find_due = false;
+        second_found_in = records;
+        second_found_at = changes;
+        int32_t i = sub_find_second(time_ms);
+        // The record on the band, still in its interval, is not painted again.
+        if (i == second_shown && i < count) ++i;
+        second_index = i;
+    }
+    int32_t i = second_index;
+    while (i < count && sub_second_time(records[i].end_ms) < time_ms) ++i;
+    second_index = i;
+    if (i < count && sub_second_time(records[i].start_ms) <= time_ms) {
+        fb_paint_second(&records[i]);
+        second_shown = i;
+        second_index = i + 1;
+        return true;
+    }
+    if (second_shown >= 0) {
+        const subtitle& shown = records[second_shown];
+        if (time_ms < sub_second_time(shown.start_ms) || sub_second_time(shown.end_ms) < time_ms) {
+            fb_clear_second();
+            second_shown = -1;
+        }
+    }
+    return false;
+}
+
+// Ms of clock time until the second language's next event (the start of its next
+// record, the end of the one shown); UINT64_MAX when none. subtitles_mutex held.
+uint64_t second_due_in(uint32_t time_ms, bool& at_start) {
+    const subtitle* records = second_subtitles;
+    const int32_t count = second_count;
+    uint64_t due = UINT64_MAX;
+    if (records == nullptr || count <= 0) return due;
+    if (second_index < count) {
+        const uint32_t start = sub_second_time(records[second_index].start_ms);
+        if (start > time_ms) {
+            due = start - time_ms;
+            at_start = true;
+        }
+    }
+    if (second_shown >= 0 && second_shown < count) {
+        const uint32_t end = sub_second_time(records[second_shown].end_ms);
+        if (end >= time_ms && uint64_t{end} - time_ms + 1 < due) {
+            due = uint64_t{end} - time_ms + 1;
+            at_start = false;
+        }
+    }
+    return due;
 }
 
 // Brings the clock to the film after a reading, clock_mutex held; see the top of
@@ -744,8 +888,8 @@ film_change follow_film(const film_reading& film, std::chrono::nanoseconds mono)
 // The film's time at time stamp `pts` on the clock's scale, by the sync point;
 // clock_mutex is held.
 uint32_t film_time_at(uint64_t pts) {
-    return static_cast<uint32_t>(std::clamp<int64_t>(
-        int64_t{film_t0} + tmr_film_ms(film_p0, pts), 0, int64_t{UINT32_MAX}));
+    return static_cast<uint32_t>(
+        std::clamp<int64_t>(int64_t{film_t0} + tmr_film_ms(film_p0, pts), 0, int64_t{UINT32_MAX}));
 }
 
 // The monotonic clock as a duration since its epoch.

@@ -86,6 +86,17 @@ int32_t tmr_get_ms();
 // clock at the start of the new ones before the thread can see them, then stops it
 // there; 0 or the load's error number, the subtitles and the clock unchanged then.
 int tmr_load_subtitles(const char* name);
+// The second language: loads a file of the subtitle directory (a bare name) as the
+// second language (sub_load_second; 0 or its error number, the one before kept then),
+// or releases it; the thread shows it from its next pass. Main thread.
+int tmr_load_second(const char* name);
+void tmr_release_second();
+// Moves the second language's own shift by delta_ms (held within 10 minutes either
+// way) and returns the shift now; 0 when no second language is loaded. Main thread.
+int32_t tmr_shift_second(int32_t delta_ms);
+// Puts every second-language subtitle on map applied to its own times (its alignment,
+// and a rate the first file was rescaled by since), as one step for the thread.
+void tmr_map_second(const time_map& map);
 // Rescales every subtitle time by factor (sub_rescale) and moves the end of the film
 // with them, as one step for the thread; by reference, as sub_rescale takes it.
 void tmr_rescale(const float& factor);

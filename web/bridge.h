@@ -26,15 +26,20 @@ void web_clear_keys();
 // ---- Commands that change the library or what plays.
 
 enum class web_command_kind {
-    add,     // store bytes as name in the subtitle directory and convert it
-    choose,  // load the listed file name (without ".tkx") as the file menu does
-    remove,  // delete the listed file name with its sources as the file menu does
+    add,           // store bytes as name in the subtitle directory and convert it
+    choose,        // load the listed file name (without ".tkx") as the file menu does
+    remove,        // delete the listed file name with its sources as the file menu does
+    second,        // make the listed file name the second language, as TEXT on its row does
+                   // (on the second language's own file: turn it off)
+    second_off,    // turn the second language off
+    second_shift,  // move the second language's own shift by delta_ms
 };
 struct web_command {
     web_command_kind kind;
     std::string name;
     std::vector<uint8_t> bytes;  // add: the file
     bool replace = false;        // add: the viewer agreed to replace a file of that name
+    int32_t delta_ms = 0;        // second_shift: the move
 };
 // What became of a command, with an HTTP status: 200/201 done; 404 no such file; 409
 // the name is taken (add without replace: error "bestaat al"), or the TV shows a menu
@@ -93,9 +98,12 @@ struct web_state {
     std::string rate;       // e.g. "1.0000", "25/23.976"
     bool question = false;  // the player asks a yes/no question (the rate offer): OK/EXIT
     std::string question_text;
-    std::string status;         // the TV's status line text, empty when none
-    bool busy = false;          // a menu or box is open on the TV
-    std::vector<web_job> jobs;  // the last 8 uploads, newest last
+    std::string status;           // the TV's status line text, empty when none
+    bool busy = false;            // a menu or box is open on the TV
+    std::string second;           // the second language's file, as file; empty: none
+    int32_t second_shift_ms = 0;  // its own shift
+    std::string second_subtitle;  // its text shown now, as subtitle
+    std::vector<web_job> jobs;    // the last 8 uploads, newest last
     // The listed files as the file menu shows them (without ".tkx"), sorted; refreshed
     // after every change and every few seconds.
     std::vector<std::string> files;

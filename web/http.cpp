@@ -368,6 +368,9 @@ std::string web_state_json(const web_state& st) {
     append_member(out, "subtitle", web_json_string(st.subtitle));
     append_member(out, "shift_ms", std::to_string(st.shift_ms));
     append_member(out, "rate", web_json_string(st.rate));
+    append_member(out, "second", web_json_string(st.second));
+    append_member(out, "second_shift_ms", std::to_string(st.second_shift_ms));
+    append_member(out, "second_subtitle", web_json_string(st.second_subtitle));
     append_member(out, "question", flag(st.question));
     append_member(out, "question_text", web_json_string(st.question_text));
     append_member(out, "status", web_json_string(st.status));

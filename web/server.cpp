@@ -41,6 +41,8 @@ constexpr size_t kMaxRequestBodyBytes = 16u << 20;
 // Uploads whose bytes are held at once: a box has little memory, and each may be 4 MB.
 constexpr int kMaxUploadsAtOnce = 1;
 constexpr size_t kMaxJsonBytes = 1024;
+// One move of the second language's own shift, as one press of a channel key.
+constexpr int32_t kSecondStepMs = 500;
 // Request line and headers, civetweb's buffer for them.
 constexpr const char* kMaxHeaderBytes = "16384";
 constexpr int kMaxWrongCodes = 5;
@@ -50,7 +52,19 @@ constexpr std::string_view kCookieAttributes =
     "; HttpOnly; SameSite=Strict; Path=/; Max-Age=7776000";
 constexpr std::string_view kSubtitleDirectory = "/var/tuxbox/Tresk/tit/";
 
-enum class route { page, pair, state, files, file, choose, key };
+enum class route {
+    page,
+    pair,
+    state,
+    files,
+    file,
+    choose,
+    second,
+    second_off,
+    second_earlier,
+    second_later,
+    key
+};
 
 struct reply {
     reply(int s, std::string b, std::string t = "application/json")
@@ -302,6 +316,9 @@ std::optional<route> route_of(std::string_view path, std::string_view& segment) 
     if (path == "/api/state") return route::state;
     if (path == "/api/files") return route::files;
     if (path == "/api/key") return route::key;
+    if (path == "/api/second/off") return route::second_off;
+    if (path == "/api/second/earlier") return route::second_earlier;
+    if (path == "/api/second/later") return route::second_later;
     constexpr std::string_view kFiles = "/api/files/";
     if (!path.starts_with(kFiles)) return std::nullopt;
     std::string_view rest = path.substr(kFiles.size());
@@ -310,6 +327,7 @@ std::optional<route> route_of(std::string_view path, std::string_view& segment) 
     if (segment.empty()) return std::nullopt;
     if (slash == std::string_view::npos) return route::file;
     if (rest.substr(slash) == "/choose") return route::choose;
+    if (rest.substr(slash) == "/second") return route::second;
     return std::nullopt;
 }
 
@@ -322,6 +340,10 @@ bool method_allowed(route r, std::string_view method, std::string& allow) {
             break;
         case route::pair:
         case route::choose:
+        case route::second:
+        case route::second_off:
+        case route::second_earlier:
+        case route::second_later:
         case route::key:
             allow = "POST";
             break;
@@ -450,13 +472,25 @@ std::optional<reply> handle(mg_connection* conn, const server_state& s) {
             if (!fields) return error_reply(400, "ongeldig verzoek");
             return *r == route::pair ? pair(*fields, s) : key(*fields);
         }
+        case route::second_off:
+            return command_reply(web_run_command({web_command_kind::second_off, {}, {}, false}),
+                                 {});
+        case route::second_earlier:
+        case route::second_later: {
+            // Earlier: the second language's lines come sooner, as CHANNELUP does.
+            const int32_t delta = *r == route::second_earlier ? kSecondStepMs : -kSecondStepMs;
+            return command_reply(
+                web_run_command({web_command_kind::second_shift, {}, {}, false, delta}), {});
+        }
         case route::file:
         case route::choose:
+        case route::second:
             break;
     }
     const std::optional<std::string> decoded = web_percent_decode(segment);
     if (!decoded) return error_reply(400, "ongeldige naam");
     if (*r == route::choose) return listed_command(web_command_kind::choose, *decoded);
+    if (*r == route::second) return listed_command(web_command_kind::second, *decoded);
     if (method == "DELETE") return listed_command(web_command_kind::remove, *decoded);
     const std::optional<std::string> name = web_upload_name(*decoded);
     if (!name) return error_reply(400, "ongeldige naam");

@@ -30,6 +30,7 @@ class StoreTest : public ::testing::Test {
     }
     void TearDown() override {
         std::lock_guard lock(subtitles_mutex);
+        sub_release_second();
         sub_release(subtitles_owner, subtitle_count);
         subtitles = nullptr;
     }

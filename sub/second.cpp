@@ -1,0 +1,104 @@
+// The second language: a second subtitle array beside the first, loaded with the same
+// loader from a file of the subtitle directory and played on the same clock. It
+// shares subtitles_mutex with the first, so the thread never reads a record of it
+// that is being replaced or rescaled. Its own shift moves it against the clock
+// without touching the first file's times or its sync.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "fb/screen.h"
+#include "sub/retime.h"
+#include "sub/subtitles.h"
+
+namespace {
+
+constexpr const char* kSubtitleDirectory = "/var/tuxbox/Tresk/tit/";
+constexpr int32_t kMemoryError = 3;
+constexpr int32_t kOpenError = 2;
+
+}  // namespace
+
+relaxed<subtitle*> second_subtitles{nullptr};
+std::unique_ptr<subtitle[]> second_owner;
+relaxed<int32_t> second_count{0};
+relaxed<int32_t> second_shift_ms{0};
+std::array<char, kSecondNameSize> second_name{};
+time_map second_map{};
+
+int sub_load_second(const char* name) {
+    const size_t length = name != nullptr ? std::strlen(name) : 0;
+    if (length == 0 || length >= second_name.size() || std::strchr(name, '/') != nullptr) {
+        sub_error = kOpenError;
+        return kOpenError;
+    }
+    std::unique_ptr<char[]> path(new (std::nothrow) char[length + 24]);
+    if (!path) return kMemoryError;
+    std::snprintf(path.get(), length + 24, "%s%s", kSubtitleDirectory, name);
+    // The loader reports through the first file's words; they stay the first file's.
+    const int32_t count = subtitle_count;
+    const int32_t offset = time_offset_ms;
+    const int32_t last_end = last_end_ms;
+    std::unique_ptr<subtitle[]> loaded = sub_load_file(path.get());
+    const int32_t loaded_count = loaded ? subtitle_count.load() : 0;
+    subtitle_count = count;
+    time_offset_ms = offset;
+    last_end_ms = last_end;
+    if (!loaded) return sub_error;
+    sub_release_second();
+    second_owner = std::move(loaded);
+    second_count = loaded_count;
+    second_subtitles = second_owner.get();
+    second_shift_ms = 0;
+    second_map = {};
+    std::memcpy(second_name.data(), name, length + 1);
+    return 0;
+}
+
+void sub_release_second() {
+    if (!second_owner) return;
+    {
+        // Off the band, and nobody may repaint from records that are about to go.
+        std::lock_guard paint_lock(paint_mutex);
+        fb_clear_second();
+        painted_second = nullptr;
+    }
+    second_subtitles = nullptr;
+    const int32_t count = subtitle_count;
+    sub_release(second_owner, second_count);
+    subtitle_count = count;
+    second_count = 0;
+    second_shift_ms = 0;
+    second_map = {};
+    second_name[0] = '\0';
+}
+
+bool sub_map_second_locked(const time_map& map) {
+    subtitle* records = second_subtitles;
+    const int32_t count = second_count;
+    if (records == nullptr || count <= 0) return false;
+    for (int32_t i = 0; i < count; ++i) {
+        records[i].start_ms = sub_map_time(records[i].own_start, map);
+        records[i].end_ms = sub_map_time(records[i].own_end, map);
+    }
+    second_map = map;
+    return true;
+}
+
+uint32_t sub_second_time(uint32_t time_ms) {
+    return static_cast<uint32_t>(
+        std::clamp<int64_t>(int64_t{time_ms} + second_shift_ms, 0, int64_t{UINT32_MAX}));
+}
+
+int32_t sub_find_second(uint32_t time_ms) {
+    const subtitle* records = second_subtitles;
+    const int32_t count = second_count;
+    if (records == nullptr || count <= 0) return 0;
+    // The first record whose end, with the own shift, is not yet past.
+    const subtitle* found = std::partition_point(
+        records, records + count,
+        [time_ms](const subtitle& t) { return sub_second_time(t.end_ms) < time_ms; });
+    return static_cast<int32_t>(found - records);
+}
