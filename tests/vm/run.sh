@@ -224,6 +224,9 @@ memory_keys() {
     echo "wait 1500"
     echo "tap A"
     echo "tap OK"
+    # The first subtitle, in both languages.
+    echo "wait 1500"
+    echo "dump both"
     for zoom in 1 2 3 4 5 6 7 8; do
         for page in $(seq 20); do
             echo "tap UP"
@@ -541,6 +544,14 @@ check_memory() {
     check "memory: player exit status 0" check_equal "$(exit_status "$log")" 0
     check "memory: key script played to the end" grep -q 'VMTEST keys 0' "$log"
     check "memory: peak sampled" test -s "$share/peak.smaps"
+    # The second language at the top of the band, the first at its bottom.
+    local stride
+    stride=$(info_value "$share/both.info" line_length)
+    check "memory: the second language's first subtitle at the top" \
+        "$TOOLS/fbcheck" lit "$share/both.raw" "${stride:-0}" 82 200 200
+    check "memory: the first language's first subtitle at the bottom" \
+        "$TOOLS/fbcheck" lit "$share/both.raw" "${stride:-0}" 400 526 200
+    "$TOOLS/fbcheck" png "$share/both.raw" "${stride:-0}" "$dir/both.png" >/dev/null 2>&1
     [ -s "$share/peak.smaps" ] || return 0
     local hwm rss dirty fbmap binary heap anon stack
     hwm=$(kb "$share/peak.status" VmHWM)
@@ -555,7 +566,8 @@ check_memory() {
     local subs
     subs=$(grep -c '^{' "$VM/initramfs-$ARCH/vm/long.tkx")
     {
-        echo "two-hour film, $subs subtitles, 720x576, every zoom level; at the largest resident set:"
+        echo "two-hour film, $subs subtitles, with a second language as long, 720x576, every zoom" \
+            "level; at the largest resident set:"
         echo "VmHWM $hwm kB, VmRSS $rss kB, Private_Dirty $dirty kB"
         echo "framebuffer mapping $fbmap kB, binary $binary kB, heap $heap kB," \
             "anonymous $anon kB, stack $stack kB"
