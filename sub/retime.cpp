@@ -19,14 +19,19 @@ uint32_t sub_map_time(uint32_t own, const time_map& map) {
     return held_in_range(scaled + map.shift_ms);
 }
 
+bool sub_map_records(std::span<subtitle> records, const time_map& map) {
+    for (subtitle& r : records) {
+        r.start_ms = sub_map_time(r.own_start, map);
+        r.end_ms = sub_map_time(r.own_end, map);
+    }
+    return !records.empty();
+}
+
 bool sub_apply_map_locked(const time_map& map) {
     subtitle* records = subtitles;
     const int32_t count = subtitle_count;
     if (records == nullptr || count <= 0) return false;
-    for (int32_t i = 0; i < count; ++i) {
-        records[i].start_ms = sub_map_time(records[i].own_start, map);
-        records[i].end_ms = sub_map_time(records[i].own_end, map);
-    }
+    sub_map_records({records, static_cast<size_t>(count)}, map);
     after_retime();
     return true;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 // A correction of the file's own times: t = own * num / den + shift_ms, rounded to
 // the nearest ms and held within 0 .. 2^32 - 1. num and den are at most kMaxTerm.
@@ -22,6 +23,9 @@ inline constexpr uint32_t kMaxTerm = uint32_t{1} << 30;
 
 // One own time through the map.
 uint32_t sub_map_time(uint32_t own, const time_map& map);
+struct subtitle;
+// Puts each of records on map applied to its own times; false when there are none.
+bool sub_map_records(std::span<subtitle> records, const time_map& map);
 // Puts every loaded subtitle on map applied to its own times (as the file gave them),
 // and the bound of a typed time with them; false when nothing is loaded.
 bool sub_apply_map_locked(const time_map& map);

@@ -79,10 +79,7 @@ bool sub_map_second_locked(const time_map& map) {
     subtitle* records = second_subtitles;
     const int32_t count = second_count;
     if (records == nullptr || count <= 0) return false;
-    for (int32_t i = 0; i < count; ++i) {
-        records[i].start_ms = sub_map_time(records[i].own_start, map);
-        records[i].end_ms = sub_map_time(records[i].own_end, map);
-    }
+    sub_map_records({records, static_cast<size_t>(count)}, map);
     second_map = map;
     return true;
 }
