@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "tests/support/web_support.h"
 #include "web/bridge.h"
@@ -446,19 +447,31 @@ TEST_F(WebServer, OneUploadAtATime) {
     const std::string cookie = pair();
     const std::string body =
         "1\n00:00:01,000 --> 00:00:02,000\nEen\n\n" + std::string(1 << 20, ' ');
-    http_client first(port());
-    ASSERT_TRUE(first.send(http_request(
-        "PUT", "/api/files/eerste.srt", port(),
-        "Cookie: " + cookie + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n")));
-    ASSERT_TRUE(first.send(std::string_view(body).substr(0, body.size() / 2)));
+    // A small upload sent before the first one's request thread has begun may take the
+    // room first (an emulated machine starts threads late): the first is then answered
+    // at once, and the scenario begins again with a new first upload.
+    std::optional<http_client> first;
+    bool held = false;
     int tries = 0;
-    EXPECT_TRUE(testsup::wait_until([&] {
-        const std::string name = "tweede" + std::to_string(++tries) + ".srt";
-        return request("PUT", "/api/files/" + name, cookie, "1\n00:00:01,000 --> 00:00:02,000\nB\n")
-                   .status == 503;
-    }));
-    ASSERT_TRUE(first.send(std::string_view(body).substr(body.size() / 2)));
-    EXPECT_EQ(first.answer().status, 201);
+    for (int attempt = 0; attempt < 5 && !held; ++attempt) {
+        first.emplace(port());
+        ASSERT_TRUE(first->send(http_request(
+            "PUT", "/api/files/eerste.srt", port(),
+            "Cookie: " + cookie + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n")));
+        ASSERT_TRUE(first->send(std::string_view(body).substr(0, body.size() / 2)));
+        bool answered = false;
+        held = testsup::wait_until([&] {
+                   if (first->readable(0)) return answered = true;
+                   const std::string name = "tweede" + std::to_string(++tries) + ".srt";
+                   return request("PUT", "/api/files/" + name, cookie,
+                                  "1\n00:00:01,000 --> 00:00:02,000\nB\n")
+                              .status == 503;
+               }) &&
+               !answered;
+    }
+    ASSERT_TRUE(held) << "a second upload was never turned away while the first was held";
+    ASSERT_TRUE(first->send(std::string_view(body).substr(body.size() / 2)));
+    EXPECT_EQ(first->answer().status, 201);
     EXPECT_EQ(
         request("PUT", "/api/files/derde.srt", cookie, "1\n00:00:01,000 --> 00:00:02,000\nC\n")
             .status,
