@@ -7,13 +7,10 @@
 #include <linux/input.h>
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <numeric>
 #include <vector>
 
 #include "conv/align.h"
@@ -24,6 +21,7 @@
 #include "sub/retime.h"
 #include "sub/subtitles.h"
 #include "tmr/clock.h"
+#include "tmr/sync.h"
 
 namespace {
 
@@ -34,7 +32,6 @@ bool selected = false;
 
 bool align_to_first(const std::function<bool()>& stop, char* text, size_t size);
 time_map one_map(const conv::Alignment& alignment, const std::vector<conv::TimeSpan>& cues);
-void signed_seconds(int64_t ms, char* out, size_t size);
 
 }  // namespace
 
@@ -73,14 +70,7 @@ void menu_second_rescaled(uint32_t num, uint32_t den, int64_t shift_ms) {
     // own * n1 / d1 + s1, then times num / den, then + shift_ms.
     uint64_t n = uint64_t{before.num} * num;
     uint64_t d = uint64_t{before.den} * den;
-    const uint64_t g = std::gcd(n, d);
-    n /= g;
-    d /= g;
-    // Rates compounded past the map's terms keep their value to within a millionth.
-    while (n > kMaxTerm || d > kMaxTerm) {
-        n = (n + 1) / 2;
-        d = (d + 1) / 2;
-    }
+    tmr_sync_reduce(n, d);
     const int64_t s = before.shift_ms * int64_t{num} / int64_t{den} + shift_ms;
     tmr_map_second({s, static_cast<uint32_t>(n), static_cast<uint32_t>(d)});
 }
@@ -88,7 +78,7 @@ void menu_second_rescaled(uint32_t num, uint32_t den, int64_t shift_ms) {
 void menu_second_shift(int32_t delta_ms) {
     const int32_t shift = tmr_shift_second(delta_ms);
     char amount[24];
-    signed_seconds(shift, amount, sizeof amount);
+    tmr_sync_seconds_text(shift, amount, sizeof amount);
     char text[64];
     std::snprintf(text, sizeof text, "2e taal: %s", amount);
     fb_show_status(text);
@@ -178,7 +168,7 @@ bool align_to_first(const std::function<bool()>& stop, char* text, size_t size) 
     }
     tmr_wake();
     char amount[24];
-    signed_seconds(map.shift_ms, amount, sizeof amount);
+    tmr_sync_seconds_text(map.shift_ms, amount, sizeof amount);
     if (map.num != map.den) {
         std::snprintf(text, size, "2e taal uitgelijnd: %s, %s", amount, alignment.ratio_name);
     } else {
@@ -206,22 +196,14 @@ time_map one_map(const conv::Alignment& alignment, const std::vector<conv::TimeS
             }
         }
     }
-    int64_t num = alignment.ratio_numerator;
-    int64_t den = alignment.ratio_denominator;
+    uint64_t num =
+        alignment.ratio_numerator > 0 ? static_cast<uint64_t>(alignment.ratio_numerator) : 0;
+    uint64_t den =
+        alignment.ratio_denominator > 0 ? static_cast<uint64_t>(alignment.ratio_denominator) : 0;
     // A rate the map cannot hold exactly is brought within its terms.
-    while (num > kMaxTerm || den > kMaxTerm) {
-        num = (num + 1) / 2;
-        den = (den + 1) / 2;
-    }
-    if (num <= 0 || den <= 0) num = den = 1;
+    tmr_sync_reduce(num, den);
+    if (num == 0) num = den = 1;
     return {offset, static_cast<uint32_t>(num), static_cast<uint32_t>(den)};
-}
-
-// "+1,2 s": a signed time in seconds with one decimal, as the status line says it.
-void signed_seconds(int64_t ms, char* out, size_t size) {
-    const char sign = ms < 0 ? '-' : '+';
-    const int64_t tenths = (std::llabs(ms) + 50) / 100;
-    std::snprintf(out, size, "%c%" PRId64 ",%" PRId64 " s", sign, tenths / 10, tenths % 10);
 }
 
 }  // namespace

@@ -147,17 +147,21 @@ void tmr_sync_restored_text(const time_map& map, uint32_t own_ms, char* out, siz
     // the current position; the map's own shift is its value at 0, far from there
     // when it has a rate.
     const int64_t moved = int64_t{sub_map_time(own_ms, map)} - own_ms;
-    const int64_t tenths = divide_rounded(magnitude(moved), 100);
     const bool rate = map.num != map.den;
     char shift[32] = "";
-    if (tenths != 0 || !rate) {
-        std::snprintf(shift, sizeof shift, "%c%lld,%lld s", moved < 0 ? '-' : '+',
-                      static_cast<long long>(tenths / 10), static_cast<long long>(tenths % 10));
+    if (divide_rounded(magnitude(moved), 100) != 0 || !rate) {
+        tmr_sync_seconds_text(moved, shift, sizeof shift);
     }
     char label[40] = "";
     if (rate) rate_label(map.num, map.den, label, sizeof label);
     std::snprintf(out, size, "Synchronisatie hersteld: %s%s%s", shift,
                   shift[0] != '\0' && rate ? ", " : "", label);
+}
+
+void tmr_sync_seconds_text(int64_t ms, char* out, size_t size) {
+    const int64_t tenths = divide_rounded(magnitude(ms), 100);
+    std::snprintf(out, size, "%c%lld,%lld s", ms < 0 ? '-' : '+',
+                  static_cast<long long>(tenths / 10), static_cast<long long>(tenths % 10));
 }
 
 rate_estimate tmr_sync_started(uint32_t started_from_ms) {

@@ -63,6 +63,8 @@ void tmr_sync_reduce(uint64_t& num, uint64_t& den);
 // and its rate, or the rate alone where that line stays within 0.05 s.
 void tmr_sync_question(const rate_estimate& rate, char* out, size_t size);
 void tmr_sync_restored_text(const time_map& map, uint32_t own_ms, char* out, size_t size);
+// A signed time as the status line says it, in seconds with one decimal: "+1,2 s".
+void tmr_sync_seconds_text(int64_t ms, char* out, size_t size);
 
 // The state of the file playing. The main loop reports every start and stop of the
 // clock by OK; tmr_sync_started returns what to propose (kind standard or measured)
