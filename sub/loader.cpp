@@ -191,31 +191,44 @@ void sub_release(std::unique_ptr<subtitle[]>& records, int32_t count) {
     subtitle_count = 0;
 }
 
-int sub_replace(const char* name) {
+directory_file sub_load_from_directory(const char* name) {
+    directory_file loaded;
     size_t length = name != nullptr ? std::strlen(name) : 0;
     std::unique_ptr<char[]> path;
     if (name != nullptr) {
         path.reset(new (std::nothrow) char[length + 24]);
-        if (!path) return kMemoryError;
+        if (!path) {
+            sub_error = kMemoryError;
+            return loaded;
+        }
         std::snprintf(path.get(), length + 24, "%s%s", kSubtitleDirectory, name);
     }
+    // The load writes the count, offset and last end of the file it reads; the
+    // installed file's go back before the caller lets the lock go.
+    const installed_file in_force{subtitle_count, time_offset_ms, last_end_ms};
+    loaded.records = sub_load_file(path.get());
+    if (loaded.records) {
+        loaded.count = subtitle_count;
+        loaded.offset = time_offset_ms;
+        loaded.last_end = last_end_ms;
+    }
+    subtitle_count = in_force.count;
+    time_offset_ms = in_force.offset;
+    last_end_ms = in_force.last_end;
+    return loaded;
+}
+
+int sub_replace(const char* name) {
     // The subtitles in force are released only once the new file has loaded, so a
     // choice that fails leaves them playing with the clock where it stood.
-    const installed_file in_force{subtitle_count, time_offset_ms, last_end_ms};
-    std::unique_ptr<subtitle[]> replacement = sub_load_file(path.get());
-    if (!replacement) {
-        // The failed load wrote the count, offset and last end of a file that is
-        // not installed; the installed one's go back before the lock is let go.
-        subtitle_count = in_force.count;
-        time_offset_ms = in_force.offset;
-        last_end_ms = in_force.last_end;
-        return sub_error;
-    }
-    const int32_t count = subtitle_count;
-    sub_release(subtitles_owner, in_force.count);
-    subtitles_owner = std::move(replacement);
+    directory_file loaded = sub_load_from_directory(name);
+    if (!loaded.records) return sub_error;
+    sub_release(subtitles_owner, subtitle_count);
+    subtitles_owner = std::move(loaded.records);
     subtitles = subtitles_owner.get();
-    subtitle_count = count;
+    subtitle_count = loaded.count;
+    time_offset_ms = loaded.offset;
+    last_end_ms = loaded.last_end;
     subtitles_ever_loaded = true;
     return 0;
 }

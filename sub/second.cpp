@@ -4,10 +4,8 @@
 // that is being replaced or rescaled. Its own shift moves it against the clock
 // without touching the first file's times or its sync.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <new>
 
 #include "fb/screen.h"
 #include "sub/retime.h"
@@ -15,8 +13,6 @@
 
 namespace {
 
-constexpr const char* kSubtitleDirectory = "/var/tuxbox/Tresk/tit/";
-constexpr int32_t kMemoryError = 3;
 constexpr int32_t kOpenError = 2;
 
 }  // namespace
@@ -34,22 +30,11 @@ int sub_load_second(const char* name) {
         sub_error = kOpenError;
         return kOpenError;
     }
-    std::unique_ptr<char[]> path(new (std::nothrow) char[length + 24]);
-    if (!path) return kMemoryError;
-    std::snprintf(path.get(), length + 24, "%s%s", kSubtitleDirectory, name);
-    // The loader reports through the first file's words; they stay the first file's.
-    const int32_t count = subtitle_count;
-    const int32_t offset = time_offset_ms;
-    const int32_t last_end = last_end_ms;
-    std::unique_ptr<subtitle[]> loaded = sub_load_file(path.get());
-    const int32_t loaded_count = loaded ? subtitle_count.load() : 0;
-    subtitle_count = count;
-    time_offset_ms = offset;
-    last_end_ms = last_end;
-    if (!loaded) return sub_error;
+    directory_file loaded = sub_load_from_directory(name);
+    if (!loaded.records) return sub_error;
     sub_release_second();
-    second_owner = std::move(loaded);
-    second_count = loaded_count;
+    second_owner = std::move(loaded.records);
+    second_count = loaded.count;
     second_subtitles = second_owner.get();
     second_shift_ms = 0;
     second_map = {};

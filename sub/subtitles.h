@@ -51,6 +51,18 @@ int sub_read_line(FILE* file, subtitle* record);
 // Releases the texts of the first count records and the array; subtitle_count = 0.
 // Releasing the installed array also clears subtitles and painted_record (hold subtitles_mutex).
 void sub_release(std::unique_ptr<subtitle[]>& records, int32_t count);
+// A file of the subtitle directory, loaded beside the installed one: its array (null
+// when it did not load, sub_error saying why), count, time offset and last end.
+struct directory_file {
+    std::unique_ptr<subtitle[]> records;
+    int32_t count = 0;
+    int32_t offset = 0;
+    int32_t last_end = 0;
+};
+// Loads a file of the subtitle directory by its bare name (null: none). The installed
+// file's count, offset and last end are as they were afterwards, whatever the outcome.
+// The caller holds subtitles_mutex.
+directory_file sub_load_from_directory(const char* name);
 // Replaces the loaded subtitles by a file of the subtitle directory; 0 or an error
 // number. The old subtitles go only once the new file has loaded: after a failure
 // they, their offset and their last end are as they were. The caller holds
